@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+
+class ByteStreamIn;
+class ByteStreamOut;
+
+// Thrown by a decoder or an item reader that meets data no encoder can have written. The
+// read engine catches it (and ByteStreamEndOfData) around each point and reports the chunk.
+struct CodecCorruptData {};
+
+// The item readers and writers of the point engines. Each item of a point is handed over as
+// a pointer to its bytes inside the point record (`LASpoint::item_data`; for POINT10 and
+// POINT14 the point itself, see LASpoint::from_item) together with a context that the engine
+// sets to 0 before every point and that all items of one point share: the layered core codec
+// sets it to the point's scanner channel and the later items of the point read it.
+
+class LASwriteItem {
+ public:
+  virtual ~LASwriteItem() = default;
+  // Writes (or codes) one item; false when the stream refused the bytes.
+  virtual bool write(const std::uint8_t* item, std::uint32_t& context) = 0;
+};
+
+// Copies an item to the output stream, converting where the record layout asks for it.
+class LASwriteItemRaw : public LASwriteItem {
+ public:
+  void init(ByteStreamOut* stream) { outstream = stream; }
+
+ protected:
+  ByteStreamOut* outstream = nullptr;
+};
+
+// Codes an item against the items before it. `init` is called with the first point of a
+// chunk (which was written raw); the layered codecs gather their output in layers that the
+// engine asks for at the end of the chunk.
+class LASwriteItemCompressed : public LASwriteItem {
+ public:
+  virtual bool init(const std::uint8_t* item, std::uint32_t& context) = 0;
+  virtual bool write_layer_sizes() { return false; }
+  virtual bool write_layers() { return false; }
+};
+
+class LASreadItem {
+ public:
+  virtual ~LASreadItem() = default;
+  // Reads (or decodes) one item. Throws ByteStreamEndOfData when the input ends and
+  // CodecCorruptData on impossible data.
+  virtual void read(std::uint8_t* item, std::uint32_t& context) = 0;
+};
+
+class LASreadItemRaw : public LASreadItem {
+ public:
+  void init(ByteStreamIn* stream) { instream = stream; }
+
+ protected:
+  ByteStreamIn* instream = nullptr;
+};
+
+class LASreadItemCompressed : public LASreadItem {
+ public:
+  // Layered codecs read the byte counts of their layers at the start of a chunk.
+  virtual bool read_layer_sizes() { return false; }
+  // Starts a chunk with its first point, which was read raw.
+  virtual bool init(const std::uint8_t* item, std::uint32_t& context) = 0;
+};

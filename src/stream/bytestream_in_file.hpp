@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+#include "stream/bytestream_in.hpp"
+
+// Reads a C FILE (a file or standard input). The FILE is borrowed: the stream never opens
+// or closes it. The stream reads ahead in blocks of its own, so the FILE's position runs
+// ahead of `position()`; use only the stream while it is in use.
+class ByteStreamInFile : public ByteStreamIn {
+ public:
+  static constexpr std::size_t kDefaultBlockSize = 1 << 18;
+
+  // block_size 0 reads straight from the FILE without a block of its own.
+  explicit ByteStreamInFile(std::FILE* file, std::size_t block_size = kDefaultBlockSize);
+
+  bool can_seek() const override;
+  std::int64_t position() const override;
+  bool seek_to(std::int64_t pos) override;
+  bool seek_from_end(std::int64_t distance) override;
+
+  std::FILE* file() const { return file_; }
+
+ protected:
+  bool refill() override;
+  bool read_direct(std::uint8_t* dst, std::size_t n) override;
+  // Forgets the bytes read ahead, leaving the FILE at `position()`.
+  void drop_read_ahead();
+
+  std::FILE* file_;
+
+ private:
+  std::unique_ptr<std::uint8_t[]> block_;
+  std::size_t block_size_;
+  std::int64_t block_position_ = 0;  // file position of block_[0]
+};
+
+class ByteStreamInFileLE : public ByteStreamInFile {
+ public:
+  explicit ByteStreamInFileLE(std::FILE* file,
+                              std::size_t block_size = kDefaultBlockSize)
+      : ByteStreamInFile(file, block_size) {}
+};
+
+// Big-endian reads copy bytes as they are; little-endian reads reverse them.
+class ByteStreamInFileBE : public ByteStreamInFile {
+ public:
+  explicit ByteStreamInFileBE(std::FILE* file,
+                              std::size_t block_size = kDefaultBlockSize)
+      : ByteStreamInFile(file, block_size) {
+    reverse_le_ = true;
+  }
+};

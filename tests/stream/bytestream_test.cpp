@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "stream/bytestream_in_array.hpp"
+#include "stream/bytestream_in_file.hpp"
+#include "stream/bytestream_inout_file.hpp"
+#include "stream/bytestream_out_array.hpp"
+#include "stream/bytestream_out_file.hpp"
+#include "stream/bytestream_out_nil.hpp"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+FilePtr temp_file_with(const std::vector<std::uint8_t>& bytes) {
+  FilePtr file(std::tmpfile());
+  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+  std::rewind(file.get());
+  return file;
+}
+
+TEST(ByteStreamIn, LittleAndBigEndianReadsSwapRolesInTheBigEndianClass) {
+  auto file = temp_file_with({1, 2, 3, 4, 1, 2, 3, 4});
+  {
+    ByteStreamInFileLE in(file.get());
+    std::uint32_t le, be;
+    in.read32_le(&le);
+    in.read32_be(&be);
+    EXPECT_EQ(le, 0x04030201u);
+    EXPECT_EQ(be, 0x01020304u);
+  }
+  std::rewind(file.get());
+  ByteStreamInFileBE in(file.get());
+  std::uint32_t le, be;
+  in.read32_le(&le);
+  in.read32_be(&be);
+  EXPECT_EQ(le, 0x01020304u);
+  EXPECT_EQ(be, 0x04030201u);
+}
+
+TEST(ByteStreamIn, ArrayStreamSeeksWithinItsBoundsAndThrowsAtTheEnd) {
+  std::uint8_t data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  ByteStreamInArrayLE in(data, 10);
+  EXPECT_TRUE(in.seek_to(10));
+  EXPECT_THROW(in.read_byte(), ByteStreamEndOfData);
+  EXPECT_FALSE(in.seek_to(11));
+  EXPECT_FALSE(in.seek_to(-1));
+  EXPECT_TRUE(in.seek_from_end(0));
+  EXPECT_EQ(in.position(), 10);
+  EXPECT_TRUE(in.seek_from_end(3));
+  EXPECT_EQ(in.read_byte(), 7);
+  std::uint8_t four[4];
+  EXPECT_THROW(in.read_bytes(four, 4), ByteStreamEndOfData);
+  ByteStreamInArrayLE empty;
+  EXPECT_THROW(empty.read_byte(), ByteStreamEndOfData);
+}
+
+TEST(ByteStreamIn, FileStreamReadsAcrossBlocksAndSeeksBackAndForth) {
+  std::vector<std::uint8_t> bytes(100000);
+  for (std::size_t i = 0; i < bytes.size(); i++) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  auto file = temp_file_with(bytes);
+  ByteStreamInFileLE in(file.get(), 4096);  // small blocks to cross many boundaries
+  std::vector<std::uint8_t> got(bytes.size());
+  for (std::size_t i = 0; i < 1000; i++) got[i] = in.read_byte();
+  in.read_bytes(got.data() + 1000, bytes.size() - 1000);
+  EXPECT_EQ(got, bytes);
+  EXPECT_EQ(in.position(), 100000);
+  EXPECT_THROW(in.read_byte(), ByteStreamEndOfData);
+  EXPECT_TRUE(in.seek_to(5));
+  EXPECT_EQ(in.read_byte(), bytes[5]);
+  EXPECT_TRUE(in.seek_to(99990));
+  EXPECT_EQ(in.read_byte(), bytes[99990]);
+  EXPECT_TRUE(in.seek_from_end(1));
+  EXPECT_EQ(in.position(), 99999);
+  EXPECT_TRUE(in.skip(-10));
+  EXPECT_EQ(in.read_byte(), bytes[99989]);
+  EXPECT_TRUE(in.can_seek());
+}
+
+TEST(ByteStreamIn, ShortReadAtTheEndOfAFileThrows) {
+  auto file = temp_file_with({1, 2, 3});
+  ByteStreamInFileLE in(file.get());
+  std::uint32_t value;
+  EXPECT_THROW(in.read32_le(&value), ByteStreamEndOfData);
+}
+
+TEST(ByteStreamIn, StandardInputAndOutputCannotSeek) {
+  ByteStreamInFileLE in(stdin, 0);
+  EXPECT_FALSE(in.can_seek());
+  ByteStreamOutFileLE out(stdout, 0);
+  EXPECT_FALSE(out.can_seek());
+}
+
+TEST(ByteStreamOut, ArrayGrowsOnceForFiveThousandSingleBytesAndKeepsItsSizeAfterSeeking) {
+  ByteStreamOutArrayLE out;
+  EXPECT_EQ(out.allocated(), 4096u);
+  for (int i = 0; i < 5000; i++) ASSERT_TRUE(out.write_byte(static_cast<std::uint8_t>(i)));
+  EXPECT_EQ(out.allocated(), 8192u);
+  EXPECT_EQ(out.size(), 5000);
+  ASSERT_TRUE(out.seek_to(100));
+  const std::uint8_t ten[10] = {9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+  ASSERT_TRUE(out.write_bytes(ten, 10));
+  EXPECT_EQ(out.size(), 5000);
+  EXPECT_EQ(out.position(), 110);
+  EXPECT_EQ(out.data()[100], 9);
+  EXPECT_EQ(out.data()[4999], static_cast<std::uint8_t>(4999));
+  EXPECT_FALSE(out.seek_to(5001));
+  EXPECT_TRUE(out.seek_to_end());
+  EXPECT_EQ(out.position(), 5000);
+  std::vector<std::uint8_t> big(100000, 3);
+  ASSERT_TRUE(out.write_bytes(big.data(), big.size()));
+  EXPECT_EQ(out.size(), 105000);
+  EXPECT_EQ(out.data()[104999], 3);
+}
+
+TEST(ByteStreamOut, NilCountsBytesAndIgnoresSeeks) {
+  ByteStreamOutNil out;
+  out.write_byte(1);
+  const double value = 1.5;
+  out.write64_le(&value);
+  out.write32_be(&value);
+  EXPECT_EQ(out.position(), 13);
+  EXPECT_TRUE(out.seek_to(0));
+  EXPECT_EQ(out.position(), 13);
+  EXPECT_TRUE(out.seek_to_end());
+}
+
+TEST(ByteStreamOut, FileStreamWritesBothOrdersAndPatchesAfterSeeking) {
+  FilePtr file(std::tmpfile());
+  {
+    ByteStreamOutFileLE out(file.get(), 16);
+    const std::uint32_t value = 0x01020304;
+    ASSERT_TRUE(out.write32_le(&value));
+    ASSERT_TRUE(out.write32_be(&value));
+    std::vector<std::uint8_t> filler(40, 0xEE);
+    ASSERT_TRUE(out.write_bytes(filler.data(), filler.size()));
+    EXPECT_EQ(out.position(), 48);
+    ASSERT_TRUE(out.seek_to(8));
+    const std::uint16_t patch = 0xABCD;
+    ASSERT_TRUE(out.write16_le(&patch));
+    ASSERT_TRUE(out.seek_to_end());
+    EXPECT_EQ(out.position(), 48);
+    ASSERT_TRUE(out.flush());
+  }
+  std::rewind(file.get());
+  std::uint8_t bytes[48];
+  ASSERT_EQ(std::fread(bytes, 1, 48, file.get()), 48u);
+  EXPECT_EQ(bytes[0], 4);
+  EXPECT_EQ(bytes[4], 1);
+  EXPECT_EQ(bytes[8], 0xCD);
+  EXPECT_EQ(bytes[9], 0xAB);
+  EXPECT_EQ(bytes[10], 0xEE);
+}
+
+TEST(ByteStreamOut, WritingToAFullDiskFailsAtTheLatestOnFlush) {
+  FilePtr full(std::fopen("/dev/full", "wb"));
+  if (!full) GTEST_SKIP() << "/dev/full is not available";
+  std::setvbuf(full.get(), nullptr, _IONBF, 0);
+  ByteStreamOutFileLE out(full.get(), 64);
+  std::vector<std::uint8_t> bytes(1000, 1);
+  const bool written = out.write_bytes(bytes.data(), bytes.size());
+  EXPECT_FALSE(written && out.flush());
+  EXPECT_FALSE(out.write_byte(1) && out.flush());
+  EXPECT_TRUE(out.failed());
+}
+
+TEST(ByteStreamBits, BitsRoundTripThroughLittleEndianWords) {
+  ByteStreamOutArrayLE out;
+  ASSERT_TRUE(out.write_bits(3, 5));
+  ASSERT_TRUE(out.write_bits(32, 0xDEADBEEF));
+  ASSERT_TRUE(out.write_bits(17, 0x1ABCD));
+  ASSERT_TRUE(out.flush_bits());
+  EXPECT_EQ(out.size(), 8);
+  ByteStreamInArrayLE in(out.data(), out.size());
+  EXPECT_EQ(in.read_bits(3), 5u);
+  EXPECT_EQ(in.read_bits(32), 0xDEADBEEFu);
+  EXPECT_EQ(in.read_bits(17), 0x1ABCDu);
+}
+
+TEST(ByteStreamInOut, SideFileIsWrittenAndReadBack) {
+  FilePtr file(std::tmpfile());
+  ByteStreamInOutFileLE stream(file.get());
+  const std::uint32_t a = 11, b = 22;
+  ASSERT_TRUE(stream.out().write32_le(&a));
+  ASSERT_TRUE(stream.out().write32_le(&b));
+  ASSERT_TRUE(stream.seek_to(4));
+  std::uint32_t got = 0;
+  stream.in().read32_le(&got);
+  EXPECT_EQ(got, 22u);
+  ASSERT_TRUE(stream.seek_to(0));
+  stream.in().read32_le(&got);
+  EXPECT_EQ(got, 11u);
+  const std::uint32_t c = 33;
+  ASSERT_TRUE(stream.seek_to_end());
+  ASSERT_TRUE(stream.out().write32_le(&c));
+  ASSERT_TRUE(stream.seek_to(8));
+  stream.in().read32_le(&got);
+  EXPECT_EQ(got, 33u);
+}
+
+}  // namespace
