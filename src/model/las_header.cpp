@@ -10,6 +10,13 @@ void set_fixed_text(char* field, std::size_t size, std::string_view text) {
   std::memcpy(field, text.data(), text.size() < size ? text.size() : size - 1);
 }
 
+// Removals never wrap a field around: a header whose fields were edited out of step ends at
+// 0, which verify() then rejects, instead of at four billion.
+template <typename T>
+void shrink(T& field, std::uint64_t amount) {
+  field = field > amount ? static_cast<T>(field - amount) : T{0};
+}
+
 }  // namespace
 
 void LASheader::set_system_identifier(std::string_view text) {
@@ -75,7 +82,7 @@ bool LASheader::put_vlr(std::string_view user_id, std::uint16_t record_id,
   int index = always_append ? -1 : find_vlr(user_id, record_id);
   const bool replaced = index >= 0;
   if (replaced) {
-    offset_to_point_data -= vlrs[index].record_length_after_header;
+    shrink(offset_to_point_data, vlrs[index].record_length_after_header);
   } else {
     vlrs.emplace_back();
     index = static_cast<int>(vlrs.size()) - 1;
@@ -111,8 +118,8 @@ void LASheader::forget_moved_record(LASrecordRef::List list, std::size_t dropped
 
 bool LASheader::drop_vlr_at(std::size_t index) {
   if (index >= vlrs.size()) return false;
-  offset_to_point_data -= kVlrHeadSize + vlrs[index].record_length_after_header;
-  number_of_variable_length_records -= 1;
+  shrink(offset_to_point_data, kVlrHeadSize + vlrs[index].record_length_after_header);
+  shrink(number_of_variable_length_records, 1);
   const std::size_t last = vlrs.size() - 1;
   if (index != last) vlrs[index] = std::move(vlrs[last]);
   vlrs.pop_back();
@@ -128,7 +135,7 @@ bool LASheader::drop_vlr(std::string_view user_id, std::uint16_t record_id) {
 
 bool LASheader::drop_evlr_at(std::size_t index) {
   if (index >= evlrs.size()) return false;
-  number_of_extended_variable_length_records -= 1;
+  shrink(number_of_extended_variable_length_records, 1);
   const std::size_t last = evlrs.size() - 1;
   if (index != last) evlrs[index] = std::move(evlrs[last]);
   evlrs.pop_back();
@@ -138,19 +145,19 @@ bool LASheader::drop_evlr_at(std::size_t index) {
 
 void LASheader::remove_user_data_in_header() {
   const std::uint32_t size = header_user_data_size();
-  header_size = static_cast<std::uint16_t>(header_size - size);
-  offset_to_point_data -= size;
+  shrink(header_size, size);
+  shrink(offset_to_point_data, size);
   user_data_in_header = {};
 }
 
 void LASheader::remove_user_data_after_header() {
-  offset_to_point_data -= trailing_user_data_size();
+  shrink(offset_to_point_data, trailing_user_data_size());
   user_data_after_header = {};
 }
 
 void LASheader::remove_all_vlrs() {
   for (const LASvlrEntry& vlr : vlrs) {
-    offset_to_point_data -= kVlrHeadSize + vlr.record_length_after_header;
+    shrink(offset_to_point_data, kVlrHeadSize + vlr.record_length_after_header);
   }
   vlrs = {};
   number_of_variable_length_records = 0;

@@ -211,6 +211,19 @@ TEST(LasHeaderVlrs, DropAtMovesTheLastRecordIntoTheFreedSlot) {
   EXPECT_EQ(header.offset_to_point_data, 227u);
 }
 
+TEST(LasHeaderVlrs, FieldsEditedOutOfStepNeverWrapAround) {
+  LASheader header;
+  header.vlrs.resize(1);  // added without the count and offset bookkeeping
+  header.vlrs[0].set_data(bytes(300));
+  EXPECT_TRUE(header.drop_vlr_at(0));
+  EXPECT_EQ(header.number_of_variable_length_records, 0u);
+  EXPECT_EQ(header.offset_to_point_data, 0u);
+  bool ok = true;
+  EXPECT_EQ(stderr_of([&] { ok = header.verify(); }),
+            "ERROR: offset to point data 0 is smaller than header size 227\n");
+  EXPECT_FALSE(ok);
+}
+
 TEST(LasHeaderVlrs, RemovalsShrinkTheOffsetsByWhatTheyRemove) {
   LASheader header;
   header.version_minor = 4;
