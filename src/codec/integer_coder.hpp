@@ -15,7 +15,8 @@
 //
 // A coder is made for an encoder or for a decoder (borrowed; it must outlive the coder) and
 // codes only in that direction. Values are taken modulo the coder's range: with `range` not
-// 0 they lie in 0..range-1, with 1 <= `bits` < 32 in 0..2^bits-1, otherwise they are any
+// 0 they lie in 0..range-1 (a range up to 2^30, or 2^31: larger ones overflow the signed
+// correction of the decoder), with 1 <= `bits` < 32 in 0..2^bits-1, otherwise they are any
 // 32-bit value. Parameters: 1 <= contexts, 1 <= high_bits <= 11, range not 1 (every model
 // must have 2..2048 symbols; construction of the models in `init` throws CodecCorruptData
 // otherwise).
