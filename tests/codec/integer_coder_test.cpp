@@ -141,6 +141,63 @@ TEST(IntegerCoder, ChunkTableCoderRoundTripsCountsAndLengths) {
   expect_round_trip({32, 2, 8, 0}, values);
 }
 
+std::uint32_t next_lcg(std::uint64_t& state) {
+  state = state * 6364136223846793005ull + 1442695040888963407ull;
+  return static_cast<std::uint32_t>(state >> 32);
+}
+
+std::int32_t wrap32(std::int64_t v) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
+
+TEST(IntegerCoder, MixedCodersGiveTheBytesOfAnIndependentModel) {
+  // Size and FNV-1a hash from a separate arbitrary-precision model of the coder. Four
+  // coders share one encoder: 16 bits with 3 contexts, 32 bits with 2 (the chunk table's),
+  // any 32-bit value with 11 high bits, and a range of 100.
+  ByteStreamOutArray out;
+  EntropyEncoder encoder;
+  ASSERT_TRUE(encoder.init(&out));
+  IntegerCoder a(&encoder, 16, 3, 8, 0), b(&encoder, 32, 2, 8, 0), c(&encoder, 0, 1, 11, 0),
+      d(&encoder, 16, 1, 8, 100);
+  for (IntegerCoder* coder : {&a, &b, &c, &d})
+    coder->init();
+  std::uint64_t state = 777;
+  std::int32_t pa = 0, pb = 0, pc = 0, pd = 0;
+  for (int i = 0; i < 50000; i++) {
+    const std::uint32_t r = next_lcg(state);
+    const std::uint32_t v = next_lcg(state);
+    std::int32_t real;
+    switch (r % 4) {
+      case 0:
+        real = (r & 256) ? ((pa + static_cast<std::int32_t>(v % 65) - 32) % 65536 + 65536) % 65536
+                         : static_cast<std::int32_t>(v % 65536);
+        a.compress(pa, real, (r >> 9) % 3);
+        pa = real;
+        break;
+      case 1:
+        real = (r & 256) ? wrap32(v) : wrap32(std::int64_t{pb} + v % 2001 - 1000);
+        b.compress(pb, real, (r >> 9) % 2);
+        pb = real;
+        break;
+      case 2:
+        real = wrap32(v << ((r >> 9) % 32));
+        c.compress(pc, real, 0);
+        pc = real;
+        break;
+      default:
+        real = static_cast<std::int32_t>(v % 100);
+        d.compress(pd, real, 0);
+        pd = real;
+    }
+  }
+  ASSERT_TRUE(encoder.done());
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (std::int64_t i = 0; i < out.size(); i++)
+    hash = (hash ^ out.data()[i]) * 0x100000001b3ull;
+  EXPECT_EQ(out.size(), 114885);
+  EXPECT_EQ(hash, 12042721998150391318ull);
+}
+
 // k of one value coded by a fresh coder.
 std::uint32_t class_of(std::uint32_t bits, std::int32_t prediction, std::int32_t real) {
   ByteStreamOutArray out;
