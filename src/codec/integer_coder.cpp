@@ -37,7 +37,8 @@ void IntegerCoder::setup_corrector() {
     corrector_bits = bits;
     corrector_range = 1u << bits;
     corrector_min = -static_cast<std::int32_t>(corrector_range / 2);
-    corrector_max = corrector_min + static_cast<std::int32_t>(corrector_range) - 1;
+    corrector_max =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(corrector_min) + corrector_range - 1);
   }
   last_k = 0;
 }
