@@ -203,28 +203,28 @@ struct Op {
   std::uint64_t value;
 };
 
-struct ModelSpec {
+struct ModelShape {
   std::uint32_t symbols;
   bool heavy_last;  // initial counts weighting the last symbol
 };
 
 // The alphabets cover both sides of the lookup threshold and both ends of the size range.
-const std::vector<ModelSpec> kModelSpecs = {{2, false},    {16, false}, {17, false}, {256, false},
-                                            {2048, false}, {256, true}, {17, true},  {3, false}};
+const std::vector<ModelShape> kModelShapes = {{2, false},    {16, false}, {17, false}, {256, false},
+                                              {2048, false}, {256, true}, {17, true},  {3, false}};
 constexpr std::uint32_t kBitModels = 4;
 
-std::vector<std::uint32_t> initial_counts_for(const ModelSpec& spec) {
-  std::vector<std::uint32_t> counts(spec.symbols, 1);
+std::vector<std::uint32_t> initial_counts_for(const ModelShape& shape) {
+  std::vector<std::uint32_t> counts(shape.symbols, 1);
   counts.back() = 5000;
   return counts;
 }
 
 std::vector<SymbolModel> make_models(bool encoding) {
   std::vector<SymbolModel> models;
-  for (const ModelSpec& spec : kModelSpecs) {
-    models.emplace_back(spec.symbols, encoding);
-    if (spec.heavy_last) {
-      const auto counts = initial_counts_for(spec);
+  for (const ModelShape& shape : kModelShapes) {
+    models.emplace_back(shape.symbols, encoding);
+    if (shape.heavy_last) {
+      const auto counts = initial_counts_for(shape);
       models.back().init(counts.data());
     } else {
       models.back().init();
@@ -243,8 +243,8 @@ std::vector<Op> make_mixed_ops(std::uint64_t seed, std::size_t count) {
     const std::uint32_t pick = static_cast<std::uint32_t>(rng() % 10000);
     if (pick < 3) {
       // Burst: a rare value, then a long run of the model's favourite.
-      const std::uint32_t m = static_cast<std::uint32_t>(rng() % kModelSpecs.size());
-      const std::uint32_t n = kModelSpecs[m].symbols;
+      const std::uint32_t m = static_cast<std::uint32_t>(rng() % kModelShapes.size());
+      const std::uint32_t n = kModelShapes[m].symbols;
       ops.push_back({OpKind::kSymbol, m, n - 1 - rng() % 2});
       const std::size_t run = 500 + rng() % 3000;
       for (std::size_t i = 0; i < run; i++)
@@ -258,8 +258,8 @@ std::vector<Op> make_mixed_ops(std::uint64_t seed, std::size_t count) {
       // Model b sees ones with probability about 1 / (2 + 8b).
       ops.push_back({OpKind::kBit, b, rng() % (2 + 8 * b) == 0 ? 1u : 0u});
     } else if (pick < 7500) {
-      const std::uint32_t m = static_cast<std::uint32_t>(rng() % kModelSpecs.size());
-      const std::uint32_t n = kModelSpecs[m].symbols;
+      const std::uint32_t m = static_cast<std::uint32_t>(rng() % kModelShapes.size());
+      const std::uint32_t n = kModelShapes[m].symbols;
       std::geometric_distribution<std::uint32_t> skew(m % 2 ? 0.05 : 0.3);
       std::uint32_t s = skew(rng);
       if (s >= n || rng() % 10 == 0) s = static_cast<std::uint32_t>(rng() % n);
