@@ -23,7 +23,8 @@ void LASreadEngine::fail(const char* format, ...) {
   error_ = text;
 }
 
-bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec) {
+bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec,
+                          const LASitemCodecFactory& factory) {
   // A second setup starts from nothing.
   instream_ = nullptr;
   num_items_ = 0;
@@ -65,7 +66,7 @@ bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const P
     decoder_ = std::make_unique<EntropyDecoder>();
     layered_ = codec->compressor == Pakrel::COMPRESSOR_LAYERED;
     for (const LASitem& item : item_list) {
-      auto reader = create_compressed_item_reader(item, *decoder_, decompress_selective_);
+      auto reader = factory.make_reader(item, *decoder_, decompress_selective_);
       if (!reader) return false;
       compressed_readers_.push_back(std::move(reader));
     }

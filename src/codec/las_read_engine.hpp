@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/chunk_table.hpp"
+#include "codec/item_codec_table.hpp"
 #include "codec/item_coder.hpp"
 #include "codec/las_item_raw.hpp"
 #include "model/las_item.hpp"
@@ -49,7 +50,8 @@ class LASreadEngine {
   LASreadEngine& operator=(const LASreadEngine&) = delete;
 
   // Prepares the item readers for `items`, as LASwriteEngine::setup.
-  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr);
+  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr,
+             const LASitemCodecFactory& factory = kItemCodecTable);
 
   // Points the engine at the stream, at the first byte of the point data block.
   bool attach(ByteStreamIn* stream);
