@@ -274,6 +274,7 @@ class BlockReader {
     return record_.data();
   }
   LASreadEngine& engine() { return engine_; }
+  std::size_t record_size() const { return record_.size(); }
   std::string error() const { return engine_.error_text() ? engine_.error_text() : ""; }
   std::string warning() const { return engine_.warning_text() ? engine_.warning_text() : ""; }
 
