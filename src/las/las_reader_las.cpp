@@ -569,7 +569,10 @@ bool LASreaderLAS::read_raw_point() {
     if (const char* warning = engine_->warning_text()) {
       std::fprintf(stderr, "WARNING: '%s' for '%s'\n", warning, file_name_.c_str());
     }
-    if (const char* error = engine_->error_text()) {
+    const char* error = engine_->error_text();
+    // Raw records that simply run out are a cut file, not a decoding error.
+    if (error != nullptr && std::strcmp(error, "end-of-file") == 0) error = nullptr;
+    if (error != nullptr) {
       std::fprintf(stderr, "ERROR: '%s' after %" PRId64 " of %" PRId64 " points for '%s'\n", error,
                    points_done, points_total, file_name_.c_str());
     } else {
