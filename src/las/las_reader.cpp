@@ -172,8 +172,8 @@ bool LASreader::inside_rectangle(double min_x, double min_y, double max_x, doubl
   header.min_y = min_y;
   header.max_x = max_x;
   header.max_y = max_y;
-  const bool meets = !(max_x < orig_min_x_ || max_y < orig_min_y_ || min_x > orig_max_x_ ||
-                       min_y > orig_max_y_);
+  const bool meets =
+      !(max_x < orig_min_x_ || max_y < orig_min_y_ || min_x > orig_max_x_ || min_y > orig_max_y_);
   const bool indexed =
       meets && index_ != nullptr && index_->query_rectangle(min_x, min_y, max_x, max_y);
   install_area(meets, indexed);

@@ -195,14 +195,14 @@ bool LASreaderLAS::open_stream(ByteStreamIn* stream, bool header_only,
   Pakrel* codec = header.codec.get();
   if (codec != nullptr && !codec->validate(header.point_data_record_length)) {
     std::fprintf(stderr, "ERROR: %s\n", codec->error_text() ? codec->error_text() : "");
-    std::fprintf(stderr,
-                 "       please upgrade to the latest release of Brindlex (with Pakrel)\n");
+    std::fprintf(stderr, "       please upgrade to the latest release of Brindlex (with Pakrel)\n");
     return false;
   }
   if (header.point_data_format > 63) {
     if (codec == nullptr) {
-      std::fprintf(stderr, "ERROR: this file was compressed with an experimental version of "
-                           "pakrel\n");
+      std::fprintf(stderr,
+                   "ERROR: this file was compressed with an experimental version of "
+                   "pakrel\n");
       return false;
     }
     header.point_data_format &= 0x7F;
@@ -509,9 +509,8 @@ void LASreaderLAS::read_special_evlrs() {
       in.read16_le(&record_id);
       std::uint64_t length = 0;
       in.read64_le(&length);
-      const bool index_record =
-          LASevlrEntry::fixed_text(user_id, kUserIdSize) == kUserIdSuite &&
-          record_id == kRecordSpatialIndex;
+      const bool index_record = LASevlrEntry::fixed_text(user_id, kUserIdSize) == kUserIdSuite &&
+                                record_id == kRecordSpatialIndex;
       if (index_record && g_embedded_index_loader != nullptr) {
         if (!in.seek_to(head + kEvlrHeadSize)) throw ByteStreamEndOfData{};
         if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in)) {
@@ -576,7 +575,8 @@ bool LASreaderLAS::read_raw_point() {
       std::fprintf(stderr, "ERROR: '%s' after %" PRId64 " of %" PRId64 " points for '%s'\n", error,
                    points_done, points_total, file_name_.c_str());
     } else {
-      std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
+      std::fprintf(stderr,
+                   "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
                    points_done, points_total, file_name_.c_str());
     }
     return false;

@@ -97,8 +97,8 @@ class LASreaderLASconverting : public LASreaderLAS {
   enum class Mode { kRescale, kReoffset, kBoth };
   // `scale` (kRescale, kBoth): 0 keeps the file's factor. `offset` (kReoffset, kBoth):
   // ignored with `auto_offset`.
-  LASreaderLASconverting(Mode mode, const double scale[3], const double offset[3],
-                         bool auto_offset, bool guard_overflow);
+  LASreaderLASconverting(Mode mode, const double scale[3], const double offset[3], bool auto_offset,
+                         bool guard_overflow);
 
  private:
   std::int32_t convert(int axis, std::int32_t value) const;

@@ -40,8 +40,9 @@ LASreaderLASconverting::LASreaderLASconverting(Mode mode, const double scale[3],
 
 LASreaderLASrescale::LASreaderLASrescale(double x_scale, double y_scale, double z_scale,
                                          bool guard_overflow)
-    : LASreaderLASconverting(Mode::kRescale, std::array<double, 3>{x_scale, y_scale, z_scale}.data(),
-                             nullptr, false, guard_overflow) {}
+    : LASreaderLASconverting(Mode::kRescale,
+                             std::array<double, 3>{x_scale, y_scale, z_scale}.data(), nullptr,
+                             false, guard_overflow) {}
 
 LASreaderLASreoffset::LASreaderLASreoffset(double x_offset, double y_offset, double z_offset)
     : LASreaderLASconverting(Mode::kReoffset, nullptr,
@@ -88,8 +89,8 @@ bool LASreaderLASconverting::open_stream(ByteStreamIn* stream, bool header_only,
         if (mins[axis] > -kAutoOffsetLimit && mins[axis] < kAutoOffsetLimit &&
             maxs[axis] > -kAutoOffsetLimit && maxs[axis] < kAutoOffsetLimit) {
           const double centre_units = (mins[axis] + maxs[axis]) / 2.0 / new_scale_[axis];
-          offset = std::trunc(centre_units / kAutoOffsetUnits) * kAutoOffsetUnits *
-                   new_scale_[axis];
+          offset =
+              std::trunc(centre_units / kAutoOffsetUnits) * kAutoOffsetUnits * new_scale_[axis];
         }
       }
       if (offset != file_offset_[axis]) {
@@ -118,7 +119,8 @@ bool LASreaderLASconverting::open_stream(ByteStreamIn* stream, bool header_only,
       const char* bound = kBoundNames[axis][end];
       if (mode_ == Mode::kRescale) {
         if (guard_overflow_) {
-          std::fprintf(stderr, "WARNING: rescaling from %g to %g causes LAS integer overflow for %s\n",
+          std::fprintf(stderr,
+                       "WARNING: rescaling from %g to %g causes LAS integer overflow for %s\n",
                        file_scale_[axis], new_scale_[axis], bound);
         }
       } else if (mode_ == Mode::kReoffset) {
@@ -140,8 +142,8 @@ bool LASreaderLASconverting::open_stream(ByteStreamIn* stream, bool header_only,
 std::int32_t LASreaderLASconverting::convert(int axis, std::int32_t value) const {
   double converted;
   if (reoffset_axis_[axis]) {
-    converted = (value * file_scale_[axis] + file_offset_[axis] - new_offset_[axis]) /
-                new_scale_[axis];
+    converted =
+        (value * file_scale_[axis] + file_offset_[axis] - new_offset_[axis]) / new_scale_[axis];
   } else {
     converted = value * file_scale_[axis] / new_scale_[axis];
   }

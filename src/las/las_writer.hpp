@@ -32,15 +32,24 @@ class LAStally {
       first = false;
       return;
     }
-    if (point.X < min_X) min_X = point.X; else if (point.X > max_X) max_X = point.X;
-    if (point.Y < min_Y) min_Y = point.Y; else if (point.Y > max_Y) max_Y = point.Y;
-    if (point.Z < min_Z) min_Z = point.Z; else if (point.Z > max_Z) max_Z = point.Z;
+    if (point.X < min_X)
+      min_X = point.X;
+    else if (point.X > max_X)
+      max_X = point.X;
+    if (point.Y < min_Y)
+      min_Y = point.Y;
+    else if (point.Y > max_Y)
+      max_Y = point.Y;
+    if (point.Z < min_Z)
+      min_Z = point.Z;
+    else if (point.Z > max_Z)
+      max_Z = point.Z;
   }
 
   // Puts the counts and the bounds (integer x scale + offset of the header) into `header`.
   // Legacy counts take the values that fit 32 bits (0 otherwise, and always 0 for point
-  // types 6-10), the LAS 1.4 counts the full values. False, leaving the header unchanged, when a count needs 32 bits or more in
-  // a header below version 1.4.
+  // types 6-10), the LAS 1.4 counts the full values. False, leaving the header unchanged, when a
+  // count needs 32 bits or more in a header below version 1.4.
   bool copy_to(LASheader& header) const;
 };
 
@@ -52,7 +61,7 @@ class LAStally {
 // learns that the output is incomplete.
 class LASwriter {
  public:
-  LASscaling scaling;            // copied from the header at open
+  LASscaling scaling;             // copied from the header at open
   std::int64_t points_total = 0;  // points announced
   std::int64_t points_done = 0;   // points written
   LAStally inventory;

@@ -153,8 +153,8 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
         return false;
       }
       Pakrel classifier;
-      standard = classifier.classify_items(codec.num_items, codec.items.data(), point_type,
-                                           record_length);
+      standard =
+          classifier.classify_items(codec.num_items, codec.items.data(), point_type, record_length);
     } else {
       if (!scratch.init_for_point_type(header, header->point_data_format,
                                        header->point_data_record_length, header)) {
@@ -282,7 +282,8 @@ bool LASwriterLAS::write_header(const LASheader& h, const Pakrel* descriptor) {
     std::fprintf(stderr,
                  "ERROR: header->number_of_extended_variable_length_records is %u but there are "
                  "%u EVLRs\n",
-                 h.number_of_extended_variable_length_records, static_cast<unsigned>(h.evlrs.size()));
+                 h.number_of_extended_variable_length_records,
+                 static_cast<unsigned>(h.evlrs.size()));
     return false;
   }
 
@@ -366,7 +367,8 @@ bool LASwriterLAS::write_header(const LASheader& h, const Pakrel* descriptor) {
   number_of_evlrs_ = 0;
   evlrs_ = nullptr;
   if (emit_1_4_header_) {
-    start_of_first_evlr_ = static_cast<std::int64_t>(h.start_of_first_extended_variable_length_record);
+    start_of_first_evlr_ =
+        static_cast<std::int64_t>(h.start_of_first_extended_variable_length_record);
     number_of_evlrs_ = h.number_of_extended_variable_length_records;
     evlrs_ = &h.evlrs;
     if (!field.put(h.start_of_first_extended_variable_length_record,
@@ -579,7 +581,8 @@ bool LASwriterLAS::write_evlrs() {
     const std::uint64_t start = static_cast<std::uint64_t>(evlrs_start);
     if (!out.seek_to(header_start_ + kOffsetStartOfFirstEvlr) || !out.write64_le(&start) ||
         !out.seek_to_end()) {
-      std::fprintf(stderr, "ERROR: updating header->start_of_first_extended_variable_length_record\n");
+      std::fprintf(stderr,
+                   "ERROR: updating header->start_of_first_extended_variable_length_record\n");
       return false;
     }
   }
@@ -614,8 +617,8 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
         } else {
           legacy = emit_1_4_header_ ? 0 : kLegacyCountMax;
         }
-        bool patched = out.seek_to(header_start_ + kOffsetNumberOfPointRecords) &&
-                       out.write32_le(&legacy);
+        bool patched =
+            out.seek_to(header_start_ + kOffsetNumberOfPointRecords) && out.write32_le(&legacy);
         if (patched && emit_1_4_header_) {
           const std::uint64_t extended = static_cast<std::uint64_t>(points_done);
           patched = out.seek_to(header_start_ + kOffsetExtendedNumberOfPointRecords) &&
@@ -704,10 +707,12 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
         legacy = kLegacyCountMax;
       }
     }
-    if (!out.write32_le(&legacy)) return fail("ERROR: updating inventory.number_of_point_records\n");
+    if (!out.write32_le(&legacy))
+      return fail("ERROR: updating inventory.number_of_point_records\n");
     points_total = static_cast<std::int64_t>(count);
     for (int i = 0; i < kLegacyReturnCount; i++) {
-      const std::uint64_t returns = static_cast<std::uint64_t>(inventory.number_of_points_by_return[i + 1]);
+      const std::uint64_t returns =
+          static_cast<std::uint64_t>(inventory.number_of_points_by_return[i + 1]);
       std::uint32_t value = 0;
       if (legacy_type) {
         if (returns < kLegacyLimit) {
@@ -726,9 +731,10 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
     const double bounds[6] = {scaling.get_x(inventory.max_X), scaling.get_x(inventory.min_X),
                               scaling.get_y(inventory.max_Y), scaling.get_y(inventory.min_Y),
                               scaling.get_z(inventory.max_Z), scaling.get_z(inventory.min_Z)};
-    const char* messages[6] = {"ERROR: updating inventory.max_X\n", "ERROR: updating inventory.min_X\n",
-                               "ERROR: updating inventory.max_Y\n", "ERROR: updating inventory.min_Y\n",
-                               "ERROR: updating inventory.max_Z\n", "ERROR: updating inventory.min_Z\n"};
+    const char* messages[6] = {
+        "ERROR: updating inventory.max_X\n", "ERROR: updating inventory.min_X\n",
+        "ERROR: updating inventory.max_Y\n", "ERROR: updating inventory.min_Y\n",
+        "ERROR: updating inventory.max_Z\n", "ERROR: updating inventory.min_Z\n"};
     for (int i = 0; i < 6; i++) {
       if (!out.write64_le(&bounds[i])) return fail(messages[i]);
     }
@@ -738,7 +744,8 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
         return fail("ERROR: updating header->extended_number_of_point_records\n");
       }
       for (int i = 0; i < kExtendedReturnCount; i++) {
-        const std::uint64_t returns = static_cast<std::uint64_t>(inventory.number_of_points_by_return[i + 1]);
+        const std::uint64_t returns =
+            static_cast<std::uint64_t>(inventory.number_of_points_by_return[i + 1]);
         if (!out.write64_le(&returns)) {
           return fail("ERROR: updating header->extended_number_of_points_by_return[%d]\n", i);
         }
@@ -759,9 +766,10 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
     }
     const double bounds[6] = {header->max_x, header->min_x, header->max_y,
                               header->min_y, header->max_z, header->min_z};
-    const char* messages[6] = {"ERROR: updating header->max_x\n", "ERROR: updating header->min_x\n",
-                               "ERROR: updating header->max_y\n", "ERROR: updating header->min_y\n",
-                               "ERROR: updating header->max_z\n", "ERROR: updating header->min_z\n"};
+    const char* messages[6] = {
+        "ERROR: updating header->max_x\n", "ERROR: updating header->min_x\n",
+        "ERROR: updating header->max_y\n", "ERROR: updating header->min_y\n",
+        "ERROR: updating header->max_z\n", "ERROR: updating header->min_z\n"};
     for (int i = 0; i < 6; i++) {
       if (!out.write64_le(&bounds[i])) return fail(messages[i]);
     }
@@ -795,9 +803,10 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
         return fail("ERROR: updating header->extended_number_of_point_records\n");
       }
       for (int i = 0; i < kExtendedReturnCount; i++) {
-        const std::uint64_t returns = i < kLegacyReturnCount && header->number_of_points_by_return[i]
-                                          ? header->number_of_points_by_return[i]
-                                          : header->extended_number_of_points_by_return[i];
+        const std::uint64_t returns =
+            i < kLegacyReturnCount && header->number_of_points_by_return[i]
+                ? header->number_of_points_by_return[i]
+                : header->extended_number_of_points_by_return[i];
         if (!out.write64_le(&returns)) {
           return fail("ERROR: updating header->extended_number_of_points_by_return[%d]\n", i);
         }

@@ -91,7 +91,8 @@ std::int64_t copy_through(const std::string& name, Open open, std::string& messa
   if (reader.open_file(real(name.c_str()).c_str())) {
     LASwriterLAS writer;
     if (open(writer, reader.header)) {
-      while (reader.read_next()) writer.write_point(reader.point);
+      while (reader.read_next())
+        writer.write_point(reader.point);
       bytes = writer.close_writer(true);
     }
   }
@@ -209,8 +210,8 @@ TEST(LasRealFiles, HeaderRecordsAndPointsMatchTheBytes) {
       expect_same_record(h.evlrs[i], evlrs[i], "evlr " + std::to_string(i));
     }
 
-    const std::uint64_t count = h.number_of_point_records ? h.number_of_point_records
-                                                          : h.extended_number_of_point_records;
+    const std::uint64_t count =
+        h.number_of_point_records ? h.number_of_point_records : h.extended_number_of_point_records;
     EXPECT_EQ(reader.points_total, static_cast<std::int64_t>(count));
     EXPECT_EQ(points_read, static_cast<std::int64_t>(count));
     EXPECT_EQ(points_differing, 0);
@@ -267,7 +268,8 @@ TEST(LasRealFiles, CopyToStandardOutputReproducesEveryFile) {
       LASwriterLAS writer;
       if (!writer.open_handle(stdout, &reader.header)) _exit(4);
       if (writer.stream_of()->can_seek()) _exit(5);
-      while (reader.read_next()) writer.write_point(reader.point);
+      while (reader.read_next())
+        writer.write_point(reader.point);
       const bool closed = writer.close_writer(true) > 0;
       _exit(closed && std::fflush(stdout) == 0 ? 0 : 6);
     }

@@ -22,7 +22,8 @@ inline std::vector<std::uint8_t> file_bytes(const std::filesystem::path& path) {
 
 inline void write_bytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 template <typename T>
@@ -67,6 +68,6 @@ inline std::vector<std::string> good_real_las_files() {
 
 }  // namespace las_test
 
-#define SKIP_WITHOUT_REAL_DATA()                                                     \
-  if (!std::filesystem::is_directory(las_test::real_dir()))                          \
+#define SKIP_WITHOUT_REAL_DATA()                            \
+  if (!std::filesystem::is_directory(las_test::real_dir())) \
   GTEST_SKIP() << "real point files not found at " << las_test::real_dir().string()
