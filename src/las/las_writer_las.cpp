@@ -595,7 +595,8 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
     return 0;
   }
   bool ok = !failed_;
-  if (points_done != points_total && (points_total != 0 || !fix_count)) {
+  // A count that is about to be patched needs no warning.
+  if (points_done != points_total && !fix_count) {
     std::fprintf(stderr, "WARNING: written %" PRId64 " points but expected %" PRId64 " points\n",
                  points_done, points_total);
   }
@@ -606,6 +607,11 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
       ok = false;
     }
     engine_.reset();
+    // Buffered bytes may still be refused: a full disk shows here, before any patching.
+    if (ok && !out.flush()) {
+      report_stream_failure();
+      ok = false;
+    }
     if (ok && emit_1_4_header_ && number_of_evlrs_ > 0 && evlrs_ != nullptr) ok = write_evlrs();
     if (ok && fix_count && points_done != points_total) {
       if (out.can_seek()) {
@@ -647,11 +653,15 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
   return bytes;
 }
 
+void LASwriterLAS::report_stream_failure() {
+  std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
+               file_name_.empty() ? "output stream" : file_name_.c_str());
+}
+
 bool LASwriterLAS::finish_stream(bool ok) {
   // Buffered bytes may still be refused: a full disk shows here, not before.
   if (!stream_->flush() && ok) {
-    std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
-                 file_name_.empty() ? "output stream" : file_name_.c_str());
+    report_stream_failure();
     ok = false;
   }
   stream_ = nullptr;

@@ -70,6 +70,7 @@ class LASwriterLAS : public LASwriter {
   bool write_suite_records(const LASheader& header);
   bool write_evlrs();
   void report_write_failure();
+  void report_stream_failure();
   bool finish_stream(bool ok);
 
   std::FILE* file_ = nullptr;  // opened by open_file, closed by close_writer
