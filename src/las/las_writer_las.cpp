@@ -224,11 +224,14 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
 
   header_start_ = stream_->position();
   if (!write_header(*header, descriptor.get())) {
+    // No point may reach an engine that has no stream.
+    engine_.reset();
     failed_ = true;
     return false;
   }
   if (!engine_->attach(stream_)) {
     std::fprintf(stderr, "ERROR: cannot start writing the points\n");
+    engine_.reset();
     failed_ = true;
     return false;
   }

@@ -52,7 +52,7 @@ class LASwriterLAS : public LASwriter {
   // The point must be bound to the item layout of the header given at open.
   bool write_point(const LASpoint& point) override {
     points_done++;
-    if (engine_->write(point.item_data.data())) return true;
+    if (engine_ && engine_->write(point.item_data.data())) return true;
     report_write_failure();
     return false;
   }
