@@ -358,6 +358,11 @@ TEST(ChunkedEngine, AnInterruptedWriterLeavesAFileThatReadsWithAWarning) {
   EXPECT_FALSE(variable_reading.reader->read(variable_reading.point.item_data.data()));
   EXPECT_STREQ(variable_reading.reader->error_text(),
                "compressor was interrupted before writing adaptive chunk table of PKZ file");
+  // And it stays that way: chunk bytes are never taken for a table pointer.
+  EXPECT_FALSE(variable_reading.reader->read(variable_reading.point.item_data.data()));
+  EXPECT_FALSE(variable_reading.reader->seek(0, 5));
+  EXPECT_STREQ(variable_reading.reader->error_text(),
+               "compressor was interrupted before writing adaptive chunk table of PKZ file");
 }
 
 TEST(ChunkedEngine, AFileCutBeforeItsTableReadsUpToTheCut) {
