@@ -41,6 +41,6 @@ class IntegerCoder {
   EntropyEncoder* encoder_ = nullptr;
   EntropyDecoder* decoder_ = nullptr;
   std::vector<std::unique_ptr<SymbolModel>> k_models;
-  std::unique_ptr<BitModel> corrector_bit_model;                   // corrector index 0
-  std::vector<std::unique_ptr<SymbolModel>> corrector_models;      // index 1..corrector_bits
+  std::unique_ptr<BitModel> corrector_bit_model;               // corrector index 0
+  std::vector<std::unique_ptr<SymbolModel>> corrector_models;  // index 1..corrector_bits
 };

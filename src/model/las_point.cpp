@@ -21,7 +21,9 @@ std::int32_t to_int32(std::int64_t value) {
 
 }  // namespace
 
-LASpoint::LASpoint(const LASpoint& other) { *this = other; }
+LASpoint::LASpoint(const LASpoint& other) {
+  *this = other;
+}
 
 LASpoint& LASpoint::operator=(const LASpoint& other) {
   if (this == &other) return *this;
@@ -42,7 +44,9 @@ LASpoint& LASpoint::operator=(const LASpoint& other) {
   return *this;
 }
 
-LASpoint::LASpoint(LASpoint&& other) noexcept { *this = std::move(other); }
+LASpoint::LASpoint(LASpoint&& other) noexcept {
+  *this = std::move(other);
+}
 
 LASpoint& LASpoint::operator=(LASpoint&& other) noexcept {
   if (this == &other) return *this;
@@ -143,8 +147,7 @@ bool LASpoint::init_layout(const LASscaling* point_scaling, std::uint16_t item_c
 }
 
 bool LASpoint::init_for_point_type(const LASscaling* point_scaling, std::uint8_t point_type,
-                                   std::uint16_t record_length,
-                                   const LASattributeSet* attributes) {
+                                   std::uint16_t record_length, const LASattributeSet* attributes) {
   std::vector<LASitem> layout;
   if (!build_point_type_items(point_type, record_length, false, layout)) {
     reset();
@@ -230,7 +233,9 @@ void LASpoint::set_overlap_flag(bool value) {
   extended_classification_flags = (extended_classification_flags & ~0x8) | (value ? 0x8 : 0);
 }
 
-void LASpoint::set_return_number(std::uint8_t value) { return_number = value < 8 ? value : 7; }
+void LASpoint::set_return_number(std::uint8_t value) {
+  return_number = value < 8 ? value : 7;
+}
 
 void LASpoint::set_number_of_returns(std::uint8_t value) {
   number_of_returns = value < 8 ? value : 7;
@@ -295,9 +300,9 @@ void LASpoint::write_point14(std::uint8_t* bytes) const {
   std::memcpy(bytes + 8, &Z, 4);
   std::memcpy(bytes + 12, &intensity, 2);
 
-  std::uint8_t flags = static_cast<std::uint8_t>((scan_direction_flag << 6) |
-                                                 (edge_of_flight_line << 7) | synthetic_flag |
-                                                 (keypoint_flag << 1) | (withheld_flag << 2));
+  std::uint8_t flags =
+      static_cast<std::uint8_t>((scan_direction_flag << 6) | (edge_of_flight_line << 7) |
+                                synthetic_flag | (keypoint_flag << 1) | (withheld_flag << 2));
   std::uint8_t class_byte;
   std::uint8_t returns;
   std::int16_t angle;

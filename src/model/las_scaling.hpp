@@ -25,9 +25,7 @@ class LASscaling {
     return value >= offset ? static_cast<std::int64_t>(q + 0.5)
                            : static_cast<std::int64_t>(q - 0.5);
   }
-  static bool fits_int32(std::int64_t value) {
-    return value >= INT32_MIN && value <= INT32_MAX;
-  }
+  static bool fits_int32(std::int64_t value) { return value >= INT32_MIN && value <= INT32_MAX; }
 
   double get_x(std::int32_t X) const { return dequantize(X, x_scale_factor, x_offset); }
   double get_y(std::int32_t Y) const { return dequantize(Y, y_scale_factor, y_offset); }

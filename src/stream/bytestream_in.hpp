@@ -90,7 +90,8 @@ class ByteStreamIn {
       std::uint8_t scratch[8];
       read_bytes(scratch, n);
       auto* out = static_cast<std::uint8_t*>(dst);
-      for (std::size_t i = 0; i < n; i++) out[i] = scratch[n - 1 - i];
+      for (std::size_t i = 0; i < n; i++)
+        out[i] = scratch[n - 1 - i];
     }
   }
 };

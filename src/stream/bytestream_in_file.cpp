@@ -10,7 +10,9 @@ ByteStreamInFile::ByteStreamInFile(std::FILE* file, std::size_t block_size)
   cursor_ = limit_ = block_.get();
 }
 
-bool ByteStreamInFile::can_seek() const { return file_ != stdin; }
+bool ByteStreamInFile::can_seek() const {
+  return file_ != stdin;
+}
 
 std::int64_t ByteStreamInFile::position() const {
   if (!block_) {

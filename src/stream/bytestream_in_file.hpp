@@ -38,16 +38,14 @@ class ByteStreamInFile : public ByteStreamIn {
 
 class ByteStreamInFileLE : public ByteStreamInFile {
  public:
-  explicit ByteStreamInFileLE(std::FILE* file,
-                              std::size_t block_size = kDefaultBlockSize)
+  explicit ByteStreamInFileLE(std::FILE* file, std::size_t block_size = kDefaultBlockSize)
       : ByteStreamInFile(file, block_size) {}
 };
 
 // Big-endian reads copy bytes as they are; little-endian reads reverse them.
 class ByteStreamInFileBE : public ByteStreamInFile {
  public:
-  explicit ByteStreamInFileBE(std::FILE* file,
-                              std::size_t block_size = kDefaultBlockSize)
+  explicit ByteStreamInFileBE(std::FILE* file, std::size_t block_size = kDefaultBlockSize)
       : ByteStreamInFile(file, block_size) {
     reverse_le_ = true;
   }

@@ -78,7 +78,8 @@ class ByteStreamOut {
     if (plain) return write_bytes(src, n);
     std::uint8_t scratch[8];
     const auto* in = static_cast<const std::uint8_t*>(src);
-    for (std::size_t i = 0; i < n; i++) scratch[i] = in[n - 1 - i];
+    for (std::size_t i = 0; i < n; i++)
+      scratch[i] = in[n - 1 - i];
     return write_bytes(scratch, n);
   }
 };

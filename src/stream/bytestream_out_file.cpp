@@ -11,9 +11,13 @@ ByteStreamOutFile::ByteStreamOutFile(std::FILE* file, std::size_t block_size)
   limit_ = block_.get() + block_size_;
 }
 
-ByteStreamOutFile::~ByteStreamOutFile() { flush(); }
+ByteStreamOutFile::~ByteStreamOutFile() {
+  flush();
+}
 
-bool ByteStreamOutFile::can_seek() const { return file_ != stdout; }
+bool ByteStreamOutFile::can_seek() const {
+  return file_ != stdout;
+}
 
 std::int64_t ByteStreamOutFile::position() const {
   if (!block_) {

@@ -40,7 +40,6 @@ class ByteStreamOutFile : public ByteStreamOut {
 
 class ByteStreamOutFileLE : public ByteStreamOutFile {
  public:
-  explicit ByteStreamOutFileLE(std::FILE* file,
-                               std::size_t block_size = kDefaultBlockSize)
+  explicit ByteStreamOutFileLE(std::FILE* file, std::size_t block_size = kDefaultBlockSize)
       : ByteStreamOutFile(file, block_size) {}
 };

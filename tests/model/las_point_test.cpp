@@ -99,8 +99,8 @@ TEST(LasPoint, InitForPointTypeBindsItemDataToTheFields) {
   EXPECT_EQ(point.item_data[3], point.extra_bytes.data());
 
   // POINT10 is one 20-byte copy of the record bytes.
-  const std::uint8_t record[20] = {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0,
-                                   10, 0, 0x52, 0x87, 0xF6, 9, 0x34, 0x12};
+  const std::uint8_t record[20] = {1, 0, 0,  0, 2,    0,    0,    0, 3,    0,
+                                   0, 0, 10, 0, 0x52, 0x87, 0xF6, 9, 0x34, 0x12};
   std::memcpy(point.item_data[0], record, 20);
   EXPECT_EQ(point.X, 1);
   EXPECT_EQ(point.Z, 3);
@@ -123,7 +123,8 @@ TEST(LasPoint, CopiesPointIntoTheirOwnStorage) {
   point.extra_bytes[2] = 77;
   LASpoint copy = point;
   EXPECT_EQ(copy.extra_bytes[2], 77);
-  EXPECT_EQ(copy.item_data[0], reinterpret_cast<std::uint8_t*>(static_cast<LASpointFields*>(&copy)));
+  EXPECT_EQ(copy.item_data[0],
+            reinterpret_cast<std::uint8_t*>(static_cast<LASpointFields*>(&copy)));
   EXPECT_EQ(copy.item_data[2], copy.extra_bytes.data());
   EXPECT_EQ(&LASpoint::from_item(copy.item_data[0]), &copy);
 }

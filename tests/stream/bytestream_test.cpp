@@ -63,11 +63,13 @@ TEST(ByteStreamIn, ArrayStreamSeeksWithinItsBoundsAndThrowsAtTheEnd) {
 
 TEST(ByteStreamIn, FileStreamReadsAcrossBlocksAndSeeksBackAndForth) {
   std::vector<std::uint8_t> bytes(100000);
-  for (std::size_t i = 0; i < bytes.size(); i++) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  for (std::size_t i = 0; i < bytes.size(); i++)
+    bytes[i] = static_cast<std::uint8_t>(i * 7);
   auto file = temp_file_with(bytes);
   ByteStreamInFileLE in(file.get(), 4096);  // small blocks to cross many boundaries
   std::vector<std::uint8_t> got(bytes.size());
-  for (std::size_t i = 0; i < 1000; i++) got[i] = in.read_byte();
+  for (std::size_t i = 0; i < 1000; i++)
+    got[i] = in.read_byte();
   in.read_bytes(got.data() + 1000, bytes.size() - 1000);
   EXPECT_EQ(got, bytes);
   EXPECT_EQ(in.position(), 100000);
@@ -100,7 +102,8 @@ TEST(ByteStreamIn, StandardInputAndOutputCannotSeek) {
 TEST(ByteStreamOut, ArrayGrowsOnceForFiveThousandSingleBytesAndKeepsItsSizeAfterSeeking) {
   ByteStreamOutArrayLE out;
   EXPECT_EQ(out.allocated(), 4096u);
-  for (int i = 0; i < 5000; i++) ASSERT_TRUE(out.write_byte(static_cast<std::uint8_t>(i)));
+  for (int i = 0; i < 5000; i++)
+    ASSERT_TRUE(out.write_byte(static_cast<std::uint8_t>(i)));
   EXPECT_EQ(out.allocated(), 8192u);
   EXPECT_EQ(out.size(), 5000);
   ASSERT_TRUE(out.seek_to(100));
