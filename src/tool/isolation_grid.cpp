@@ -19,6 +19,11 @@ bool usable_step(float step) {
   return step > 0.0f && std::isfinite(step);
 }
 
+// Rejected steps (checked in the constructor body) get no inverse.
+double inverse_of(float step) {
+  return usable_step(step) ? 1.0 / static_cast<double>(step) : 0.0;
+}
+
 // Neighbours of cell (c, r) in its own layer, in the order they are added up; the layers
 // above and below add (0, 0) first and then the same eight.
 constexpr int kNeighbours[8][2] = {{1, 0}, {-1, 0}, {0, 1},  {0, -1},
@@ -42,6 +47,8 @@ std::uint32_t FlightlineGroup::layer_count() const {
 IsolationGrid::IsolationGrid(const IsolationGridSettings& settings, const LASignore* ignore)
     : step_xy_(settings.step_xy),
       step_z_(settings.step_z),
+      inverse_xy_(inverse_of(settings.step_xy)),
+      inverse_z_(inverse_of(settings.step_z)),
       threshold_(settings.threshold),
       by_flightline_(settings.by_flightline),
       memory_limit_(settings.memory_limit),
@@ -98,12 +105,29 @@ void IsolationGrid::switch_flightline_for_testing(std::uint16_t flightline) {
 }
 
 void IsolationGrid::switch_layer(FlightlineGroup& group, std::int32_t layer) {
-  auto found = group.raster_hash.find(layer);
-  if (found == group.raster_hash.end()) {
-    found = group.raster_hash.emplace(layer, make_raster(counter_kind_)).first;
+  FlightlineGroup::CachedLayer& cached = group.counter_cache[FlightlineGroup::cache_slot(layer)];
+  if (cached.layer != layer) {
+    auto found = group.raster_hash.find(layer);
+    if (found == group.raster_hash.end()) {
+      found = group.raster_hash.emplace(layer, make_raster(counter_kind_)).first;
+    }
+    cached.layer = layer;
+    cached.raster = found->second.get();
   }
-  group.current_raster = found->second.get();
+  group.current_raster = cached.raster;
   group.current_layer = layer;
+}
+
+void IsolationGrid::switch_test_layer(std::int32_t layer) {
+  FlightlineGroup& group = *current_group_;
+  FlightlineGroup::CachedLayer& cached = group.noise_cache[FlightlineGroup::cache_slot(layer)];
+  if (cached.layer != layer) {
+    auto found = group.noise_rasters.find(layer);
+    cached.layer = layer;
+    cached.raster = found == group.noise_rasters.end() ? nullptr : found->second.get();
+  }
+  test_layer_ = layer;
+  test_raster_ = cached.raster;
 }
 
 void IsolationGrid::finish_first_pass() {
@@ -158,6 +182,8 @@ std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
   std::uint32_t isolated = 0;
   group.current_raster = nullptr;
   group.current_layer = FlightlineGroup::kNoLayer;
+  group.counter_cache.fill({});  // the counter rasters go away layer by layer
+  group.noise_cache.fill({});
 
   const auto raster_at = [&group](std::int32_t layer) -> LASraster* {
     auto found = group.raster_hash.find(layer);

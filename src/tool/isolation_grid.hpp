@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -52,6 +53,19 @@ struct FlightlineGroup {
   // spread of layers (an outlier far above the ground) costs nothing.
   std::unordered_map<std::int32_t, std::unique_ptr<LASraster>> noise_rasters;
   std::uint32_t isolated_cells = 0;
+
+  // Vegetation and outliers make consecutive points hop between layers; a small
+  // direct-mapped cache by layer spares most of those hash lookups in both passes.
+  struct CachedLayer {
+    std::int64_t layer = kNoLayer;
+    LASraster* raster = nullptr;
+  };
+  static constexpr std::size_t kLayerCacheSize = 64;
+  std::array<CachedLayer, kLayerCacheSize> counter_cache{};
+  std::array<CachedLayer, kLayerCacheSize> noise_cache{};
+  static std::size_t cache_slot(std::int32_t layer) {
+    return static_cast<std::uint32_t>(layer) % kLayerCacheSize;
+  }
 
   // max_layer - min_layer + 1, or 0 before the first counted point.
   std::uint32_t layer_count() const;
@@ -133,11 +147,7 @@ class IsolationGrid {
     }
     std::int32_t layer, column, row;
     if (!cell_of(point, layer, column, row)) return false;
-    if (layer != test_layer_) {
-      test_layer_ = layer;
-      auto found = current_group_->noise_rasters.find(layer);
-      test_raster_ = found == current_group_->noise_rasters.end() ? nullptr : found->second.get();
-    }
+    if (layer != test_layer_) switch_test_layer(layer);
     return test_raster_ != nullptr && test_raster_->count_cell(column, row) != 0;
   }
 
@@ -163,19 +173,22 @@ class IsolationGrid {
  private:
   bool cell_of(const LASpoint& point, std::int32_t& layer, std::int32_t& column,
                std::int32_t& row) const {
-    return cell_index_of(point.get_z(), step_z_, layer) &&
-           cell_index_of(point.get_x(), step_xy_, column) &&
-           cell_index_of(point.get_y(), step_xy_, row);
+    return cell_index_of(point.get_z(), step_z_, inverse_z_, layer) &&
+           cell_index_of(point.get_x(), step_xy_, inverse_xy_, column) &&
+           cell_index_of(point.get_y(), step_xy_, inverse_xy_, row);
   }
   void switch_flightline_for_counting(std::uint16_t flightline);
   void switch_flightline_for_testing(std::uint16_t flightline);
   void switch_layer(FlightlineGroup& group, std::int32_t layer);
+  void switch_test_layer(std::int32_t layer);
   std::unique_ptr<LASraster> make_raster(const char* kind) const;
   std::uint32_t search_group(FlightlineGroup& group);
   void note_spill(const LASraster& raster);
 
   double step_xy_;
   double step_z_;
+  double inverse_xy_;  // 1 / step: cell indices mostly without a division
+  double inverse_z_;
   std::uint32_t threshold_;
   bool by_flightline_;
   std::int64_t memory_limit_;

@@ -33,6 +33,25 @@ inline bool cell_index_of(double coordinate, double step, std::int32_t& index) {
   return true;
 }
 
+// The same as cell_index_of, with `inverse` = 1 / step, but mostly without a division:
+// the product coordinate * inverse is within a few ulps of the quotient, so when it lies
+// clearly inside a cell, the quotient lies in the same cell. Near a boundary (and out of
+// range) the exact division decides.
+inline bool cell_index_of(double coordinate, double step, double inverse, std::int32_t& index) {
+  const double estimate = coordinate * inverse;
+  if (estimate >= -2147483646.0 && estimate < 2147483646.0) {
+    std::int32_t truncated = static_cast<std::int32_t>(estimate);
+    if (truncated > estimate) truncated--;
+    const double fraction = estimate - truncated;  // exact
+    const double margin = ((estimate < 0 ? -estimate : estimate) + 1.0) * 1e-15;
+    if (fraction > margin && fraction < 1.0 - margin) {
+      index = truncated;
+      return true;
+    }
+  }
+  return cell_index_of(coordinate, step, index);
+}
+
 // One tile of a raster (named LASrasterTile in messages). Its buffer is borrowed from the
 // raster's buffer pool and is null while the tile lives only in a temporary file.
 struct RasterTileNode {

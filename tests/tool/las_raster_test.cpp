@@ -357,6 +357,38 @@ TEST(LasRaster, CellIndexOfFloorsAndGuardsTheInt32Range) {
   EXPECT_EQ(index, 5);
 }
 
+TEST(LasRaster, CellIndexByReciprocalAgreesWithTheDivisionEverywhere) {
+  std::mt19937_64 random(5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const float steps[] = {4.0f, 0.1f, 0.3f, 1.0f / 3.0f, 12.0f, 0.01f, 7.77f, 1e-6f};
+  int boundary_cases = 0;
+  for (float step_f : steps) {
+    const double step = step_f;
+    const double inverse = 1.0 / step;
+    for (int n = 0; n < 200000; n++) {
+      double coordinate;
+      const double scale = std::pow(10.0, unit(random) * 12.0 - 3.0);
+      if (n % 2 == 0) {
+        // On and next to a boundary, where the two can disagree.
+        const double k = std::floor((unit(random) - 0.5) * scale);
+        coordinate = k * step;
+        if (n % 4 == 2) coordinate = std::nextafter(coordinate, n % 8 == 2 ? -1e300 : 1e300);
+        boundary_cases++;
+      } else {
+        coordinate = (unit(random) - 0.5) * scale * step;
+      }
+      std::int32_t exact = 0, fast = 0;
+      const bool exact_ok = cell_index_of(coordinate, step, exact);
+      const bool fast_ok = cell_index_of(coordinate, step, inverse, fast);
+      ASSERT_EQ(fast_ok, exact_ok) << coordinate << " / " << step;
+      if (exact_ok) {
+        ASSERT_EQ(fast, exact) << coordinate << " / " << step;
+      }
+    }
+  }
+  EXPECT_GT(boundary_cases, 0);
+}
+
 // ---- the kinds that the noise tool does not use ----
 
 LASpoint sample_point(std::int32_t z, std::uint16_t intensity = 0) {
