@@ -238,10 +238,7 @@ std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
             }
           }
           if (sum > budget) continue;
-          if (marks == nullptr) {
-            marks =
-                group.noise_rasters.emplace(layer, make_raster("occupancy")).first->second.get();
-          }
+          if (marks == nullptr) marks = add_noise_raster(group, layer);
           if (marks->set_cell(c, r, nullptr)) isolated++;
         }
       }
@@ -258,6 +255,16 @@ std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
   group.raster_hash.clear();
   group.isolated_cells = isolated;
   return isolated;
+}
+
+LASraster* IsolationGrid::add_noise_raster(FlightlineGroup& group, std::int32_t layer) {
+  try {
+    return group.noise_rasters.emplace(layer, make_raster("occupancy")).first->second.get();
+  } catch (const std::bad_alloc&) {
+    throw IsolationGridError(
+        format_message("ERROR: cannot alloc noise_raster_array for %d rasters.\n",
+                       static_cast<std::int32_t>(group.layer_count())));
+  }
 }
 
 void IsolationGrid::note_spill(const LASraster& raster) {

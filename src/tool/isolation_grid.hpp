@@ -136,6 +136,8 @@ class IsolationGrid {
   // Marks the isolated cells of every grid (groups in ascending point source ID) and
   // returns their number. `after_group`, when given, is called after each grid, so that
   // the caller can print "took %g sec. found %d isolated cells for flightline %d.\n".
+  // Throws IsolationGridError "ERROR: cannot alloc noise_raster_array for %d rasters.\n"
+  // when no room is left for the marks of a layer.
   std::uint64_t search(const std::function<void(const GroupSearchResult&)>& after_group = {});
 
   // Second pass: true when the point's cell is marked. The caller skips ignored points.
@@ -183,6 +185,7 @@ class IsolationGrid {
   void switch_test_layer(std::int32_t layer);
   std::unique_ptr<LASraster> make_raster(const char* kind) const;
   std::uint32_t search_group(FlightlineGroup& group);
+  LASraster* add_noise_raster(FlightlineGroup& group, std::int32_t layer);
   void note_spill(const LASraster& raster);
 
   double step_xy_;

@@ -144,11 +144,16 @@ std::uint8_t* LASraster::find_tile_slow(std::uint32_t tile_x, std::uint32_t tile
       if (!read_back(*tile)) {
         spare_buffers_.push_back(tile->buffer);
         tile->buffer = nullptr;
+        // The tile exists; only reading it failed. Do not remember it as absent.
+        last_tile_x_ = last_tile_y_ = -2147483647 - 1;
         return nullptr;
       }
     }
     push_head(*tile);
   }
+  // Evicting the old head on the way may have reset the remembered coordinates.
+  last_tile_x_ = dx;
+  last_tile_y_ = dy;
   last_tile_valid_ = true;
   return tile->buffer;
 }
@@ -303,6 +308,9 @@ std::FILE* LASraster::temp_file_for_slot(std::uint32_t slot, bool create) {
     errno = 0;
     std::FILE* file = std::fopen(name, "w+bx");
     if (file != nullptr) {
+      // Whole tiles go in and out: a stdio buffer would only add a copy, and would hold
+      // written tiles back from the file.
+      std::setvbuf(file, nullptr, _IONBF, 0);
       temp_names_.emplace_back(name);
       temp_files_.emplace_back(file);
       return file;

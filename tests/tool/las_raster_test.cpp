@@ -314,6 +314,36 @@ TEST(LasRaster, UnwritableSpillKeepsTheTileInMemoryAndReportsTheCell) {
   EXPECT_EQ(raster.count_cell(200, 0), 0u);
 }
 
+TEST(LasRaster, LostSpillFileFailsItsTilesOnlyAndLeavesNoFileBehind) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  {
+    LASraster raster;
+    ASSERT_TRUE(raster.set_kind("counter"));
+    raster.set_temp_name_base(dir.base());
+    raster.set_memory_limit(2 * 10000);
+    for (int tile = 0; tile < 4; tile++)
+      ASSERT_TRUE(raster.set_cell(tile * 100, 0, nullptr));
+    EXPECT_EQ(raster.count_cell(0, 0), 1u);    // tile 0 read back, clean
+    EXPECT_EQ(raster.count_cell(300, 0), 1u);  // tile 3 to the front: tile 0 is next out
+    ASSERT_EQ(raster.temp_file_count(), 1u);
+    std::FILE* truncate = std::fopen(raster.temp_file_name(0).c_str(), "wb");
+    ASSERT_NE(truncate, nullptr);
+    std::fclose(truncate);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(raster.count_cell(100, 0), 0u);  // tile 1 cannot be read
+    EXPECT_FALSE(raster.set_cell(100, 0, nullptr));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("ERROR: cannot read LASrasterTile from temporary file\n"),
+              std::string::npos);
+    EXPECT_NE(err.find("ERROR: cannot get tile (100/0)\n"), std::string::npos);
+    EXPECT_EQ(raster.count_cell(300, 0), 1u);  // still in memory
+    ASSERT_TRUE(raster.set_cell(400, 0, nullptr));
+    EXPECT_EQ(raster.count_cell(400, 0), 1u);
+  }
+  EXPECT_TRUE(dir.files().empty());
+}
+
 TEST(LasRaster, AddPointUsesTheStepAndRefusesCoordinatesWithoutACell) {
   LASscaling scaling;
   scaling.x_scale_factor = scaling.y_scale_factor = 0.01;
