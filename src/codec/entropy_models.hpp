@@ -6,35 +6,71 @@
 // Adaptive probability models of the entropy coder. Encoder and decoder adapt them in the
 // same way, so every constant and rounding here is part of the compressed format.
 
-// Probability of a 0 bit, 13-bit precision.
+// Interval arithmetic of the coder (32-bit, wrapping).
+inline constexpr std::uint32_t kCoderMinLength = 0x01000000u;  // renormalise below this
+inline constexpr std::uint32_t kCoderMaxLength = 0xFFFFFFFFu;  // interval at the start
+// Output buffer of the encoder: two halves, so a carry can still reach the last half written.
+inline constexpr std::uint32_t kCoderBufferSize = 8192;
+inline constexpr std::uint32_t kCoderBufferHalf = kCoderBufferSize / 2;
+
+inline constexpr std::uint32_t kBitModelLengthShift = 13;  // probability precision
+inline constexpr std::uint32_t kBitModelCountLimit = 1u << kBitModelLengthShift;
+inline constexpr std::uint32_t kBitModelMaxCycle = 64;
+
+inline constexpr std::uint32_t kSymbolModelLengthShift = 15;  // probability precision
+inline constexpr std::uint32_t kSymbolModelCountLimit = 1u << kSymbolModelLengthShift;
+inline constexpr std::uint32_t kSymbolModelMinSymbols = 2;
+inline constexpr std::uint32_t kSymbolModelMaxSymbols = 2048;
+// Decoding models above this many symbols search through a lookup table.
+inline constexpr std::uint32_t kSymbolModelLookupAbove = 16;
+
+// Probability of a 0 bit, 13-bit precision. Adapts every `cycle` bits, the cycle growing to
+// 64 bits.
 class BitModel {
  public:
   BitModel() { init(); }
-  void init();
+  void init() {
+    cycle = 4;
+    until_update = 4;
+    prob0 = kBitModelCountLimit / 2;
+    count0 = 1;
+    count_all = 2;
+  }
   // Called by the coder when `until_update` reaches 0.
   void update();
 
   std::uint32_t cycle;
   std::uint32_t until_update;
-  std::uint32_t prob0;
+  std::uint32_t prob0;  // < 8192 and > 0 at all times: both bits keep a nonempty interval
   std::uint32_t count0;
   std::uint32_t count_all;
 };
 
 // Cumulative frequencies of an alphabet of 2 to 2048 symbols, 15-bit precision. A decoding
-// model of more than 16 symbols keeps a lookup table that narrows the search.
+// model of more than 16 symbols keeps a lookup table that narrows the search to one slot.
+// Movable, not copyable; the arrays live in one allocation owned by the model.
 class SymbolModel {
  public:
-  // A symbol count outside 2..2048 leaves the model unusable (`valid()` false).
+  // Throws CodecCorruptData for a symbol count outside 2..2048 (a count can come from a
+  // file). The model must be `init`ed before use.
   SymbolModel(std::uint32_t symbols, bool encoding);
+  SymbolModel(SymbolModel&&) noexcept = default;
+  SymbolModel& operator=(SymbolModel&&) noexcept = default;
+
+  // Always true: construction throws instead of making an unusable model.
   bool valid() const { return symbol_tally != 0; }
-  // Starts over with the given initial counts (none: all 1).
+
+  // Starts over with the given initial counts (none: all 1). The first scaling assumes a
+  // total of `symbol_tally`, so each count must be at least 1 and the counts of all but the
+  // last symbol must add up to less than `symbol_tally`; otherwise the intervals overflow
+  // and the data cannot be decoded.
   void init(const std::uint32_t* initial_counts = nullptr);
+  // Called by the coder when `until_update` reaches 0.
   void update();
 
   std::uint32_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
-  std::uint32_t* lookup = nullptr;
+  std::uint32_t* lookup = nullptr;  // lookup_size + 2 entries, or none
   std::uint32_t total = 0;
   std::uint32_t cycle = 0;
   std::uint32_t until_update = 0;

@@ -1,34 +1,44 @@
 #pragma once
 
+#include <bit>
+#include <cassert>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "codec/entropy_decoder.hpp"
+#include "codec/entropy_encoder.hpp"
 #include "codec/entropy_models.hpp"
 
-class EntropyEncoder;
-class EntropyDecoder;
-
 // Codes a signed integer as its difference from a prediction: the bit-length class k of the
-// difference through a symbol model per context, then the bits within that class.
-// A coder is made for an encoder or for a decoder (borrowed) and can only code in that
-// direction.
+// difference through a symbol model per context, then the bits within that class (up to
+// `high_bits` of them through a model per class, the rest raw).
+//
+// A coder is made for an encoder or for a decoder (borrowed; it must outlive the coder) and
+// codes only in that direction. Values are taken modulo the coder's range: with `range` not
+// 0 they lie in 0..range-1 (a range up to 2^30, or 2^31: larger ones overflow the signed
+// correction of the decoder), with 1 <= `bits` < 32 in 0..2^bits-1, otherwise they are any
+// 32-bit value. Parameters: 1 <= contexts, 1 <= high_bits <= 11, range not 1 (every model
+// must have 2..2048 symbols; construction of the models in `init` throws CodecCorruptData
+// otherwise).
 class IntegerCoder {
  public:
   IntegerCoder(EntropyEncoder* encoder, std::uint32_t bits = 16, std::uint32_t contexts = 1,
                std::uint32_t high_bits = 8, std::uint32_t range = 0);
   IntegerCoder(EntropyDecoder* decoder, std::uint32_t bits = 16, std::uint32_t contexts = 1,
                std::uint32_t high_bits = 8, std::uint32_t range = 0);
-  ~IntegerCoder();
 
   // Creates the models on the first call, then resets all of them.
   void init();
+  // `context` < contexts.
   void compress(std::int32_t prediction, std::int32_t real, std::uint32_t context = 0);
   std::int32_t decompress(std::int32_t prediction, std::uint32_t context = 0);
-  // The class k of the last value coded.
+  // The class k of the last value coded: the bit length of its corrector.
   std::uint32_t get_k() const { return last_k; }
 
  private:
+  void setup_corrector();
+  SymbolModel& corrector_model(std::uint32_t k) { return corrector_models[k - 1]; }
+
   std::uint32_t last_k = 0;
   std::uint32_t bits;
   std::uint32_t contexts;
@@ -40,7 +50,66 @@ class IntegerCoder {
   std::int32_t corrector_max = 0;
   EntropyEncoder* encoder_ = nullptr;
   EntropyDecoder* decoder_ = nullptr;
-  std::vector<std::unique_ptr<SymbolModel>> k_models;
-  std::unique_ptr<BitModel> corrector_bit_model;               // corrector index 0
-  std::vector<std::unique_ptr<SymbolModel>> corrector_models;  // index 1..corrector_bits
+  std::vector<SymbolModel> k_models;          // one per context
+  BitModel corrector_bit_model;               // class 0: the corrector is 0 or 1
+  std::vector<SymbolModel> corrector_models;  // classes 1..corrector_bits at k - 1
 };
+
+inline void IntegerCoder::compress(std::int32_t prediction, std::int32_t real,
+                                   std::uint32_t context) {
+  assert(encoder_ && context < k_models.size());
+  std::int32_t corrector = static_cast<std::int32_t>(static_cast<std::uint32_t>(real) -
+                                                     static_cast<std::uint32_t>(prediction));
+  if (corrector < corrector_min) {
+    corrector = static_cast<std::int32_t>(static_cast<std::uint32_t>(corrector) + corrector_range);
+  } else if (corrector > corrector_max) {
+    corrector = static_cast<std::int32_t>(static_cast<std::uint32_t>(corrector) - corrector_range);
+  }
+  const std::uint32_t c = static_cast<std::uint32_t>(corrector);
+  // Magnitude classes: 0 holds {0, 1}, k holds -(2^k - 1)..-2^(k-1) and 2^(k-1)+1..2^k.
+  const std::uint32_t k =
+      static_cast<std::uint32_t>(std::bit_width(corrector <= 0 ? std::uint32_t{0} - c : c - 1));
+  assert(k <= corrector_bits);
+  last_k = k;
+  encoder_->encode_symbol(k_models[context], k);
+  if (k == 0) {
+    encoder_->encode_bit(corrector_bit_model, c);
+  } else if (k < 32) {
+    // Shift the class onto 0..2^k - 1.
+    const std::uint32_t within = corrector < 0 ? c + ((1u << k) - 1) : c - 1;
+    if (k <= high_bits) {
+      encoder_->encode_symbol(corrector_model(k), within);
+    } else {
+      const std::uint32_t low_bits = k - high_bits;
+      encoder_->encode_symbol(corrector_model(k), within >> low_bits);
+      encoder_->write_bits(low_bits, within & ((1u << low_bits) - 1));
+    }
+  }
+  // Class 32 holds only -2^31: nothing more to say.
+}
+
+inline std::int32_t IntegerCoder::decompress(std::int32_t prediction, std::uint32_t context) {
+  assert(decoder_ && context < k_models.size());
+  const std::uint32_t k = decoder_->decode_symbol(k_models[context]);
+  last_k = k;
+  std::uint32_t c;
+  if (k == 0) {
+    c = decoder_->decode_bit(corrector_bit_model);
+  } else if (k < 32) {
+    c = decoder_->decode_symbol(corrector_model(k));
+    if (k > high_bits) {
+      const std::uint32_t low_bits = k - high_bits;
+      c = (c << low_bits) | decoder_->read_bits(low_bits);
+    }
+    c = c >= (1u << (k - 1)) ? c + 1 : c - ((1u << k) - 1);
+  } else {
+    c = static_cast<std::uint32_t>(corrector_min);
+  }
+  std::uint32_t real = static_cast<std::uint32_t>(prediction) + c;
+  if (static_cast<std::int32_t>(real) < 0) {
+    real += corrector_range;
+  } else if (real >= corrector_range) {
+    real -= corrector_range;
+  }
+  return static_cast<std::int32_t>(real);
+}

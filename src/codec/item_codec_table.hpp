@@ -26,3 +26,16 @@ std::unique_ptr<LASwriteItemCompressed> create_compressed_item_writer(const LASi
                                                                       EntropyEncoder& encoder);
 std::unique_ptr<LASreadItemCompressed> create_compressed_item_reader(
     const LASitem& item, EntropyDecoder& decoder, std::uint32_t decompress_selective);
+
+// Where an engine gets its compressed codecs: the table above unless a test hands in
+// stand-ins.
+struct LASitemCodecFactory {
+  std::unique_ptr<LASwriteItemCompressed> (*make_writer)(const LASitem& item,
+                                                         EntropyEncoder& encoder);
+  std::unique_ptr<LASreadItemCompressed> (*make_reader)(const LASitem& item,
+                                                        EntropyDecoder& decoder,
+                                                        std::uint32_t decompress_selective);
+};
+
+inline constexpr LASitemCodecFactory kItemCodecTable{create_compressed_item_writer,
+                                                     create_compressed_item_reader};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/chunk_table.hpp"
+#include "codec/item_codec_table.hpp"
 #include "codec/item_coder.hpp"
 #include "codec/las_item_raw.hpp"
 #include "model/las_item.hpp"
@@ -49,7 +50,8 @@ class LASreadEngine {
   LASreadEngine& operator=(const LASreadEngine&) = delete;
 
   // Prepares the item readers for `items`, as LASwriteEngine::setup.
-  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr);
+  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr,
+             const LASitemCodecFactory& factory = kItemCodecTable);
 
   // Points the engine at the stream, at the first byte of the point data block.
   bool attach(ByteStreamIn* stream);
@@ -94,6 +96,7 @@ class LASreadEngine {
   bool chunked_ = false;  // compressor kinds 2 and 3
   bool variable_chunks_ = false;
   bool table_read_ = false;
+  bool table_failed_ = false;
   std::uint32_t chunk_size_ = kVariableChunkSize;
   std::uint32_t points_in_chunk_ = 0;
   std::uint32_t current_chunk_ = 0;

@@ -14,7 +14,8 @@ constexpr std::size_t kFirstTableAllocation = 1024;
 LASwriteEngine::LASwriteEngine() = default;
 LASwriteEngine::~LASwriteEngine() = default;
 
-bool LASwriteEngine::setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec) {
+bool LASwriteEngine::setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec,
+                           const LASitemCodecFactory& factory) {
   // A second setup starts from nothing.
   outstream_ = nullptr;
   current_ = WriterSet::NONE;
@@ -54,7 +55,7 @@ bool LASwriteEngine::setup(std::uint32_t num_items, const LASitem* items, const 
     encoder_ = std::make_unique<EntropyEncoder>();
     layered_ = codec->compressor == Pakrel::COMPRESSOR_LAYERED;
     for (const LASitem& item : item_list) {
-      auto writer = create_compressed_item_writer(item, *encoder_);
+      auto writer = factory.make_writer(item, *encoder_);
       if (!writer) return false;
       compressed_writers_.push_back(std::move(writer));
     }
@@ -105,7 +106,7 @@ bool LASwriteEngine::write(const std::uint8_t* const* point_items) {
     // The first point of a chunk is stored raw and seeds the codecs.
     for (std::uint32_t i = 0; i < num_items_; i++) {
       if (!raw_writers_[i]->write(point_items[i], context)) ok = false;
-      compressed_writers_[i]->init(point_items[i], context);
+      if (!compressed_writers_[i]->init(point_items[i], context)) ok = false;
     }
     current_ = WriterSet::COMPRESSED;
     if (!encoder_->init(outstream_)) ok = false;

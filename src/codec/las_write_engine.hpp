@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/chunk_table.hpp"
+#include "codec/item_codec_table.hpp"
 #include "codec/item_coder.hpp"
 #include "codec/las_item_raw.hpp"
 #include "model/las_item.hpp"
@@ -32,7 +33,9 @@ class LASwriteEngine {
   // records are written raw; with it, `items` must equal the descriptor's own. False for a
   // coder other than the entropy coder, an item without a raw form, or an item type and
   // version without a compressed codec.
-  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr);
+  // The compressed codecs come from `factory`.
+  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr,
+             const LASitemCodecFactory& factory = kItemCodecTable);
 
   // Points the engine at the stream, at the first byte of the point data block. The first
   // call of a chunked engine writes the chunk table pointer placeholder (its own position,

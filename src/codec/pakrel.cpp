@@ -291,8 +291,11 @@ bool Pakrel::change_chunk_size(std::uint32_t points_per_chunk) {
 bool read_pakrel_record(ByteStreamIn& stream, Pakrel& codec) {
   // Each field is read by itself so that the message can name the one that is missing.
   auto field = [&](auto& value, const char* name) {
+    // Into a copy: a field cut in the middle leaves the descriptor as it was.
+    auto read_value = value;
     try {
-      read_field(stream, value);
+      read_field(stream, read_value);
+      value = read_value;
       return true;
     } catch (const ByteStreamEndOfData&) {
       std::fprintf(stderr, "ERROR: reading %s %d\n", name, static_cast<int>(value));
@@ -312,31 +315,22 @@ bool read_pakrel_record(ByteStreamIn& stream, Pakrel& codec) {
   // Grown item by item: the count is only believed as far as the bytes are there.
   codec.items.clear();
   for (int i = 0; i < codec.num_items; i++) {
-    std::uint16_t type = 0;
-    std::uint16_t size = 0;
-    std::uint16_t version = 0;
-    try {
-      stream.read16_le(&type);
-    } catch (const ByteStreamEndOfData&) {
-      std::fprintf(stderr, "ERROR: reading type %d of item %d\n", type, i);
-      return false;
-    }
-    try {
-      stream.read16_le(&size);
-    } catch (const ByteStreamEndOfData&) {
-      std::fprintf(stderr, "ERROR: reading size %d of item %d\n", size, i);
-      return false;
-    }
-    try {
-      stream.read16_le(&version);
-    } catch (const ByteStreamEndOfData&) {
-      std::fprintf(stderr, "ERROR: reading version %d of item %d\n", version, i);
-      return false;
+    std::uint16_t entry[3] = {0, 0, 0};  // type, size, version
+    static const char* const kNames[3] = {"type", "size", "version"};
+    for (int k = 0; k < 3; k++) {
+      std::uint16_t value;
+      try {
+        stream.read16_le(&value);
+      } catch (const ByteStreamEndOfData&) {
+        std::fprintf(stderr, "ERROR: reading %s %d of item %d\n", kNames[k], entry[k], i);
+        return false;
+      }
+      entry[k] = value;
     }
     LASitem item;
-    item.type = static_cast<LASitem::Type>(type);
-    item.size = size;
-    item.version = version;
+    item.type = static_cast<LASitem::Type>(entry[0]);
+    item.size = entry[1];
+    item.version = entry[2];
     codec.items.push_back(item);
   }
   return true;

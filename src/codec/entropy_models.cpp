@@ -1,0 +1,89 @@
+#include "codec/entropy_models.hpp"
+
+#include <algorithm>
+
+#include "codec/item_coder.hpp"
+
+void BitModel::update() {
+  count_all += cycle;
+  if (count_all > kBitModelCountLimit) {
+    count_all = (count_all + 1) >> 1;
+    count0 = (count0 + 1) >> 1;
+    // A 1 bit must keep some probability, so the halved counts may not meet.
+    if (count0 == count_all) count_all++;
+  }
+  // Integer division first: encoder and decoder must round alike.
+  prob0 = (count0 * (0x80000000u / count_all)) >> 18;
+  cycle = std::min((5 * cycle) >> 2, kBitModelMaxCycle);
+  until_update = cycle;
+}
+
+SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(encoding_model) {
+  if (symbols < kSymbolModelMinSymbols || symbols > kSymbolModelMaxSymbols) {
+    throw CodecCorruptData{};
+  }
+  symbol_tally = symbols;
+  max_symbol = symbols - 1;
+  if (!encoding && symbols > kSymbolModelLookupAbove) {
+    std::uint32_t table_bits = 3;
+    while (symbol_tally > (1u << (table_bits + 2)))
+      table_bits++;
+    lookup_size = 1u << table_bits;
+    lookup_shift = kSymbolModelLengthShift - table_bits;
+  }
+  const std::size_t lookup_entries = lookup_size ? lookup_size + 2 : 0;
+  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols} + lookup_entries);
+  cumulative = storage_.get();
+  counts = cumulative + symbols;
+  if (lookup_entries) lookup = counts + symbols;
+}
+
+void SymbolModel::init(const std::uint32_t* initial_counts) {
+  if (initial_counts) {
+    std::copy(initial_counts, initial_counts + symbol_tally, counts);
+  } else {
+    std::fill(counts, counts + symbol_tally, 1u);
+  }
+  cycle = symbol_tally;
+  total = 0;
+  update();
+  cycle = until_update = (symbol_tally + 6) >> 1;
+}
+
+void SymbolModel::update() {
+  total += cycle;
+  if (total > kSymbolModelCountLimit) {
+    total = 0;
+    for (std::uint32_t k = 0; k < symbol_tally; k++) {
+      counts[k] = (counts[k] + 1) >> 1;
+      total += counts[k];
+    }
+  }
+
+  const std::uint32_t scale = 0x80000000u / total;
+  std::uint32_t sum = 0;
+  if (lookup) {
+    std::uint32_t filled = 0;
+    // A slot index beyond the table can only come from initial counts that break the
+    // contract of `init`; clamping keeps such a model inside its memory.
+    const std::uint32_t last_slot = lookup_size + 1;
+    for (std::uint32_t k = 0; k < symbol_tally; k++) {
+      cumulative[k] = (scale * sum) >> 16;
+      sum += counts[k];
+      const std::uint32_t slot = std::min(cumulative[k] >> lookup_shift, last_slot);
+      while (filled < slot)
+        lookup[++filled] = k - 1;
+    }
+    lookup[0] = 0;
+    while (filled <= lookup_size)
+      lookup[++filled] = symbol_tally - 1;
+  } else {
+    for (std::uint32_t k = 0; k < symbol_tally; k++) {
+      cumulative[k] = (scale * sum) >> 16;
+      sum += counts[k];
+    }
+  }
+
+  cycle = std::min((5 * cycle) >> 2, (symbol_tally + 6) << 3);
+  until_update = cycle;
+}
