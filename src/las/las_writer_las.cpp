@@ -206,7 +206,8 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
 
   engine_ = std::make_unique<LASwriteEngine>();
   const bool engine_ready =
-      descriptor ? engine_->setup(descriptor->num_items, descriptor->items.data(), descriptor.get())
+      descriptor ? engine_->setup(descriptor->num_items, descriptor->items.data(), descriptor.get(),
+                                  *item_codecs_)
                  : engine_->setup(static_cast<std::uint32_t>(items.size()), items.data());
   if (!engine_ready) {
     if (descriptor) {

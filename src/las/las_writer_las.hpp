@@ -61,6 +61,10 @@ class LASwriterLAS : public LASwriter {
                      bool refresh_attributes = false) override;
   std::int64_t close_writer(bool fix_count = true) override;
 
+  // Where the engine of the next open takes its compressed item codecs from: the codec
+  // table unless a test hands in stand-ins (which must outlive the writer).
+  void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
+
   // The point data format byte written (bit 7 set when compressing) and the stream in use.
   std::uint8_t written_point_data_format() const { return written_point_data_format_; }
   ByteStreamOut* stream_of() const { return stream_; }
@@ -87,4 +91,5 @@ class LASwriterLAS : public LASwriter {
   std::uint32_t number_of_evlrs_ = 0;
   const std::vector<LASevlrEntry>* evlrs_ = nullptr;  // the header's, borrowed
   bool failure_reported_ = false;
+  const LASitemCodecFactory* item_codecs_ = &kItemCodecTable;
 };
