@@ -156,3 +156,78 @@ TEST(LasCompressed, CutCompressedFileWarnsOfTheMissingTableAndEndsInTheCutChunk)
   EXPECT_GT(points, 400);
   EXPECT_LT(points, 500);
 }
+
+namespace {
+
+struct RecordedIndex : LASindexHook {
+  bool query_rectangle(double, double, double, double) override { return false; }
+  bool query_tile(float, float, float) override { return false; }
+  bool query_circle(double, double, double) override { return false; }
+  bool advance(LASreader&) override { return false; }
+};
+
+std::string g_index_signature;
+
+std::unique_ptr<LASindexHook> load_recorded_index(ByteStreamIn& stream) {
+  char signature[4];
+  stream.read_bytes(signature, 4);
+  g_index_signature.assign(signature, 4);
+  return std::make_unique<RecordedIndex>();
+}
+
+}  // namespace
+
+TEST(LasCompressed, SpecialEvlrsAreWalkedForTheIndexAndBadOnesIgnored) {
+  LASheader header = make_header(1, 2);
+  header.number_of_point_records = 10;
+  std::vector<std::uint8_t> bytes = write_compressed(header, Pakrel::COMPRESSOR_CHUNKED, 10);
+  const std::int64_t appended = static_cast<std::int64_t>(bytes.size());
+  // An unrelated record, then the suite's index record, after the chunk table.
+  for (std::uint16_t record_id : {std::uint16_t{77}, kRecordSpatialIndex}) {
+    std::vector<std::uint8_t> head(60, 0);
+    std::memcpy(head.data() + 2, "Brindlex", 8);
+    put<std::uint16_t>(head, 18, record_id);
+    put<std::uint64_t>(head, 20, 4);
+    bytes.insert(bytes.end(), head.begin(), head.end());
+    for (char c : std::string("LASX"))
+      bytes.push_back(static_cast<std::uint8_t>(c));
+  }
+  const std::size_t codec_payload = 227 + 54;
+  put<std::int64_t>(bytes, codec_payload + 16, 2);
+  put<std::int64_t>(bytes, codec_payload + 24, appended);
+
+  auto read_points = [&](std::string& messages, bool& indexed) {
+    LASreaderLAS reader;
+    reader.set_item_codecs(stand_in::kCodecs);
+    ByteStreamInArrayLE in(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    testing::internal::CaptureStderr();
+    int points = 0;
+    if (reader.open_stream(&in)) {
+      while (reader.read_next())
+        points++;
+    }
+    messages = testing::internal::GetCapturedStderr();
+    indexed = reader.get_index() != nullptr;
+    return points;
+  };
+
+  std::string messages;
+  bool indexed = false;
+  // Without an index class the records are passed over.
+  EXPECT_EQ(read_points(messages, indexed), 10);
+  EXPECT_EQ(messages, "");
+  EXPECT_FALSE(indexed);
+
+  LASreaderLAS::set_embedded_index_loader(load_recorded_index);
+  EXPECT_EQ(read_points(messages, indexed), 10);
+  EXPECT_EQ(messages, "");
+  EXPECT_TRUE(indexed);
+  EXPECT_EQ(g_index_signature, "LASX");
+
+  // Records that run past the end of the file cost a message, not the points.
+  put<std::int64_t>(bytes, codec_payload + 24, appended + 50);
+  EXPECT_EQ(read_points(messages, indexed), 10);
+  EXPECT_EQ(messages, "ERROR: trying to read 2 internal EVLRs. ignoring ...\n");
+  EXPECT_FALSE(indexed);
+  LASreaderLAS::set_embedded_index_loader(nullptr);
+}

@@ -428,3 +428,52 @@ TEST(LasWriterFailure, OpenRefusesMissingArguments) {
             "ERROR: LASheader pointer is zero\n"
             "ERROR: file pointer is zero\n");
 }
+
+TEST(LasWriterUpdate, HeaderUpdatedFromTheHeaderRewritesCountsBoundsAndExtraBytes) {
+  LASheader header = make_header(1, 3);
+  LASattributeDescriptor height;
+  height.data_type = 3;  // U16
+  height.set_name("height");
+  ASSERT_EQ(header.add_attribute(height), 0);
+  ASSERT_TRUE(header.refresh_extra_bytes_vlr());
+  header.point_data_record_length = 30;
+  ByteStreamOutArrayLE out;
+  LASwriterLAS writer;
+  ASSERT_TRUE(writer.open_stream(&out, &header));
+  write_points(writer, header, 4);
+
+  header.number_of_point_records = 4;
+  header.number_of_points_by_return[1] = 3;
+  header.min_z = -7.5;
+  header.start_of_waveform_data_packet_record = 99;
+  header.descriptor(0).options = LASattributeDescriptor::kMaxValid;
+  header.descriptor(0).max[0].u64 = 0x40;
+  ASSERT_TRUE(header.refresh_extra_bytes_vlr(true));  // same length, same place
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(writer.update_header(&header, false, true));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "WARNING: header->start_of_waveform_data_packet_record is 99. writing 0 instead.\n");
+  ASSERT_GT(writer.close_writer(), 0);
+  const std::vector<std::uint8_t> bytes = contents(out);
+  EXPECT_EQ(at<std::uint32_t>(bytes, 107), 4u);
+  EXPECT_EQ(at<std::uint32_t>(bytes, 115), 3u);
+  EXPECT_EQ(at<double>(bytes, 219), -7.5);
+  EXPECT_EQ(at<std::uint64_t>(bytes, 227), 0u);
+  // The extra-bytes payload follows the 235-byte header and the record's 54-byte head.
+  const std::size_t payload = 235 + 54;
+  EXPECT_EQ(bytes[payload + 3], LASattributeDescriptor::kMaxValid);
+  EXPECT_EQ(bytes[payload + 4 + 32 + 4 + 48], 0x40);  // max follows name, unused, no_data, min
+  EXPECT_EQ(bytes.size(), 235u + 54 + 192 + 4 * 30);
+
+  LASheader plain = make_header(1, 2);
+  plain.add_attribute(height);  // an attribute without its record
+  const LASheader first = make_header(1, 2);
+  LASwriterLAS other;
+  ByteStreamOutArrayLE elsewhere;
+  ASSERT_TRUE(other.open_stream(&elsewhere, &first));
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(other.update_header(&plain, false, true));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "WARNING: could not find extra bytes VLR for update\n");
+  other.close_writer(false);
+}
