@@ -57,6 +57,11 @@ void LASwriterLAS::report_write_failure() {
   failed_ = true;
   if (failure_reported_) return;
   failure_reported_ = true;
+  if (!engine_) {
+    std::fprintf(stderr, "ERROR: cannot write point %" PRId64 ": the writer is not open\n",
+                 points_done);
+    return;
+  }
   std::fprintf(stderr, "ERROR: cannot write point %" PRId64 " to '%s' (disk full or I/O error)\n",
                points_done, file_name_.empty() ? "output stream" : file_name_.c_str());
 }
@@ -126,7 +131,8 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   }
   stream_ = stream;
   engine_.reset();
-  failed_ = false;
+  // Failed until the open succeeds: a writer left after a failed open never reports success.
+  failed_ = true;
   failure_reported_ = false;
   points_total = 0;
   points_done = 0;
@@ -238,6 +244,7 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   }
   points_total = static_cast<std::int64_t>(header->point_count());
   points_done = 0;
+  failed_ = false;
   return true;
 }
 

@@ -211,6 +211,15 @@ TEST(LasWriterHeader, CompressionRequestsThatCannotBeMet) {
   EXPECT_FALSE(writer.open_stream(&out, &header, Pakrel::COMPRESSOR_CHUNKED));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "ERROR: point type 6 requires using \"native LAS 1.4 extension\" of Pakrel\n");
+  // A writer left after a failed open refuses points and never closes as a success.
+  LASpoint point;
+  ASSERT_TRUE(point.init_for_point_type(&header, 6, 30, &header));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(writer.write_point(point));
+  EXPECT_EQ(writer.close_writer(), 0);
+  EXPECT_TRUE(writer.failed());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: cannot write point 1: the writer is not open\n");
 }
 
 TEST(LasWriterHeader, CompressedPointTypeOneGrowsByTheCodecRecord) {
