@@ -35,6 +35,7 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 BENCH_DATA ?= bench-data
 bench: build
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
+	./$(BUILD_DIR)/bench_pkz
 
 format:
 	find src tests tools bench -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
