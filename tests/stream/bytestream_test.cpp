@@ -122,16 +122,22 @@ TEST(ByteStreamOut, ArrayGrowsOnceForFiveThousandSingleBytesAndKeepsItsSizeAfter
   EXPECT_EQ(out.data()[104999], 3);
 }
 
-TEST(ByteStreamOut, NilCountsBytesAndIgnoresSeeks) {
+TEST(ByteStreamOut, NilCountsBytesAndDoesNotCountPatchesTwice) {
   ByteStreamOutNil out;
   out.write_byte(1);
   const double value = 1.5;
   out.write64_le(&value);
   out.write32_be(&value);
   EXPECT_EQ(out.position(), 13);
-  EXPECT_TRUE(out.seek_to(0));
-  EXPECT_EQ(out.position(), 13);
+  // A writer patching its header seeks back, rewrites and returns to the end.
+  EXPECT_TRUE(out.seek_to(4));
+  EXPECT_EQ(out.position(), 4);
+  out.write32_le(&value);
+  EXPECT_EQ(out.position(), 8);
+  EXPECT_EQ(out.size(), 13);
   EXPECT_TRUE(out.seek_to_end());
+  EXPECT_EQ(out.position(), 13);
+  EXPECT_FALSE(out.seek_to(-1));
 }
 
 TEST(ByteStreamOut, FileStreamWritesBothOrdersAndPatchesAfterSeeking) {
