@@ -32,13 +32,23 @@ class LASwriteItemRaw : public LASwriteItem {
 };
 
 // Codes an item against the items before it. `init` is called with the first point of a
-// chunk (which was written raw); the layered codecs gather their output in layers that the
-// engine asks for at the end of the chunk.
+// chunk (which was written raw).
+// The codecs of compressor kinds 1 and 2 code into the engine's one EntropyEncoder, which
+// they were made with (codec/item_codec_table.hpp); the engine starts and ends it around
+// each chunk. The layered codecs (kind 3) own an encoder per layer over in-memory streams
+// and meet the engine's output stream only at the end of the chunk: first every item's
+// `write_layer_sizes`, then every item's `write_layers`, both onto `stream`.
 class LASwriteItemCompressed : public LASwriteItem {
  public:
   virtual bool init(const std::uint8_t* item, std::uint32_t& context) = 0;
-  virtual bool write_layer_sizes() { return false; }
-  virtual bool write_layers() { return false; }
+  virtual bool write_layer_sizes(ByteStreamOut& stream) {
+    (void)stream;
+    return false;
+  }
+  virtual bool write_layers(ByteStreamOut& stream) {
+    (void)stream;
+    return false;
+  }
 };
 
 class LASreadItem {
@@ -57,10 +67,19 @@ class LASreadItemRaw : public LASreadItem {
   ByteStreamIn* instream = nullptr;
 };
 
+// The reading twin. Codecs of kinds 1 and 2 decode from the engine's EntropyDecoder, which
+// the engine starts after their `init`. At the start of a layered chunk the engine reads the
+// raw first point and the chunk's point count, calls every item's `read_layer_sizes`, then
+// every item's `init`: a layered codec reads (or skips, when the selective-decoding flags
+// it was made with do not ask for them) its layer bytes from `stream` there, in item order.
+// Non-layered codecs ignore `stream`.
 class LASreadItemCompressed : public LASreadItem {
  public:
-  // Layered codecs read the byte counts of their layers at the start of a chunk.
-  virtual bool read_layer_sizes() { return false; }
-  // Starts a chunk with its first point, which was read raw.
-  virtual bool init(const std::uint8_t* item, std::uint32_t& context) = 0;
+  virtual bool read_layer_sizes(ByteStreamIn& stream) {
+    (void)stream;
+    return false;
+  }
+  // Starts a chunk with its first point, which was read raw. Returns false when the chunk
+  // cannot be started (the engine reports the chunk as corrupt).
+  virtual bool init(ByteStreamIn& stream, const std::uint8_t* item, std::uint32_t& context) = 0;
 };

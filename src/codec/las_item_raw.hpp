@@ -1,0 +1,201 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "codec/item_coder.hpp"
+#include "model/las_item.hpp"
+#include "model/las_point.hpp"
+#include "stream/bytestream_in.hpp"
+#include "stream/bytestream_out.hpp"
+
+// The raw item readers and writers: little-endian copies between the stream and the item's
+// bytes in the point record, except POINT14, whose 30 bytes on disk are converted field by
+// field to and from the point (its item pointer is the point itself, LASpoint::from_item).
+// The stream is handed over with `init` and borrowed.
+
+class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
+ public:
+  explicit LASwriteItemRaw_BYTE(std::uint32_t size) : size_(size) {}
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    return outstream->write_bytes(item, size_);
+  }
+
+ private:
+  std::uint32_t size_;
+};
+
+class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
+ public:
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    return outstream->write_bytes(item, kPoint10Size);
+  }
+};
+
+class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
+ public:
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    return outstream->write_bytes(item, 8);
+  }
+};
+
+class LASwriteItemRaw_RGB12_LE final : public LASwriteItemRaw {
+ public:
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    return outstream->write_bytes(item, 6);
+  }
+};
+
+class LASwriteItemRaw_WAVEPACKET13_LE final : public LASwriteItemRaw {
+ public:
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    return outstream->write_bytes(item, kWavePacketSize);
+  }
+};
+
+class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
+ public:
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    return outstream->write_bytes(item, 8);
+  }
+};
+
+class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
+ public:
+  bool write(const std::uint8_t* item, std::uint32_t&) override {
+    std::uint8_t bytes[kPoint14Size];
+    LASpoint::from_item(item).write_point14(bytes);
+    return outstream->write_bytes(bytes, kPoint14Size);
+  }
+};
+
+class LASreadItemRaw_BYTE final : public LASreadItemRaw {
+ public:
+  explicit LASreadItemRaw_BYTE(std::uint32_t size) : size_(size) {}
+  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, size_); }
+
+ private:
+  std::uint32_t size_;
+};
+
+class LASreadItemRaw_POINT10_LE final : public LASreadItemRaw {
+ public:
+  void read(std::uint8_t* item, std::uint32_t&) override {
+    instream->read_bytes(item, kPoint10Size);
+  }
+};
+
+class LASreadItemRaw_GPSTIME11_LE final : public LASreadItemRaw {
+ public:
+  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, 8); }
+};
+
+class LASreadItemRaw_RGB12_LE final : public LASreadItemRaw {
+ public:
+  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, 6); }
+};
+
+class LASreadItemRaw_WAVEPACKET13_LE final : public LASreadItemRaw {
+ public:
+  void read(std::uint8_t* item, std::uint32_t&) override {
+    instream->read_bytes(item, kWavePacketSize);
+  }
+};
+
+class LASreadItemRaw_RGBNIR14_LE final : public LASreadItemRaw {
+ public:
+  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, 8); }
+};
+
+class LASreadItemRaw_POINT14_LE final : public LASreadItemRaw {
+ public:
+  void read(std::uint8_t* item, std::uint32_t&) override {
+    std::uint8_t bytes[kPoint14Size];
+    instream->read_bytes(bytes, kPoint14Size);
+    LASpoint::from_item(item).read_point14(bytes);
+  }
+};
+
+// The raw reader or writer of an item type; nullptr for a value that is no item type.
+std::unique_ptr<LASwriteItemRaw> create_raw_item_writer(const LASitem& item);
+std::unique_ptr<LASreadItemRaw> create_raw_item_reader(const LASitem& item);
+
+// How a raw point record lies over the items of a point, chosen once per file, so that the
+// engines move a whole record with one stream read or write plus one copy per item
+// (POINT14 converted). Copies of the fixed item sizes compile to fixed-size moves.
+class RawRecordLayout {
+ public:
+  // False for a value that is no item type and for a fixed-size item of another size.
+  bool init(std::span<const LASitem> items);
+  std::uint32_t record_size() const { return record_size_; }
+
+  // Record bytes into the items.
+  void scatter(const std::uint8_t* record, std::uint8_t* const* items) const {
+    for (const Step& step : steps_) {
+      const std::uint8_t* from = record + step.offset;
+      std::uint8_t* to = items[step.item];
+      switch (step.kind) {
+        case Step::COPY20:
+          std::memcpy(to, from, 20);
+          break;
+        case Step::COPY8:
+          std::memcpy(to, from, 8);
+          break;
+        case Step::COPY6:
+          std::memcpy(to, from, 6);
+          break;
+        case Step::COPY29:
+          std::memcpy(to, from, 29);
+          break;
+        case Step::COPY:
+          std::memcpy(to, from, step.size);
+          break;
+        case Step::POINT14:
+          LASpoint::from_item(to).read_point14(from);
+          break;
+      }
+    }
+  }
+
+  // Items into the record bytes.
+  void gather(const std::uint8_t* const* items, std::uint8_t* record) const {
+    for (const Step& step : steps_) {
+      const std::uint8_t* from = items[step.item];
+      std::uint8_t* to = record + step.offset;
+      switch (step.kind) {
+        case Step::COPY20:
+          std::memcpy(to, from, 20);
+          break;
+        case Step::COPY8:
+          std::memcpy(to, from, 8);
+          break;
+        case Step::COPY6:
+          std::memcpy(to, from, 6);
+          break;
+        case Step::COPY29:
+          std::memcpy(to, from, 29);
+          break;
+        case Step::COPY:
+          std::memcpy(to, from, step.size);
+          break;
+        case Step::POINT14:
+          LASpoint::from_item(from).write_point14(to);
+          break;
+      }
+    }
+  }
+
+ private:
+  struct Step {
+    enum Kind : std::uint8_t { COPY20, COPY8, COPY6, COPY29, COPY, POINT14 };
+    Kind kind;
+    std::uint32_t item;
+    std::uint32_t offset;
+    std::uint32_t size;
+  };
+  std::vector<Step> steps_;
+  std::uint32_t record_size_ = 0;
+};

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/chunk_table.hpp"
+#include "codec/item_codec_table.hpp"
+#include "codec/item_coder.hpp"
+#include "codec/las_item_raw.hpp"
+#include "model/las_item.hpp"
+#include "model/las_point.hpp"
+
+class ByteStreamIn;
+class EntropyDecoder;
+class Pakrel;
+
+// Selective-decoding flags: which parts the layered readers (point types 6-10 with the
+// layered compressor) decode. X, Y and the return fields are always decoded; the flags
+// change nothing for the other codecs or for raw records.
+inline constexpr std::uint32_t kDecompressZ = 1u << 0;
+inline constexpr std::uint32_t kDecompressClassification = 1u << 1;
+inline constexpr std::uint32_t kDecompressFlags = 1u << 2;
+inline constexpr std::uint32_t kDecompressIntensity = 1u << 3;
+inline constexpr std::uint32_t kDecompressScanAngle = 1u << 4;
+inline constexpr std::uint32_t kDecompressUserData = 1u << 5;
+inline constexpr std::uint32_t kDecompressPointSource = 1u << 6;
+inline constexpr std::uint32_t kDecompressGpsTime = 1u << 7;
+inline constexpr std::uint32_t kDecompressRgb = 1u << 8;
+inline constexpr std::uint32_t kDecompressNir = 1u << 9;
+inline constexpr std::uint32_t kDecompressWavePacket = 1u << 10;
+// Extra byte i (i < 16): kDecompressByte0 << i.
+inline constexpr std::uint32_t kDecompressByte0 = 1u << 16;
+inline constexpr std::uint32_t kDecompressAll = 0xFFFFFFFF;
+
+// Turns the point data block of a LAS file back into point records, raw or compressed
+// (the block written by LASwriteEngine).
+//
+// Life: construct -> setup -> attach -> (seek) read x n -> verify_end -> detach. The engine
+// owns its item readers, decoder and chunk index; it borrows the stream, which must stay
+// alive until `detach`. Nothing is printed: a failed operation returns false and leaves its
+// reason in `error_text()`; a problem it read past is left in `warning_text()`. Both stay
+// until replaced; the LAS reader prints them.
+class LASreadEngine {
+ public:
+  explicit LASreadEngine(std::uint32_t decompress_selective = kDecompressAll);
+  ~LASreadEngine();
+  LASreadEngine(const LASreadEngine&) = delete;
+  LASreadEngine& operator=(const LASreadEngine&) = delete;
+
+  // Prepares the item readers for `items`, as LASwriteEngine::setup.
+  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr,
+             const LASitemCodecFactory& factory = kItemCodecTable);
+
+  // Points the engine at the stream, at the first byte of the point data block.
+  bool attach(ByteStreamIn* stream);
+
+  // Reads the next point into its items (LASpoint::item_data). False at the end of the data
+  // ("end-of-file", or "end-of-file during chunk with index %u") or for a corrupt chunk
+  // ("chunk with index %u of %u is corrupt"); after a corrupt chunk whose successor the
+  // chunk table knows, the next read continues with that successor.
+  bool read(std::uint8_t* const* point_items);
+
+  // Moves so that the next `read` yields point `target`; `current` is the point the next
+  // read would yield now. False for a stream that cannot seek or a failed read on the way.
+  bool seek(std::int64_t current, std::int64_t target);
+
+  // After the last point: checks that the last chunk ended where the table says the next
+  // one starts.
+  bool verify_end();
+
+  bool detach();
+
+  const char* error_text() const { return error_.empty() ? nullptr : error_.c_str(); }
+  const char* warning_text() const { return warning_.empty() ? nullptr : warning_.c_str(); }
+
+ private:
+  enum class ReaderSet { NONE, RAW, COMPRESSED };
+
+  // Opens the chunk at the stream position (read step 2): reads the chunk table first if
+  // it has not been read. Throws what the stream and the table reading throw.
+  bool start_chunk();
+  // The previous chunk is done: was it as long as the table says?
+  bool end_chunk_and_check();
+  bool read_compressed(std::uint8_t* const* point_items);
+  void fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  ByteStreamIn* instream_ = nullptr;
+  std::uint32_t num_items_ = 0;
+  ReaderSet current_ = ReaderSet::NONE;
+  std::vector<std::unique_ptr<LASreadItemRaw>> raw_readers_;
+  std::vector<std::unique_ptr<LASreadItemCompressed>> compressed_readers_;
+  std::unique_ptr<EntropyDecoder> decoder_;
+  bool layered_ = false;
+  bool chunked_ = false;  // compressor kinds 2 and 3
+  bool variable_chunks_ = false;
+  bool table_read_ = false;
+  std::uint32_t chunk_size_ = kVariableChunkSize;
+  std::uint32_t points_in_chunk_ = 0;
+  std::uint32_t current_chunk_ = 0;
+  ChunkIndex chunks_;
+  std::uint32_t point_size_ = 0;
+  std::uint32_t decompress_selective_;
+  std::int64_t point_start_ = 0;  // where the current chunk (or the raw records) began
+  bool chunk_open_ = false;
+  LASpoint skip_point_;  // decoded into and dropped when seeking
+  std::string error_;
+  std::string warning_;
+
+  RawRecordLayout raw_layout_;
+  std::vector<std::uint8_t> record_;
+};

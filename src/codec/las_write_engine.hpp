@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "codec/chunk_table.hpp"
+#include "codec/item_codec_table.hpp"
+#include "codec/item_coder.hpp"
+#include "codec/las_item_raw.hpp"
+#include "model/las_item.hpp"
+
+class ByteStreamOut;
+class EntropyEncoder;
+class Pakrel;
+
+// Turns point records into the point data block of a LAS file: raw, item after item, or
+// compressed in chunks (the first point of each chunk raw, the rest coded) followed by the
+// chunk table (layout in codec/chunk_table.hpp).
+//
+// Life: setup -> attach -> write x n (close_chunk where the caller wants a chunk to end when
+// chunks are variable) -> finish. The engine owns its item writers and its encoder; it
+// borrows the stream, which must stay alive until `finish` has returned. Nothing is printed:
+// the LAS writer reports failures.
+class LASwriteEngine {
+ public:
+  LASwriteEngine();
+  ~LASwriteEngine();
+  LASwriteEngine(const LASwriteEngine&) = delete;
+  LASwriteEngine& operator=(const LASwriteEngine&) = delete;
+
+  // Prepares the item writers for `items`. Without `codec` (or with compressor kind 0) the
+  // records are written raw; with it, `items` must equal the descriptor's own. False for a
+  // coder other than the entropy coder, an item without a raw form, or an item type and
+  // version without a compressed codec.
+  // The compressed codecs come from `factory`.
+  bool setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec = nullptr,
+             const LASitemCodecFactory& factory = kItemCodecTable);
+
+  // Points the engine at the stream, at the first byte of the point data block. The first
+  // call of a chunked engine writes the chunk table pointer placeholder (its own position,
+  // or -1 when the stream cannot seek). False for no stream or a refused write.
+  bool attach(ByteStreamOut* stream);
+
+  // Writes one point given as the addresses of its items (LASpoint::item_data), after
+  // `attach`. False when the stream refused bytes.
+  bool write(const std::uint8_t* const* point_items);
+
+  // Ends the current chunk now. False unless chunks are variable and the chunk table
+  // pointer was written; an empty chunk is not ended (true, nothing written).
+  bool close_chunk();
+
+  // Ends the last chunk and writes the chunk table, then lets go of the stream (a second
+  // call does nothing). False when a write failed.
+  bool finish();
+
+  std::uint32_t chunks_written() const { return chunks_written_; }
+
+ private:
+  enum class WriterSet { NONE, RAW, COMPRESSED };
+
+  bool end_chunk();
+  bool finish_block();
+  void add_chunk_to_table();
+  bool write_chunk_table();
+
+  ByteStreamOut* outstream_ = nullptr;
+  std::uint32_t num_items_ = 0;
+  WriterSet current_ = WriterSet::NONE;
+  std::vector<std::unique_ptr<LASwriteItemRaw>> raw_writers_;
+  std::vector<std::unique_ptr<LASwriteItemCompressed>> compressed_writers_;
+  std::unique_ptr<EntropyEncoder> encoder_;
+  bool layered_ = false;
+  bool chunked_ = false;  // compressor kinds 2 and 3
+  std::uint32_t chunk_size_ = kVariableChunkSize;
+  std::uint32_t points_in_chunk_ = 0;
+  std::uint32_t chunks_written_ = 0;
+  std::vector<std::uint32_t> chunk_point_counts_;  // variable chunks only
+  std::vector<std::uint32_t> chunk_byte_lengths_;
+  std::int64_t chunk_begin_ = 0;
+  std::int64_t table_pointer_pos_ = kChunkTablePointerAtEnd;
+  bool table_pointer_written_ = false;
+
+  // The raw path: one record buffer, filled item by item, one stream write.
+  RawRecordLayout raw_layout_;
+  std::vector<std::uint8_t> record_;
+};
