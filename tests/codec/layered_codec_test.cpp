@@ -598,3 +598,27 @@ TEST(LayeredDamage, GarbageInALayerIsReportedAsACorruptChunkNotACrash) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LayeredSeeking, SeekingToAnyPointGivesWhatSequentialReadingGives) {
+  for (const std::uint32_t chunk_size : {std::uint32_t{300}, kVariable}) {
+    SCOPED_TRACE(chunk_size);
+    const Pakrel codec = layered_codec({10, 2, 4}, chunk_size);
+    const auto encoded = encode(codec, 1700, 3, 12, chunk_size == kVariable ? 410 : 0);
+    LASpoint point = point_for(codec);
+    LASreadEngine reader;
+    ASSERT_TRUE(reader.setup(codec.num_items, codec.items.data(), &codec));
+    ByteStreamInArray in(encoded->block.data(), encoded->block.size());
+    ASSERT_TRUE(reader.attach(&in));
+    std::int64_t next = 0;
+    for (const std::int64_t target : {5, 4, 0, 299, 300, 301, 1699, 1000, 410, 820, 819, 1650}) {
+      ASSERT_TRUE(reader.seek(next, target)) << target << ": " << reader.error_text();
+      ASSERT_TRUE(reader.read(point.item_data.data())) << target;
+      ASSERT_EQ(raw_record(point), encoded->records[target]) << "point " << target;
+      next = target + 1;
+    }
+  }
+}
+
+}  // namespace
