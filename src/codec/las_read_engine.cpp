@@ -36,6 +36,7 @@ bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const P
   chunked_ = false;
   variable_chunks_ = false;
   table_read_ = false;
+  table_failed_ = false;
   chunk_size_ = kVariableChunkSize;
   points_in_chunk_ = 0;
   current_chunk_ = 0;
@@ -132,8 +133,12 @@ bool LASreadEngine::end_chunk_and_check() {
 
 bool LASreadEngine::start_chunk() {
   if (!table_read_) {
+    // A table that could not be read stays unread: reading it again from wherever the
+    // stream now stands would take chunk bytes for a table pointer.
+    if (table_failed_) return false;
     if (!read_chunk_index(*instream_, *decoder_, variable_chunks_, point_size_, chunks_, error_,
                           warning_)) {
+      table_failed_ = true;
       return false;
     }
     table_read_ = true;

@@ -96,6 +96,7 @@ class LASreadEngine {
   bool chunked_ = false;  // compressor kinds 2 and 3
   bool variable_chunks_ = false;
   bool table_read_ = false;
+  bool table_failed_ = false;
   std::uint32_t chunk_size_ = kVariableChunkSize;
   std::uint32_t points_in_chunk_ = 0;
   std::uint32_t current_chunk_ = 0;

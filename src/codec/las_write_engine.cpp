@@ -101,7 +101,7 @@ bool LASwriteEngine::write(const std::uint8_t* const* point_items) {
     // The first point of a chunk is stored raw and seeds the codecs.
     for (std::uint32_t i = 0; i < num_items_; i++) {
       if (!raw_writers_[i]->write(point_items[i], context)) ok = false;
-      compressed_writers_[i]->init(point_items[i], context);
+      if (!compressed_writers_[i]->init(point_items[i], context)) ok = false;
     }
     current_ = WriterSet::COMPRESSED;
     if (!encoder_->init(outstream_)) ok = false;

@@ -70,6 +70,7 @@ LASpoint& LASpoint::operator=(LASpoint&& other) noexcept {
 
 void LASpoint::bind_item_data() {
   item_data.assign(items.size(), nullptr);
+  std::size_t extra_offset = 0;  // several byte items follow each other in extra_bytes
   for (std::size_t i = 0; i < items.size(); i++) {
     switch (items[i].type) {
       case LASitem::POINT10:
@@ -90,7 +91,8 @@ void LASpoint::bind_item_data() {
         break;
       case LASitem::BYTE:
       case LASitem::BYTE14:
-        item_data[i] = extra_bytes.data();
+        item_data[i] = extra_bytes.data() + extra_offset;
+        extra_offset += items[i].size;
         break;
     }
   }
@@ -128,7 +130,6 @@ bool LASpoint::init_layout(const LASscaling* point_scaling, std::uint16_t item_c
         break;
       case LASitem::BYTE:
       case LASitem::BYTE14:
-        // Several byte items would share one buffer; the standard layouts have one.
         extra_bytes_size += item.size;
         break;
       default:

@@ -129,6 +129,15 @@ TEST(LasPoint, CopiesPointIntoTheirOwnStorage) {
   EXPECT_EQ(&LASpoint::from_item(copy.item_data[0]), &copy);
 }
 
+TEST(LasPoint, SeveralByteItemsFollowEachOtherInTheExtraBytes) {
+  const LASitem items[] = {{LASitem::POINT10, 20, 0}, {LASitem::BYTE, 3, 0}, {LASitem::BYTE, 5, 0}};
+  LASpoint point;
+  ASSERT_TRUE(point.init_layout(nullptr, 3, items, nullptr));
+  EXPECT_EQ(point.extra_bytes_size, 8);
+  EXPECT_EQ(point.item_data[1], point.extra_bytes.data());
+  EXPECT_EQ(point.item_data[2], point.extra_bytes.data() + 3);
+}
+
 TEST(LasPoint, UnknownTypeFailsWithMessageAndLeavesPointReset) {
   LASpoint point;
   testing::internal::CaptureStderr();

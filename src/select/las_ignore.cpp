@@ -1,0 +1,213 @@
+#include "select/las_ignore.hpp"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "model/las_point.hpp"
+
+namespace {
+
+// Reads an unsigned number the way "%u" does, without its undefined overflow: leading
+// blanks, an optional sign, at least one digit; stops at the first other byte. A minus
+// wraps around modulo 2^32; more than 32 bits read as 4294967295.
+bool read_unsigned(const char* text, std::uint32_t& value) {
+  while (std::isspace(static_cast<unsigned char>(*text)))
+    text++;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = (*text++ == '-');
+  if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+  std::uint64_t number = 0;
+  bool too_big = false;
+  for (; std::isdigit(static_cast<unsigned char>(*text)); text++) {
+    number = number * 10 + static_cast<std::uint64_t>(*text - '0');
+    if (number > 0xFFFFFFFFu) {
+      too_big = true;
+      number = 0xFFFFFFFFu;
+    }
+  }
+  if (too_big) {
+    value = 0xFFFFFFFFu;
+  } else {
+    value = static_cast<std::uint32_t>(number);
+    if (negative) value = 0u - value;
+  }
+  return true;
+}
+
+void blank(char* entry) {
+  entry[0] = '\0';
+}
+
+bool is_whole_u32(double value) {
+  return value >= 0.0 && value <= 4294967295.0 && std::floor(value) == value;
+}
+
+constexpr const char* kUsageLines[] = {
+    "Ignore points based on classifications.\n",
+    "  -ignore_class 7\n",
+    "  -ignore_class 0 1 7 33\n",
+    "Ignore points based on return type.\n",
+    "  -ignore_first -ignore_first_of_many\n",
+    "  -ignore_last -ignore_last_of_many\n",
+    "  -ignore_intermediate\n",
+    "  -ignore_single\n",
+    "Ignore points based on flags.\n",
+    "  -ignore_synthetic -ignore_keypoint\n",
+    "  -ignore_withheld -ignore_overlap\n",
+};
+
+}  // namespace
+
+// An option either sets flag bits or has a handler that reads its arguments.
+struct LASignore::Option {
+  std::string_view name;
+  std::uint32_t flag_bits;
+  bool (LASignore::*handler)(const char* option, int& index, int argc, char* argv[]);
+};
+
+const LASignore::Option LASignore::kOptions[] = {
+    {"-ignore_class", 0, &LASignore::parse_class_list},
+    {"-ignore_extended_class", 0, &LASignore::parse_class_list},
+    {"-ignore_class_mask", 0, &LASignore::parse_class_mask},
+    {"-ignore_first_of_many", kFirstOfMany, nullptr},
+    {"-ignore_last_of_many", kLastOfMany, nullptr},
+    {"-ignore_intermediate", kIntermediate, nullptr},
+    {"-ignore_single", kSingle, nullptr},
+    {"-ignore_first", kSingle | kFirstOfMany, nullptr},
+    {"-ignore_last", kSingle | kLastOfMany, nullptr},
+    {"-ignore_synthetic", kSynthetic, nullptr},
+    {"-ignore_keypoint", kKeypoint, nullptr},
+    {"-ignore_withheld", kWithheld, nullptr},
+    {"-ignore_overlap", kOverlap, nullptr},
+};
+
+bool LASignore::parse(int& index, int argc, char* argv[]) {
+  if (index < 0 || index >= argc || argv[index] == nullptr) return false;
+  const std::string_view name = argv[index];
+  for (const Option& option : kOptions) {
+    if (option.name != name) continue;
+    if (option.handler == nullptr) {
+      flags |= option.flag_bits;
+      blank(argv[index]);
+      return true;
+    }
+    // The messages name the option as typed, and the entry is blanked before its
+    // arguments are read.
+    const std::string typed(name);
+    return (this->*option.handler)(typed.c_str(), index, argc, argv);
+  }
+  std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", argv[index]);
+  return false;
+}
+
+bool LASignore::parse_class_list(const char* option, int& index, int argc, char* argv[]) {
+  if (index + 1 >= argc) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 at least argument: classification\n", option);
+    return false;
+  }
+  blank(argv[index]);
+  std::uint32_t code = 0;
+  if (!read_unsigned(argv[index + 1], code)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs arguments between 0 and 255 but '%s' is no valid code\n",
+                 option, argv[index + 1]);
+    return false;
+  }
+  // The first code must be there; further ones follow while entries begin with a digit,
+  // so that the next option ("-i" and the like) is left for the other parsers.
+  do {
+    index++;
+    if (!read_unsigned(argv[index], code)) code = 0xFFFFFFFFu;  // cannot happen: a digit
+    if (code > 255) {
+      std::fprintf(stderr,
+                   "ERROR: '%s' needs arguments between 0 and 255 but '%u' is out of range\n",
+                   option, code);
+      return false;
+    }
+    add_class(code);
+    blank(argv[index]);
+  } while (index + 1 < argc && argv[index + 1] != nullptr &&
+           std::isdigit(static_cast<unsigned char>(argv[index + 1][0])));
+  return true;
+}
+
+bool LASignore::parse_class_mask(const char* option, int& index, int argc, char* argv[]) {
+  if (index + 1 >= argc) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: mask\n", option);
+    return false;
+  }
+  std::uint32_t mask = 0;
+  if (!read_unsigned(argv[index + 1], mask)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs argument between 0x00000000 and 0xFFFFFFFF but '%s' is no "
+                 "valid mask\n",
+                 option, argv[index + 1]);
+    return false;
+  }
+  if (mask == 0 || mask == 0xFFFFFFFFu) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs argument between 0x00000000 and 0xFFFFFFFF but %u makes no "
+                 "sense\n",
+                 option, mask);
+    return false;
+  }
+  classes[0] = mask;
+  flags |= 1u;
+  blank(argv[index]);
+  blank(argv[index + 1]);
+  index++;
+  return true;
+}
+
+bool LASignore::ignore_slow(const LASpoint& point) const {
+  if (flags & kClassWords) {
+    const std::uint32_t code = point.get_classification();
+    if (classes[code >> 5] & (1u << (code & 31))) return true;
+  }
+  if (flags & kReturnTypes) {
+    const int r = point.return_number;
+    const int n = point.number_of_returns;
+    if ((flags & kSingle) && n <= 1) return true;
+    if ((flags & kFirstOfMany) && n > 1 && r <= 1) return true;
+    if ((flags & kLastOfMany) && n > 1 && r >= n) return true;
+    if ((flags & kIntermediate) && r > 1 && r < n) return true;
+  }
+  if (flags & kPointFlags) {
+    if ((flags & kSynthetic) && point.synthetic_flag) return true;
+    if ((flags & kKeypoint) && point.keypoint_flag) return true;
+    if ((flags & kWithheld) && point.withheld_flag) return true;
+    if ((flags & kOverlap) && point.get_overlap_flag()) return true;
+  }
+  return false;
+}
+
+void LASignore::export_values(std::uint32_t& count, double* values) const {
+  if (flags == 0) return;
+  values[count++] = flags;
+  for (int k = 0; k < 8; k++) {
+    if (flags & (1u << k)) values[count++] = classes[k];
+  }
+}
+
+bool LASignore::import_values(std::uint32_t index, std::uint32_t count, const double* values) {
+  if (index == count) return true;
+  if (count < index) return false;
+  if (!is_whole_u32(values[index])) return false;
+  LASignore imported;
+  imported.flags = static_cast<std::uint32_t>(values[index++]);
+  for (int k = 0; k < 8; k++) {
+    if ((imported.flags & (1u << k)) == 0) continue;
+    if (index >= count || !is_whole_u32(values[index])) return false;
+    imported.classes[k] = static_cast<std::uint32_t>(values[index++]);
+  }
+  *this = imported;
+  return true;
+}
+
+void LASignore::usage() {
+  for (const char* line : kUsageLines)
+    std::fputs(line, stderr);
+}

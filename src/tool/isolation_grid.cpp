@@ -1,0 +1,359 @@
+#include "tool/isolation_grid.hpp"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+namespace {
+
+std::string format_message(const char* format, long long value) {
+  char text[160];
+  std::snprintf(text, sizeof(text), format, value);
+  return text;
+}
+
+bool usable_step(float step) {
+  return step > 0.0f && std::isfinite(step);
+}
+
+// Rejected steps (checked in the constructor body) get no inverse.
+double inverse_of(float step) {
+  return usable_step(step) ? 1.0 / static_cast<double>(step) : 0.0;
+}
+
+// Neighbours of cell (c, r) in its own layer, in the order they are added up; the layers
+// above and below add (0, 0) first and then the same eight.
+constexpr int kNeighbours[8][2] = {{1, 0}, {-1, 0}, {0, 1},  {0, -1},
+                                   {1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
+
+}  // namespace
+
+const char* counter_kind_for_threshold(std::uint32_t t) {
+  if (t <= 2) return "counter_2bit";
+  if (t <= 14) return "counter_4bit";
+  if (t <= 254) return "counter";
+  if (t <= 65534) return "counter_16bit";
+  return "counter_32bit";
+}
+
+std::uint32_t FlightlineGroup::layer_count() const {
+  if (max_layer < min_layer) return 0;
+  return static_cast<std::uint32_t>(std::int64_t{max_layer} - min_layer + 1);
+}
+
+IsolationGrid::IsolationGrid(const IsolationGridSettings& settings, const LASignore* ignore)
+    : step_xy_(settings.step_xy),
+      step_z_(settings.step_z),
+      inverse_xy_(inverse_of(settings.step_xy)),
+      inverse_z_(inverse_of(settings.step_z)),
+      threshold_(settings.threshold),
+      by_flightline_(settings.by_flightline),
+      memory_limit_(settings.memory_limit),
+      temp_name_base_(settings.temp_name_base),
+      counter_kind_(counter_kind_for_threshold(settings.threshold)),
+      ignore_(ignore),
+      current_group_(&single_) {
+  const auto check = [](const char* name, float step) {
+    if (usable_step(step)) return;
+    char text[160];
+    std::snprintf(text, sizeof(text), "ERROR: %s must be a positive finite number but is %g\n",
+                  name, static_cast<double>(step));
+    throw IsolationGridError(text);
+  };
+  check("step_xy", settings.step_xy);
+  check("step_z", settings.step_z);
+}
+
+IsolationGrid::~IsolationGrid() = default;
+
+std::unique_ptr<LASraster> IsolationGrid::make_raster(const char* kind) const {
+  auto raster = std::make_unique<LASraster>();
+  raster->set_step(step_xy_);
+  raster->set_kind(kind);
+  raster->set_memory_limit(memory_limit_);
+  if (!temp_name_base_.empty()) raster->set_temp_name_base(temp_name_base_);
+  return raster;
+}
+
+void IsolationGrid::switch_flightline_for_counting(std::uint16_t flightline) {
+  auto found = flightlines_.find(flightline);
+  if (found == flightlines_.end()) {
+    try {
+      found = flightlines_.try_emplace(flightline).first;
+    } catch (const std::bad_alloc&) {
+      throw IsolationGridError(
+          format_message("ERROR: cannot alloc raster_hash_group for flightline %d.\n", flightline));
+    }
+  }
+  current_group_ = &found->second;
+  current_flightline_ = flightline;
+}
+
+void IsolationGrid::switch_flightline_for_testing(std::uint16_t flightline) {
+  auto found = flightlines_.find(flightline);
+  if (found == flightlines_.end()) {
+    throw IsolationGridError(
+        format_message("FATAL ERROR: cannot alloc raster_hash for flightline %d.\n", flightline));
+  }
+  current_group_ = &found->second;
+  current_flightline_ = flightline;
+  test_layer_ = FlightlineGroup::kNoLayer;
+  test_raster_ = nullptr;
+}
+
+void IsolationGrid::switch_layer(FlightlineGroup& group, std::int32_t layer) {
+  FlightlineGroup::CachedLayer& cached = group.counter_cache[FlightlineGroup::cache_slot(layer)];
+  if (cached.layer != layer) {
+    auto found = group.raster_hash.find(layer);
+    if (found == group.raster_hash.end()) {
+      found = group.raster_hash.emplace(layer, make_raster(counter_kind_)).first;
+    }
+    cached.layer = layer;
+    cached.raster = found->second.get();
+  }
+  group.current_raster = cached.raster;
+  group.current_layer = layer;
+}
+
+void IsolationGrid::switch_test_layer(std::int32_t layer) {
+  FlightlineGroup& group = *current_group_;
+  FlightlineGroup::CachedLayer& cached = group.noise_cache[FlightlineGroup::cache_slot(layer)];
+  if (cached.layer != layer) {
+    auto found = group.noise_rasters.find(layer);
+    cached.layer = layer;
+    cached.raster = found == group.noise_rasters.end() ? nullptr : found->second.get();
+  }
+  test_layer_ = layer;
+  test_raster_ = cached.raster;
+}
+
+void IsolationGrid::finish_first_pass() {
+  peak_memory_bytes_ = std::max(peak_memory_bytes_, memory_bytes());
+  // The second pass starts over with its own flightline and layer caches.
+  if (by_flightline_) {
+    current_flightline_ = -1;
+  }
+  test_layer_ = FlightlineGroup::kNoLayer;
+  test_raster_ = nullptr;
+}
+
+std::uint32_t IsolationGrid::created_layers() const {
+  return current_group_->layer_count();
+}
+
+std::uint32_t IsolationGrid::group_count() const {
+  return by_flightline_ ? static_cast<std::uint32_t>(flightlines_.size()) : 1u;
+}
+
+std::uint64_t IsolationGrid::search(
+    const std::function<void(const GroupSearchResult&)>& after_group) {
+  std::uint64_t total = 0;
+  if (!by_flightline_) {
+    const std::uint32_t cells = search_group(single_);
+    total = cells;
+    if (after_group) after_group({-1, cells});
+    return total;
+  }
+  for (auto& [flightline, group] : flightlines_) {
+    const std::uint32_t cells = search_group(group);
+    total += cells;
+    if (after_group) after_group({flightline, cells});
+  }
+  return total;
+}
+
+// Walks the layers that hold points from the top down. Each layer's cells are compared
+// with their 26 neighbours in the layers above and below; a counter raster is freed as
+// soon as the layer below it has been examined, so at most three of them are in use.
+// Only tiles that exist are visited: the verdict of a cell does not depend on the order of
+// the visit, and a far outlier must not make the search walk the empty box between.
+std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
+  std::vector<std::int32_t> layers;
+  layers.reserve(group.raster_hash.size());
+  for (const auto& entry : group.raster_hash)
+    layers.push_back(entry.first);
+  std::sort(layers.begin(), layers.end(), std::greater<>());
+
+  std::uint64_t counter_memory = memory_bytes();
+  const std::uint32_t t = threshold_;
+  std::uint32_t isolated = 0;
+  group.current_raster = nullptr;
+  group.current_layer = FlightlineGroup::kNoLayer;
+  group.counter_cache.fill({});  // the counter rasters go away layer by layer
+  group.noise_cache.fill({});
+
+  const auto raster_at = [&group](std::int32_t layer) -> LASraster* {
+    auto found = group.raster_hash.find(layer);
+    return found == group.raster_hash.end() ? nullptr : found->second.get();
+  };
+  const auto release_layer = [&](std::int32_t layer) {
+    auto found = group.raster_hash.find(layer);
+    if (found == group.raster_hash.end()) return;
+    const std::uint64_t bytes = found->second->memory_bytes();
+    counter_memory = counter_memory > bytes ? counter_memory - bytes : 0;
+    note_spill(*found->second);
+    group.raster_hash.erase(found);
+  };
+
+  for (const std::int32_t layer : layers) {
+    LASraster& current = *raster_at(layer);
+    // Usable layers stop one short of the int32 range, so layer +- 1 cannot overflow.
+    LASraster* above = raster_at(layer + 1);
+    LASraster* below = raster_at(layer - 1);
+    LASraster* marks = nullptr;
+    std::uint64_t marks_bytes_before = 0;
+    {
+      auto found = group.noise_rasters.find(layer);
+      if (found != group.noise_rasters.end()) {
+        marks = found->second.get();
+        marks_bytes_before = marks->memory_bytes();
+      }
+    }
+
+    for (const LASraster::TileExtent& tile : current.tile_extents()) {
+      for (std::uint32_t y = 0; y < tile.rows; y++) {
+        const std::int32_t r =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(tile.first_row) + y);
+        for (std::uint32_t x = 0; x < tile.columns; x++) {
+          const std::int32_t c =
+              static_cast<std::int32_t>(static_cast<std::uint32_t>(tile.first_column) + x);
+          const std::uint32_t k = current.count_cell(c, r);
+          if (k == 0 || k > t) continue;
+          // Cells with a count lie in the usable range, so c +- 1 and r +- 1 do too.
+          const std::uint64_t budget = t - k;
+          std::uint64_t sum = 0;
+          for (const auto& step : kNeighbours) {
+            sum += current.count_cell(c + step[0], r + step[1]);
+            if (sum > budget) break;
+          }
+          for (LASraster* next_to : {above, below}) {
+            if (sum > budget || next_to == nullptr) continue;
+            sum += next_to->count_cell(c, r);
+            for (const auto& step : kNeighbours) {
+              if (sum > budget) break;
+              sum += next_to->count_cell(c + step[0], r + step[1]);
+            }
+          }
+          if (sum > budget) continue;
+          if (marks == nullptr) marks = add_noise_raster(group, layer);
+          if (marks->set_cell(c, r, nullptr)) isolated++;
+        }
+      }
+    }
+
+    const std::uint64_t marks_bytes = marks ? marks->memory_bytes() - marks_bytes_before : 0;
+    counter_memory += marks_bytes;
+    peak_memory_bytes_ = std::max(peak_memory_bytes_, counter_memory);
+    // The layer above has served as the upper neighbour of this one; this layer is done
+    // too when nothing lies below it.
+    release_layer(layer + 1);
+    if (below == nullptr) release_layer(layer);
+  }
+  group.raster_hash.clear();
+  group.isolated_cells = isolated;
+  return isolated;
+}
+
+LASraster* IsolationGrid::add_noise_raster(FlightlineGroup& group, std::int32_t layer) {
+  try {
+    return group.noise_rasters.emplace(layer, make_raster("occupancy")).first->second.get();
+  } catch (const std::bad_alloc&) {
+    throw IsolationGridError(
+        format_message("ERROR: cannot alloc noise_raster_array for %d rasters.\n",
+                       static_cast<std::int32_t>(group.layer_count())));
+  }
+}
+
+void IsolationGrid::note_spill(const LASraster& raster) {
+  spill_writes_ += raster.tile_writes();
+  spill_reads_ += raster.tile_reads();
+}
+
+std::uint64_t IsolationGrid::memory_bytes() const {
+  std::uint64_t bytes = 0;
+  const auto add_group = [&bytes](const FlightlineGroup& group) {
+    for (const auto& entry : group.raster_hash)
+      bytes += entry.second->memory_bytes();
+    for (const auto& entry : group.noise_rasters)
+      bytes += entry.second->memory_bytes();
+  };
+  add_group(single_);
+  for (const auto& entry : flightlines_)
+    add_group(entry.second);
+  return bytes;
+}
+
+std::uint64_t IsolationGrid::spill_writes() const {
+  std::uint64_t writes = spill_writes_;
+  const auto add_group = [&writes](const FlightlineGroup& group) {
+    for (const auto& entry : group.raster_hash)
+      writes += entry.second->tile_writes();
+    for (const auto& entry : group.noise_rasters)
+      writes += entry.second->tile_writes();
+  };
+  add_group(single_);
+  for (const auto& entry : flightlines_)
+    add_group(entry.second);
+  return writes;
+}
+
+std::uint64_t IsolationGrid::spill_reads() const {
+  std::uint64_t reads = spill_reads_;
+  const auto add_group = [&reads](const FlightlineGroup& group) {
+    for (const auto& entry : group.raster_hash)
+      reads += entry.second->tile_reads();
+    for (const auto& entry : group.noise_rasters)
+      reads += entry.second->tile_reads();
+  };
+  add_group(single_);
+  for (const auto& entry : flightlines_)
+    add_group(entry.second);
+  return reads;
+}
+
+void IsolationGrid::release() {
+  const auto release_group = [this](FlightlineGroup& group) {
+    for (const auto& entry : group.raster_hash)
+      note_spill(*entry.second);
+    for (const auto& entry : group.noise_rasters)
+      note_spill(*entry.second);
+    group = FlightlineGroup{};
+  };
+  release_group(single_);
+  for (auto& entry : flightlines_)
+    release_group(entry.second);
+  flightlines_.clear();
+  current_group_ = &single_;
+  current_flightline_ = -1;
+  test_layer_ = FlightlineGroup::kNoLayer;
+  test_raster_ = nullptr;
+}
+
+void print_ignored_points(std::uint64_t count) {
+  if (count != 0) {
+    std::fprintf(stderr, "ignored %" PRId64 " points (that will also survive).\n",
+                 static_cast<std::int64_t>(count));
+  }
+}
+
+void print_first_pass_done(double seconds, std::uint32_t layers) {
+  std::fprintf(stderr, "took %g sec. created %u grid layers. finding isolated cells ...\n", seconds,
+               layers);
+}
+
+void print_flightline_search_done(double seconds, const GroupSearchResult& result) {
+  std::fprintf(stderr, "took %g sec. found %d isolated cells for flightline %d.\n", seconds,
+               static_cast<int>(result.isolated_cells), result.flightline);
+}
+
+void print_search_done(double seconds, std::uint64_t isolated_cells) {
+  std::fprintf(stderr, "took %g sec. found %d isolated cells. now outputting ...\n", seconds,
+               static_cast<int>(isolated_cells));
+}
+
+void print_now_outputting() {
+  std::fprintf(stderr, "now outputting ...\n");
+}

@@ -1,0 +1,228 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
+#include "model/las_point.hpp"
+#include "select/las_ignore.hpp"
+#include "tool/las_raster.hpp"
+
+// The grid's fatal conditions, such as "FATAL ERROR: cannot alloc raster_hash for
+// flightline %d.\n" for a flightline that the first pass never saw. what() is the exact
+// message, line end included: the run loop prints it as it is and ends with exit code 1.
+// Running out of memory elsewhere surfaces as std::bad_alloc, which the run loop treats as
+// a failure of the file.
+class IsolationGridError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The counter kind for threshold t: the narrowest counter whose maximum exceeds t. A
+// counter that can also hold t + 1 keeps a saturated cell from ever reading as t or less,
+// so saturation never turns a crowded cell into an isolated one: "counter_2bit" for
+// t <= 2, "counter_4bit" for t <= 14, "counter" for t <= 254, "counter_16bit" for
+// t <= 65534, else "counter_32bit".
+const char* counter_kind_for_threshold(std::uint32_t t);
+
+struct IsolationGridSettings {
+  float step_xy = 4.0f;         // must be positive and finite
+  float step_z = 4.0f;          // must be positive and finite
+  std::uint32_t threshold = 6;  // t = isolated + 1
+  bool by_flightline = false;
+  std::int64_t memory_limit = 6291456000;  // tile budget of each raster, in bytes
+  std::string temp_name_base;              // empty: "taemp..." in the working directory
+};
+
+// The state of one grid: the counter rasters by layer, the layer cache of the first pass,
+// the layer range and, after the search, the occupancy rasters of the isolated cells.
+struct FlightlineGroup {
+  static constexpr std::int64_t kNoLayer = INT64_MIN;  // outside every 32-bit layer index
+
+  std::unordered_map<std::int32_t, std::unique_ptr<LASraster>> raster_hash;
+  LASraster* current_raster = nullptr;
+  std::int64_t current_layer = kNoLayer;
+  std::int32_t min_layer = 2147483647;
+  std::int32_t max_layer = -2147483647 - 1;
+  // Marked cells by layer; only layers with isolated cells have an entry, so a wide
+  // spread of layers (an outlier far above the ground) costs nothing.
+  std::unordered_map<std::int32_t, std::unique_ptr<LASraster>> noise_rasters;
+  std::uint32_t isolated_cells = 0;
+
+  // Vegetation and outliers make consecutive points hop between layers; a small
+  // direct-mapped cache by layer spares most of those hash lookups in both passes.
+  struct CachedLayer {
+    std::int64_t layer = kNoLayer;
+    LASraster* raster = nullptr;
+  };
+  static constexpr std::size_t kLayerCacheSize = 64;
+  std::array<CachedLayer, kLayerCacheSize> counter_cache{};
+  std::array<CachedLayer, kLayerCacheSize> noise_cache{};
+  static std::size_t cache_slot(std::int32_t layer) {
+    return static_cast<std::uint32_t>(layer) % kLayerCacheSize;
+  }
+
+  // max_layer - min_layer + 1, or 0 before the first counted point.
+  std::uint32_t layer_count() const;
+};
+
+// What the search found in one grid (flightline -1 without by-flightline).
+struct GroupSearchResult {
+  std::int32_t flightline;
+  std::uint32_t isolated_cells;
+};
+
+// The isolation grid of one file. Phases, in order:
+//   1. first pass: `add_point` for every point read (or `first_pass(reader)`), then
+//      `finish_first_pass`;
+//   2. `search`: marks the isolated cells and frees the counter rasters as it goes;
+//   3. second pass: `is_noise` for every point that is not ignored;
+//   4. destruction (or `release`) frees everything.
+//
+// A cell (column, row, layer) is floor(x / step_xy), floor(y / step_xy), floor(z / step_z).
+// A point whose cell index lies outside kMinCellIndex ... kMaxCellIndex (coordinates far
+// out, NaN, infinities) has no cell: it is counted nowhere, never noise, and reported by
+// `out_of_grid_count`. Points that the ignore set ignores are neither counted nor tested.
+//
+// The grid borrows the ignore set, which must outlive it. It prints nothing: the print_*
+// functions below give the verbose lines, with the caller's timings.
+class IsolationGrid {
+ public:
+  // Throws IsolationGridError when a step is not a positive finite number.
+  IsolationGrid(const IsolationGridSettings& settings, const LASignore* ignore);
+  ~IsolationGrid();
+  IsolationGrid(const IsolationGrid&) = delete;
+  IsolationGrid& operator=(const IsolationGrid&) = delete;
+
+  // First pass, one point. May throw IsolationGridError (a flightline group that cannot
+  // be allocated) and std::bad_alloc.
+  void add_point(const LASpoint& point) {
+    if (ignore_ != nullptr && ignore_->ignore(point)) {
+      ignored_count_++;
+      return;
+    }
+    if (by_flightline_ && point.point_source_ID != current_flightline_) {
+      switch_flightline_for_counting(point.point_source_ID);
+    }
+    std::int32_t layer, column, row;
+    if (!cell_of(point, layer, column, row)) {
+      out_of_grid_count_++;
+      return;
+    }
+    FlightlineGroup& group = *current_group_;
+    if (layer < group.min_layer) group.min_layer = layer;
+    if (layer > group.max_layer) group.max_layer = layer;
+    if (layer != group.current_layer) switch_layer(group, layer);
+    if (!group.current_raster->set_cell(column, row, &point)) uncounted_count_++;
+  }
+
+  // First pass over any reader with `bool read_next()` and a public `LASpoint point`:
+  // counts every point, ends the pass and returns the number of ignored points. The
+  // caller closes the reader.
+  template <class Reader>
+  std::uint64_t first_pass(Reader& reader) {
+    while (reader.read_next())
+      add_point(reader.point);
+    finish_first_pass();
+    return ignored_count_;
+  }
+  void finish_first_pass();
+
+  // Marks the isolated cells of every grid (groups in ascending point source ID) and
+  // returns their number. `after_group`, when given, is called after each grid, so that
+  // the caller can print "took %g sec. found %d isolated cells for flightline %d.\n".
+  // Throws IsolationGridError "ERROR: cannot alloc noise_raster_array for %d rasters.\n"
+  // when no room is left for the marks of a layer.
+  std::uint64_t search(const std::function<void(const GroupSearchResult&)>& after_group = {});
+
+  // Second pass: true when the point's cell is marked. The caller skips ignored points.
+  // Throws IsolationGridError "FATAL ERROR: cannot alloc raster_hash for flightline %d.\n"
+  // for a point source ID that the first pass never saw (with by-flightline).
+  bool is_noise(const LASpoint& point) {
+    if (by_flightline_ && point.point_source_ID != current_flightline_) {
+      switch_flightline_for_testing(point.point_source_ID);
+    }
+    std::int32_t layer, column, row;
+    if (!cell_of(point, layer, column, row)) return false;
+    if (layer != test_layer_) switch_test_layer(layer);
+    return test_raster_ != nullptr && test_raster_->count_cell(column, row) != 0;
+  }
+
+  // Frees every raster and group.
+  void release();
+
+  std::uint64_t ignored_count() const { return ignored_count_; }
+  std::uint64_t out_of_grid_count() const { return out_of_grid_count_; }
+  // Points whose tile could not be had (the raster printed why).
+  std::uint64_t uncounted_count() const { return uncounted_count_; }
+  // Layers of the grid read last: the number for "created %u grid layers".
+  std::uint32_t created_layers() const;
+  std::uint32_t group_count() const;
+  const char* counter_kind() const { return counter_kind_; }
+  // Most bytes that the rasters held at once (tile buffers, tile records, maps), sampled
+  // at the end of the first pass and after each layer of the search.
+  std::uint64_t peak_memory_bytes() const { return peak_memory_bytes_; }
+  std::uint64_t memory_bytes() const;
+  // Tile writes and reads of spill files over all rasters so far.
+  std::uint64_t spill_writes() const;
+  std::uint64_t spill_reads() const;
+
+ private:
+  bool cell_of(const LASpoint& point, std::int32_t& layer, std::int32_t& column,
+               std::int32_t& row) const {
+    return cell_index_of(point.get_z(), step_z_, inverse_z_, layer) &&
+           cell_index_of(point.get_x(), step_xy_, inverse_xy_, column) &&
+           cell_index_of(point.get_y(), step_xy_, inverse_xy_, row);
+  }
+  void switch_flightline_for_counting(std::uint16_t flightline);
+  void switch_flightline_for_testing(std::uint16_t flightline);
+  void switch_layer(FlightlineGroup& group, std::int32_t layer);
+  void switch_test_layer(std::int32_t layer);
+  std::unique_ptr<LASraster> make_raster(const char* kind) const;
+  std::uint32_t search_group(FlightlineGroup& group);
+  LASraster* add_noise_raster(FlightlineGroup& group, std::int32_t layer);
+  void note_spill(const LASraster& raster);
+
+  double step_xy_;
+  double step_z_;
+  double inverse_xy_;  // 1 / step: cell indices mostly without a division
+  double inverse_z_;
+  std::uint32_t threshold_;
+  bool by_flightline_;
+  std::int64_t memory_limit_;
+  std::string temp_name_base_;
+  const char* counter_kind_;
+  const LASignore* ignore_;
+
+  FlightlineGroup single_;
+  std::map<std::uint16_t, FlightlineGroup> flightlines_;
+  FlightlineGroup* current_group_;
+  std::int32_t current_flightline_ = -1;
+
+  std::int64_t test_layer_ = FlightlineGroup::kNoLayer;
+  LASraster* test_raster_ = nullptr;
+
+  std::uint64_t ignored_count_ = 0;
+  std::uint64_t out_of_grid_count_ = 0;
+  std::uint64_t uncounted_count_ = 0;
+  std::uint64_t peak_memory_bytes_ = 0;
+  std::uint64_t spill_writes_ = 0;
+  std::uint64_t spill_reads_ = 0;
+};
+
+// The verbose lines of the grid's phases, on stderr, with the caller's timings.
+// "ignored %I64d points (that will also survive).\n", only when count is not 0.
+void print_ignored_points(std::uint64_t count);
+// "took %g sec. created %u grid layers. finding isolated cells ...\n"
+void print_first_pass_done(double seconds, std::uint32_t layers);
+// "took %g sec. found %d isolated cells for flightline %d.\n"
+void print_flightline_search_done(double seconds, const GroupSearchResult& result);
+// "took %g sec. found %d isolated cells. now outputting ...\n"
+void print_search_done(double seconds, std::uint64_t isolated_cells);
+// "now outputting ...\n", after the last flightline.
+void print_now_outputting();

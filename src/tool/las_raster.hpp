@@ -1,0 +1,365 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class LASpoint;
+
+// Cell indices usable by rasters and grids: one short of the signed 32-bit range at both
+// ends, so that the neighbours c - 1 and c + 1 of every usable cell are usable numbers too
+// and never wrap around to the other end of the range.
+inline constexpr std::int32_t kMinCellIndex = -2147483647;
+inline constexpr std::int32_t kMaxCellIndex = 2147483646;
+
+// floor(coordinate / step) as a cell index. False, leaving `index` alone, when the quotient
+// is NaN or its floor lies outside kMinCellIndex ... kMaxCellIndex (a coordinate far out,
+// an infinite one, or a tiny step): such a coordinate has no cell. Floor is truncation,
+// minus one when truncation went up, so a coordinate on a boundary belongs to the cell
+// above it.
+inline bool cell_index_of(double coordinate, double step, std::int32_t& index) {
+  const double quotient = coordinate / step;
+  // Written so that NaN fails too; the bounds keep the conversion below defined.
+  if (!(quotient >= -2147483647.0 && quotient < 2147483647.0)) return false;
+  std::int32_t truncated = static_cast<std::int32_t>(quotient);
+  if (truncated > quotient) truncated--;
+  index = truncated;
+  return true;
+}
+
+// The same as cell_index_of, with `inverse` = 1 / step, but mostly without a division:
+// the product coordinate * inverse is within a few ulps of the quotient, so when it lies
+// clearly inside a cell, the quotient lies in the same cell. Near a boundary (and out of
+// range) the exact division decides.
+inline bool cell_index_of(double coordinate, double step, double inverse, std::int32_t& index) {
+  const double estimate = coordinate * inverse;
+  if (estimate >= -2147483646.0 && estimate < 2147483646.0) {
+    std::int32_t truncated = static_cast<std::int32_t>(estimate);
+    if (truncated > estimate) truncated--;
+    const double fraction = estimate - truncated;  // exact
+    const double margin = ((estimate < 0 ? -estimate : estimate) + 1.0) * 1e-15;
+    if (fraction > margin && fraction < 1.0 - margin) {
+      index = truncated;
+      return true;
+    }
+  }
+  return cell_index_of(coordinate, step, index);
+}
+
+// One tile of a raster (named LASrasterTile in messages). Its buffer is borrowed from the
+// raster's buffer pool and is null while the tile lives only in a temporary file.
+struct RasterTileNode {
+  static constexpr std::uint32_t kSlotMask = 0x3FFFFFFFu;
+  static constexpr std::uint32_t kSlotAssigned = 0x40000000u;
+  static constexpr std::uint32_t kClean = 0x80000000u;  // buffer equals the disk copy
+
+  std::uint8_t* buffer = nullptr;
+  std::uint32_t state = 0;  // bits 0-29 disk slot, kSlotAssigned, kClean
+  std::uint16_t writes = 0;
+  std::uint16_t reads = 0;
+  RasterTileNode* next = nullptr;  // towards the least recently used tile
+  RasterTileNode* prev = nullptr;  // towards the most recently used tile
+};
+
+// A sparse raster of cells addressed by signed 32-bit column and row, stored in tiles of
+// 100 x 100 cells that are made only where cells are touched. The kind (`set_kind`) decides
+// what a cell holds: a saturating counter of 2 to 32 bits, an occupancy bit, or a
+// statistic of point attributes. At most `memory_limit` bytes of tile buffers stay in
+// memory (never fewer than two tiles); the least recently used tiles go to temporary files
+// "<base><pid>.<n>.tmp" ("taemp<pid>.<n>.tmp" without a base), which the destructor
+// deletes.
+//
+// Failures (allocation, temporary file) print one "ERROR: " line and make the call return
+// false; the raster stays usable for other cells. A tile that failed to be written keeps
+// its buffer, so no counted value is ever lost silently.
+//
+// Not thread-safe. Configure (step, kind, budget, name base) before the first cell is
+// touched; they must not change afterwards.
+class LASraster {
+ public:
+  // Operations of a kind. `tile` is the tile buffer, `index` the cell inside the tile.
+  using AddFunction = void (*)(LASraster& raster, std::uint8_t* tile, std::uint32_t index,
+                               const LASpoint* point);
+  using GetFunction = bool (*)(const LASraster& raster, const std::uint8_t* tile,
+                               std::uint32_t index, double& value, std::uint32_t argument);
+  using SetFunction = void (*)(LASraster& raster, std::uint8_t* tile, std::uint32_t index,
+                               std::uint32_t value);
+  using ClearFunction = void (*)(LASraster& raster, std::uint8_t* tile, std::uint32_t index);
+
+  static constexpr std::uint32_t tile_size = 100;
+  static constexpr std::uint32_t kCellsPerTile = tile_size * tile_size;
+  static constexpr int kMaxPlanes = 6;
+
+  // First cell and extent of one tile, for walking the cells that exist.
+  struct TileExtent {
+    std::int32_t first_column;
+    std::int32_t first_row;
+    std::uint32_t columns;  // 100, or 96 for the tile that ends at column -1
+    std::uint32_t rows;
+  };
+
+  LASraster();
+  ~LASraster();
+  LASraster(const LASraster&) = delete;
+  LASraster& operator=(const LASraster&) = delete;
+
+  // False (step kept) unless step is a positive finite number.
+  bool set_step(double step);
+  // Chooses the kind by name; false for a name that matches no kind. Before the first cell.
+  bool set_kind(std::string_view name);
+  // Budget for tile buffers, applied when the first tile is made.
+  void set_memory_limit(std::int64_t bytes) { memory_limit_ = bytes; }
+  // Prefix of the temporary file names (copied); may contain a directory.
+  void set_temp_name_base(std::string_view base) { temp_name_base_ = std::string(base); }
+
+  // Folds the point into the cell of its x and y. False when the point's coordinates have
+  // no cell (see cell_index_of) or the tile cannot be had. `point.scaling` must be set.
+  bool add_point(const LASpoint& point);
+  // Folds the point (or a mark, for null) into cell (column, row). When the tile cannot be
+  // had: prints "ERROR: cannot get tile (%d/%d)\n" and returns false.
+  bool set_cell(std::int32_t column, std::int32_t row, const LASpoint* point) {
+    std::uint32_t index;
+    std::uint8_t* tile = find_tile(column, row, false, index);
+    if (tile == nullptr) return tile_failure(column, row);
+    extend_bounding_box(column, row);
+    switch (counter_bits_) {
+      case 1:
+        add_occupancy(tile, index);
+        break;
+      case 2:
+        add_counter_2bit(tile, index);
+        break;
+      case 4:
+        add_counter_4bit(tile, index);
+        break;
+      case 8:
+        add_counter<std::uint8_t>(tile, index);
+        break;
+      case 16:
+        add_counter<std::uint16_t>(tile, index);
+        break;
+      case 32:
+        add_counter<std::uint32_t>(tile, index);
+        break;
+      default:
+        add_(*this, tile, index, point);
+        break;
+    }
+    head_->state &= ~RasterTileNode::kClean;
+    return true;
+  }
+  // Stores `value` into a cell with the kind's `set`; false for kinds without one.
+  bool set_value(std::int32_t column, std::int32_t row, std::uint32_t value);
+  // Clears a cell with the kind's `clear` (occupancy: its bit; statistics: the "set" bit).
+  bool clear_cell(std::int32_t column, std::int32_t row);
+  // The cell's value; false when its tile does not exist or the kind says it is empty.
+  bool get_cell(std::int32_t column, std::int32_t row, double& value, std::uint32_t argument = 0);
+  bool get_point(const LASpoint& point, double& value, std::uint32_t argument = 0);
+
+  // Fast read of the counter and occupancy kinds: the count (occupancy: 0 or 1), 0 for a
+  // cell whose tile does not exist. Other kinds answer 0.
+  std::uint32_t count_cell(std::int32_t column, std::int32_t row) {
+    std::uint32_t index;
+    const std::uint8_t* tile = find_tile(column, row, true, index);
+    if (tile == nullptr) return 0;
+    switch (counter_bits_) {
+      case 1:
+        return (load<std::uint32_t>(tile, index >> 5) >> (index & 31)) & 1u;
+      case 2:
+        return (tile[index >> 2] >> (6 - 2 * (index & 3))) & 3u;
+      case 4:
+        return (tile[index >> 1] >> ((index & 1) ? 0 : 4)) & 15u;
+      case 8:
+        return tile[index];
+      case 16:
+        return load<std::uint16_t>(tile, index);
+      case 32:
+        return load<std::uint32_t>(tile, index);
+      default:
+        return 0;
+    }
+  }
+
+  // Centre of the cell that holds coordinate x (y).
+  double cell_center_x(double x) const;
+  double cell_center_y(double y) const;
+
+  // Every tile that exists, ordered by tile row and then tile column as seen from the
+  // first tile.
+  std::vector<TileExtent> tile_extents() const;
+
+  // Values of the "index" kind and the bounding box of the touched cells (valid once
+  // `has_cells`). Public like the record they come from.
+  std::uint32_t point_index = 0;
+  std::int32_t min_col = 0, min_row = 0, max_col = 0, max_row = 0;
+  std::int32_t min_value = 2147483647;
+  std::int32_t max_value = -2147483647 - 1;
+  std::uint32_t overflow_count = 0;  // increments that hit a saturated counter
+  bool track_range = false;          // keep min_value / max_value up to date in add
+
+  bool has_cells() const { return tile_bytes_ != 0; }
+  double step_x() const { return step_x_; }
+  double step_y() const { return step_y_; }
+  double step_z() const { return step_z_; }
+  std::int64_t memory_limit() const { return memory_limit_; }
+  std::uint32_t tile_bytes() const { return tile_bytes_; }
+  std::uint32_t buffer_count() const { return buffer_count_; }
+  std::uint32_t max_buffers() const { return max_buffers_; }
+  std::uint32_t tiles_per_file() const { return tiles_per_file_; }
+  std::uint32_t next_slot() const { return next_slot_; }
+  std::size_t tile_count() const { return near_tiles_.size() + far_tiles_.size(); }
+  std::size_t temp_file_count() const { return temp_files_.size(); }
+  const std::string& temp_file_name(std::size_t number) const { return temp_names_[number]; }
+  std::uint64_t tile_writes() const { return tile_writes_; }
+  std::uint64_t tile_reads() const { return tile_reads_; }
+  std::uint32_t process_id() const { return process_id_; }
+  // Bytes held: tile buffers, tile records and the maps' share (an estimate of the nodes).
+  std::uint64_t memory_bytes() const;
+  // Counter width of the counter kinds (1 for occupancy, 0 for the other kinds).
+  std::uint32_t counter_bits() const { return counter_bits_; }
+  // The record of the tile that holds (column, row), or null; for tests and diagnostics.
+  const RasterTileNode* tile_of(std::int32_t column, std::int32_t row) const;
+
+  // Plane k of a tile buffer; the kinds keep their values there.
+  std::uint8_t* plane(std::uint8_t* tile, int k) const { return tile + plane_offset_[k]; }
+  const std::uint8_t* plane(const std::uint8_t* tile, int k) const {
+    return tile + plane_offset_[k];
+  }
+  template <class T>
+  static T load(const std::uint8_t* plane, std::uint32_t i) {
+    T value;
+    std::memcpy(&value, plane + sizeof(T) * i, sizeof(T));
+    return value;
+  }
+  template <class T>
+  static void store(std::uint8_t* plane, std::uint32_t i, T value) {
+    std::memcpy(plane + sizeof(T) * i, &value, sizeof(T));
+  }
+  std::uint32_t quotient_class() const { return quotient_class_; }
+  // Values of a point as folded by the statistics kinds.
+  std::uint64_t next_random() {
+    random_state_ = random_state_ * 6364136223846793005ull + 1442695040888963407ull;
+    return random_state_ >> 33;
+  }
+
+ private:
+  // Finds the tile of (column, row) and the cell's index inside it; makes the tile unless
+  // `lookup_only`. Null when the tile is absent (lookup only) or cannot be had.
+  std::uint8_t* find_tile(std::int32_t column, std::int32_t row, bool lookup_only,
+                          std::uint32_t& index) {
+    const std::uint32_t a = static_cast<std::uint32_t>(column);
+    const std::uint32_t b = static_cast<std::uint32_t>(row);
+    const std::uint32_t tile_x = a / tile_size;
+    const std::uint32_t tile_y = b / tile_size;
+    index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
+    const std::int32_t dx = static_cast<std::int32_t>(tile_x - origin_tile_x_);
+    const std::int32_t dy = static_cast<std::int32_t>(tile_y - origin_tile_y_);
+    if (last_tile_valid_ && dx == last_tile_x_ && dy == last_tile_y_) return head_->buffer;
+    return find_tile_slow(tile_x, tile_y, lookup_only);
+  }
+  std::uint8_t* find_tile_slow(std::uint32_t tile_x, std::uint32_t tile_y, bool lookup_only);
+  bool initialise(std::uint32_t tile_x, std::uint32_t tile_y);
+  RasterTileNode* make_tile(std::int32_t dx, std::int32_t dy);
+  std::uint8_t* acquire_buffer(bool zeroed);
+  bool evict(RasterTileNode& tile);
+  bool read_back(RasterTileNode& tile);
+  std::FILE* temp_file_for_slot(std::uint32_t slot, bool create);
+  void unlink_tile(RasterTileNode& tile);
+  void push_head(RasterTileNode& tile);
+  bool tile_failure(std::int32_t column, std::int32_t row);
+  void extend_bounding_box(std::int32_t column, std::int32_t row) {
+    if (column < min_col) min_col = column;
+    if (column > max_col) max_col = column;
+    if (row < min_row) min_row = row;
+    if (row > max_row) max_row = row;
+  }
+
+  void add_occupancy(std::uint8_t* tile, std::uint32_t index) {
+    store<std::uint32_t>(tile, index >> 5,
+                         load<std::uint32_t>(tile, index >> 5) | (1u << (index & 31)));
+  }
+  void add_counter_2bit(std::uint8_t* tile, std::uint32_t index) {
+    const int shift = 6 - 2 * static_cast<int>(index & 3);
+    const std::uint32_t count = (tile[index >> 2] >> shift) & 3u;
+    if (count == 3) {
+      overflow_count++;
+      return;
+    }
+    tile[index >> 2] = static_cast<std::uint8_t>(tile[index >> 2] + (1u << shift));
+    if (track_range) raise_max(count + 1);
+  }
+  void add_counter_4bit(std::uint8_t* tile, std::uint32_t index) {
+    const int shift = (index & 1) ? 0 : 4;
+    const std::uint32_t count = (tile[index >> 1] >> shift) & 15u;
+    if (count == 15) {
+      overflow_count++;
+      return;
+    }
+    tile[index >> 1] = static_cast<std::uint8_t>(tile[index >> 1] + (1u << shift));
+    if (track_range) raise_max(count + 1);
+  }
+  template <class T>
+  void add_counter(std::uint8_t* tile, std::uint32_t index) {
+    const T count = load<T>(tile, index);
+    if (count == static_cast<T>(~T{0})) {
+      overflow_count++;
+      return;
+    }
+    store<T>(tile, index, static_cast<T>(count + 1));
+    if (track_range) raise_max(static_cast<std::uint64_t>(count) + 1);
+  }
+  void raise_max(std::uint64_t count) {
+    const std::int32_t value = count > 2147483647u ? 2147483647 : static_cast<std::int32_t>(count);
+    if (value > max_value) max_value = value;
+  }
+
+  friend struct RasterKinds;
+
+  // Cell kind.
+  AddFunction add_;
+  GetFunction get_;
+  SetFunction set_ = nullptr;
+  ClearFunction clear_;
+  std::uint32_t counter_bits_ = 0;  // the inline paths above; 0 = through add_/get_
+  std::uint32_t quotient_class_ = 0;
+  std::uint32_t plane_bits_[kMaxPlanes + 1] = {32, 1, 0};  // 0-terminated
+  std::uint32_t plane_offset_[kMaxPlanes] = {};
+  std::uint64_t random_state_ = 0x9E3779B97F4A7C15ull;
+
+  // Budget and buffers.
+  std::int64_t memory_limit_ = 536870912;
+  std::uint32_t buffer_count_ = 0;
+  std::uint32_t buffer_capacity_ = 64;
+  std::uint32_t max_buffers_ = 0;
+  std::uint32_t tile_bytes_ = 0;  // 0 until the first tile: the raster is empty
+  std::vector<std::unique_ptr<std::uint8_t[]>> buffers_;
+  std::vector<std::uint8_t*> spare_buffers_;  // owned by buffers_, held by no tile
+
+  // Tile addressing.
+  double step_x_ = 1.0, step_y_ = 1.0, step_z_ = 1.0;
+  std::uint32_t origin_tile_x_ = 0, origin_tile_y_ = 0;
+  std::int32_t last_tile_x_ = -2147483647 - 1, last_tile_y_ = -2147483647 - 1;
+  std::unordered_map<std::int32_t, RasterTileNode> near_tiles_;
+  std::map<std::uint64_t, RasterTileNode> far_tiles_;
+  bool last_tile_valid_ = false;
+  RasterTileNode* head_ = nullptr;
+  RasterTileNode* tail_ = nullptr;
+
+  // Temporary files.
+  std::uint32_t tiles_per_file_ = 0;
+  std::uint32_t next_slot_ = 0;
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+  std::vector<std::unique_ptr<std::FILE, FileCloser>> temp_files_;
+  std::vector<std::string> temp_names_;
+  std::string temp_name_base_;  // empty: "taemp"
+  std::uint32_t process_id_;
+  std::uint64_t tile_writes_ = 0, tile_reads_ = 0;
+};
