@@ -1,5 +1,7 @@
 #include "codec/item_codec_table.hpp"
 
+#include "codec/item_layered_extras.hpp"
+#include "codec/item_point14_layered.hpp"
 #include "codec/las_item_compressed_byte.hpp"
 #include "codec/las_item_compressed_gpstime11.hpp"
 #include "codec/las_item_compressed_point10.hpp"
@@ -47,6 +49,26 @@ std::unique_ptr<LASreadItemCompressed> make_byte_reader(const LASitem& item,
   return std::make_unique<Reader>(decoder, item.size);
 }
 
+// The layered codecs make their own coders per layer.
+template <class Writer>
+std::unique_ptr<LASwriteItemCompressed> layered_writer(const LASitem&, EntropyEncoder&) {
+  return std::make_unique<Writer>();
+}
+template <class Reader>
+std::unique_ptr<LASreadItemCompressed> layered_reader(const LASitem&, EntropyDecoder&,
+                                                      std::uint32_t decompress_selective) {
+  return std::make_unique<Reader>(decompress_selective);
+}
+template <class Writer>
+std::unique_ptr<LASwriteItemCompressed> layered_byte_writer(const LASitem& item, EntropyEncoder&) {
+  return std::make_unique<Writer>(item.size);
+}
+template <class Reader>
+std::unique_ptr<LASreadItemCompressed> layered_byte_reader(const LASitem& item, EntropyDecoder&,
+                                                           std::uint32_t decompress_selective) {
+  return std::make_unique<Reader>(item.size, decompress_selective);
+}
+
 // Versions that exist:
 //   BYTE, POINT10, GPSTIME11, RGB12        versions 1, 2 (write and read)
 //   WAVEPACKET13                           version 1
@@ -54,6 +76,7 @@ std::unique_ptr<LASreadItemCompressed> make_byte_reader(const LASitem& item,
 //                                          class, 4 with the version 4 class
 //   WAVEPACKET14                           versions 3, 4
 constexpr CompressedItemCodec kCompressedItemCodecs[] = {
+    // Codecs of point types 0-5, coding into the engine's one entropy coder.
     {LASitem::POINT10, 1, make_writer<LASwriteItemCompressed_POINT10_v1>,
      make_reader<LASreadItemCompressed_POINT10_v1>},
     {LASitem::POINT10, 2, make_writer<LASwriteItemCompressed_POINT10_v2>,
@@ -72,6 +95,32 @@ constexpr CompressedItemCodec kCompressedItemCodecs[] = {
      make_byte_reader<LASreadItemCompressed_BYTE_v2>},
     {LASitem::WAVEPACKET13, 1, make_writer<LASwriteItemCompressed_WAVEPACKET13_v1>,
      make_reader<LASreadItemCompressed_WAVEPACKET13_v1>},
+    // Layered codecs of point types 6-10. Files that name item version 2 are coded as
+    // version 3 and read by its classes; nothing writes version 2 any more.
+    {LASitem::POINT14, 2, nullptr, layered_reader<LASreadItemCompressed_POINT14_v3>},
+    {LASitem::POINT14, 3, layered_writer<LASwriteItemCompressed_POINT14_v3>,
+     layered_reader<LASreadItemCompressed_POINT14_v3>},
+    {LASitem::POINT14, 4, layered_writer<LASwriteItemCompressed_POINT14_v4>,
+     layered_reader<LASreadItemCompressed_POINT14_v4>},
+    {LASitem::RGB14, 2, nullptr, layered_reader<LASreadItemCompressed_RGB14_v3>},
+    {LASitem::RGB14, 3, layered_writer<LASwriteItemCompressed_RGB14_v3>,
+     layered_reader<LASreadItemCompressed_RGB14_v3>},
+    {LASitem::RGB14, 4, layered_writer<LASwriteItemCompressed_RGB14_v4>,
+     layered_reader<LASreadItemCompressed_RGB14_v4>},
+    {LASitem::RGBNIR14, 2, nullptr, layered_reader<LASreadItemCompressed_RGBNIR14_v3>},
+    {LASitem::RGBNIR14, 3, layered_writer<LASwriteItemCompressed_RGBNIR14_v3>,
+     layered_reader<LASreadItemCompressed_RGBNIR14_v3>},
+    {LASitem::RGBNIR14, 4, layered_writer<LASwriteItemCompressed_RGBNIR14_v4>,
+     layered_reader<LASreadItemCompressed_RGBNIR14_v4>},
+    {LASitem::BYTE14, 2, nullptr, layered_byte_reader<LASreadItemCompressed_BYTE14_v3>},
+    {LASitem::BYTE14, 3, layered_byte_writer<LASwriteItemCompressed_BYTE14_v3>,
+     layered_byte_reader<LASreadItemCompressed_BYTE14_v3>},
+    {LASitem::BYTE14, 4, layered_byte_writer<LASwriteItemCompressed_BYTE14_v4>,
+     layered_byte_reader<LASreadItemCompressed_BYTE14_v4>},
+    {LASitem::WAVEPACKET14, 3, layered_writer<LASwriteItemCompressed_WAVEPACKET14_v3>,
+     layered_reader<LASreadItemCompressed_WAVEPACKET14_v3>},
+    {LASitem::WAVEPACKET14, 4, layered_writer<LASwriteItemCompressed_WAVEPACKET14_v4>,
+     layered_reader<LASreadItemCompressed_WAVEPACKET14_v4>},
 };
 
 const CompressedItemCodec* find(const LASitem& item) {

@@ -61,8 +61,8 @@ Point10v2Models::Point10v2Models(EntropyDecoder& decoder)
 
 void Point10v2Models::init(const std::uint8_t* item) {
   for (std::uint32_t m = 0; m < kReturnClasses; m++) {
-    dx_median_[m].init();
-    dy_median_[m].init();
+    dx_median_[m].reset();
+    dy_median_[m].reset();
     intensity_by_class_[m] = 0;
   }
   std::fill(std::begin(z_by_depth_), std::end(z_by_depth_), 0);

@@ -9,7 +9,7 @@
 #include "codec/integer_coder.hpp"
 #include "codec/item_codec_layout.hpp"
 #include "codec/item_coder.hpp"
-#include "codec/running_median5.hpp"
+#include "codec/running_median.hpp"
 
 // The POINT10 item (X, Y, Z, intensity, return and class bytes, scan angle, user data,
 // point source) coded against the previous point of the chunk, in codec versions 1 and 2.

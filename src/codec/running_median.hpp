@@ -2,14 +2,16 @@
 
 #include <cstdint>
 
-// An approximate median of a stream of coordinate differences, kept as five sorted values.
-// Each new value evicts the extreme at the end the previous value did not evict: `high`
-// says whether the next insertion drops the largest (true) or the smallest value. The
-// codecs predict a difference by `get()` and must update exactly as below in encoder and
-// decoder, including the ties.
+// The median of the last five values added, kept sorted with one insertion per value. The
+// coordinate codecs predict a difference by the median of the recent differences of the same
+// return class: a median shrugs off the odd jump that a mean would smear over the next points.
+//
+// Which end a new value displaces alternates (`high`), so the five values stay a window
+// around the recent median rather than the last five in time; encoder and decoder must
+// update it identically, so the exact insertion rule is part of the compressed format.
 class RunningMedian5 {
  public:
-  void init() {
+  void reset() {
     s0 = s1 = s2 = s3 = s4 = 0;
     high = true;
   }
@@ -64,6 +66,7 @@ class RunningMedian5 {
     }
   }
 
+ private:
   std::int32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0;
   bool high = true;
 };
