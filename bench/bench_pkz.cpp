@@ -7,8 +7,7 @@
 //
 // Points are generated in batches (not timed) and streamed through the engines; the coded
 // block goes to a temporary file, so memory stays at one batch whatever the point count.
-// Decoded batches are checked against the generated ones by a checksum. Point type 3 runs
-// twice: with the scene's colours and with colours as 8-bit imagery gives them.
+// Decoded batches are checked against the generated ones by a checksum.
 
 #include <cinttypes>
 #include <cmath>
@@ -45,11 +44,8 @@ std::uint64_t checksum(const std::uint8_t* bytes, std::size_t n, std::uint64_t h
 }
 
 // The next `count` scene points as records of the point's layout.
-// With `byte_colours` the colours are those of 8-bit imagery scaled to 16 bits, as most
-// producers store them; otherwise the scene's own 16-bit values (a new random shade for
-// every return, so their low bytes are noise).
 void generate(SceneGenerator& scene, LASpoint& point, const RawRecordLayout& layout,
-              std::size_t count, bool byte_colours, std::uint8_t* records) {
+              std::size_t count, std::uint8_t* records) {
   ScenePoint s;
   for (std::size_t i = 0; i < count; i++) {
     scene.next(s);
@@ -68,15 +64,11 @@ void generate(SceneGenerator& scene, LASpoint& point, const RawRecordLayout& lay
     point.rgb[0] = s.red;
     point.rgb[1] = s.green;
     point.rgb[2] = s.blue;
-    if (byte_colours) {
-      for (int c = 0; c < 3; c++)
-        point.rgb[c] &= 0xFF00;
-    }
     layout.gather(point.item_data.data(), records + i * layout.record_size());
   }
 }
 
-bool bench_point_type(int point_type, bool byte_colours, std::uint64_t total) {
+bool bench_point_type(int point_type, std::uint64_t total) {
   const int record_length = point_type_base_size(point_type);
   std::vector<LASitem> items;
   Pakrel codec;
@@ -115,7 +107,7 @@ bool bench_point_type(int point_type, bool byte_colours, std::uint64_t total) {
     }
     for (std::uint64_t done = 0; done < total;) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kBatch, total - done));
-      generate(scene, point, layout, n, byte_colours, batch.data());
+      generate(scene, point, layout, n, batch.data());
       written_sum = checksum(batch.data(), n * layout.record_size(), written_sum);
       const std::clock_t start = std::clock();
       for (std::size_t i = 0; i < n; i++) {
@@ -166,10 +158,10 @@ bool bench_point_type(int point_type, bool byte_colours, std::uint64_t total) {
 
   const double raw_bytes = static_cast<double>(total) * record_length;
   std::printf(
-      "point type %d (%d bytes)%s: encode %5.2f M points/s  decode %5.2f M points/s  "
+      "point type %d (%d bytes): encode %5.2f M points/s  decode %5.2f M points/s  "
       "size %5.2f%% of the records%s\n",
-      point_type, record_length, byte_colours ? ", 8-bit colours" : "", total / encode_s / 1e6,
-      total / decode_s / 1e6, 100.0 * static_cast<double>(block_bytes) / raw_bytes,
+      point_type, record_length, total / encode_s / 1e6, total / decode_s / 1e6,
+      100.0 * static_cast<double>(block_bytes) / raw_bytes,
       ok && read_sum == written_sum ? "" : "  MISMATCH");
   return ok && read_sum == written_sum;
 }
@@ -180,8 +172,7 @@ int main(int argc, char** argv) {
   const std::uint64_t total = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 20000000;
   std::printf("%" PRIu64 " points per point type\n", total);
   bool ok = true;
-  ok = bench_point_type(1, false, total) && ok;
-  ok = bench_point_type(3, false, total) && ok;
-  ok = bench_point_type(3, true, total) && ok;
+  for (int point_type : {1, 3})
+    ok = bench_point_type(point_type, total) && ok;
   return ok ? 0 : 1;
 }
