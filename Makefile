@@ -9,7 +9,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test format clean bench
+.PHONY: all build test asan-test format clean bench fuzz fuzz-build
 
 all: build
 
@@ -37,8 +37,36 @@ bench: build
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
 
+# Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
+# $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
+# at run time, never committed) and the kept regression inputs of tests/corpus/, and runs
+# each target for FUZZ_SECONDS, one after the other. Findings land in
+# $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
+FUZZ_DIR      ?= build-fuzz
+FUZZ_SECONDS  ?= 60
+FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items
+FUZZ_FLAGS    ?= -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=10 -close_fd_mask=2
+REAL_DATA_DIR ?= ../shared/data/real
+
+$(FUZZ_DIR)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DISOCULL_FUZZ=ON -DISOCULL_TESTS=OFF -DISOCULL_BENCH=OFF
+
+fuzz-build: $(FUZZ_DIR)/CMakeCache.txt
+	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz: fuzz-build
+	./$(FUZZ_DIR)/make_fuzz_seeds $(FUZZ_DIR)/corpus $(REAL_DATA_DIR)
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$target $(FUZZ_DIR)/artifacts/$$target tests/corpus/$$target; \
+	  echo "== fuzz_$$target for $(FUZZ_SECONDS) s"; \
+	  ./$(FUZZ_DIR)/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) \
+	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$target/ \
+	    $(FUZZ_DIR)/corpus/$$target tests/corpus/$$target || exit 1; \
+	done
+
 format:
-	find src tests tools bench -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
+	find src tests tools bench fuzz -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

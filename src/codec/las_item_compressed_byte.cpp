@@ -59,7 +59,7 @@ void LASreadItemCompressed_BYTE_v2::read(std::uint8_t* item, std::uint32_t&) {
 
 LASwriteItemCompressed_BYTE_v1::LASwriteItemCompressed_BYTE_v1(EntropyEncoder& encoder,
                                                                std::uint32_t size)
-    : encoder_(encoder), last_(size), byte_(&encoder, kBytev1Bits, size, kItemCoderHighBits) {}
+    : last_(size), byte_(&encoder, kBytev1Bits, size, kItemCoderHighBits) {}
 
 bool LASwriteItemCompressed_BYTE_v1::init(const std::uint8_t* item, std::uint32_t&) {
   byte_.init();
@@ -78,7 +78,7 @@ bool LASwriteItemCompressed_BYTE_v1::write(const std::uint8_t* item, std::uint32
 
 LASreadItemCompressed_BYTE_v1::LASreadItemCompressed_BYTE_v1(EntropyDecoder& decoder,
                                                              std::uint32_t size)
-    : decoder_(decoder), last_(size), byte_(&decoder, kBytev1Bits, size, kItemCoderHighBits) {}
+    : last_(size), byte_(&decoder, kBytev1Bits, size, kItemCoderHighBits) {}
 
 bool LASreadItemCompressed_BYTE_v1::init(ByteStreamIn&, const std::uint8_t* item, std::uint32_t&) {
   byte_.init();

@@ -46,7 +46,6 @@ class LASwriteItemCompressed_BYTE_v1 final : public LASwriteItemCompressed {
   bool write(const std::uint8_t* item, std::uint32_t& context) override;
 
  private:
-  EntropyEncoder& encoder_;
   std::vector<std::uint8_t> last_;
   IntegerCoder byte_;  // a context per byte position
 };
@@ -58,7 +57,6 @@ class LASreadItemCompressed_BYTE_v1 final : public LASreadItemCompressed {
   void read(std::uint8_t* item, std::uint32_t& context) override;
 
  private:
-  EntropyDecoder& decoder_;
   std::vector<std::uint8_t> last_;
   IntegerCoder byte_;
 };

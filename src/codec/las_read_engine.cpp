@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "codec/entropy_decoder.hpp"
@@ -239,6 +240,8 @@ bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
   if (instream_ == nullptr || !instream_->can_seek() || target < 0) return false;
   if (!decoder_) {
     if (current == target) return true;
+    // A target from a header's point count may lie beyond any stream.
+    if (point_size_ == 0 || target > (INT64_MAX - point_start_) / point_size_) return false;
     return instream_->seek_to(point_start_ + static_cast<std::int64_t>(point_size_) * target);
   }
   std::int64_t delta = 0;

@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cstring>
+#include <limits>
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -183,7 +185,10 @@ bool LASreaderLAS::open_stream(ByteStreamIn* stream, bool header_only,
   compressed_ = false;
 
   if (!read_header_fields()) return false;
-  points_total = static_cast<std::int64_t>(header.point_count());
+  // A count beyond any file would turn negative and hide every point: the reader then
+  // reads what is there and reports the shortfall.
+  points_total = static_cast<std::int64_t>(
+      std::min<std::uint64_t>(header.point_count(), std::numeric_limits<std::int64_t>::max()));
   points_done = 0;
   if (header_only) {
     header.point_data_format &= 0x7F;

@@ -1,0 +1,47 @@
+#pragma once
+
+// The bodies of the fuzz targets. Each takes one input as libFuzzer hands it over and
+// returns 0; a broken property (a point read beyond what the file holds, an output left
+// behind by a failed run) aborts. The libFuzzer targets under fuzz/ call them, and so does
+// the regression test that replays the kept inputs of tests/corpus/<target>/, so a finding
+// stays fixed without libFuzzer in the build.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fuzz_entry {
+
+// A whole LAS or PKZ file, read through LASreaderLAS from memory: header, VLRs, EVLRs,
+// every point, a few seeks, and a second open with selective decoding.
+int las_file(const std::uint8_t* data, std::size_t size);
+
+// A point data block under a header written by the project's own writer: byte 0 picks one
+// of the templates (every point type, LAS or PKZ, layered or not, with extra bytes, codec
+// versions 1 and 2, chunked or one stream), the rest replaces the template's points.
+int pkz_block(const std::uint8_t* data, std::size_t size);
+
+// A codec record chosen by the input: compressor, chunk size, point count and an item list
+// with types, sizes and versions, put into a plain LAS 1.2 header; the rest of the input is
+// the point data block.
+int pkz_items(const std::uint8_t* data, std::size_t size);
+
+// The number of templates of `pkz_block` and the file of template `index`: a small scene
+// written by the project's writer.
+int template_count();
+const std::vector<std::uint8_t>& template_file(int index);
+// Name of a template for seed file names ("type3_pkz_v2" and the like).
+std::string template_name(int index);
+
+}  // namespace fuzz_entry
+
+namespace fuzz_entry {
+
+// Seeds made from a compressed file: the input of `pkz_block` (template `index`) and of
+// `pkz_items` that rebuilds the file's codec record and point data block. Empty for a file
+// without a codec record.
+std::vector<std::uint8_t> pkz_block_seed(int index);
+std::vector<std::uint8_t> pkz_items_seed(const std::vector<std::uint8_t>& file);
+
+}  // namespace fuzz_entry
