@@ -1,5 +1,6 @@
 #include "entries/fuzz_entries.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +71,7 @@ void seek_around(LASreaderLAS& reader, std::int64_t delivered) {
 void round_trip(const LASreaderLAS& reader, const std::vector<std::vector<std::uint8_t>>& points) {
   LASheader header = reader.header;
   const std::uint16_t compressor =
-      reader.header.codec ? reader.header.codec->compressor : Pakrel::COMPRESSOR_RAW;
+      reader.header.codec ? reader.header.codec->compressor : std::uint16_t{Pakrel::COMPRESSOR_RAW};
   ByteStreamOutArrayLE out;
   LASwriterLAS writer;
   if (!writer.open_stream(&out, &header, compressor)) return;
@@ -98,7 +99,10 @@ void round_trip(const LASreaderLAS& reader, const std::vector<std::vector<std::u
     if (point_bytes(again.point) != points[index]) finding("a written point reads back changed");
     index++;
   }
-  if (index != points.size()) finding("the written file holds fewer points than were written");
+  if (index != points.size()) {
+    std::fprintf(stderr, "read back %zu of %zu points\n", index, points.size());
+    finding("the written file holds fewer points than were written");
+  }
 }
 
 void read_file(const std::uint8_t* data, std::size_t size, std::uint32_t selective,
@@ -330,8 +334,9 @@ std::vector<std::uint8_t> pkz_block_seed(int index) {
   const std::vector<std::uint8_t>& file = template_file(index);
   std::uint32_t offset = 0;
   std::memcpy(&offset, file.data() + kOffsetOffsetToPointData, 4);
-  std::vector<std::uint8_t> seed(1, static_cast<std::uint8_t>(index));
-  seed.insert(seed.end(), file.begin() + offset, file.end());
+  std::vector<std::uint8_t> seed(1 + file.size() - offset);
+  seed[0] = static_cast<std::uint8_t>(index);
+  std::copy(file.begin() + offset, file.end(), seed.begin() + 1);
   return seed;
 }
 

@@ -250,6 +250,8 @@ bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
     if (chunked_) {
       std::uint32_t target_chunk;
       if (variable_chunks_) {
+        // Variable chunks have their sizes only in the table: without one, no seek.
+        if (chunks_.tabled == 0) throw CodecCorruptData{};
         // The last tabled chunk that begins at or before the target.
         const auto begin = chunks_.totals.begin();
         const auto end = begin + chunks_.tabled;

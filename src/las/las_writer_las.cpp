@@ -228,6 +228,9 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   }
   written_point_data_format_ =
       static_cast<std::uint8_t>(standard ? point_type : 127) | (compressing ? 0x80 : 0);
+  // The points decide, not the header's format byte: a byte with stray high bits must not
+  // move the count of a legacy point type out of the legacy field.
+  emit_extended_types_ = !items.empty() && items.front().type == LASitem::POINT14;
 
   header_start_ = stream_->position();
   if (!write_header(*header, descriptor.get())) {
@@ -374,7 +377,6 @@ bool LASwriterLAS::write_header(const LASheader& h, const Pakrel* descriptor) {
     }
   }
   emit_1_4_header_ = version_minor >= 4;
-  emit_extended_types_ = h.point_data_format > 5;
   number_of_evlrs_ = 0;
   evlrs_ = nullptr;
   if (emit_1_4_header_) {
