@@ -1,5 +1,5 @@
 # Wraps CMake so that nobody needs to know it: `make`, `make test`, `make asan-test`,
-# `make format`. The tool is built as build/isocull.
+# `make format`, `make bench`. The tool is built as build/isocull.
 
 MAKEFLAGS += --no-print-directory
 
@@ -9,7 +9,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test format clean
+.PHONY: all build test asan-test format clean bench
 
 all: build
 
@@ -29,6 +29,12 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(CTEST) --output-on-failure -j $(JOBS)
+
+# LAS reading and writing speed; the 20-million-point scenes are generated once into
+# $(BENCH_DATA) and reused.
+BENCH_DATA ?= bench-data
+bench: build
+	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
 
 format:
 	find src tests tools bench -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i

@@ -36,6 +36,15 @@ class ByteStreamIn {
     }
     read_bytes_slow(static_cast<std::uint8_t*>(buffer), n);
   }
+  // Zero-copy fast path for record readers: when `n` bytes are buffered, consumes them and
+  // returns their address (valid until the next read or seek); otherwise consumes nothing
+  // and returns null, and the caller falls back to `read_bytes`.
+  const std::uint8_t* take_bytes(std::size_t n) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < n) return nullptr;
+    const std::uint8_t* bytes = cursor_;
+    cursor_ += n;
+    return bytes;
+  }
   void read16_le(void* dst) { read_ordered(dst, 2, !reverse_le_); }
   void read32_le(void* dst) { read_ordered(dst, 4, !reverse_le_); }
   void read64_le(void* dst) { read_ordered(dst, 8, !reverse_le_); }

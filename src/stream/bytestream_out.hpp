@@ -37,6 +37,15 @@ class ByteStreamOut {
     }
     return write_slow(static_cast<const std::uint8_t*>(buffer), n);
   }
+  // Zero-copy fast path for record writers: when `n` bytes of room are free, claims them and
+  // returns their address for the caller to fill before the next write or seek; otherwise
+  // claims nothing and returns null, and the caller falls back to `write_bytes`.
+  std::uint8_t* claim_bytes(std::size_t n) {
+    if (static_cast<std::size_t>(limit_ - cursor_) < n) return nullptr;
+    std::uint8_t* bytes = cursor_;
+    cursor_ += n;
+    return bytes;
+  }
   bool write16_le(const void* src) { return write_ordered(src, 2, !reverse_le_); }
   bool write32_le(const void* src) { return write_ordered(src, 4, !reverse_le_); }
   bool write64_le(const void* src) { return write_ordered(src, 8, !reverse_le_); }

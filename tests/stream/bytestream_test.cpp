@@ -122,16 +122,22 @@ TEST(ByteStreamOut, ArrayGrowsOnceForFiveThousandSingleBytesAndKeepsItsSizeAfter
   EXPECT_EQ(out.data()[104999], 3);
 }
 
-TEST(ByteStreamOut, NilCountsBytesAndIgnoresSeeks) {
+TEST(ByteStreamOut, NilCountsBytesAndDoesNotCountPatchesTwice) {
   ByteStreamOutNil out;
   out.write_byte(1);
   const double value = 1.5;
   out.write64_le(&value);
   out.write32_be(&value);
   EXPECT_EQ(out.position(), 13);
-  EXPECT_TRUE(out.seek_to(0));
-  EXPECT_EQ(out.position(), 13);
+  // A writer patching its header seeks back, rewrites and returns to the end.
+  EXPECT_TRUE(out.seek_to(4));
+  EXPECT_EQ(out.position(), 4);
+  out.write32_le(&value);
+  EXPECT_EQ(out.position(), 8);
+  EXPECT_EQ(out.size(), 13);
   EXPECT_TRUE(out.seek_to_end());
+  EXPECT_EQ(out.position(), 13);
+  EXPECT_FALSE(out.seek_to(-1));
 }
 
 TEST(ByteStreamOut, FileStreamWritesBothOrdersAndPatchesAfterSeeking) {
@@ -208,3 +214,48 @@ TEST(ByteStreamInOut, SideFileIsWrittenAndReadBack) {
 }
 
 }  // namespace
+
+TEST(ByteStreamIn, TakeBytesHandsOutBufferedRecordsAndRefusesWithoutConsuming) {
+  const std::uint8_t data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  ByteStreamInArrayLE in(data, sizeof data);
+  const std::uint8_t* first = in.take_bytes(4);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first[3], 3);
+  EXPECT_EQ(in.position(), 4);
+  // Only 6 bytes remain: a record of 8 is refused and nothing is consumed.
+  EXPECT_EQ(in.take_bytes(8), nullptr);
+  EXPECT_EQ(in.position(), 4);
+  EXPECT_EQ(in.read_byte(), 4);
+}
+
+TEST(ByteStreamIn, TakeBytesFallsBackAtTheEndOfAFileBlock) {
+  FilePtr file(std::tmpfile());
+  for (int i = 0; i < 10; i++)
+    std::fputc(i, file.get());
+  std::rewind(file.get());
+  ByteStreamInFileLE in(file.get(), 4);
+  std::uint8_t record[3];
+  in.read_bytes(record, 3);              // block holds bytes 0-3
+  EXPECT_EQ(in.take_bytes(3), nullptr);  // only byte 3 is buffered
+  in.read_bytes(record, 3);              // the fallback refills
+  EXPECT_EQ(record[0], 3);
+  EXPECT_EQ(record[2], 5);
+}
+
+TEST(ByteStreamOut, ClaimBytesFillsTheBufferInPlaceOrRefuses) {
+  ByteStreamOutArrayLE out(8);
+  std::uint8_t* room = out.claim_bytes(6);
+  ASSERT_NE(room, nullptr);
+  for (int i = 0; i < 6; i++)
+    room[i] = static_cast<std::uint8_t>(10 + i);
+  EXPECT_EQ(out.position(), 6);
+  EXPECT_EQ(out.claim_bytes(6), nullptr);  // 2 bytes of room left
+  EXPECT_EQ(out.position(), 6);
+  const std::uint8_t more[6] = {1, 2, 3, 4, 5, 6};
+  ASSERT_TRUE(out.write_bytes(more, 6));  // the fallback grows the block
+  EXPECT_EQ(out.size(), 12);
+  EXPECT_EQ(out.data()[5], 15);
+  EXPECT_EQ(out.data()[11], 6);
+  ByteStreamOutNil nil;  // no buffer: always the fallback
+  EXPECT_EQ(nil.claim_bytes(1), nullptr);
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "codec/las_read_engine.hpp"
+#include "las/las_reader.hpp"
+
+class ByteStreamIn;
+
+// Reads points from one LAS 1.0-1.4 file, plain or compressed.
+//
+// Opening parses and checks the header and its records (the codec, tiling and
+// source-counters records are absorbed into the header's typed members and taken out of the
+// record lists), binds `point` to the file's item layout and hands the point data to a
+// LASreadEngine, which reads raw records or decodes compressed ones.
+//
+// Ownership: the reader owns its header, point and engine. It owns the stream and FILE it
+// opened itself (open_file, open_handle) or was given as a unique_ptr; a stream given as a
+// plain pointer is borrowed and must outlive the reader or `close_reader`. `open_handle`
+// borrows the FILE.
+//
+// Every failed operation prints one "ERROR: " line (warnings print and go on) and returns
+// false; the reader may then only be closed, opened again or destroyed. A reader left after
+// a failed open holds a partly filled header.
+class LASreaderLAS : public LASreader {
+ public:
+  static constexpr int kDefaultBufferSize = 262144;
+
+  LASreaderLAS();
+  ~LASreaderLAS() override;
+
+  bool open_file(const char* file_name, int stream_buffer_size = kDefaultBufferSize,
+                 bool header_only = false, std::uint32_t selective_decoding = kDecompressAll);
+  bool open_handle(std::FILE* file, bool header_only = false,
+                   std::uint32_t selective_decoding = kDecompressAll);
+  // Reads from `stream`, borrowed, positioned at the first byte of the file.
+  virtual bool open_stream(ByteStreamIn* stream, bool header_only = false,
+                           std::uint32_t selective_decoding = kDecompressAll);
+  // Reads from `stream`, owned from now on.
+  bool open_stream(std::unique_ptr<ByteStreamIn> stream, bool header_only = false,
+                   std::uint32_t selective_decoding = kDecompressAll);
+
+  int format_code() const override;
+  bool seek_point(std::int64_t index) override;
+  ByteStreamIn* stream_of() const override { return stream_; }
+  void close_reader(bool close_stream = true) override;
+  bool read_raw_point() override;
+
+  // The name given to open_file; empty for handles and streams.
+  const std::string& file_name() const { return file_name_; }
+
+  // A compressed file may carry its spatial index inside, as a special extended record of
+  // the suite (record 30). The index library installs a loader here; without one (the
+  // default) the record is skipped. The loader reads from a stream positioned at the index
+  // bytes and returns null when they do not read.
+  using EmbeddedIndexLoader = std::unique_ptr<LASindexHook> (*)(ByteStreamIn& stream);
+  static void set_embedded_index_loader(EmbeddedIndexLoader loader);
+
+ private:
+  bool read_header_fields();
+  bool read_vlrs();
+  bool read_evlrs();
+  void read_special_evlrs();
+  bool open_point_engine(std::uint32_t selective_decoding);
+  void release_stream();
+
+  std::FILE* file_ = nullptr;  // opened by open_file, closed by close_reader
+  std::string file_name_;
+  ByteStreamIn* stream_ = nullptr;
+  std::unique_ptr<ByteStreamIn> owned_stream_;
+  std::unique_ptr<LASreadEngine> engine_;
+  bool end_tested_ = false;
+  bool compressed_ = false;
+};
+
+// The LAS readers that convert coordinates to other scale factors and/or offsets while
+// reading. After the plain open the header holds the new scale factors and offsets, and
+// every point's X, Y, Z are converted to them (rounded half away from zero to 32 bits). Axes
+// whose request equals the file's value are left alone. Conversions that push the header's
+// bounding box beyond 32-bit integers are reported after opening with one "WARNING: " line
+// per bound. This class holds the conversion; the three below choose what it converts.
+class LASreaderLASconverting : public LASreaderLAS {
+ public:
+  using LASreaderLAS::open_stream;
+  bool open_stream(ByteStreamIn* stream, bool header_only = false,
+                   std::uint32_t selective_decoding = kDecompressAll) override;
+  bool read_raw_point() override;
+
+  // Which axes (0 x, 1 y, 2 z) are converted.
+  bool rescaled(int axis) const { return rescale_axis_[axis]; }
+  bool reoffset(int axis) const { return reoffset_axis_[axis]; }
+
+ protected:
+  enum class Mode { kRescale, kReoffset, kBoth };
+  // `scale` (kRescale, kBoth): 0 keeps the file's factor. `offset` (kReoffset, kBoth):
+  // ignored with `auto_offset`.
+  LASreaderLASconverting(Mode mode, const double scale[3], const double offset[3], bool auto_offset,
+                         bool guard_overflow);
+
+ private:
+  std::int32_t convert(int axis, std::int32_t value) const;
+
+  Mode mode_;
+  double requested_scale_[3] = {0, 0, 0};
+  double requested_offset_[3] = {0, 0, 0};
+  bool auto_offset_;
+  bool guard_overflow_;
+  double file_scale_[3] = {1, 1, 1};
+  double file_offset_[3] = {0, 0, 0};
+  double new_scale_[3] = {1, 1, 1};
+  double new_offset_[3] = {0, 0, 0};
+  bool rescale_axis_[3] = {false, false, false};
+  bool reoffset_axis_[3] = {false, false, false};
+};
+
+// New scale factors (0 keeps the file's); overflow warnings only with `guard_overflow`.
+class LASreaderLASrescale : public LASreaderLASconverting {
+ public:
+  LASreaderLASrescale(double x_scale, double y_scale, double z_scale, bool guard_overflow = true);
+};
+
+// New offsets, or automatic ones: per axis the box centre in scaled units, truncated to a
+// multiple of 10,000,000 units.
+class LASreaderLASreoffset : public LASreaderLASconverting {
+ public:
+  LASreaderLASreoffset(double x_offset, double y_offset, double z_offset);
+  LASreaderLASreoffset();
+};
+
+// New scale factors, then new (or automatic) offsets applied with the new factors.
+class LASreaderLASrescalereoffset : public LASreaderLASconverting {
+ public:
+  LASreaderLASrescalereoffset(double x_scale, double y_scale, double z_scale, double x_offset,
+                              double y_offset, double z_offset);
+  LASreaderLASrescalereoffset(double x_scale, double y_scale, double z_scale);
+};

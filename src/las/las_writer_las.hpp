@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/las_write_engine.hpp"
+#include "las/las_writer.hpp"
+
+class ByteStreamOut;
+
+// Writes a LAS 1.0-1.4 file, plain or compressed: the header and its VLRs, the records the
+// system owns (the codec, tiling and source-counters records, added back as VLRs), the
+// points through a LASwriteEngine, and the LAS 1.4 EVLRs after the points. At the end it
+// patches the point count when fewer or more points came than announced.
+//
+// The writer borrows the header it was opened with (its EVLRs are written at close): the
+// header must outlive the writer or `close_writer`. It owns the stream and FILE it opened
+// itself (open_file, open_handle, open_nil) or was given as a unique_ptr; a stream given as
+// a plain pointer is borrowed. `open_handle` borrows the FILE.
+//
+// Failures print one "ERROR: " line and return false; `close_writer` then returns 0 and
+// `failed()` is true. A refused write (full disk, I/O error) is reported at the point where
+// the file system refuses it and again at close, never taken for success.
+class LASwriterLAS : public LASwriter {
+ public:
+  static constexpr int kDefaultBufferSize = 262144;
+
+  LASwriterLAS();
+  ~LASwriterLAS() override;
+
+  // `compressor`: Pakrel compressor kind (0 none; 3 for point types 6-10). `requested_version`
+  // 0 chooses the codec's default. `chunk_size` below 0 keeps the codec's default, 0 asks
+  // for chunks that the caller ends with `chunk()`.
+  bool open_file(const char* file_name, const LASheader* header, std::uint16_t compressor = 0,
+                 int requested_version = 0, int chunk_size = -1,
+                 int stream_buffer_size = kDefaultBufferSize);
+  bool open_handle(std::FILE* file, const LASheader* header, std::uint16_t compressor = 0,
+                   int requested_version = 0, int chunk_size = -1);
+  // Writes nothing and counts the bytes: `close_writer` returns the size the file would have.
+  bool open_nil(const LASheader* header, std::uint16_t compressor = 0, int requested_version = 0,
+                int chunk_size = -1);
+  // Writes to `stream`, borrowed, from its current position on.
+  bool open_stream(ByteStreamOut* stream, const LASheader* header, std::uint16_t compressor = 0,
+                   int requested_version = 0, int chunk_size = -1);
+  // Writes to `stream`, owned from now on.
+  bool open_stream(std::unique_ptr<ByteStreamOut> stream, const LASheader* header,
+                   std::uint16_t compressor = 0, int requested_version = 0, int chunk_size = -1);
+
+  // The point must be bound to the item layout of the header given at open.
+  bool write_point(const LASpoint& point) override {
+    points_done++;
+    if (engine_->write(point.item_data.data())) return true;
+    report_write_failure();
+    return false;
+  }
+  bool chunk() override;
+  bool update_header(const LASheader* header, bool from_tally = false,
+                     bool refresh_attributes = false) override;
+  std::int64_t close_writer(bool fix_count = true) override;
+
+  // The point data format byte written (bit 7 set when compressing) and the stream in use.
+  std::uint8_t written_point_data_format() const { return written_point_data_format_; }
+  ByteStreamOut* stream_of() const { return stream_; }
+
+ private:
+  bool write_header(const LASheader& header, const Pakrel* descriptor);
+  bool write_suite_records(const LASheader& header);
+  bool write_evlrs();
+  void report_write_failure();
+  bool finish_stream(bool ok);
+
+  std::FILE* file_ = nullptr;  // opened by open_file, closed by close_writer
+  std::string file_name_;
+  ByteStreamOut* stream_ = nullptr;
+  std::unique_ptr<ByteStreamOut> owned_stream_;
+  std::unique_ptr<LASwriteEngine> engine_;
+  std::int64_t header_start_ = 0;
+  bool emit_1_4_header_ = false;
+  bool emit_extended_types_ = false;
+  std::uint8_t written_minor_ = 2;
+  std::uint8_t written_point_data_format_ = 0;
+  std::int64_t start_of_first_evlr_ = 0;
+  std::uint32_t number_of_evlrs_ = 0;
+  const std::vector<LASevlrEntry>* evlrs_ = nullptr;  // the header's, borrowed
+  bool failure_reported_ = false;
+};
