@@ -10,68 +10,6 @@ namespace {
 
 using namespace isocull_test;
 
-enum class Mode { kClassify, kFlag, kRemove };
-
-// Compares the output with the input record by record: noise points carry the mark of the
-// mode and differ in nothing else; every other point is byte-identical; in remove mode the
-// output holds exactly the other points and a header that describes them.
-void expect_marked(const std::string& input_path, const std::string& output_path, Mode mode,
-                   std::uint8_t code, const Verdicts& verdicts) {
-  ASSERT_TRUE(verdicts.ok);
-  const LasRecords input = read_records(input_path);
-  ASSERT_TRUE(input.ok) << input_path;
-  ASSERT_EQ(input.records.size(), verdicts.noise.size());
-  std::vector<std::vector<std::uint8_t>> expected;
-  const bool extended = extended_record(input.header);
-  for (std::size_t i = 0; i < input.records.size(); i++) {
-    const bool noise = verdicts.noise[i];
-    switch (mode) {
-      case Mode::kClassify:
-        expected.push_back(noise ? classified(input.records[i], extended, code) : input.records[i]);
-        break;
-      case Mode::kFlag:
-        expected.push_back(noise ? withheld(input.records[i], extended) : input.records[i]);
-        break;
-      case Mode::kRemove:
-        if (!noise) expected.push_back(input.records[i]);
-        break;
-    }
-  }
-  if (expected.empty()) {
-    EXPECT_FALSE(exists(output_path)) << "an empty output is removed: " << output_path;
-    return;
-  }
-  const LasRecords output = read_records(output_path);
-  ASSERT_TRUE(output.ok) << output_path;
-  ASSERT_EQ(output.records.size(), expected.size()) << output_path;
-  std::size_t wrong = 0;
-  for (std::size_t i = 0; i < expected.size(); i++) {
-    if (output.records[i] != expected[i] && wrong++ < 5) {
-      ADD_FAILURE() << output_path << ": record " << i << " is not as expected";
-    }
-  }
-  EXPECT_EQ(wrong, 0u) << output_path;
-  EXPECT_EQ(output.header.point_count(), expected.size());
-  if (mode == Mode::kRemove) {
-    const RecordSummary summary = summarize(output.records, output.header);
-    EXPECT_EQ(output.header.min_x, summary.min_x);
-    EXPECT_EQ(output.header.max_x, summary.max_x);
-    EXPECT_EQ(output.header.min_y, summary.min_y);
-    EXPECT_EQ(output.header.max_y, summary.max_y);
-    EXPECT_EQ(output.header.min_z, summary.min_z);
-    EXPECT_EQ(output.header.max_z, summary.max_z);
-    if (!extended) {
-      for (int r = 0; r < 5; r++)
-        EXPECT_EQ(output.header.number_of_points_by_return[r], summary.by_return[r + 1]) << r;
-    }
-  } else {
-    // Without filter or area the header counts stay those of the input.
-    EXPECT_EQ(output.header.number_of_point_records, input.header.number_of_point_records);
-    EXPECT_EQ(output.header.extended_number_of_point_records,
-              input.header.extended_number_of_point_records);
-  }
-}
-
 struct Case {
   std::vector<std::string> options;
   Mode mode;
