@@ -545,7 +545,7 @@ bool LASreaderLAS::open_point_engine(std::uint32_t selective_decoding) {
                                         header.point_data_record_length, &header)) {
     return false;
   }
-  if (!engine_->setup(point.num_items, point.items.data(), codec)) {
+  if (!engine_->setup(point.num_items, point.items.data(), codec, *item_codecs_)) {
     // Without a codec for these items (or with a malformed item list) no point can be read.
     if (codec != nullptr) {
       std::fprintf(stderr, "ERROR: point type %d of size %d not supported (with Pakrel)\n",

@@ -49,6 +49,10 @@ class LASreaderLAS : public LASreader {
   void close_reader(bool close_stream = true) override;
   bool read_raw_point() override;
 
+  // Where the engine of the next open takes its compressed item codecs from: the codec
+  // table unless a test hands in stand-ins (which must outlive the reader).
+  void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
+
   // The name given to open_file; empty for handles and streams.
   const std::string& file_name() const { return file_name_; }
 
@@ -74,6 +78,7 @@ class LASreaderLAS : public LASreader {
   std::unique_ptr<LASreadEngine> engine_;
   bool end_tested_ = false;
   bool compressed_ = false;
+  const LASitemCodecFactory* item_codecs_ = &kItemCodecTable;
 };
 
 // The LAS readers that convert coordinates to other scale factors and/or offsets while

@@ -57,6 +57,11 @@ void LASwriterLAS::report_write_failure() {
   failed_ = true;
   if (failure_reported_) return;
   failure_reported_ = true;
+  if (!engine_) {
+    std::fprintf(stderr, "ERROR: cannot write point %" PRId64 ": the writer is not open\n",
+                 points_done);
+    return;
+  }
   std::fprintf(stderr, "ERROR: cannot write point %" PRId64 " to '%s' (disk full or I/O error)\n",
                points_done, file_name_.empty() ? "output stream" : file_name_.c_str());
 }
@@ -126,7 +131,8 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   }
   stream_ = stream;
   engine_.reset();
-  failed_ = false;
+  // Failed until the open succeeds: a writer left after a failed open never reports success.
+  failed_ = true;
   failure_reported_ = false;
   points_total = 0;
   points_done = 0;
@@ -206,7 +212,8 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
 
   engine_ = std::make_unique<LASwriteEngine>();
   const bool engine_ready =
-      descriptor ? engine_->setup(descriptor->num_items, descriptor->items.data(), descriptor.get())
+      descriptor ? engine_->setup(descriptor->num_items, descriptor->items.data(), descriptor.get(),
+                                  *item_codecs_)
                  : engine_->setup(static_cast<std::uint32_t>(items.size()), items.data());
   if (!engine_ready) {
     if (descriptor) {
@@ -224,16 +231,20 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
 
   header_start_ = stream_->position();
   if (!write_header(*header, descriptor.get())) {
+    // No point may reach an engine that has no stream.
+    engine_.reset();
     failed_ = true;
     return false;
   }
   if (!engine_->attach(stream_)) {
     std::fprintf(stderr, "ERROR: cannot start writing the points\n");
+    engine_.reset();
     failed_ = true;
     return false;
   }
   points_total = static_cast<std::int64_t>(header->point_count());
   points_done = 0;
+  failed_ = false;
   return true;
 }
 
@@ -595,7 +606,8 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
     return 0;
   }
   bool ok = !failed_;
-  if (points_done != points_total && (points_total != 0 || !fix_count)) {
+  // A count that is about to be patched needs no warning.
+  if (points_done != points_total && !fix_count) {
     std::fprintf(stderr, "WARNING: written %" PRId64 " points but expected %" PRId64 " points\n",
                  points_done, points_total);
   }
@@ -606,6 +618,11 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
       ok = false;
     }
     engine_.reset();
+    // Buffered bytes may still be refused: a full disk shows here, before any patching.
+    if (ok && !out.flush()) {
+      report_stream_failure();
+      ok = false;
+    }
     if (ok && emit_1_4_header_ && number_of_evlrs_ > 0 && evlrs_ != nullptr) ok = write_evlrs();
     if (ok && fix_count && points_done != points_total) {
       if (out.can_seek()) {
@@ -647,11 +664,15 @@ std::int64_t LASwriterLAS::close_writer(bool fix_count) {
   return bytes;
 }
 
+void LASwriterLAS::report_stream_failure() {
+  std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
+               file_name_.empty() ? "output stream" : file_name_.c_str());
+}
+
 bool LASwriterLAS::finish_stream(bool ok) {
   // Buffered bytes may still be refused: a full disk shows here, not before.
   if (!stream_->flush() && ok) {
-    std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
-                 file_name_.empty() ? "output stream" : file_name_.c_str());
+    report_stream_failure();
     ok = false;
   }
   stream_ = nullptr;

@@ -52,7 +52,7 @@ class LASwriterLAS : public LASwriter {
   // The point must be bound to the item layout of the header given at open.
   bool write_point(const LASpoint& point) override {
     points_done++;
-    if (engine_->write(point.item_data.data())) return true;
+    if (engine_ && engine_->write(point.item_data.data())) return true;
     report_write_failure();
     return false;
   }
@@ -60,6 +60,10 @@ class LASwriterLAS : public LASwriter {
   bool update_header(const LASheader* header, bool from_tally = false,
                      bool refresh_attributes = false) override;
   std::int64_t close_writer(bool fix_count = true) override;
+
+  // Where the engine of the next open takes its compressed item codecs from: the codec
+  // table unless a test hands in stand-ins (which must outlive the writer).
+  void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
 
   // The point data format byte written (bit 7 set when compressing) and the stream in use.
   std::uint8_t written_point_data_format() const { return written_point_data_format_; }
@@ -70,6 +74,7 @@ class LASwriterLAS : public LASwriter {
   bool write_suite_records(const LASheader& header);
   bool write_evlrs();
   void report_write_failure();
+  void report_stream_failure();
   bool finish_stream(bool ok);
 
   std::FILE* file_ = nullptr;  // opened by open_file, closed by close_writer
@@ -86,4 +91,5 @@ class LASwriterLAS : public LASwriter {
   std::uint32_t number_of_evlrs_ = 0;
   const std::vector<LASevlrEntry>* evlrs_ = nullptr;  // the header's, borrowed
   bool failure_reported_ = false;
+  const LASitemCodecFactory* item_codecs_ = &kItemCodecTable;
 };

@@ -12,7 +12,7 @@ ByteStreamOutFile::ByteStreamOutFile(std::FILE* file, std::size_t block_size)
 }
 
 ByteStreamOutFile::~ByteStreamOutFile() {
-  flush();
+  hand_over();
 }
 
 bool ByteStreamOutFile::can_seek() const {
@@ -28,6 +28,13 @@ std::int64_t ByteStreamOutFile::position() const {
 }
 
 bool ByteStreamOutFile::flush() {
+  if (!hand_over()) return false;
+  // The FILE buffers too: a full disk only shows once its buffer reaches the system.
+  if (std::fflush(file_) != 0) failed_ = true;
+  return !failed_;
+}
+
+bool ByteStreamOutFile::hand_over() {
   if (!block_) return !failed_;
   const std::size_t pending = static_cast<std::size_t>(cursor_ - block_.get());
   if (pending > 0) {
@@ -39,7 +46,7 @@ bool ByteStreamOutFile::flush() {
 }
 
 bool ByteStreamOutFile::write_slow(const std::uint8_t* buffer, std::size_t n) {
-  if (!flush()) return false;
+  if (!hand_over()) return false;
   if (!block_ || n >= block_size_) {
     if (std::fwrite(buffer, 1, n, file_) != n) {
       failed_ = true;
@@ -54,14 +61,14 @@ bool ByteStreamOutFile::write_slow(const std::uint8_t* buffer, std::size_t n) {
 }
 
 bool ByteStreamOutFile::seek_to(std::int64_t pos) {
-  if (!flush()) return false;
+  if (!hand_over()) return false;
   if (fseeko(file_, static_cast<off_t>(pos), SEEK_SET) != 0) return false;
   block_position_ = pos;
   return true;
 }
 
 bool ByteStreamOutFile::seek_to_end() {
-  if (!flush()) return false;
+  if (!hand_over()) return false;
   if (fseeko(file_, 0, SEEK_END) != 0) return false;
   const off_t pos = ftello(file_);
   if (pos < 0) return false;

@@ -8,7 +8,8 @@
 // Writes to a C FILE (a file or standard output) that it borrows: the stream never opens or
 // closes it. Bytes are gathered in a block of the stream's own and handed to the FILE when
 // the block is full, on `flush`, on a seek and on destruction; a failed hand-over makes
-// that write, and every later one, return false.
+// that write, and every later one, return false. `flush` also flushes the FILE, so that its
+// result tells whether the bytes reached the system.
 class ByteStreamOutFile : public ByteStreamOut {
  public:
   static constexpr std::size_t kDefaultBlockSize = 1 << 18;
@@ -28,6 +29,8 @@ class ByteStreamOutFile : public ByteStreamOut {
 
  protected:
   bool write_slow(const std::uint8_t* buffer, std::size_t n) override;
+  // Hands the block to the FILE (without flushing the FILE).
+  bool hand_over();
 
   std::FILE* file_;
 

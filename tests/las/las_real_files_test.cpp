@@ -281,3 +281,34 @@ TEST(LasRealFiles, CopyToStandardOutputReproducesEveryFile) {
     std::filesystem::remove(path);
   }
 }
+
+// Standard input cannot seek: the EVLRs after the points are skipped with a warning and the
+// header then lists none, so that a copy does not announce records it lacks.
+TEST(LasRealFiles, StandardInputSkipsTheEvlrsButDeliversEveryPoint) {
+  SKIP_WITHOUT_REAL_DATA();
+  const auto errors = scratch("stderr.txt");
+  std::fflush(stderr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!std::freopen(real("1_4_w_evlr.las").c_str(), "rb", stdin)) _exit(2);
+    if (!std::freopen(errors.string().c_str(), "w", stderr)) _exit(2);
+    LASreaderLAS reader;
+    if (!reader.open_handle(stdin)) _exit(3);
+    int points = 0;
+    while (reader.read_next())
+      points++;
+    std::fflush(stderr);
+    _exit(points == 1000 && reader.header.evlrs.empty() &&
+                  reader.header.number_of_extended_variable_length_records == 0
+              ? 0
+              : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::uint8_t> message = file_bytes(errors);
+  EXPECT_EQ(std::string(message.begin(), message.end()),
+            "WARNING: LAS 1.4 file has 1 EVLRs but stream is not seekable ...\n");
+}
