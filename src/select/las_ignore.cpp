@@ -7,39 +7,12 @@
 #include <string_view>
 
 #include "model/las_point.hpp"
+#include "select/command_options.hpp"
 
 namespace {
 
-// Reads an unsigned number the way "%u" does, without its undefined overflow: leading
-// blanks, an optional sign, at least one digit; stops at the first other byte. A minus
-// wraps around modulo 2^32; more than 32 bits read as 4294967295.
-bool read_unsigned(const char* text, std::uint32_t& value) {
-  while (std::isspace(static_cast<unsigned char>(*text)))
-    text++;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = (*text++ == '-');
-  if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
-  std::uint64_t number = 0;
-  bool too_big = false;
-  for (; std::isdigit(static_cast<unsigned char>(*text)); text++) {
-    number = number * 10 + static_cast<std::uint64_t>(*text - '0');
-    if (number > 0xFFFFFFFFu) {
-      too_big = true;
-      number = 0xFFFFFFFFu;
-    }
-  }
-  if (too_big) {
-    value = 0xFFFFFFFFu;
-  } else {
-    value = static_cast<std::uint32_t>(number);
-    if (negative) value = 0u - value;
-  }
-  return true;
-}
-
-void blank(char* entry) {
-  entry[0] = '\0';
-}
+using command_options::blank;
+using command_options::read_unsigned;
 
 bool is_whole_u32(double value) {
   return value >= 0.0 && value <= 4294967295.0 && std::floor(value) == value;

@@ -1,0 +1,435 @@
+#include "select/las_reader_factory.hpp"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "las/las_reader_las.hpp"
+#include "model/las_point.hpp"
+#include "select/command_options.hpp"
+#include "select/las_point_source_stamp.hpp"
+
+namespace {
+
+// The converting variants: given scale factors, given or automatic offsets, or both.
+std::unique_ptr<LASreaderLAS> make_las_reader(const LASreaderSettings& settings) {
+  const auto& scale = settings.scale_factor;
+  const auto& offset = settings.offset;
+  if (scale && offset) {
+    return std::make_unique<LASreaderLASrescalereoffset>((*scale)[0], (*scale)[1], (*scale)[2],
+                                                         (*offset)[0], (*offset)[1], (*offset)[2]);
+  }
+  if (scale && settings.auto_reoffset) {
+    return std::make_unique<LASreaderLASrescalereoffset>((*scale)[0], (*scale)[1], (*scale)[2]);
+  }
+  if (scale) return std::make_unique<LASreaderLASrescale>((*scale)[0], (*scale)[1], (*scale)[2]);
+  if (offset)
+    return std::make_unique<LASreaderLASreoffset>((*offset)[0], (*offset)[1], (*offset)[2]);
+  if (settings.auto_reoffset) return std::make_unique<LASreaderLASreoffset>();
+  return std::make_unique<LASreaderLAS>();
+}
+
+int clamp_to_int(std::uint32_t value) {
+  return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
+
+std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings,
+                                    const std::string& file_name) {
+  std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings);
+  if (!reader->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
+                         settings.selective_decoding)) {
+    return nullptr;
+  }
+  return reader;
+}
+
+bool reopen_las(LASreader& reader, const LASreaderSettings& settings,
+                const std::string& file_name) {
+  auto* las = dynamic_cast<LASreaderLAS*>(&reader);
+  return las != nullptr &&
+         las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
+                        settings.selective_decoding);
+}
+
+// The input formats, chosen by the extension text found in the file's base name, tested in
+// this order; the last row takes every other name. Each format's reader is opened and
+// reopened through its row; a row without them is a format this version recognises but
+// does not read, and `open` refuses it naming `description`.
+enum class InputFormat { kLAS, kBIN, kSHP, kASC, kBIL, kDTM, kPLY, kQFIT, kTXT };
+
+struct InputFormatRow {
+  InputFormat format;
+  const char* markers[4];   // extension texts, lower and upper case
+  const char* reader;       // the reader class as messages name it
+  const char* description;  // the format as the refusal names it
+  // Null after the reader's own message when the file does not open.
+  std::unique_ptr<LASreader> (*open)(const LASreaderSettings&, const std::string& file_name);
+  bool (*reopen)(LASreader&, const LASreaderSettings&, const std::string& file_name);
+};
+
+const InputFormatRow kInputFormats[] = {
+    {InputFormat::kLAS,
+     {".las", ".pkz", ".LAS", ".PKZ"},
+     "lasreaderlas",
+     "LAS",
+     &open_las,
+     &reopen_las},
+    {InputFormat::kBIN, {".bin", ".BIN"}, "lasreaderbin", "Terrasolid binary", nullptr, nullptr},
+    {InputFormat::kSHP, {".shp", ".SHP"}, "lasreadershp", "shapefile", nullptr, nullptr},
+    {InputFormat::kASC, {".asc", ".ASC"}, "lasreaderasc", "ASCII grid", nullptr, nullptr},
+    {InputFormat::kBIL, {".bil", ".BIL"}, "lasreaderbil", "BIL grid", nullptr, nullptr},
+    {InputFormat::kDTM, {".dtm", ".DTM"}, "lasreaderdtm", "DTM grid", nullptr, nullptr},
+    {InputFormat::kPLY, {".ply", ".PLY"}, "lasreaderply", "PLY", nullptr, nullptr},
+    {InputFormat::kQFIT, {".qi", ".QI"}, "lasreaderqfit", "QFIT", nullptr, nullptr},
+    {InputFormat::kTXT, {}, "lasreadertxt", "text", nullptr, nullptr},
+};
+
+const InputFormatRow& input_format_of(std::string_view file_name) {
+  const std::string_view base = file_name.substr(file_names::base_start(file_name));
+  for (const InputFormatRow& row : kInputFormats) {
+    for (const char* marker : row.markers) {
+      if (marker != nullptr && base.find(marker) != std::string_view::npos) return row;
+    }
+  }
+  return kInputFormats[std::size(kInputFormats) - 1];
+}
+
+void refuse_format(const InputFormatRow& row, const std::string& file_name) {
+  std::fprintf(stderr, "ERROR: reading %s files ('%s') is not supported in this version\n",
+               row.description, file_name.c_str());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Names
+
+bool LASreaderFactory::add_file_name(const char* file_name, bool unique) {
+  if (file_name == nullptr || file_name[0] == '\0') return false;
+  if (!file_names::has_wildcard(file_name)) {
+    return file_names_.add(LASfileEntry{file_name, {}, {}}, unique);
+  }
+  bool added = false;
+  for (std::string& match : file_names::expand_wildcard(file_name)) {
+    added = file_names_.add(LASfileEntry{std::move(match), {}, {}}, unique) || added;
+  }
+  return added;
+}
+
+bool LASreaderFactory::add_file_name(const char* file_name, std::uint32_t ID, bool unique) {
+  if (file_name == nullptr) return false;
+  return file_names_.add(LASfileEntry{file_name, ID, {}}, unique);
+}
+
+bool LASreaderFactory::add_file_name(const char* file_name, std::uint32_t ID,
+                                     const LASfileBounds& bounds, bool unique) {
+  if (file_name == nullptr) return false;
+  return file_names_.add(LASfileEntry{file_name, ID, bounds}, unique);
+}
+
+bool LASreaderFactory::add_list_of_files(const char* list_file, bool unique) {
+  return file_names::read_list_file(list_file, [&](const file_names::ListLine& line) {
+    switch (line.form) {
+      case file_names::ListLine::kIdentifierCountBounds:
+        add_file_name(line.name.c_str(), line.ID, line.bounds, unique);
+        break;
+      case file_names::ListLine::kIdentifierName:
+        add_file_name(line.name.c_str(), line.ID, unique);
+        break;
+      case file_names::ListLine::kName:
+        add_file_name(line.name.c_str(), unique);
+        break;
+    }
+  });
+}
+
+bool LASreaderFactory::add_neighbor_file_name(const char* file_name) {
+  if (file_name == nullptr || file_name[0] == '\0') return false;
+  if (!file_names::has_wildcard(file_name)) {
+    return neighbor_file_names_.add(LASfileEntry{file_name, {}, {}});
+  }
+  bool added = false;
+  for (std::string& match : file_names::expand_wildcard(file_name)) {
+    added = neighbor_file_names_.add(LASfileEntry{std::move(match), {}, {}}) || added;
+  }
+  return added;
+}
+
+// Neighbour lists keep the bounds of their lines but no identifiers, and take other lines
+// as names without expanding them.
+bool LASreaderFactory::add_neighbor_list_of_files(const char* list_file) {
+  return file_names::read_list_file(list_file, [&](const file_names::ListLine& line) {
+    LASfileEntry entry{line.name, {}, {}};
+    if (line.form == file_names::ListLine::kIdentifierCountBounds) entry.bounds = line.bounds;
+    neighbor_file_names_.add(std::move(entry));
+  });
+}
+
+const char* LASreaderFactory::get_file_name() const {
+  if (file_name_) return file_name_->c_str();
+  if (!file_names_.empty()) return file_names_[0].name.c_str();
+  return nullptr;
+}
+
+const char* LASreaderFactory::get_file_name(std::uint32_t index) const {
+  return index < file_names_.size() ? file_names_[index].name.c_str() : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// State
+
+bool LASreaderFactory::active() const {
+  return next_file_index_ < file_names_.size() || settings_.from_stdin;
+}
+
+bool LASreaderFactory::has_buffer() const {
+  return settings_.buffer_size > 0.0f && (file_names_.size() > 1 || !neighbor_file_names_.empty());
+}
+
+bool LASreaderFactory::has_area() const {
+  return settings_.inside_tile || settings_.inside_circle || settings_.inside_rectangle;
+}
+
+bool LASreaderFactory::is_pipe_input() const {
+  return file_names_.empty() && settings_.from_stdin;
+}
+
+LAStransformHook* LASreaderFactory::get_transform() const {
+  // Once the point transform exists it carries the point source operation itself.
+  if (transform_) return transform_.get();
+  return point_source_.get();
+}
+
+void LASreaderFactory::set_scale_factor(const double* scale_factor) {
+  if (scale_factor == nullptr) {
+    settings_.scale_factor.reset();
+  } else {
+    settings_.scale_factor =
+        std::array<double, 3>{scale_factor[0], scale_factor[1], scale_factor[2]};
+  }
+}
+
+void LASreaderFactory::set_offset(const double* offset) {
+  if (offset == nullptr) {
+    settings_.offset.reset();
+  } else {
+    settings_.offset = std::array<double, 3>{offset[0], offset[1], offset[2]};
+  }
+}
+
+void LASreaderFactory::set_parse_string(const char* parse_string) {
+  if (parse_string == nullptr) {
+    settings_.parse_string.reset();
+  } else {
+    settings_.parse_string = parse_string;
+  }
+}
+
+void LASreaderFactory::set_filter(std::unique_ptr<LASfilterHook> filter) {
+  filter_ = std::move(filter);
+}
+
+void LASreaderFactory::set_transform(std::unique_ptr<LAStransformHook> transform) {
+  transform_ = std::move(transform);
+}
+
+void LASreaderFactory::set_inside_tile(float ll_x, float ll_y, float size) {
+  settings_.inside_tile = std::array<float, 3>{ll_x, ll_y, size};
+}
+
+void LASreaderFactory::set_inside_circle(double center_x, double center_y, double radius) {
+  settings_.inside_circle = std::array<double, 3>{center_x, center_y, radius};
+}
+
+void LASreaderFactory::set_inside_rectangle(double min_x, double min_y, double max_x,
+                                            double max_y) {
+  settings_.inside_rectangle = std::array<double, 4>{min_x, min_y, max_x, max_y};
+}
+
+LASpointSourceStamp& LASreaderFactory::point_source() {
+  if (!point_source_) point_source_ = std::make_unique<LASpointSourceStamp>();
+  return *point_source_;
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening
+
+void LASreaderFactory::reset_filter_and_transform() {
+  if (filter_) filter_->reset();
+  if (transform_) transform_->reset();
+}
+
+bool LASreaderFactory::refuse_unbuilt_wrappers() const {
+  if (settings_.stored) {
+    std::fprintf(stderr,
+                 "ERROR: keeping the points of an input in memory for another pass ('-stored', "
+                 "needed for '-stdin') is not supported in this version\n");
+    return true;
+  }
+  if (settings_.pipe_on) {
+    std::fprintf(stderr,
+                 "ERROR: passing the points read on to standard output ('-pipe_on') is not "
+                 "supported in this version\n");
+    return true;
+  }
+  return false;
+}
+
+std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
+                                                  bool reset_after_other) {
+  reset_filter_and_transform();
+  if (!file_names_.empty() || other_file_name != nullptr) {
+    if (other_file_name == nullptr) {
+      if (next_file_index_ >= file_names_.size()) return nullptr;
+      if (settings_.merged && (file_names_.size() > 1 || file_names_.has_IDs())) {
+        // The merged reader takes the whole list at once.
+        next_file_index_ = static_cast<std::uint32_t>(file_names_.size());
+        std::fprintf(stderr,
+                     "ERROR: reading several files as one ('-merged') is not supported in this "
+                     "version\n");
+        return nullptr;
+      }
+    }
+    if (has_buffer()) {
+      if (other_file_name == nullptr) next_file_index_++;
+      std::fprintf(stderr,
+                   "ERROR: reading with a buffer of points from other files ('-buffered') is not "
+                   "supported in this version\n");
+      return nullptr;
+    }
+    std::string name;
+    if (other_file_name != nullptr) {
+      name = other_file_name;
+      if (reset_after_other) next_file_index_ = 0;
+    } else {
+      name = file_names_[next_file_index_++].name;
+    }
+    return open_file(name);
+  }
+  if (settings_.from_stdin) return open_standard_input();
+  return nullptr;
+}
+
+std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_name) {
+  file_name_ = file_name;
+  file_source_ID_.reset();
+  // With the defaults the first file is flightline 1, the second 2, ...
+  std::uint16_t flightline = 0;
+  if (settings_.files_are_flightlines != 0) {
+    const std::int64_t number = static_cast<std::int64_t>(settings_.files_are_flightlines) +
+                                next_file_index_ + settings_.files_are_flightlines_index;
+    flightline = static_cast<std::uint16_t>(number & 0xFFFF);
+    point_source().set_point_source(flightline);
+  }
+  if (refuse_unbuilt_wrappers()) return nullptr;
+
+  const InputFormatRow& format = input_format_of(file_name);
+  if (format.open == nullptr) {
+    refuse_format(format, file_name);
+    return nullptr;
+  }
+  std::unique_ptr<LASreader> reader = format.open(settings_, file_name);
+  if (!reader) {
+    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
+                 file_name.c_str());
+    return nullptr;
+  }
+  const bool las = format.format == InputFormat::kLAS;
+  if (las) attach_spatial_index(*reader, file_name);
+  if (settings_.files_are_flightlines != 0) {
+    reader->header.file_source_ID = flightline;
+    file_source_ID_ = flightline;
+  } else if (las && settings_.apply_file_source_ID) {
+    point_source().set_point_source(reader->header.file_source_ID);
+  }
+  attach_filter_transform_ignore(*reader);
+  apply_area(*reader, las);
+  return reader;
+}
+
+std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
+  // Standard input can be read once only.
+  settings_.from_stdin = false;
+  settings_.fill_header = true;
+  file_name_.reset();
+  file_source_ID_.reset();
+  if (refuse_unbuilt_wrappers()) return nullptr;
+  if (settings_.itxt) {
+    std::fprintf(stderr,
+                 "ERROR: reading text from standard input ('-itxt', '-ipts', '-iptx') is not "
+                 "supported in this version\n");
+    return nullptr;
+  }
+  std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings_);
+  if (!reader->open_handle(stdin, false, kDecompressAll)) {
+    std::fprintf(stderr, "ERROR: cannot open lasreaderlas from stdin \n");
+    return nullptr;
+  }
+  if (settings_.apply_file_source_ID) {
+    point_source().set_point_source(reader->header.file_source_ID);
+  }
+  attach_filter_transform_ignore(*reader);
+  apply_area(*reader, true);
+  return reader;
+}
+
+// A ".lax" spatial index beside the file is loaded and attached here once the index
+// exists; areas then read only the runs of points it names.
+void LASreaderFactory::attach_spatial_index(LASreader& /*reader*/,
+                                            const std::string& /*file_name*/) const {}
+
+void LASreaderFactory::attach_filter_transform_ignore(LASreader& reader) {
+  reader.set_filter(filter_.get());
+  reader.set_transform(get_transform());
+  reader.set_ignore(ignore_.get());
+}
+
+// A LAS reader takes one area: the rectangle, else the tile, else the circle. Readers of
+// other formats get every area set, in the order tile, circle, rectangle, so the last wins.
+void LASreaderFactory::apply_area(LASreader& reader, bool one_area) const {
+  const auto& rectangle = settings_.inside_rectangle;
+  const auto& tile = settings_.inside_tile;
+  const auto& circle = settings_.inside_circle;
+  if (one_area) {
+    if (rectangle) {
+      reader.inside_rectangle((*rectangle)[0], (*rectangle)[1], (*rectangle)[2], (*rectangle)[3]);
+    } else if (tile) {
+      reader.inside_tile((*tile)[0], (*tile)[1], (*tile)[2]);
+    } else if (circle) {
+      reader.inside_circle((*circle)[0], (*circle)[1], (*circle)[2]);
+    }
+    return;
+  }
+  if (tile) reader.inside_tile((*tile)[0], (*tile)[1], (*tile)[2]);
+  if (circle) reader.inside_circle((*circle)[0], (*circle)[1], (*circle)[2]);
+  if (rectangle) {
+    reader.inside_rectangle((*rectangle)[0], (*rectangle)[1], (*rectangle)[2], (*rectangle)[3]);
+  }
+}
+
+bool LASreaderFactory::reopen(LASreader* reader, bool /*remain_buffered*/) {
+  if (reader == nullptr) {
+    std::fprintf(stderr, "ERROR: pointer to LASreader is NULL\n");
+    return false;
+  }
+  reader->close_reader(true);
+  reset_filter_and_transform();
+  if (!file_name_) {
+    std::fprintf(stderr, "ERROR: no lasreader input specified\n");
+    return false;
+  }
+  const InputFormatRow& format = input_format_of(*file_name_);
+  if (format.reopen == nullptr || !format.reopen(*reader, settings_, *file_name_)) {
+    std::fprintf(stderr, "ERROR: cannot reopen %s with file name '%s'\n", format.reader,
+                 file_name_->c_str());
+    return false;
+  }
+  // Opening read the header afresh: the flightline number and the area go on it again.
+  if (file_source_ID_) reader->header.file_source_ID = *file_source_ID_;
+  if (has_area()) {
+    reader->clear_area();
+    apply_area(*reader, true);
+  }
+  return true;
+}

@@ -1,0 +1,235 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/las_read_engine.hpp"
+#include "las/las_reader.hpp"
+#include "las/las_reader_hooks.hpp"
+#include "select/command_options.hpp"
+#include "select/file_names.hpp"
+#include "select/las_ignore.hpp"
+
+class LASpointSourceStamp;
+
+// One attribute the text reader adds to every point (-iadd_extra, -iadd_attribute).
+struct LAStextAttribute {
+  std::int32_t data_type = 0;
+  std::string name;
+  std::string description;
+  double scale = 1.0;
+  double offset = 0.0;
+  double pre_scale = 1.0;
+  double pre_offset = 0.0;
+  double no_data = 2e+307;
+};
+
+// Everything the input options set, by the names the options document. Readers of formats
+// other than LAS take their settings from here too.
+struct LASreaderSettings {
+  std::uint32_t input_buffer_size = 262144;  // bytes of the input stream buffer
+  bool merged = false;                       // all listed files as one stream
+  bool stored = false;                       // keep the points in memory for another pass
+  float buffer_size = 0.0f;                  // 0: no buffer of points from neighbouring files
+  std::optional<std::string> temp_name_base;
+  bool comma_not_point = false;
+  // New scale factors (a component of 0 keeps that axis) and new offsets.
+  std::optional<std::array<double, 3>> scale_factor;
+  std::optional<std::array<double, 3>> offset;
+  bool auto_reoffset = false;
+  std::int32_t files_are_flightlines = 0;  // start value of the per-file point source; 0 off
+  std::int32_t files_are_flightlines_index = -1;
+  bool apply_file_source_ID = false;
+  bool itxt = false;  // text from standard input
+  bool ipts = false;
+  bool iptx = false;
+  float translate_intensity = 0.0f;
+  float scale_intensity = 1.0f;
+  float translate_scan_angle = 0.0f;
+  float scale_scan_angle = 1.0f;
+  std::vector<LAStextAttribute> attributes;  // at most kMaxAttributes
+  std::uint8_t point_type = 0;
+  std::optional<std::string> parse_string;
+  std::uint32_t skip_lines = 0;
+  bool fill_header = true;  // readers of incomplete headers scan the file first
+  bool pipe_on = false;
+  bool from_stdin = false;
+  bool unique = false;  // refuse names already listed (affects names added later)
+  std::uint32_t selective_decoding = kDecompressAll;
+  std::optional<std::array<float, 3>> inside_tile;        // ll_x, ll_y, size
+  std::optional<std::array<double, 3>> inside_circle;     // center_x, center_y, radius
+  std::optional<std::array<double, 4>> inside_rectangle;  // min_x, min_y, max_x, max_y
+
+  static constexpr std::size_t kMaxAttributes = 32;
+};
+
+// Turns the input options of a command line into settings and a list of input files, and
+// opens one LASreader after another for a tool's run loop.
+//
+// `parse` consumes its own options by blanking their entries (leaving everything else for
+// the other parsers and the tool) and builds the ignore set from the "-ignore_" options.
+// `open` then delivers a reader per listed file (or one for standard input) until `active`
+// turns false; `reopen` rewinds a reader for another pass over the same file.
+//
+// Ownership: the factory owns its names, settings, filter, transform and ignore set. Readers
+// it returns belong to the caller but borrow the filter, transform and ignore set, so the
+// factory must outlive every reader it opened.
+//
+// Failures print one "ERROR: " line on stderr and return false or null. Formats and reader
+// wrappers that this version does not build (text, Terrasolid binary, QFIT, shapefile,
+// ASCII grid, BIL, DTM and PLY files; merged, buffered, stored and pipe-on reading) are
+// still recognised by option and extension, and `open` refuses them with one line that
+// names the format or the option. They fail at `open` rather than at `parse` because only
+// then is it known whether they are needed (`-merged` with a single file reads it plainly).
+class LASreaderFactory {
+ public:
+  LASreaderFactory();
+  ~LASreaderFactory();
+  LASreaderFactory(const LASreaderFactory&) = delete;
+  LASreaderFactory& operator=(const LASreaderFactory&) = delete;
+
+  // Consumes the input options of argv[1 ... argc-1]. `parse_ignore`: the tool accepts
+  // "-ignore_" options. False after an error message; the settings made so far remain.
+  bool parse(int argc, char* argv[], bool parse_ignore = false);
+  // Prints the reader usage lines ("-h" prints those of the ignore set first).
+  static void usage();
+
+  // The reader of the next listed file, or of `other_file_name` (then, with
+  // `reset_after_other`, the list restarts at its first entry), or of standard input with
+  // "-stdin". Null when the inputs are used up or after an error message.
+  std::unique_ptr<LASreader> open(const char* other_file_name = nullptr,
+                                  bool reset_after_other = true);
+  // Closes `reader` (a reader `open` returned for the current input) and opens it again at
+  // its first point, with the same conversions, flightline number and area. False after
+  // an error message.
+  bool reopen(LASreader* reader, bool remain_buffered = true);
+
+  // Whether `open` has another input to deliver.
+  bool active() const;
+  // The input opened last, else the first listed one, else null.
+  const char* get_file_name() const;
+  // Listed input `index` (null beyond the list).
+  const char* get_file_name(std::uint32_t index) const;
+  std::uint32_t get_file_count() const { return static_cast<std::uint32_t>(file_names_.size()); }
+  std::uint32_t get_neighbor_file_count() const {
+    return static_cast<std::uint32_t>(neighbor_file_names_.size());
+  }
+  const LASfileList& file_list() const { return file_names_; }
+  const LASfileList& neighbor_file_list() const { return neighbor_file_names_; }
+  // A point buffer from other files is in use ("-buffered" with more than one file or with
+  // neighbours).
+  bool has_buffer() const;
+  // "-inside", "-inside_tile" or "-inside_circle" was given.
+  bool has_area() const;
+  // Input comes from standard input and not from files.
+  bool is_pipe_input() const;
+  bool is_merged() const { return settings_.merged; }
+  LASfilterHook* get_filter() const { return filter_.get(); }
+  LAStransformHook* get_transform() const;
+  LASignore* get_ignore() const { return ignore_.get(); }
+  const LASreaderSettings& settings() const { return settings_; }
+
+  // Adds a name, or every file a wildcard ("*", "?" in the last path component) matches,
+  // sorted. A name without wildcards is added as given, so that a missing file is reported
+  // when it is opened. With `unique` a name already listed is skipped. False when nothing
+  // was added.
+  bool add_file_name(const char* file_name, bool unique = false);
+  bool add_file_name(const char* file_name, std::uint32_t ID, bool unique = false);
+  bool add_file_name(const char* file_name, std::uint32_t ID, const LASfileBounds& bounds,
+                     bool unique = false);
+  // Reads a list file ("-lof"); false (after its message) when it cannot be opened.
+  bool add_list_of_files(const char* list_file, bool unique = false);
+  // Neighbour files for the buffered reader: wildcards expanded, never unique.
+  bool add_neighbor_file_name(const char* file_name);
+  bool add_neighbor_list_of_files(const char* list_file);
+
+  void set_merged(bool merged) { settings_.merged = merged; }
+  void set_stored(bool stored) { settings_.stored = stored; }
+  void set_fill_header(bool fill_header) { settings_.fill_header = fill_header; }
+  void set_pipe_on(bool pipe_on) { settings_.pipe_on = pipe_on; }
+  void set_buffer_size(float buffer_size) { settings_.buffer_size = buffer_size; }
+  void set_input_buffer_size(std::uint32_t size) { settings_.input_buffer_size = size; }
+  void set_auto_reoffset(bool auto_reoffset) { settings_.auto_reoffset = auto_reoffset; }
+  void set_apply_file_source_ID(bool apply) { settings_.apply_file_source_ID = apply; }
+  void set_files_are_flightlines(std::int32_t start) { settings_.files_are_flightlines = start; }
+  void set_files_are_flightlines_index(std::int32_t index) {
+    settings_.files_are_flightlines_index = index;
+  }
+  // A triple, or null to remove the setting.
+  void set_scale_factor(const double* scale_factor);
+  void set_offset(const double* offset);
+  void set_parse_string(const char* parse_string);
+  void set_skip_lines(std::uint32_t skip_lines) { settings_.skip_lines = skip_lines; }
+  void set_translate_intensity(float value) { settings_.translate_intensity = value; }
+  void set_scale_intensity(float value) { settings_.scale_intensity = value; }
+  void set_translate_scan_angle(float value) { settings_.translate_scan_angle = value; }
+  void set_scale_scan_angle(float value) { settings_.scale_scan_angle = value; }
+  void set_selective_decoding(std::uint32_t layers) { settings_.selective_decoding = layers; }
+  // The factory takes the filter / transform over (null removes it).
+  void set_filter(std::unique_ptr<LASfilterHook> filter);
+  void set_transform(std::unique_ptr<LAStransformHook> transform);
+  void set_inside_tile(float ll_x, float ll_y, float size);
+  void set_inside_circle(double center_x, double center_y, double radius);
+  void set_inside_rectangle(double min_x, double min_y, double max_x, double max_y);
+
+ private:
+  static const command_options::Option<LASreaderFactory> kOptions[];
+
+  // Option handlers (see the option table).
+  template <bool LASreaderSettings::*flag, bool value>
+  bool set_flag(const char* option, int& index, int argc, char* argv[]);
+  bool parse_input(const char* option, int& index, int argc, char* argv[]);
+  bool parse_add_attribute(const char* option, int& index, int argc, char* argv[]);
+  bool parse_parse_string(const char* option, int& index, int argc, char* argv[]);
+  bool parse_skip(const char* option, int& index, int argc, char* argv[]);
+  bool parse_input_buffer(const char* option, int& index, int argc, char* argv[]);
+  bool parse_intensity_or_angle(const char* option, int& index, int argc, char* argv[]);
+  bool parse_text_input(const char* option, int& index, int argc, char* argv[]);
+  bool parse_inside_rectangle(const char* option, int& index, int argc, char* argv[]);
+  bool parse_inside_tile(const char* option, int& index, int argc, char* argv[]);
+  bool parse_inside_circle(const char* option, int& index, int argc, char* argv[]);
+  bool parse_list_of_files(const char* option, int& index, int argc, char* argv[]);
+  bool parse_flightlines(const char* option, int& index, int argc, char* argv[]);
+  bool parse_flightlines_index(const char* option, int& index, int argc, char* argv[]);
+  bool parse_buffered(const char* option, int& index, int argc, char* argv[]);
+  bool parse_temp_files(const char* option, int& index, int argc, char* argv[]);
+  bool parse_neighbors(const char* option, int& index, int argc, char* argv[]);
+  bool parse_neighbors_list(const char* option, int& index, int argc, char* argv[]);
+  bool parse_rescale(const char* option, int& index, int argc, char* argv[]);
+  bool parse_rescale_xy(const char* option, int& index, int argc, char* argv[]);
+  bool parse_rescale_z(const char* option, int& index, int argc, char* argv[]);
+  bool parse_reoffset(const char* option, int& index, int argc, char* argv[]);
+  bool parse_ignore_option(int& index, int argc, char* argv[], bool parse_ignore);
+  void warn_flightline_range() const;
+
+  // The steps after the options: the point filter, the point transform and the point
+  // source of flightline numbering.
+  bool finish_parse(int argc, char* argv[]);
+  bool parse_filter(int argc, char* argv[]);
+  bool parse_transform(int argc, char* argv[]);
+
+  std::unique_ptr<LASreader> open_file(const std::string& file_name);
+  std::unique_ptr<LASreader> open_standard_input();
+  bool refuse_unbuilt_wrappers() const;
+  void attach_spatial_index(LASreader& reader, const std::string& file_name) const;
+  void attach_filter_transform_ignore(LASreader& reader);
+  void apply_area(LASreader& reader, bool one_area) const;
+  void reset_filter_and_transform();
+  LASpointSourceStamp& point_source();
+
+  LASreaderSettings settings_;
+  std::optional<std::string> file_name_;  // the input opened last
+  std::uint32_t next_file_index_ = 0;
+  LASfileList file_names_{"file_names"};
+  LASfileList neighbor_file_names_{"neighbor_file_names"};
+  std::unique_ptr<LASfilterHook> filter_;
+  std::unique_ptr<LAStransformHook> transform_;
+  std::unique_ptr<LASpointSourceStamp> point_source_;
+  std::unique_ptr<LASignore> ignore_;
+  // The flightline number given to the open input's header, given again after a reopen.
+  std::optional<std::uint16_t> file_source_ID_;
+};

@@ -1,0 +1,496 @@
+#include "select/las_writer_factory.hpp"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "codec/pakrel.hpp"
+#include "las/las_writer_las.hpp"
+#include "select/file_names.hpp"
+
+using command_options::to_int;
+
+namespace {
+
+constexpr const char* kUsageLines[] = {
+    "Supported LAS Outputs\n",
+    "  -o lidar.las\n",
+    "  -o lidar.pkz\n",
+    "  -o xyzta.txt -oparse xyzta (on-the-fly to ASCII)\n",
+    "  -o terrasolid.bin\n",
+    "  -o nasa.qi\n",
+    "  -odir C:\\data\\ground (specify output directory)\n",
+    "  -odix _classified (specify file name appendix)\n",
+    "  -ocut 2 (cut the last two characters from name)\n",
+    "  -olas -opkz -otxt -obin -oqfit (specify format)\n",
+    "  -stdout (pipe to stdout)\n",
+    "  -nil    (pipe to NULL)\n",
+};
+
+constexpr const char* kDirectoryQuoteWarning[] = {
+    "WARNING: specified '-odir' seems to contain a substring '\\\"' such\n",
+    "         as -odir \"D:\\\" or -odir \"..\\tiles\\\". this command will\n",
+    "         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n",
+    "         instead.\n",
+};
+
+// What a LAS writer is opened with besides the header.
+struct LASopenRequest {
+  std::uint16_t compressor;
+  int chunk_size;
+  int buffer_size;
+};
+
+// The requested codec version: the writer chooses the item versions of version 2.
+constexpr int kRequestedVersion = 2;
+
+std::unique_ptr<LASwriter> open_las_file(const LASheader& header, const std::string& file_name,
+                                         const LASopenRequest& request) {
+  auto writer = std::make_unique<LASwriterLAS>();
+  if (!writer->open_file(file_name.c_str(), &header, request.compressor, kRequestedVersion,
+                         request.chunk_size, request.buffer_size)) {
+    return nullptr;
+  }
+  return writer;
+}
+
+std::unique_ptr<LASwriter> open_las_stdout(const LASheader& header, const LASopenRequest& request) {
+  auto writer = std::make_unique<LASwriterLAS>();
+  if (!writer->open_handle(stdout, &header, request.compressor, kRequestedVersion,
+                           request.chunk_size)) {
+    return nullptr;
+  }
+  return writer;
+}
+
+// The output formats by code. Each format's writer is opened through its row; a row without
+// openers is a format this version recognises but does not write, and `open` refuses it
+// naming `description`.
+struct OutputFormatRow {
+  const char* extension;
+  const char* writer;       // the writer class as messages name it
+  const char* description;  // the format as the refusal names it
+  std::unique_ptr<LASwriter> (*open_file)(const LASheader&, const std::string&,
+                                          const LASopenRequest&);
+  std::unique_ptr<LASwriter> (*open_stdout)(const LASheader&, const LASopenRequest&);
+};
+
+const OutputFormatRow kOutputFormats[] = {
+    {"las", "laswriterlas", "LAS", &open_las_file, &open_las_stdout},
+    {"las", "laswriterlas", "LAS", &open_las_file, &open_las_stdout},
+    {"pkz", "laswriterlas", "PKZ", &open_las_file, &open_las_stdout},
+    {"bin", "laswriterbin", "Terrasolid binary", nullptr, nullptr},
+    {"qi", "laswriterqfit", "QFIT", nullptr, nullptr},
+    {"wrl", "laswriterwrl", "VRML", nullptr, nullptr},
+    {"txt", "laswritertxt", "text", nullptr, nullptr},
+};
+
+constexpr std::uint32_t kFormatCount = std::size(kOutputFormats);
+
+// The format an extension names, tested in this order as substrings of the extension.
+std::uint32_t format_of_extension(std::string_view extension) {
+  struct Marker {
+    const char* lower;
+    const char* upper;
+    std::uint32_t format;
+  };
+  static constexpr Marker kMarkers[] = {
+      {"pkz", "PKZ", LASwriterFactory::kFormatPKZ}, {"las", "LAS", LASwriterFactory::kFormatLAS},
+      {"bin", "BIN", LASwriterFactory::kFormatBIN}, {"qi", "QI", LASwriterFactory::kFormatQFIT},
+      {"wrl", "WRL", LASwriterFactory::kFormatWRL},
+  };
+  for (const Marker& marker : kMarkers) {
+    if (extension.find(marker.lower) != std::string_view::npos ||
+        extension.find(marker.upper) != std::string_view::npos) {
+      return marker.format;
+    }
+  }
+  return LASwriterFactory::kFormatTXT;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A directory and a base name joined with "/"; an empty directory is the current one.
+std::string join(const std::string& directory, std::string_view base) {
+  std::string joined = directory;
+  if (!joined.empty() && joined.back() != '/') joined.push_back('/');
+  joined.append(base);
+  return joined;
+}
+
+int clamp_to_int(std::uint32_t value) {
+  return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Options
+
+const command_options::Option<LASwriterFactory> LASwriterFactory::kOptions[] = {
+    {"-o", 1, "ERROR: '%s' needs 1 argument: file_name\n", &LASwriterFactory::parse_output},
+    {"-odir", 1, "ERROR: '%s' needs 1 argument: directory\n", &LASwriterFactory::parse_directory},
+    {"-odix", 1, "ERROR: '%s' needs 1 argument: appendix\n", &LASwriterFactory::parse_appendix},
+    {"-ocut", 1, "ERROR: '%s' needs 1 argument: number of characters to cut\n",
+     &LASwriterFactory::parse_cut},
+    {"-oforce", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::force, true>},
+    {"-native", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::native, true>},
+    {"-compatible", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::native, false>},
+    {"-olas", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatLAS>},
+    {"-opkz", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatPKZ>},
+    {"-otxt", 0, nullptr, &LASwriterFactory::parse_text_format},
+    {"-obin", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatBIN>},
+    {"-oqi", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>},
+    {"-owrl", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatWRL>},
+    {"-stdout", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::to_stdout, true>},
+    {"-nil", 0, nullptr, &LASwriterFactory::parse_nil},
+    {"-chunk_size", 1, "ERROR: '%s' needs 1 argument: number_points\n",
+     &LASwriterFactory::parse_chunk_size},
+    {"-oparse", 1, "ERROR: '%s' needs 1 argument: string\n", &LASwriterFactory::parse_parse_string},
+    {"-osep", 1, "ERROR: '%s' needs 1 argument: separator\n", &LASwriterFactory::parse_separator},
+    {"-oscale_rgb", 1, "ERROR: '%s' needs 1 argument: scale\n", &LASwriterFactory::parse_scale_rgb},
+    {"-opts", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::opts, true>},
+    {"-optx", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::optx, true>},
+    {"-io_obuffer", 1, "ERROR: '%s' needs 1 argument: size\n",
+     &LASwriterFactory::parse_output_buffer},
+};
+
+void LASwriterFactory::usage() {
+  command_options::print_lines(kUsageLines);
+}
+
+bool LASwriterFactory::parse(int argc, char* argv[]) {
+  for (int i = 1; i < argc; i++) {
+    if (command_options::is_blank(argv[i])) continue;
+    if (std::strcmp(argv[i], "-h") == 0) {
+      usage();
+      return true;
+    }
+    if (command_options::run_option(*this, kOptions, i, argc, argv) ==
+        command_options::Outcome::kFailed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+template <bool LASwriterSettings::*flag, bool value>
+bool LASwriterFactory::set_flag(const char*, int&, int, char*[]) {
+  settings_.*flag = value;
+  return true;
+}
+
+template <std::uint32_t format>
+bool LASwriterFactory::parse_format(const char*, int&, int, char*[]) {
+  return set_format(format);
+}
+
+bool LASwriterFactory::parse_output(const char*, int& index, int, char* argv[]) {
+  set_file_name(argv[++index]);
+  return true;
+}
+
+bool LASwriterFactory::parse_directory(const char*, int& index, int, char* argv[]) {
+  if (!set_directory(argv[index + 1])) {
+    std::fprintf(stderr, "ERROR: '%s' is not a valid directory\n", argv[index + 1]);
+    return false;
+  }
+  index++;
+  return true;
+}
+
+bool LASwriterFactory::parse_appendix(const char*, int& index, int, char* argv[]) {
+  set_appendix(argv[++index]);
+  return true;
+}
+
+bool LASwriterFactory::parse_cut(const char*, int& index, int, char* argv[]) {
+  set_cut(to_int(argv[++index]));
+  return true;
+}
+
+// Text output keeps an explicit name as it is: "-o points.las -otxt" writes text.
+bool LASwriterFactory::parse_text_format(const char*, int&, int, char*[]) {
+  format_ = kFormatTXT;
+  specified_ = true;
+  return true;
+}
+
+bool LASwriterFactory::parse_nil(const char*, int&, int, char*[]) {
+  settings_.to_nil = true;
+  settings_.to_stdout = false;
+  return true;
+}
+
+bool LASwriterFactory::parse_chunk_size(const char*, int& index, int, char* argv[]) {
+  settings_.chunk_size = static_cast<std::uint32_t>(to_int(argv[++index]));
+  return true;
+}
+
+bool LASwriterFactory::parse_parse_string(const char*, int& index, int, char* argv[]) {
+  set_parse_string(argv[++index]);
+  return true;
+}
+
+bool LASwriterFactory::parse_separator(const char*, int& index, int, char* argv[]) {
+  set_separator(argv[++index]);
+  return true;
+}
+
+bool LASwriterFactory::parse_scale_rgb(const char*, int& index, int, char* argv[]) {
+  float scale = 0.0f;
+  if (!command_options::read_float(argv[++index], scale)) scale = 0.0f;
+  settings_.scale_rgb = scale;
+  return true;
+}
+
+bool LASwriterFactory::parse_output_buffer(const char*, int& index, int, char* argv[]) {
+  settings_.output_buffer_size = static_cast<std::uint32_t>(to_int(argv[++index]));
+  return true;
+}
+
+void LASwriterFactory::set_parse_string(const char* parse_string) {
+  if (parse_string == nullptr) {
+    settings_.parse_string.reset();
+  } else {
+    settings_.parse_string = parse_string;
+  }
+}
+
+void LASwriterFactory::set_separator(const char* separator) {
+  if (separator == nullptr) {
+    settings_.separator.reset();
+  } else {
+    settings_.separator = separator;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Names
+
+const char* LASwriterFactory::extension_of(std::uint32_t format) {
+  return format < kFormatCount ? kOutputFormats[format].extension : "las";
+}
+
+void LASwriterFactory::apply_directory(std::string& name) const {
+  if (!directory_) return;
+  name = join(*directory_, std::string_view(name).substr(file_names::base_start(name)));
+}
+
+// The characters in front of the extension go, but never more than the base name holds.
+void LASwriterFactory::apply_cut(std::string& name) const {
+  if (cut_ <= 0) return;
+  const std::size_t dot = file_names::extension_dot(name);
+  const std::size_t end = dot == file_names::kNone ? name.size() : dot;
+  const std::size_t base = file_names::base_start(name);
+  const std::size_t cut = static_cast<std::size_t>(cut_);
+  const std::size_t start = end - base > cut ? end - cut : base;
+  name.erase(start, end - start);
+}
+
+void LASwriterFactory::apply_appendix(std::string& name) const {
+  if (!appendix_) return;
+  const std::size_t dot = file_names::extension_dot(name);
+  name.insert(dot == file_names::kNone ? name.size() : dot, *appendix_);
+}
+
+void LASwriterFactory::set_file_name(const char* file_name) {
+  if (file_name == nullptr) {
+    file_name_.reset();
+    return;
+  }
+  std::string name = file_name;
+  while (!name.empty() && name.back() == ' ')
+    name.pop_back();
+  // Only a short extension counts: "out.json" is a name without one.
+  const std::size_t dot = file_names::extension_dot(name);
+  if (dot != file_names::kNone && name.size() - dot <= 4) {
+    if (!specified_) format_ = format_of_extension(std::string_view(name).substr(dot + 1));
+  } else {
+    name.push_back('.');
+    name.append(extension_of(format_));
+  }
+  apply_directory(name);
+  apply_cut(name);
+  apply_appendix(name);
+  file_name_ = std::move(name);
+}
+
+bool LASwriterFactory::set_directory(const char* directory) {
+  if (directory == nullptr) {
+    directory_.reset();
+    return true;
+  }
+  std::string text = directory;
+  if (text.find_first_of(";\"") != std::string::npos) {
+    command_options::print_lines(kDirectoryQuoteWarning);
+  }
+  // "/" alone stays the root directory.
+  if (text.size() > 1 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  directory_ = text;
+  if (file_name_) apply_directory(*file_name_);
+  return text.empty() || text.back() == ':' || is_directory(text);
+}
+
+void LASwriterFactory::set_appendix(const char* appendix) {
+  if (appendix == nullptr) {
+    appendix_.reset();
+    return;
+  }
+  appendix_ = appendix;
+  if (file_name_) apply_appendix(*file_name_);
+}
+
+void LASwriterFactory::set_cut(std::int32_t cut) {
+  cut_ = cut;
+  if (cut_ != 0 && file_name_) apply_cut(*file_name_);
+}
+
+bool LASwriterFactory::set_format(std::uint32_t format) {
+  if (format >= kFormatCount) return false;
+  format_ = format;
+  specified_ = true;
+  if (file_name_) {
+    std::string& name = *file_name_;
+    const std::size_t dot = file_names::extension_dot(name);
+    if (dot == file_names::kNone) {
+      name.push_back('.');
+    } else {
+      name.resize(dot + 1);
+    }
+    name.append(extension_of(format));
+  }
+  return true;
+}
+
+void LASwriterFactory::derive_file_name(const char* input_file_name, int number) {
+  std::string name;
+  if (number < 0) {
+    if (input_file_name != nullptr) {
+      name = input_file_name;
+      // A name without extension keeps all of its base (the appendix goes at its end).
+      const std::size_t dot = file_names::extension_dot(name);
+      if (dot != file_names::kNone) name.resize(dot);
+      apply_cut(name);
+      if (appendix_) {
+        name.append(*appendix_);
+      } else if (!directory_ && cut_ == 0 && number == -1) {
+        name.append("_1");
+      }
+      name.push_back('.');
+    } else {
+      name = "output.";
+    }
+  } else {
+    if (input_file_name != nullptr) {
+      name = input_file_name;
+      apply_cut(name);
+    } else if (file_name_) {
+      name = *file_name_;
+    } else {
+      name = "output_0000000.xxx";
+    }
+    std::size_t dot = file_names::extension_dot(name);
+    if (dot == file_names::kNone) {
+      dot = name.size();
+      name.push_back('.');
+    }
+    // The number goes into the run of digits in front of the extension, keeping its width.
+    const std::size_t base = file_names::base_start(name);
+    std::size_t first_digit = dot;
+    while (first_digit > base && std::isdigit(static_cast<unsigned char>(name[first_digit - 1])))
+      first_digit--;
+    const std::size_t width = dot - first_digit;
+    unsigned remaining = static_cast<unsigned>(number);
+    std::size_t digits = 1;
+    for (unsigned rest = remaining / 10; rest != 0; rest /= 10)
+      digits++;
+    if (digits > width) {
+      std::fprintf(stderr,
+                   "WARNING: file name number %d too big to store in '%s'. use more digits.\n",
+                   number, name.c_str());
+    }
+    for (std::size_t k = dot; k > first_digit; k--) {
+      name[k - 1] = static_cast<char>('0' + remaining % 10);
+      remaining /= 10;
+    }
+    name.resize(dot + 1);
+  }
+  name.append(extension_of(format_));
+  apply_directory(name);
+  if (input_file_name != nullptr && name == input_file_name && !settings_.force) {
+    std::string temp = std::string("temp.") + extension_of(format_);
+    std::fprintf(stderr, "WARNING: generated output name '%s'\n", input_file_name);
+    std::fprintf(stderr, "         identical to input name. changed to '%s'.\n", temp.c_str());
+    std::fprintf(stderr, "         you can override this safety measure with '-oforce'.\n");
+    name = std::move(temp);
+  }
+  file_name_ = std::move(name);
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening
+
+// Point types 6-10 need the layered compressor, which `-compatible` turns off; the older
+// types use the chunked one.
+std::uint16_t LASwriterFactory::compressor_for(const LASheader& header) const {
+  if (format_ != kFormatPKZ) return Pakrel::COMPRESSOR_RAW;
+  const int point_type = header.point_data_format & 0x7F;
+  if (settings_.native && point_type >= 6) return Pakrel::COMPRESSOR_LAYERED;
+  return Pakrel::COMPRESSOR_CHUNKED;
+}
+
+std::unique_ptr<LASwriter> LASwriterFactory::open(const LASheader& header) {
+  // A chunk size beyond what the writer takes keeps the codec's default.
+  const LASopenRequest request{compressor_for(header),
+                               settings_.chunk_size > static_cast<std::uint32_t>(INT_MAX)
+                                   ? -1
+                                   : static_cast<int>(settings_.chunk_size),
+                               clamp_to_int(settings_.output_buffer_size)};
+  if (settings_.to_nil) {
+    auto writer = std::make_unique<LASwriterLAS>();
+    if (!writer->open_nil(&header, request.compressor, kRequestedVersion, request.chunk_size)) {
+      std::fprintf(stderr, "ERROR: cannot open laswriterlas to NULL\n");
+      return nullptr;
+    }
+    return writer;
+  }
+  if (file_name_) {
+    if (format_ >= kFormatCount) {
+      std::fprintf(stderr, "ERROR: unknown format %d\n", static_cast<int>(format_));
+      return nullptr;
+    }
+    const OutputFormatRow& row = kOutputFormats[format_];
+    if (row.open_file == nullptr) {
+      std::fprintf(stderr, "ERROR: writing %s files ('%s') is not supported in this version\n",
+                   row.description, file_name_->c_str());
+      return nullptr;
+    }
+    std::unique_ptr<LASwriter> writer = row.open_file(header, *file_name_, request);
+    if (!writer) {
+      std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", row.writer,
+                   file_name_->c_str());
+    }
+    return writer;
+  }
+  if (settings_.to_stdout) {
+    const OutputFormatRow& row = kOutputFormats[format_ < kFormatCount ? format_ : 0];
+    if (row.open_stdout == nullptr) {
+      std::fprintf(stderr, "ERROR: writing %s files to stdout is not supported in this version\n",
+                   row.description);
+      return nullptr;
+    }
+    std::unique_ptr<LASwriter> writer = row.open_stdout(header, request);
+    if (!writer) std::fprintf(stderr, "ERROR: cannot open %s to stdout\n", row.writer);
+    return writer;
+  }
+  std::fprintf(stderr, "ERROR: no laswriter output specified\n");
+  return nullptr;
+}
