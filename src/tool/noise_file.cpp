@@ -2,6 +2,7 @@
 // the search, the second pass that marks and writes, and the checks that keep a failed file
 // from leaving an output that looks complete.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -52,6 +53,20 @@ class PartialOutput {
  private:
   std::string name_;
 };
+
+// Whether two names reach the same file (hard links, "./a.las" and "a.las", a directory
+// given by another path): writing one would destroy the other while it is read.
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0;
+}
 
 const char* marking_word(MarkingMode mode) {
   switch (mode) {
@@ -180,8 +195,10 @@ void NoiseRun::prepare_output_header(LASheader& header) const {
 }
 
 std::string NoiseRun::output_file_name() const {
-  if (!writer_factory_.writes_named_file()) return {};
-  return writer_factory_.get_file_name();
+  // The factory writes to nothing with -nil, even when a name is set.
+  const char* name = writer_factory_.get_file_name();
+  if (writer_factory_.settings().to_nil || name == nullptr) return {};
+  return name;
 }
 
 bool NoiseRun::process_file(LASreader& reader, double file_start) {
@@ -276,7 +293,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   });
   if (s.verbose && s.by_flightline) print_now_outputting();
 
-  if (!reader_factory_.reopen(reader, s.remain_buffered)) {
+  if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
     std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
     usage_exit(1);
   }
@@ -286,13 +303,22 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   prepare_output_header(header);
   if (!writer_factory_.active()) writer_factory_.derive_file_name(input_name.c_str(), -1);
 
+  const std::string output_name = output_file_name();
+  if (!output_name.empty() && same_file(output_name, input_name)) {
+    std::fprintf(stderr, "ERROR: output '%s' is the input file '%s'. skipping it.\n",
+                 output_name.c_str(), input_name.c_str());
+    return false;
+  }
+  const bool output_existed = !output_name.empty() && path_exists(output_name);
+
   PartialOutput partial_output;
   std::unique_ptr<LASwriter> writer = writer_factory_.open(header);
   if (!writer) {
+    // A file the failed open created is no output; one that was there before is not ours.
+    if (!output_name.empty() && !output_existed) unlink(output_name.c_str());
     std::fprintf(stderr, "ERROR: could not open laswriter\n");
     plain_exit(1, interactive_);
   }
-  const std::string output_name = output_file_name();
   partial_output.arm(output_name);
   if (mode == MarkingMode::kRemove) {
     auto deleted = std::make_unique<LASwriterDeleted>();
@@ -301,7 +327,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   // A filter, a buffer or an area delivers other points than the header counts; so does
   // remove mode.
   const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
-                              reader_factory_.has_filter() || reader_factory_.has_area();
+                              reader_factory_.get_filter() != nullptr || reader_factory_.has_area();
 
   // Second pass.
   const SecondPassResult pass = second_pass(

@@ -190,6 +190,35 @@ TEST_F(IsocullFiles, ACorruptCompressedInputIsRemovedAndTheRunGoesOn) {
   EXPECT_TRUE(listing("tmp").empty());
 }
 
+TEST_F(IsocullFiles, AnOutputThatIsTheInputFileByAnotherNameIsRefusedAndTheInputKept) {
+  ASSERT_TRUE(write_scene(path("in/a.las"), 20000, 1, 71));
+  ASSERT_TRUE(write_scene(path("in/b.las"), 20000, 1, 72));
+  const std::string original = read_text(path("in/a.las"));
+  // The folder of the inputs by its absolute name: the derived names differ from the input
+  // names as text but name the same files.
+  ToolRun result = run({"-i", "in/a.las", "in/b.las", "-odir", path("in")});
+  EXPECT_EQ(result.exit_code, 1) << result.err;
+  EXPECT_TRUE(
+      result.printed("ERROR: output '" + path("in/a.las") + "' is the input file 'in/a.las'"))
+      << result.err;
+  EXPECT_TRUE(result.printed("is the input file 'in/b.las'")) << result.err;
+  EXPECT_FALSE(result.printed("done with '"));
+  EXPECT_EQ(read_text(path("in/a.las")), original);
+
+  // A hard link is the same file too.
+  ASSERT_EQ(link(path("in/a.las").c_str(), path("out/link.las").c_str()), 0);
+  result = run({"-i", "in/a.las", "-o", "out/link.las"});
+  EXPECT_EQ(result.exit_code, 1) << result.err;
+  EXPECT_TRUE(result.printed("is the input file")) << result.err;
+  EXPECT_EQ(read_text(path("in/a.las")), original);
+
+  // The same name as text is refused before any file is read.
+  result = run({"-i", "in/a.las", "-o", "in/a.las"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(result.printed("ERROR: input and output file name are identical\n"));
+  EXPECT_EQ(read_text(path("in/a.las")), original);
+}
+
 TEST_F(IsocullFiles, TheTemporaryDirectoryIsGoneAfterEveryRun) {
   ASSERT_TRUE(write_scene(path("in/a.las"), 5000, 1, 61));
   // Done, failed at the writer, and ended by an option error after the input was named.
