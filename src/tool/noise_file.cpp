@@ -304,12 +304,21 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   if (!writer_factory_.active()) writer_factory_.derive_file_name(input_name.c_str(), -1);
 
   const std::string output_name = output_file_name();
-  if (!output_name.empty() && same_file(output_name, input_name)) {
-    std::fprintf(stderr, "ERROR: output '%s' is the input file '%s'. skipping it.\n",
-                 output_name.c_str(), input_name.c_str());
-    return false;
-  }
   const bool output_existed = !output_name.empty() && path_exists(output_name);
+  if (output_existed) {
+    // Writing it would destroy an input: this one while it is read, or one still to come
+    // (a wildcard run again over its own outputs), or one done.
+    std::string overwritten = same_file(output_name, input_name) ? input_name : "";
+    for (std::uint32_t i = 0; overwritten.empty() && i < reader_factory_.get_file_count(); i++) {
+      const char* listed = reader_factory_.get_file_name(i);
+      if (listed != nullptr && same_file(output_name, listed)) overwritten = listed;
+    }
+    if (!overwritten.empty()) {
+      std::fprintf(stderr, "ERROR: output '%s' is the input file '%s'. skipping '%s'.\n",
+                   output_name.c_str(), overwritten.c_str(), input_name.c_str());
+      return false;
+    }
+  }
 
   PartialOutput partial_output;
   std::unique_ptr<LASwriter> writer = writer_factory_.open(header);

@@ -205,6 +205,19 @@ TEST_F(IsocullFiles, AnOutputThatIsTheInputFileByAnotherNameIsRefusedAndTheInput
   EXPECT_FALSE(result.printed("done with '"));
   EXPECT_EQ(read_text(path("in/a.las")), original);
 
+  // Another input of the run: tile.las would be written to tile_1.las, which is listed too.
+  ASSERT_TRUE(write_scene(path("in/tile.las"), 5000, 1, 73));
+  ASSERT_TRUE(write_scene(path("in/tile_1.las"), 5000, 1, 74));
+  const std::string listed = read_text(path("in/tile_1.las"));
+  result = run({"-i", "in/tile*.las"});
+  EXPECT_EQ(result.exit_code, 1) << result.err;
+  EXPECT_TRUE(
+      result.printed("ERROR: output 'in/tile_1.las' is the input file 'in/tile_1.las'. "
+                     "skipping 'in/tile.las'.\n"))
+      << result.err;
+  EXPECT_EQ(read_text(path("in/tile_1.las")), listed);
+  EXPECT_TRUE(result.printed("done with 'in/tile_1_1.las'")) << result.err;
+
   // A hard link is the same file too.
   ASSERT_EQ(link(path("in/a.las").c_str(), path("out/link.las").c_str()), 0);
   result = run({"-i", "in/a.las", "-o", "out/link.las"});
