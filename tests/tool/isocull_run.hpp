@@ -123,6 +123,24 @@ inline LasRecords read_records(const std::string& path) {
   return file;
 }
 
+// The file's points as raw records of an uncompressed copy written to `scratch` by the
+// project's reader and writer (a compressed file cannot be cut into records directly).
+inline LasRecords decoded_records(const std::string& path, const std::string& scratch) {
+  {
+    LASreaderLAS reader;
+    if (!reader.open_file(path.c_str())) return {};
+    LASheader header = reader.header;
+    header.codec.reset();
+    LASwriterLAS writer;
+    if (!writer.open_file(scratch.c_str(), &header)) return {};
+    while (reader.read_next()) {
+      if (!writer.write_point(reader.point)) return {};
+    }
+    if (writer.close_writer(true) == 0) return {};
+  }
+  return read_records(scratch);
+}
+
 struct NoiseParameters {
   float step_xy = 4.0f;
   float step_z = 4.0f;
