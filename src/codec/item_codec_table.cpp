@@ -1,5 +1,8 @@
 #include "codec/item_codec_table.hpp"
 
+#include "codec/item_layered_extras.hpp"
+#include "codec/item_point14_layered.hpp"
+
 namespace {
 
 using WriterFactory = std::unique_ptr<LASwriteItemCompressed> (*)(const LASitem& item,
@@ -28,9 +31,54 @@ struct CompressedItemCodec {
 //    [](const LASitem&, EntropyEncoder& e) -> std::unique_ptr<LASwriteItemCompressed> {
 //      return std::make_unique<LASwriteItemCompressed_POINT10_v2>(e); },
 //    [](const LASitem&, EntropyDecoder& d, std::uint32_t) -> ... },
+template <class Writer>
+std::unique_ptr<LASwriteItemCompressed> layered_writer(const LASitem&, EntropyEncoder&) {
+  return std::make_unique<Writer>();
+}
+template <class Reader>
+std::unique_ptr<LASreadItemCompressed> layered_reader(const LASitem&, EntropyDecoder&,
+                                                      std::uint32_t decompress_selective) {
+  return std::make_unique<Reader>(decompress_selective);
+}
+template <class Writer>
+std::unique_ptr<LASwriteItemCompressed> layered_byte_writer(const LASitem& item, EntropyEncoder&) {
+  return std::make_unique<Writer>(item.size);
+}
+template <class Reader>
+std::unique_ptr<LASreadItemCompressed> layered_byte_reader(const LASitem& item, EntropyDecoder&,
+                                                           std::uint32_t decompress_selective) {
+  return std::make_unique<Reader>(item.size, decompress_selective);
+}
+
 constexpr CompressedItemCodec kCompressedItemCodecs[] = {
     // Version 0 is raw and never coded; this row keeps the table non-empty.
     {LASitem::BYTE, 0, nullptr, nullptr},
+    // Layered codecs of point types 6-10. Files that name item version 2 are coded as
+    // version 3 and read by its classes; nothing writes version 2 any more.
+    {LASitem::POINT14, 2, nullptr, layered_reader<LASreadItemCompressed_POINT14_v3>},
+    {LASitem::POINT14, 3, layered_writer<LASwriteItemCompressed_POINT14_v3>,
+     layered_reader<LASreadItemCompressed_POINT14_v3>},
+    {LASitem::POINT14, 4, layered_writer<LASwriteItemCompressed_POINT14_v4>,
+     layered_reader<LASreadItemCompressed_POINT14_v4>},
+    {LASitem::RGB14, 2, nullptr, layered_reader<LASreadItemCompressed_RGB14_v3>},
+    {LASitem::RGB14, 3, layered_writer<LASwriteItemCompressed_RGB14_v3>,
+     layered_reader<LASreadItemCompressed_RGB14_v3>},
+    {LASitem::RGB14, 4, layered_writer<LASwriteItemCompressed_RGB14_v4>,
+     layered_reader<LASreadItemCompressed_RGB14_v4>},
+    {LASitem::RGBNIR14, 2, nullptr, layered_reader<LASreadItemCompressed_RGBNIR14_v3>},
+    {LASitem::RGBNIR14, 3, layered_writer<LASwriteItemCompressed_RGBNIR14_v3>,
+     layered_reader<LASreadItemCompressed_RGBNIR14_v3>},
+    {LASitem::RGBNIR14, 4, layered_writer<LASwriteItemCompressed_RGBNIR14_v4>,
+     layered_reader<LASreadItemCompressed_RGBNIR14_v4>},
+    {LASitem::BYTE14, 2, nullptr, layered_byte_reader<LASreadItemCompressed_BYTE14_v3>},
+    {LASitem::BYTE14, 3, layered_byte_writer<LASwriteItemCompressed_BYTE14_v3>,
+     layered_byte_reader<LASreadItemCompressed_BYTE14_v3>},
+    {LASitem::BYTE14, 4, layered_byte_writer<LASwriteItemCompressed_BYTE14_v4>,
+     layered_byte_reader<LASreadItemCompressed_BYTE14_v4>},
+    {LASitem::WAVEPACKET14, 3, layered_writer<LASwriteItemCompressed_WAVEPACKET14_v3>,
+     layered_reader<LASreadItemCompressed_WAVEPACKET14_v3>},
+    {LASitem::WAVEPACKET14, 4, layered_writer<LASwriteItemCompressed_WAVEPACKET14_v4>,
+     layered_reader<LASreadItemCompressed_WAVEPACKET14_v4>},
 };
 
 const CompressedItemCodec* find(const LASitem& item) {

@@ -14,6 +14,19 @@ std::uint16_t clamp16(double value) {
   return static_cast<std::uint16_t>(std::clamp(value, 0.0, 65535.0));
 }
 
+// Colours come from an orthophoto: 8-bit channels stored in the high byte, as most
+// producers colour their points.
+std::uint16_t photo16(double value) {
+  return static_cast<std::uint16_t>(static_cast<int>(std::clamp(value, 0.0, 65535.0)) / 256 * 256);
+}
+
+// Smooth ground texture in [0, 1] as an orthophoto shows it: patches of a few metres.
+double texture(double x, double y) {
+  const double t = 0.5 + 0.25 * std::sin(x / 3.1) * std::cos(y / 2.7) +
+                   0.15 * std::sin(x / 11.0 + y / 7.0) + 0.08 * std::sin(x / 0.9 - y / 1.3);
+  return std::clamp(t, 0.0, 1.0);
+}
+
 }  // namespace
 
 SceneGenerator::SceneGenerator(const SceneOptions& options)
@@ -165,14 +178,14 @@ void SceneGenerator::next_pulse() {
   pending_index_ = 0;
   const double g = ground(x, y);
   auto grass = [&](double z, std::uint8_t classification) {
-    const double shade = uniform_(random_);
+    const double shade = texture(x, y);
     return Return{z,
                   classification,
                   clamp16(450 + 200 * shade + 30 * gauss_(random_)),
-                  clamp16(22000 + 9000 * shade),
-                  clamp16(26000 + 8000 * shade),
-                  clamp16(15000 + 5000 * shade),
-                  clamp16(30000 + 8000 * shade)};
+                  photo16(22000 + 9000 * shade),
+                  photo16(26000 + 8000 * shade),
+                  photo16(15000 + 5000 * shade),
+                  photo16(30000 + 8000 * shade)};
   };
 
   if (const Building* b = building_at(x, y)) {
@@ -184,24 +197,24 @@ void SceneGenerator::next_pulse() {
                                                  : std::fabs(x - 0.5 * (b->x0 + b->x1));
       roof += 0.7 * (half_width - from_ridge);
     }
-    const double tone = uniform_(random_);
+    const double tone = texture(b->x0, b->y0);  // one roof, one colour
     pending_.push_back(Return{roof + 0.02 * gauss_(random_), 6,
                               clamp16(1100 + 300 * tone + 40 * gauss_(random_)),
-                              clamp16(40000 + 10000 * tone), clamp16(18000 + 6000 * tone),
-                              clamp16(15000 + 5000 * tone), clamp16(20000 + 4000 * tone)});
+                              photo16(40000 + 10000 * tone), photo16(18000 + 6000 * tone),
+                              photo16(15000 + 5000 * tone), photo16(20000 + 4000 * tone)});
   } else if (const Tree* t = tree_at(x, y)) {
     const double dx = x - t->x, dy = y - t->y;
     const double d2 = (dx * dx + dy * dy) / (t->radius * t->radius);
     const double top = ground_exact(t->x, t->y) + t->height * (1.0 - 0.35 * d2);
     auto leaf = [&](double z, std::uint8_t classification) {
-      const double shade = uniform_(random_);
+      const double shade = texture(x + 17.0, y - 5.0);
       return Return{z,
                     classification,
                     clamp16(180 + 150 * shade + 25 * gauss_(random_)),
-                    clamp16(9000 + 6000 * shade),
-                    clamp16(20000 + 12000 * shade),
-                    clamp16(8000 + 5000 * shade),
-                    clamp16(45000 + 12000 * shade)};
+                    photo16(9000 + 6000 * shade),
+                    photo16(20000 + 12000 * shade),
+                    photo16(8000 + 5000 * shade),
+                    photo16(45000 + 12000 * shade)};
     };
     pending_.push_back(leaf(top - 0.3 * std::fabs(gauss_(random_)), 5));
     if (uniform_(random_) < 0.85) {
