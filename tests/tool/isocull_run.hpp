@@ -248,6 +248,7 @@ inline bool write_scene(const std::string& path, std::uint64_t points, int point
 struct SimplePoint {
   double x, y, z;
   std::uint8_t classification = 1;
+  std::uint16_t point_source_ID = 1;
 };
 inline bool write_points(const std::string& path, const std::vector<SimplePoint>& points) {
   LASheader header;
@@ -265,6 +266,7 @@ inline bool write_points(const std::string& path, const std::vector<SimplePoint>
     point.set_y(p.y);
     point.set_z(p.z);
     point.set_classification(p.classification);
+    point.point_source_ID = p.point_source_ID;
     point.gps_time = gps_time++;
     if (!writer.write_point(point)) return false;
     writer.count_point(point);
