@@ -255,6 +255,30 @@ TEST(IsocullMarking, ASceneInSurveyFeetGetsTwelveFootCells) {
       << metres.err;
 }
 
+TEST(IsocullMarking, TheOutputHeaderCarriesTheCommandLineProjectionAndTheToolsNames) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string scene = dir.path() + "/feet.las";
+  ASSERT_TRUE(write_scene(scene, 5000, 1, 2, true));  // keys of a state plane system in feet
+  const ToolRun run = run_tool({"-i", "feet.las", "-o", "out.las", "-epsg", "32633"}, dir.path());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const LasRecords output = read_records(dir.path() + "/out.las");
+  ASSERT_TRUE(output.ok);
+  std::map<std::uint16_t, std::uint16_t> keys;
+  for (std::uint16_t i = 0; i < output.header.geo_key_count(); i++)
+    keys[output.header.geo_key_entries()[i].key_id] =
+        output.header.geo_key_entries()[i].value_offset;
+  EXPECT_EQ(keys[3072], 32633) << "ProjectedCSTypeGeoKey";
+  EXPECT_EQ(keys[3076], 9001) << "ProjLinearUnitsGeoKey";
+  EXPECT_EQ(output.header.find_vlr("LASF_Projection", 34737), -1) << "no ASCII parameters";
+  EXPECT_EQ(std::string(output.header.generating_software), "isocull64 (200509)");
+  EXPECT_EQ(std::string(output.header.system_identifier), "Brindlex");
+  // The projection of the command line stands for the file's own keys, so their feet are
+  // not consulted and the default steps stay 4.
+  expect_marked(scene, dir.path() + "/out.las", Mode::kClassify, 7,
+                brute_force_verdicts(scene, NoiseParameters{}));
+}
+
 TEST(IsocullMarking, VeryVerboseReportsEveryNoisePointBeforeItChanges) {
   TempDir dir;
   ASSERT_TRUE(dir.ok());

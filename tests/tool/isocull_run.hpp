@@ -105,8 +105,9 @@ struct LasRecords {
 inline LasRecords read_records(const std::string& path) {
   LasRecords file;
   {
+    // Opened fully, so that the header holds its records too.
     LASreaderLAS reader;
-    if (!reader.open_file(path.c_str(), LASreaderLAS::kDefaultBufferSize, true)) return file;
+    if (!reader.open_file(path.c_str())) return file;
     file.header = reader.header;
   }
   const std::string bytes = read_text(path);
