@@ -16,6 +16,7 @@
 #include "las/las_writer.hpp"
 #include "model/las_header.hpp"
 #include "select/las_ignore.hpp"
+#include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/las_writer_deleted.hpp"
 #include "tool/noise_run.hpp"
@@ -43,9 +44,16 @@ class PartialOutput {
   PartialOutput& operator=(const PartialOutput&) = delete;
   ~PartialOutput() { remove(); }
 
-  void arm(std::string name) { name_ = std::move(name); }
-  void keep() { name_.clear(); }
+  void arm(std::string name) {
+    name_ = std::move(name);
+    if (!name_.empty()) interrupt_cleanup::set_partial_output(name_.c_str());
+  }
+  void keep() {
+    interrupt_cleanup::set_partial_output(nullptr);
+    name_.clear();
+  }
   void remove() {
+    interrupt_cleanup::set_partial_output(nullptr);
     if (!name_.empty()) unlink(name_.c_str());
     name_.clear();
   }
@@ -67,6 +75,19 @@ bool path_exists(const std::string& path) {
   struct stat info {};
   return lstat(path.c_str(), &info) == 0;
 }
+
+// Lets a signal that ends the process remove the temporary directory of the file in
+// progress; declared after the directory, so the registration ends before it goes.
+class SpillRegistration {
+ public:
+  explicit SpillRegistration(const TemporaryDirectory& directory) {
+    interrupt_cleanup::set_temporary_directory(directory.path().c_str(),
+                                               directory.file_base().c_str());
+  }
+  ~SpillRegistration() { interrupt_cleanup::set_temporary_directory(nullptr, nullptr); }
+  SpillRegistration(const SpillRegistration&) = delete;
+  SpillRegistration& operator=(const SpillRegistration&) = delete;
+};
 
 const char* marking_word(MarkingMode mode) {
   switch (mode) {
@@ -241,6 +262,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
                  input_name.c_str());
     return false;
   }
+  const SpillRegistration spill_registration(temporary);
   IsolationGridSettings grid_settings;
   grid_settings.step_xy = step_xy;
   grid_settings.step_z = step_z;

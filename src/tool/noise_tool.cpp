@@ -5,6 +5,7 @@
 #include <ctime>
 #include <exception>
 
+#include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
 
@@ -46,6 +47,7 @@ void NoiseRun::usage_exit(int code) const {
 }
 
 int NoiseRun::run() {
+  interrupt_cleanup::install();
   try {
     start_up();
     while (reader_factory_.active())

@@ -1,7 +1,10 @@
 // End to end: many inputs in one run, cut and broken inputs, outputs that cannot be written,
 // and the temporary files of the grid.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "isocull_run.hpp"
@@ -230,6 +233,40 @@ TEST_F(IsocullFiles, AnOutputThatIsTheInputFileByAnotherNameIsRefusedAndTheInput
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_TRUE(result.printed("ERROR: input and output file name are identical\n"));
   EXPECT_EQ(read_text(path("in/a.las")), original);
+}
+
+TEST_F(IsocullFiles, ARunEndedByASignalLeavesNeitherTemporaryFilesNorPartialOutput) {
+  ASSERT_TRUE(write_scene(path("in/a.las"), 50000, 1, 81));
+  // The output is a pipe that nobody reads: once it is full, the tool waits in the middle
+  // of writing, with its temporary directory and its partial output in place.
+  const std::string fifo = path("out/a.las");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const int pipe_end = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(pipe_end, 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir_.path().c_str()) != 0) _exit(126);
+    setenv("TMPDIR", path("tmp").c_str(), 1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+    execl(kBinary.c_str(), kBinary.c_str(), "-i", "in/a.las", "-o", "out/a.las", nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(child, 0);
+  int waiting = 0;
+  for (int available = 0; available == 0 && waiting < 3000; waiting++) {
+    usleep(10000);
+    ioctl(pipe_end, FIONREAD, &available);
+  }
+  EXPECT_FALSE(listing("tmp").empty()) << "the temporary directory exists while the tool runs";
+  kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(pipe_end);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "ended by the signal";
+  EXPECT_TRUE(listing("tmp").empty()) << "the temporary directory is gone";
+  EXPECT_FALSE(exists(fifo)) << "the partial output is gone";
+  EXPECT_TRUE(exists(path("in/a.las")));
 }
 
 TEST_F(IsocullFiles, TheTemporaryDirectoryIsGoneAfterEveryRun) {
