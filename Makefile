@@ -30,12 +30,14 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(CTEST) --output-on-failure -j $(JOBS)
 
-# LAS reading and writing speed, and the noise tool end to end; the 20-million-point scenes
+# LAS reading and writing speed, the noise tool end to end, PKZ coding speed; the
+# 20-million-point scenes
 # are generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
 bench: build
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
+	./$(BUILD_DIR)/bench_pkz
 
 # The demo: a synthetic 500,000-point airborne tile with injected noise (generated once,
 # with the list of the injected points), denoised with the default settings.

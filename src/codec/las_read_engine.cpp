@@ -43,6 +43,7 @@ bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const P
   chunks_ = ChunkIndex{};
   point_size_ = 0;
   chunk_open_ = false;
+  decoder_stopped_ = false;
   skip_point_.reset();
 
   if (num_items == 0 || num_items > UINT16_MAX || items == nullptr) return false;
@@ -97,6 +98,7 @@ bool LASreadEngine::attach(ByteStreamIn* stream) {
     // The first read starts a chunk.
     points_in_chunk_ = chunk_size_;
     chunk_open_ = false;
+    decoder_stopped_ = false;
     point_start_ = 0;
     current_ = ReaderSet::NONE;
   } else {
@@ -146,6 +148,7 @@ bool LASreadEngine::start_chunk() {
   }
   point_start_ = instream_->position();
   chunk_open_ = true;
+  decoder_stopped_ = false;
   current_ = ReaderSet::NONE;
   if (current_chunk_ >= chunks_.tabled) {
     // Variable chunks have their sizes only in the table.
@@ -166,6 +169,9 @@ bool LASreadEngine::start_chunk() {
 }
 
 bool LASreadEngine::read_compressed(std::uint8_t* const* point_items) {
+  // The decoder was left in the middle of an operation: only a new chunk (a seek) can
+  // go on. The error text of the failure stays.
+  if (decoder_stopped_) return false;
   try {
     // A per-point stream (no chunks) starts once and never ends.
     if (points_in_chunk_ == chunk_size_ && (chunked_ || !chunk_open_)) {
@@ -208,6 +214,7 @@ bool LASreadEngine::read_compressed(std::uint8_t* const* point_items) {
     return true;
   } catch (const ByteStreamEndOfData&) {
     fail("end-of-file during chunk with index %u", current_chunk_);
+    decoder_stopped_ = current_ == ReaderSet::COMPRESSED;
     return false;
   } catch (const CodecCorruptData&) {
     fail("chunk with index %u of %u is corrupt", current_chunk_, chunks_.tabled);
@@ -215,6 +222,8 @@ bool LASreadEngine::read_compressed(std::uint8_t* const* point_items) {
     if (chunked_ && current_chunk_ + 1 < chunks_.tabled &&
         instream_->seek_to(chunks_.starts[current_chunk_ + 1])) {
       points_in_chunk_ = chunk_size_;
+    } else {
+      decoder_stopped_ = current_ == ReaderSet::COMPRESSED;
     }
     return false;
   }

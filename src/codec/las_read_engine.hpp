@@ -105,6 +105,10 @@ class LASreadEngine {
   std::uint32_t decompress_selective_;
   std::int64_t point_start_ = 0;  // where the current chunk (or the raw records) began
   bool chunk_open_ = false;
+  // A read failed inside the coded stream of a chunk that cannot be left for the next one
+  // (end of the data, or a corrupt last chunk): the decoder stopped mid-operation and its
+  // state means nothing, so reads fail until a seek starts a chunk.
+  bool decoder_stopped_ = false;
   LASpoint skip_point_;  // decoded into and dropped when seeking
   std::string error_;
   std::string warning_;
