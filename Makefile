@@ -31,8 +31,7 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 	  $(CTEST) --output-on-failure -j $(JOBS)
 
 # LAS reading and writing speed, the noise tool end to end, PKZ coding speed; the
-# 20-million-point scenes
-# are generated once into $(BENCH_DATA) and reused.
+# 20-million-point scenes are generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
 bench: build
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
