@@ -111,12 +111,6 @@ bool LASreadEngine::attach(ByteStreamIn* stream) {
 
 bool LASreadEngine::read(std::uint8_t* const* point_items) {
   if (current_ == ReaderSet::RAW) {
-    // Straight from the stream's buffer when the record lies there whole: one copy per item
-    // and no staging copy (which also stalled the item copies on store forwarding).
-    if (const std::uint8_t* record = instream_->take_bytes(point_size_)) {
-      raw_layout_.scatter(record, point_items);
-      return true;
-    }
     try {
       instream_->read_bytes(record_.data(), record_.size());
     } catch (const ByteStreamEndOfData&) {

@@ -65,6 +65,10 @@ class LASreader {
   // The next point that passes the area and the filter, transformed. False at the end.
   bool read_next() { return (this->*read_outer_)(); }
 
+  // True once a read ended on an error (data that cannot be decoded or read) rather than at
+  // the end of the points or of a cut file, which only warns. Cleared when the reader opens.
+  bool read_failed() const { return read_failed_; }
+
   LASfilterHook* get_filter() const { return filter_; }
   LAStransformHook* get_transform() const { return transform_; }
   void set_ignore(LASignore* ignore) { ignore_ = ignore; }
@@ -83,6 +87,8 @@ class LASreader {
   // Recomputes the read routines from filter, transform and area. Readers call it after
   // opening.
   void choose_read_routines();
+
+  bool read_failed_ = false;
 
  private:
   bool read_nothing() { return false; }

@@ -183,6 +183,7 @@ bool LASreaderLAS::open_stream(ByteStreamIn* stream, bool header_only,
   points_done = 0;
   end_tested_ = false;
   compressed_ = false;
+  read_failed_ = false;
 
   if (!read_header_fields()) return false;
   // A count beyond any file would turn negative and hide every point: the reader then
@@ -577,6 +578,7 @@ bool LASreaderLAS::read_raw_point() {
     // Raw records that simply run out are a cut file, not a decoding error.
     if (error != nullptr && std::strcmp(error, "end-of-file") == 0) error = nullptr;
     if (error != nullptr) {
+      read_failed_ = true;
       std::fprintf(stderr, "ERROR: '%s' after %" PRId64 " of %" PRId64 " points for '%s'\n", error,
                    points_done, points_total, file_name_.c_str());
     } else {
@@ -588,6 +590,7 @@ bool LASreaderLAS::read_raw_point() {
   }
   if (!end_tested_ && engine_) {
     if (!engine_->verify_end()) {
+      read_failed_ = true;
       std::fprintf(stderr, "ERROR: '%s' when reaching end of encoding\n",
                    engine_->error_text() ? engine_->error_text() : "");
       points_done--;

@@ -26,7 +26,7 @@ TEST(FileNames, SeparatorsOfBothSystemsAndDrivesEndTheDirectoryPart) {
 TEST(FileNames, WildcardsMatchAnyRunAndSingleCharacters) {
   EXPECT_TRUE(file_names::wildcard_match("*.las", "tile.las"));
   EXPECT_TRUE(file_names::wildcard_match("*.las", ".las"));
-  EXPECT_FALSE(file_names::wildcard_match("*.las", "tile.laz"));
+  EXPECT_FALSE(file_names::wildcard_match("*.las", "tile.lasx"));
   EXPECT_TRUE(file_names::wildcard_match("flight0??.pkz", "flight012.pkz"));
   EXPECT_FALSE(file_names::wildcard_match("flight0??.pkz", "flight01.pkz"));
   EXPECT_TRUE(file_names::wildcard_match("a*b*c", "aXbYbZc"));

@@ -1,0 +1,143 @@
+// The noise tool end to end on generated LAS tiles of point type 1: points per second, peak
+// resident memory of the tool's process, and the I/O floor of the same run (reading the
+// input twice with `cat` and copying it once with `cp`, what any two-pass tool that writes
+// a copy must at least do). The 5- and 20-million-point tiles cover the same area (the 5M
+// one at a quarter of the density), so their peak memory shows whether it depends on the
+// number of points; the grid's share follows the area and the height range, not the points.
+//
+// usage: bench_isocull [data folder, default bench-data/] [points, default 20000000]
+// The tiles are generated once into the folder and reused by later runs. The tool is the
+// `isocull` beside this program.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "las/las_reader_las.hpp"
+#include "scene/scene_las.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool ensure_scene(const std::filesystem::path& path, std::uint64_t points, double density) {
+  if (std::filesystem::exists(path)) {
+    LASreaderLAS probe;
+    if (probe.open_file(path.string().c_str(), LASreaderLAS::kDefaultBufferSize, true) &&
+        probe.points_total == static_cast<std::int64_t>(points)) {
+      return true;
+    }
+  }
+  std::fprintf(stderr, "generating %s ...\n", path.string().c_str());
+  SceneFileOptions options;
+  options.scene.points = points;
+  options.scene.density = density;
+  options.point_type = 1;
+  return write_scene_las(path.string().c_str(), options);
+}
+
+double time_command(const std::string& command) {
+  const auto start = Clock::now();
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "ERROR: '%s' failed\n", command.c_str());
+    return -1.0;
+  }
+  return seconds_since(start);
+}
+
+struct ToolFigures {
+  bool ok = false;
+  double seconds = 0;
+  double peak_megabytes = 0;
+};
+
+// Runs the tool as a child process and takes its peak resident size from wait4.
+ToolFigures run_tool(const std::string& binary, const std::vector<std::string>& args) {
+  ToolFigures figures;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(binary.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  if (child < 0) return figures;
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child) return figures;
+  figures.seconds = seconds_since(start);
+  figures.peak_megabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!figures.ok) std::fprintf(stderr, "ERROR: the tool failed\n");
+  return figures;
+}
+
+struct Floor {
+  double cat = 0, cp = 0;
+  double seconds() const { return 2 * cat + cp; }
+};
+
+Floor measure_floor(const std::string& input, const std::string& copy) {
+  Floor floor;
+  time_command("cat '" + input + "' > /dev/null");  // warm the cache like the tool's runs
+  floor.cat = time_command("cat '" + input + "' > /dev/null");
+  floor.cp = time_command("cp '" + input + "' '" + copy + "'");
+  std::filesystem::remove(copy);
+  return floor;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const std::filesystem::path folder = argc > 1 ? argv[1] : "bench-data";
+  const std::uint64_t points = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20000000;
+  const std::string binary =
+      (std::filesystem::absolute(argv[0]).parent_path() / "isocull").string();
+  std::filesystem::create_directories(folder);
+
+  const std::uint64_t small_points = points / 4;
+  const std::string large = (folder / ("scene_" + std::to_string(points) + "_type1.las")).string();
+  const std::string small =
+      (folder / ("scene_" + std::to_string(small_points) + "_type1_sparse.las")).string();
+  const double density = SceneOptions{}.density;
+  if (!ensure_scene(large, points, density) || !ensure_scene(small, small_points, density / 4)) {
+    return 1;
+  }
+  const std::string output = (folder / "bench_isocull_out.las").string();
+
+  std::printf("isocull end to end, point type 1, default settings (step 4, isolated 5)\n");
+  std::printf("%-10s %-9s %10s %12s %10s %10s %8s\n", "points", "mode", "seconds", "Mpoints/s",
+              "peak MB", "floor s", "x floor");
+  bool ok = true;
+  for (const auto& [file, count] : {std::pair{small, small_points}, std::pair{large, points}}) {
+    const Floor floor = measure_floor(file, output);
+    for (const char* mode : {"classify", "remove"}) {
+      std::vector<std::string> args = {"-i", file, "-o", output, "-quiet"};
+      if (std::string(mode) == "remove") args.push_back("-remove_noise");
+      const ToolFigures figures = run_tool(binary, args);
+      std::filesystem::remove(output);
+      ok = ok && figures.ok;
+      std::printf("%-10llu %-9s %10.2f %12.2f %10.1f %10.2f %8.2f\n",
+                  static_cast<unsigned long long>(count), mode, figures.seconds,
+                  count / figures.seconds / 1e6, figures.peak_megabytes, floor.seconds(),
+                  figures.seconds / floor.seconds());
+    }
+    std::printf("%-10s I/O floor: cat %.2f s (twice), cp %.2f s\n", "", floor.cat, floor.cp);
+  }
+  return ok ? 0 : 1;
+}

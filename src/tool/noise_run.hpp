@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/las_vlr.hpp"
+#include "select/las_reader_factory.hpp"
+#include "select/las_writer_factory.hpp"
+#include "tool/geo_projection.hpp"
+#include "tool/noise_settings.hpp"
+
+class LASheader;
+class LASreader;
+
+// The state of one run of the noise tool (inside the tool only; see noise_tool.hpp).
+// Ending the run early throws RunExit, which `run` catches after every file-level resource
+// (reader, writer, grid, temporary directory, partial output) has been released.
+class NoiseRun {
+ public:
+  NoiseRun(int argc, char* argv[]);
+  int run();
+
+ private:
+  struct RunExit {
+    int code;
+    bool usage;  // print the usage text first
+    bool wait;   // "<press ENTER>" before ending
+  };
+  [[noreturn]] void plain_exit(int code, bool wait = false) const;
+  [[noreturn]] void usage_exit(int code) const;
+
+  // Start-up: interactive input, option parsing and the checks before the first file.
+  void start_up();
+  void read_interactive_names();
+  void check_layer_options() const;
+  void take_command_line_units();
+
+  // One input file, from opening its reader to "done with"; failures of the file itself
+  // (unreadable points, unwritable output, exceptions) mark the run as failed and return.
+  void process_next_file();
+  // Returns false when the file failed (its messages printed, its output removed).
+  bool process_file(LASreader& reader, double file_start);
+  void decide_units(const LASheader& header, bool& feet_xy, bool& feet_z);
+  void forget_file_units();
+  void prepare_output_header(LASheader& header) const;
+  // The output file that `open` will write, or empty for standard output and nil.
+  std::string output_file_name() const;
+
+  int argc_;
+  char** argv_;
+  bool interactive_ = false;  // started without arguments
+  GeoProjection projection_;
+  LASreaderFactory reader_factory_;
+  LASwriterFactory writer_factory_;
+  NoiseSettings settings_;
+  std::uint32_t threshold_ = 6;
+
+  // Units and projection of the command line, which files must not override.
+  bool horizontal_unit_given_ = false;
+  bool vertical_unit_given_ = false;
+  bool projection_given_ = false;
+  int horizontal_unit_ = 0;
+  int vertical_unit_ = 0;
+  std::vector<LASvlrKeyEntry> geo_keys_;
+  std::vector<double> geo_double_params_;
+
+  double run_start_ = 0.0;
+  std::uint32_t files_failed_ = 0;
+};
+
+// Seconds of the process clock.
+double process_seconds();

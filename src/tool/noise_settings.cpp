@@ -1,0 +1,279 @@
+#include "tool/noise_settings.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// Handlers get the option as typed and its argument (null for options without one) and
+// return false after printing their "ERROR: " line.
+using Handler = bool (*)(NoiseSettings& settings, const char* option, const char* argument);
+
+struct NoiseOption {
+  const char* name;
+  bool takes_argument;
+  // Printed with the option name when the argument is missing.
+  const char* missing_message;
+  Handler handle;
+  bool skips_next = false;     // passes over the next entry (when there is one) unread
+  bool blanks_itself = false;  // leaves its entry blank for later walks
+};
+
+// C integer conversion: text that is no number reads as 0. Values beyond 32 bits are
+// clamped, so that no huge number wraps around into an accepted one.
+std::int32_t integer_of(const char* text) {
+  const long long value = std::strtoll(text, nullptr, 10);
+  if (value > std::numeric_limits<std::int32_t>::max())
+    return std::numeric_limits<std::int32_t>::max();
+  if (value < std::numeric_limits<std::int32_t>::min())
+    return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(value);
+}
+
+// A step must be a positive finite size: an infinite or NaN step has no cells at all.
+bool usable_step(double step) {
+  return step > 0.0 && std::isfinite(step);
+}
+
+bool positive_step(float& step, const char* option, const char* argument) {
+  const double value = std::atof(argument);
+  if (!usable_step(value) || !usable_step(static_cast<float>(value))) {
+    std::fprintf(stderr, "ERROR: '%s' needs positive number as argument\n", option);
+    return false;
+  }
+  step = static_cast<float>(value);
+  return true;
+}
+
+bool handle_verbose(NoiseSettings& s, const char*, const char*) {
+  s.verbose = true;
+  return true;
+}
+bool handle_very_verbose(NoiseSettings& s, const char*, const char*) {
+  s.verbose = true;
+  s.very_verbose = true;
+  return true;
+}
+bool handle_quiet(NoiseSettings& s, const char*, const char*) {
+  s.quiet = true;
+  return true;
+}
+bool handle_gui(NoiseSettings&, const char*, const char*) {
+  std::fprintf(stderr, "WARNING: not compiled with GUI support. ignoring '-gui' ...\n");
+  return true;
+}
+bool handle_cores(NoiseSettings&, const char*, const char*) {
+  std::fprintf(stderr, "WARNING: not compiled with multi-core batching. ignoring '-cores' ...\n");
+  return true;
+}
+bool handle_cpu64(NoiseSettings&, const char*, const char*) {
+  std::fprintf(stderr, "WARNING: not compiled with 64 bit support. ignoring '-cpu64' ...\n");
+  return true;
+}
+
+bool handle_mem(NoiseSettings& s, const char* option, const char* argument) {
+  unsigned megabytes = 0;
+  if (std::sscanf(argument, "%u", &megabytes) != 1) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs 1 argument: maximal memory in MB but '%s' is not valid\n",
+                 option, argument);
+    return false;
+  }
+  if (megabytes < 200) {
+    std::fprintf(stderr,
+                 "WARNING: requesting less than 200 MB of memory not possible. using 500.\n");
+    megabytes = 500;
+  }
+  s.memory_limit = static_cast<std::uint64_t>(megabytes) * 1048576u;
+  return true;
+}
+
+bool handle_step(NoiseSettings& s, const char* option, const char* argument) {
+  float step = 0.0f;
+  if (std::sscanf(argument, "%f", &step) != 1) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: <step size> but '%s' in not a valid step\n",
+                 option, argument);
+    return false;
+  }
+  if (!usable_step(step)) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: <step size> but %g in not a valid value\n",
+                 option, static_cast<double>(step));
+    return false;
+  }
+  s.step_xy = step;
+  s.step_z = step;
+  return true;
+}
+
+bool handle_step_xy(NoiseSettings& s, const char* option, const char* argument) {
+  return positive_step(s.step_xy, option, argument);
+}
+bool handle_step_z(NoiseSettings& s, const char* option, const char* argument) {
+  return positive_step(s.step_z, option, argument);
+}
+
+bool handle_isolated(NoiseSettings& s, const char* option, const char* argument) {
+  const std::int32_t isolated = integer_of(argument);
+  if (isolated <= 0) {
+    std::fprintf(stderr, "ERROR: '%s' needs positive number as argument\n", option);
+    return false;
+  }
+  s.isolated = isolated;
+  return true;
+}
+
+bool handle_classify_as(NoiseSettings& s, const char* option, const char* argument) {
+  const std::int32_t code = integer_of(argument);
+  if (code < 1 || code > 31) {
+    std::fprintf(stderr, "ERROR: '%s' needs a code between 1 and 31 as argument\n", option);
+    return false;
+  }
+  s.classify_as = code;
+  return true;
+}
+
+bool handle_remove_noise(NoiseSettings& s, const char*, const char*) {
+  s.classify_as = -1;
+  s.flag_as_withheld = false;
+  return true;
+}
+bool handle_flag_as_withheld(NoiseSettings& s, const char*, const char*) {
+  s.classify_as = -1;
+  s.flag_as_withheld = true;
+  return true;
+}
+bool handle_dont_remove_empty_files(NoiseSettings& s, const char*, const char*) {
+  s.remove_empty_files = false;
+  return true;
+}
+bool handle_by_flightline(NoiseSettings& s, const char*, const char*) {
+  s.by_flightline = true;
+  return true;
+}
+bool handle_remain_buffered(NoiseSettings& s, const char*, const char*) {
+  s.remain_buffered = true;
+  return true;
+}
+bool handle_ilaydir(NoiseSettings& s, const char*, const char* argument) {
+  s.ilay = true;
+  s.ilaydir = argument;
+  return true;
+}
+bool handle_olaydir(NoiseSettings& s, const char*, const char* argument) {
+  s.olay = true;
+  s.olaydir = argument;
+  return true;
+}
+
+constexpr NoiseOption kOptions[] = {
+    {"-v", false, nullptr, handle_verbose},
+    {"-verbose", false, nullptr, handle_verbose},
+    {"-vv", false, nullptr, handle_very_verbose},
+    {"-quiet", false, nullptr, handle_quiet},
+    {"-gui", false, nullptr, handle_gui},
+    {"-cores", false, nullptr, handle_cores, true},
+    {"-cpu64", false, nullptr, handle_cpu64, false, true},
+    {"-mem", true, "ERROR: '%s' needs 1 argument: maximal memory in MB\n", handle_mem},
+    {"-step", true, "ERROR: '%s' needs 1 argument: <step size>\n", handle_step},
+    {"-step_xy", true, "ERROR: '%s' needs 1 argument: xy step size\n", handle_step_xy},
+    {"-step_z", true, "ERROR: '%s' needs 1 argument: step size\n", handle_step_z},
+    {"-isolated", true, "ERROR: '%s' needs 1 argument: threshold\n", handle_isolated},
+    {"-classify_as", true, "ERROR: '%s' needs 1 argument: classification code\n",
+     handle_classify_as},
+    {"-remove_noise", false, nullptr, handle_remove_noise},
+    {"-flag_as_withheld", false, nullptr, handle_flag_as_withheld},
+    {"-dont_remove_empty_files", false, nullptr, handle_dont_remove_empty_files},
+    {"-by_flightline", false, nullptr, handle_by_flightline},
+    {"-ilaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_ilaydir},
+    {"-olaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_olaydir},
+    {"-remain_buffered", false, nullptr, handle_remain_buffered},
+};
+
+bool starts_with(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+NoiseParseResult parse_noise_options(int argc, char* argv[], NoiseSettings& settings,
+                                     const std::function<bool(const char*)>& take_input_name) {
+  for (int i = 1; i < argc; i++) {
+    const char* entry = argv[i];
+    if (entry[0] == '\0') continue;  // consumed by another parser
+    if (std::strcmp(entry, "-h") == 0 || std::strcmp(entry, "-help") == 0) {
+      return NoiseParseResult::kHelp;
+    }
+    if (std::strcmp(entry, "-version") == 0) return NoiseParseResult::kVersion;
+
+    const NoiseOption* option = nullptr;
+    for (const NoiseOption& candidate : kOptions) {
+      if (std::strcmp(entry, candidate.name) == 0) {
+        option = &candidate;
+        break;
+      }
+    }
+    if (option != nullptr) {
+      const char* argument = nullptr;
+      if (option->takes_argument) {
+        if (i + 1 >= argc) {
+          std::fprintf(stderr, option->missing_message, entry);
+          return NoiseParseResult::kFailed;
+        }
+        argument = argv[++i];
+      }
+      if (!option->handle(settings, entry, argument)) return NoiseParseResult::kFailed;
+      if (option->blanks_itself) argv[i][0] = '\0';
+      if (option->skips_next && i + 1 < argc) i++;
+      continue;
+    }
+    if (starts_with(entry, "-ilay")) {
+      settings.ilay = true;
+      // Only a bare "-ilay" takes a number after it (the count of layers to apply).
+      if (std::strcmp(entry, "-ilay") == 0 && i + 1 < argc) {
+        const char* next = argv[i + 1];
+        if (is_digit(next[0]) || (next[0] == '-' && is_digit(next[1]))) i++;
+      }
+      continue;
+    }
+    if (starts_with(entry, "-olay")) {
+      settings.olay = true;
+      continue;
+    }
+    if (entry[0] != '-' && take_input_name && take_input_name(entry)) {
+      argv[i][0] = '\0';
+      continue;
+    }
+    std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", entry);
+    return NoiseParseResult::kFailed;
+  }
+  return NoiseParseResult::kRun;
+}
+
+void print_version_line() {
+  std::fprintf(stderr, "isocull (Brindlex) version 200509\n");
+}
+
+void print_usage_text() {
+  static const char* const kLines[] = {
+      "usage:\n",
+      "isocull -i in.pkz -o out.pkz\n",
+      "isocull -i raw\\*.pkz -step 2 -isolated 3 -odir D:\\denoised -opkz\n",
+      "isocull -i raw\\*.pkz -step_xy 1 -step_z 0.25 -isolated 10 -classify_as 7 -odix _denoised "
+      "-opkz\n",
+      "isocull -i *.pkz -step 4 -isolated 5 -opkz -remove_noise\n",
+      "isocull -i *.pkz -step_xy 2 -step_z 0.5 -isolated 10 -flag_as_withheld -odix _denoised "
+      "-opkz\n",
+      "isocull -i tiles\\*.pkz -step 3 -isolated 3 -classify_as 31 -odir denoised -opkz\n",
+      "isocull -h\n",
+  };
+  for (const char* line : kLines)
+    std::fputs(line, stderr);
+}
