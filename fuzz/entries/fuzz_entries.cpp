@@ -128,19 +128,19 @@ struct Template {
 };
 
 constexpr Template kTemplates[] = {
-    {"type0_las", 0, 0, 0, -1, 0},        {"type1_las", 1, 0, 0, -1, 0},
-    {"type2_las", 2, 0, 0, -1, 0},        {"type3_las", 3, 0, 0, -1, 0},
-    {"type4_las", 4, 0, 0, -1, 0},        {"type5_las", 5, 0, 0, -1, 0},
-    {"type6_las", 6, 0, 0, -1, 0},        {"type7_las", 7, 0, 0, -1, 0},
-    {"type8_las", 8, 0, 0, -1, 0},        {"type9_las", 9, 0, 0, -1, 0},
-    {"type10_las", 10, 0, 0, -1, 0},      {"type0_pkz", 0, 2, 0, -1, 0},
-    {"type1_pkz", 1, 2, 0, -1, 0},        {"type2_pkz", 2, 2, 0, -1, 0},
-    {"type3_pkz", 3, 2, 0, -1, 0},        {"type4_pkz", 4, 2, 0, -1, 0},
-    {"type5_pkz", 5, 2, 0, -1, 0},        {"type6_pkz", 6, 3, 0, -1, 0},
-    {"type7_pkz", 7, 3, 0, -1, 0},        {"type8_pkz", 8, 3, 0, -1, 0},
-    {"type9_pkz", 9, 3, 0, -1, 0},        {"type10_pkz", 10, 3, 0, -1, 0},
-    {"type3_pkz_v1", 3, 2, 1, -1, 0},     {"type1_pkz_one_stream", 1, 1, 0, -1, 0},
-    {"type1_pkz_extra5", 1, 2, 0, -1, 5}, {"type6_pkz_extra3", 6, 3, 0, -1, 3},
+    {"type0_las", 0, 0, 0, -1, 0},          {"type1_las", 1, 0, 0, -1, 0},
+    {"type2_las", 2, 0, 0, -1, 0},          {"type3_las", 3, 0, 0, -1, 0},
+    {"type4_las", 4, 0, 0, -1, 0},          {"type5_las", 5, 0, 0, -1, 0},
+    {"type6_las", 6, 0, 0, -1, 0},          {"type7_las", 7, 0, 0, -1, 0},
+    {"type8_las", 8, 0, 0, -1, 0},          {"type9_las", 9, 0, 0, -1, 0},
+    {"type10_las", 10, 0, 0, -1, 0},        {"type0_pkz", 0, 2, 0, -1, 0},
+    {"type1_pkz", 1, 2, 0, -1, 0},          {"type2_pkz", 2, 2, 0, -1, 0},
+    {"type3_pkz", 3, 2, 0, -1, 0},          {"type4_pkz", 4, 2, 0, -1, 0},
+    {"type5_pkz", 5, 2, 0, -1, 0},          {"type6_pkz", 6, 3, 0, -1, 0},
+    {"type7_pkz", 7, 3, 0, -1, 0},          {"type8_pkz", 8, 3, 0, -1, 0},
+    {"type9_pkz", 9, 3, 0, -1, 0},          {"type10_pkz", 10, 3, 0, -1, 0},
+    {"type3_pkz_v1", 3, 2, 1, -1, 0},       {"type1_pkz_one_stream", 1, 1, 0, -1, 0},
+    {"type1_pkz_extra5", 1, 2, 0, -1, 5},   {"type6_pkz_extra3", 6, 3, 0, -1, 3},
     {"type3_pkz_chunks40", 3, 2, 0, 40, 0}, {"type7_pkz_chunks40", 7, 3, 0, 40, 0},
     {"type6_pkz_variable", 6, 3, 0, 0, 0},  {"type8_pkz_variable", 8, 3, 0, 0, 2},
 };
@@ -247,7 +247,8 @@ int template_count() {
 const std::vector<std::uint8_t>& template_file(int index) {
   static std::vector<std::vector<std::uint8_t>> files = [] {
     std::vector<std::vector<std::uint8_t>> made;
-    for (const Template& t : kTemplates) made.push_back(write_template(t));
+    for (const Template& t : kTemplates)
+      made.push_back(write_template(t));
     return made;
   }();
   return files[static_cast<std::size_t>(index)];

@@ -45,3 +45,20 @@ std::vector<std::uint8_t> pkz_block_seed(int index);
 std::vector<std::uint8_t> pkz_items_seed(const std::vector<std::uint8_t>& file);
 
 }  // namespace fuzz_entry
+
+namespace fuzz_entry {
+
+// The tool's whole command line (projection, reader factory, writer factory, the tool's own
+// options), run in an empty scratch folder so that no input exists and nothing is read:
+// the input is the arguments, separated by zero bytes. Names with a '/' are passed over so
+// that no argument reaches outside the folder. Nothing may be written.
+int tool_args(const std::uint8_t* data, std::size_t size);
+
+// The tool end to end on one small input file in a scratch folder, with the grid's spill
+// files in a folder of their own: byte 0 chooses the options (marking mode, output format,
+// steps, threshold), byte 1 the input's extension, the rest is the input. After the run an
+// exit code 0 must leave an output that reads whole and agrees with its header, any other
+// code no output at all, and no temporary file may remain.
+int tool_run(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzz_entry

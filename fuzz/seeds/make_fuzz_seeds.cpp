@@ -2,6 +2,7 @@
 // scenes of every point type, LAS and PKZ, written by the project's writer. With a second
 // folder of real point files, those are added too (copied into the build's corpus, never
 // into the project), the compressed ones also as inputs of the codec targets.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,35 @@ int main(int argc, char** argv) {
       write(dir / "pkz_items" / name, fuzz_entry::pkz_items_seed(file));
     }
     write(dir / "pkz_block" / name, fuzz_entry::pkz_block_seed(i));
+    // The tool on the same file, with options that change from seed to seed.
+    std::vector<std::uint8_t> run(2 + file.size());
+    run[0] = static_cast<std::uint8_t>(i * 37);
+    run[1] = compressed ? 1 : 0;
+    std::copy(file.begin(), file.end(), run.begin() + 2);
+    write(dir / "tool_run" / name, run);
+  }
+  // Command lines: each argument ends with a zero byte.
+  const char* const command_lines[] = {
+      "-i\0in.las\0-o\0out.las\0",
+      "-i\0in.las\0-odix\0_denoised\0-opkz\0-step\0002\0-isolated\0003\0",
+      "-i\0*.las\0-olas\0-remove_noise\0-keep_class\0002\0003\0-v\0",
+      "-i\0in.pkz\0-classify_as\0009\0-step_xy\0001.5\0-step_z\0000.5\0-ignore_class\0002\0",
+      "-lof\0list.txt\0-flag_as_withheld\0-by_flightline\0-mem\0001000\0-quiet\0",
+      "-i\0a.las\0-rescale\0000.01\0000.01\0000.01\0-reoffset\0000\0000\0000\0-o\0b.las\0",
+      "-i\0a.las\0-inside\0000\0000\000100\000100\0-drop_z_below\0001\0-epsg\00032633\0",
+      "-i\0a.las\0-translate_xyz\0001\0002\0003\0-scale_intensity\0002\0-otxt\0-oparse\0xyz\0",
+      "-h\0",
+      "-version\0",
+  };
+  int index = 0;
+  for (const char* line : command_lines) {
+    std::vector<std::uint8_t> bytes;
+    // The literal's zero bytes are separators: copy up to the double zero at its end.
+    for (const char* c = line;; c++) {
+      bytes.push_back(static_cast<std::uint8_t>(*c));
+      if (*c == 0 && c[1] == 0) break;
+    }
+    write(dir / "tool_args" / ("command_line_" + std::to_string(index++)), bytes);
   }
   if (argc == 3 && std::filesystem::is_directory(argv[2])) {
     for (const auto& entry : std::filesystem::directory_iterator(argv[2])) {

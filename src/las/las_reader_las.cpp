@@ -1,9 +1,9 @@
 #include "las/las_reader_las.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 #include <limits>
-#include <algorithm>
 #include <utility>
 #include <vector>
 

@@ -348,7 +348,9 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
     // A file the failed open created is no output; one that was there before is not ours.
     if (!output_name.empty() && !output_existed) unlink(output_name.c_str());
     std::fprintf(stderr, "ERROR: could not open laswriter\n");
-    plain_exit(1, interactive_);
+    // Only this file is lost: an output that cannot be made (a missing folder, a name taken
+    // by a folder) says nothing about the next one. The run ends with code 1.
+    return false;
   }
   partial_output.arm(output_name);
   if (mode == MarkingMode::kRemove) {

@@ -181,7 +181,12 @@ void NoiseRun::process_next_file() {
   std::unique_ptr<LASreader> reader = reader_factory_.open();
   if (!reader) {
     std::fprintf(stderr, "ERROR: could not open lasreader\n");
-    usage_exit(1);
+    if (reader_factory_.get_file_count() <= 1) usage_exit(1);
+    // One broken or vanished input among many must not cost the files after it; the run
+    // ends with code 1.
+    files_failed_++;
+    writer_factory_.set_file_name(nullptr);
+    return;
   }
   try {
     if (!process_file(*reader, file_start)) files_failed_++;

@@ -74,3 +74,11 @@ TEST(FuzzSeeds, EveryTemplateReadsThroughEveryTarget) {
     EXPECT_EQ(fuzz_entry::pkz_items(items.data(), items.size()), 0);
   }
 }
+
+TEST(FuzzCorpus, KeptToolArgumentInputsRunWithoutFaultOrFiles) {
+  replay("tool_args", fuzz_entry::tool_args);
+}
+
+TEST(FuzzCorpus, KeptToolRunInputsLeaveAWholeOutputOrNone) {
+  replay("tool_run", fuzz_entry::tool_run);
+}
