@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "codec/entropy_models.hpp"
 
@@ -34,5 +35,34 @@ class ByteModelFamily {
  private:
   static constexpr std::uint32_t kSymbols = 256;
   std::array<std::unique_ptr<SymbolModel>, 256> models_;
+  bool encoding_;
+};
+
+// One byte-alphabet model per byte of an extra-bytes item. The item's size comes from the
+// file (up to 65535 bytes), so the models are made on first use, like those above: a file
+// pays for the bytes it actually codes, not for what its codec record claims. A slot costs a
+// pointer until its byte is coded.
+class ByteModelRow {
+ public:
+  ByteModelRow(std::uint32_t size, bool encoding) : models_(size), encoding_(encoding) {}
+
+  void init() {
+    for (auto& model : models_) {
+      if (model) model->init();
+    }
+  }
+
+  SymbolModel& operator[](std::size_t i) {
+    std::unique_ptr<SymbolModel>& model = models_[i];
+    if (!model) [[unlikely]] {
+      model = std::make_unique<SymbolModel>(kSymbols, encoding_);
+      model->init();
+    }
+    return *model;
+  }
+
+ private:
+  static constexpr std::uint32_t kSymbols = 256;
+  std::vector<std::unique_ptr<SymbolModel>> models_;
   bool encoding_;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/byte_model_family.hpp"
 #include "codec/integer_coder.hpp"
 #include "codec/las_read_engine.hpp"
 #include "stream/bytestream_in.hpp"
@@ -337,22 +338,17 @@ void LASreadItemCompressed_RGB14_layered::read(std::uint8_t* item, std::uint32_t
 
 template <class Coder>
 struct ByteContext {
-  ByteContext(bool encoding, std::uint32_t size) : reference(size) {
-    models.reserve(size);
-    for (std::uint32_t i = 0; i < size; i++)
-      models.emplace_back(256, encoding);
-  }
+  ByteContext(bool encoding, std::uint32_t size) : reference(size), models(size, encoding) {}
   void start(const std::uint8_t* from) {
     if (from != reference.data()) std::memcpy(reference.data(), from, reference.size());
-    for (SymbolModel& model : models)
-      model.init();
+    models.init();
     in_use = true;
   }
   const std::uint8_t* reference_bytes() const { return reference.data(); }
 
   bool in_use = false;
   std::vector<std::uint8_t> reference;
-  std::vector<SymbolModel> models;  // one per byte
+  ByteModelRow models;  // one per byte, made when its layer is first coded
 };
 
 LASwriteItemCompressed_BYTE14_layered::LASwriteItemCompressed_BYTE14_layered(std::uint32_t version,

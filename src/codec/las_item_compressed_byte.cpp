@@ -2,27 +2,14 @@
 
 #include <algorithm>
 
-namespace {
-
-std::vector<SymbolModel> byte_models(std::uint32_t size, bool encoding) {
-  std::vector<SymbolModel> models;
-  models.reserve(size);
-  for (std::uint32_t i = 0; i < size; i++)
-    models.emplace_back(kByteSymbols, encoding);
-  return models;
-}
-
-}  // namespace
-
 // ---- version 2 ----------------------------------------------------------------------------
 
 LASwriteItemCompressed_BYTE_v2::LASwriteItemCompressed_BYTE_v2(EntropyEncoder& encoder,
                                                                std::uint32_t size)
-    : encoder_(encoder), last_(size), diff_(byte_models(size, true)) {}
+    : encoder_(encoder), last_(size), diff_(size, true) {}
 
 bool LASwriteItemCompressed_BYTE_v2::init(const std::uint8_t* item, std::uint32_t&) {
-  for (SymbolModel& model : diff_)
-    model.init();
+  diff_.init();
   std::copy(item, item + last_.size(), last_.begin());
   return true;
 }
@@ -38,11 +25,10 @@ bool LASwriteItemCompressed_BYTE_v2::write(const std::uint8_t* item, std::uint32
 
 LASreadItemCompressed_BYTE_v2::LASreadItemCompressed_BYTE_v2(EntropyDecoder& decoder,
                                                              std::uint32_t size)
-    : decoder_(decoder), last_(size), diff_(byte_models(size, false)) {}
+    : decoder_(decoder), last_(size), diff_(size, false) {}
 
 bool LASreadItemCompressed_BYTE_v2::init(ByteStreamIn&, const std::uint8_t* item, std::uint32_t&) {
-  for (SymbolModel& model : diff_)
-    model.init();
+  diff_.init();
   std::copy(item, item + last_.size(), last_.begin());
   return true;
 }

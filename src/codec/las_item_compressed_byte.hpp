@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/byte_model_family.hpp"
 #include "codec/entropy_decoder.hpp"
 #include "codec/entropy_encoder.hpp"
 #include "codec/entropy_models.hpp"
@@ -24,7 +25,7 @@ class LASwriteItemCompressed_BYTE_v2 final : public LASwriteItemCompressed {
  private:
   EntropyEncoder& encoder_;
   std::vector<std::uint8_t> last_;
-  std::vector<SymbolModel> diff_;  // one per byte position
+  ByteModelRow diff_;  // one per byte position
 };
 
 class LASreadItemCompressed_BYTE_v2 final : public LASreadItemCompressed {
@@ -36,7 +37,7 @@ class LASreadItemCompressed_BYTE_v2 final : public LASreadItemCompressed {
  private:
   EntropyDecoder& decoder_;
   std::vector<std::uint8_t> last_;
-  std::vector<SymbolModel> diff_;
+  ByteModelRow diff_;
 };
 
 class LASwriteItemCompressed_BYTE_v1 final : public LASwriteItemCompressed {
