@@ -42,7 +42,8 @@ bench: build
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
 # at run time, never committed) and the kept regression inputs of tests/corpus/, and runs
 # each target for FUZZ_SECONDS, one after the other (a smaller quarantine keeps the memory
-# limit about the code, not about freed blocks that ASan holds back). Findings land in
+# limit about the code, not about freed blocks that ASan holds back; the paths are absolute
+# because the tool targets change the working directory). Findings land in
 # $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
@@ -63,8 +64,8 @@ fuzz: fuzz-build
 	  mkdir -p $(FUZZ_DIR)/corpus/$$target $(FUZZ_DIR)/artifacts/$$target tests/corpus/$$target; \
 	  echo "== fuzz_$$target for $(FUZZ_SECONDS) s"; \
 	  ASAN_OPTIONS=quarantine_size_mb=32 ./$(FUZZ_DIR)/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) \
-	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$target/ \
-	    $(FUZZ_DIR)/corpus/$$target tests/corpus/$$target || exit 1; \
+	    -artifact_prefix=$(abspath $(FUZZ_DIR))/artifacts/$$target/ \
+	    $(abspath $(FUZZ_DIR))/corpus/$$target $(CURDIR)/tests/corpus/$$target || exit 1; \
 	done
 
 # The demo: a synthetic 500,000-point airborne tile with injected noise (generated once,

@@ -227,7 +227,7 @@ template <typename T>
 T take(const std::uint8_t*& data, std::size_t& size) {
   T value{};
   const std::size_t n = size < sizeof(T) ? size : sizeof(T);
-  std::memcpy(&value, data, n);
+  if (n > 0) std::memcpy(&value, data, n);
   data += n;
   size -= n;
   return value;

@@ -2,11 +2,12 @@
 
 #include "stream/bytestream_out.hpp"
 
-EntropyEncoder::EntropyEncoder()
-    : buffer_(std::make_unique<std::uint8_t[]>(kCoderBufferSize)),
-      end_of_buffer_(buffer_.get() + kCoderBufferSize),
+EntropyEncoder::EntropyEncoder(std::uint32_t buffer_size)
+    : buffer_(std::make_unique<std::uint8_t[]>(buffer_size)),
+      end_of_buffer_(buffer_.get() + buffer_size),
       write_position_(buffer_.get()),
-      end_mark_(end_of_buffer_) {}
+      end_mark_(end_of_buffer_),
+      half_(buffer_size / 2) {}
 
 bool EntropyEncoder::init(ByteStreamOut* stream) {
   if (!stream) return false;
@@ -44,8 +45,8 @@ void EntropyEncoder::propagate_carry() {
 
 void EntropyEncoder::flush_half() {
   if (write_position_ == end_of_buffer_) write_position_ = buffer_.get();
-  if (!stream_ || !stream_->write_bytes(write_position_, kCoderBufferHalf)) failed_ = true;
-  end_mark_ = write_position_ + kCoderBufferHalf;
+  if (!stream_ || !stream_->write_bytes(write_position_, half_)) failed_ = true;
+  end_mark_ = write_position_ + half_;
 }
 
 bool EntropyEncoder::done() {
@@ -65,7 +66,7 @@ bool EntropyEncoder::done() {
   if (stream_) {
     std::uint8_t* const buffer = buffer_.get();
     if (end_mark_ != end_of_buffer_) {
-      if (!stream_->write_bytes(buffer + kCoderBufferHalf, kCoderBufferHalf)) failed_ = true;
+      if (!stream_->write_bytes(buffer + half_, half_)) failed_ = true;
     }
     if (!stream_->write_bytes(buffer, static_cast<std::size_t>(write_position_ - buffer))) {
       failed_ = true;

@@ -16,7 +16,10 @@ class ByteStreamOut;
 // construction and reused by every `init`. The stream is borrowed from `init` to `done`.
 class EntropyEncoder {
  public:
-  EntropyEncoder();
+  // `buffer_size` (even, at least 64): bytes held back for carries before they go to the
+  // stream, half of it at a time. The layered codecs keep one encoder per layer and give
+  // each a small buffer, since a layer goes to memory anyway.
+  explicit EntropyEncoder(std::uint32_t buffer_size = kCoderBufferSize);
   // Starts a new coded stream on `stream`. False for no stream.
   bool init(ByteStreamOut* stream);
   // A `bit` other than 0 codes a 1.
@@ -32,7 +35,8 @@ class EntropyEncoder {
   // Ends the coded stream with 2 or 3 tail bytes (the last two are 0), writes what is
   // buffered and forgets the stream. False when the stream refused bytes at any point since
   // `init`, or when a carry had to reach bytes already handed to the stream (a run of more
-  // than 4096 bytes 0xFF, which no real data produces; the output is then wrong).
+  // than half the buffer of bytes 0xFF, which no real data produces; the output is then
+  // wrong).
   bool done();
 
   std::unique_ptr<BitModel> create_bit_model() const { return std::make_unique<BitModel>(); }
@@ -55,6 +59,7 @@ class EntropyEncoder {
   std::uint8_t* end_of_buffer_ = nullptr;
   std::uint8_t* write_position_ = nullptr;
   std::uint8_t* end_mark_ = nullptr;
+  std::uint32_t half_ = kCoderBufferHalf;
   std::uint32_t base_ = 0;
   std::uint32_t length_ = 0;
   bool failed_ = false;

@@ -354,14 +354,18 @@ struct ByteContext {
 LASwriteItemCompressed_BYTE14_layered::LASwriteItemCompressed_BYTE14_layered(std::uint32_t version,
                                                                              std::uint32_t size)
     : size_(size),
-      layers_(std::make_unique<LayerOut[]>(size)),
-      kept_(std::make_unique<bool[]>(size)),
       contexts_(std::make_unique<LayeredContextSet<ByteContext<EntropyEncoder>>>(
           version, [size] { return std::make_unique<ByteContext<EntropyEncoder>>(true, size); })) {}
 
 LASwriteItemCompressed_BYTE14_layered::~LASwriteItemCompressed_BYTE14_layered() = default;
 
 bool LASwriteItemCompressed_BYTE14_layered::init(const std::uint8_t* item, std::uint32_t& context) {
+  // Made with the first chunk: a writer opened for a header that claims many extra bytes
+  // but never given a point costs nothing.
+  if (!layers_) {
+    layers_ = std::make_unique<LayerOut[]>(size_);
+    kept_ = std::make_unique<bool[]>(size_);
+  }
   for (std::uint32_t i = 0; i < size_; i++)
     layers_[i].start();
   contexts_->start_chunk(context, item);

@@ -22,10 +22,15 @@ class ByteStreamOut;
 inline constexpr std::uint32_t kLayeredContexts = 4;
 
 // One layer being written: its bytes and its encoder. The allocations of both are made once
-// and reused by every chunk.
+// and reused by every chunk. Both start small: an extra-bytes item has a layer per byte, up
+// to 65535 of them, and most layers of a chunk hold a few bytes or none (the bytes grow as
+// needed; the encoder's buffer only holds bytes back for carries).
+inline constexpr std::uint32_t kLayerCoderBufferSize = 256;
+inline constexpr std::size_t kLayerInitialBytes = 64;
+
 struct LayerOut {
-  ByteStreamOutArray bytes;
-  EntropyEncoder encoder;
+  ByteStreamOutArray bytes{kLayerInitialBytes};
+  EntropyEncoder encoder{kLayerCoderBufferSize};
   // Whether the layer's values changed in this chunk; an unchanged layer is left out.
   bool changed = false;
 
