@@ -180,7 +180,10 @@ const char* LASreaderFactory::get_file_name(std::uint32_t index) const {
 // State
 
 bool LASreaderFactory::active() const {
-  return next_file_index_ < file_names_.size() || settings_.from_stdin;
+  // With files listed, `open` reads them and never standard input ("-stdin" among file
+  // names): once they are done there is nothing more to deliver.
+  if (!file_names_.empty()) return next_file_index_ < file_names_.size();
+  return settings_.from_stdin;
 }
 
 bool LASreaderFactory::has_buffer() const {

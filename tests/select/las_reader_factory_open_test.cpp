@@ -487,3 +487,19 @@ TEST(LasReaderFactoryOpen, RealFilesOpenAndReopenToTheSamePoints) {
 }
 
 }  // namespace
+
+TEST(LasReaderFactoryOpen, StandardInputNamedBesideFilesEndsWithTheLastFile) {
+  // Listed files are read and standard input never is: once the files are opened (or
+  // failed), nothing is left to deliver, so a caller that goes on after a failed open ends.
+  LASreaderFactory factory;
+  ASSERT_TRUE(parse(factory, {"-i", "missing_a.las", "missing_b.las", "-stdin"}));
+  int opens = 0;
+  testing::internal::CaptureStderr();
+  while (factory.active() && opens < 5) {
+    EXPECT_EQ(factory.open(), nullptr);
+    opens++;
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(opens, 2);
+  EXPECT_FALSE(factory.active());
+}
