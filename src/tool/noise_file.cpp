@@ -277,8 +277,8 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   const bool first_pass_failed = reader.read_failed();
   reader.close_reader(true);
   if (first_pass_failed) {
-    std::fprintf(stderr, "ERROR: cannot read the points of '%s'. no output written.\n",
-                 input_name.c_str());
+    // The reader's "ERROR: " line said what went wrong; this continues it.
+    std::fprintf(stderr, "         no output written for '%s'.\n", input_name.c_str());
     return false;
   }
   if (grid.uncounted_count() != 0) {
@@ -371,12 +371,8 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   if (pass.write_failed || second_pass_failed) {
     writer.reset();  // closes the file before it goes
     partial_output.remove();
-    if (second_pass_failed) {
-      std::fprintf(stderr, "ERROR: cannot read the points of '%s'. output '%s' removed.\n",
-                   input_name.c_str(), shown_output.c_str());
-    } else {
-      std::fprintf(stderr, "ERROR: cannot write '%s'. output removed.\n", shown_output.c_str());
-    }
+    // The reader's or the writer's "ERROR: " line said what went wrong; this continues it.
+    std::fprintf(stderr, "         partial output '%s' removed.\n", shown_output.c_str());
     return false;
   }
   if (s.verbose) {
@@ -394,7 +390,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   if (bytes == 0 || writer->failed()) {
     writer.reset();
     partial_output.remove();
-    std::fprintf(stderr, "ERROR: cannot write '%s'. output removed.\n", shown_output.c_str());
+    std::fprintf(stderr, "         partial output '%s' removed.\n", shown_output.c_str());
     return false;
   }
   if (s.remove_empty_files && writer->points_total == 0 && !output_name.empty()) {

@@ -150,7 +150,9 @@ TEST_F(IsocullFiles, AnOutputThatCannotBeWrittenIsRemovedAndTheRunGoesOn) {
     if (mode == Mode::kRemove) args.push_back("-remove_noise");
     const ToolRun result = run(args);
     EXPECT_EQ(result.exit_code, 1) << result.err;
-    EXPECT_TRUE(result.printed("ERROR: cannot write 'out/a_d.las'. output removed.\n"))
+    EXPECT_TRUE(
+        result.printed("to 'out/a_d.las' (disk full or I/O error)\n"
+                       "         partial output 'out/a_d.las' removed.\n"))
         << result.err;
     EXPECT_FALSE(result.printed("done with 'out/a_d.las'")) << result.err;
     EXPECT_FALSE(exists(path("out/a_d.las")));
@@ -187,7 +189,9 @@ TEST_F(IsocullFiles, ACorruptCompressedInputIsRemovedAndTheRunGoesOn) {
   }
   const ToolRun result = run({"-i", "in/a.pkz", "in/b.las", "-odir", "out", "-odix", "_d"});
   EXPECT_EQ(result.exit_code, 1) << result.err;
-  EXPECT_TRUE(result.printed("ERROR: cannot read the points of 'in/a.pkz'")) << result.err;
+  EXPECT_TRUE(result.printed("is corrupt' after ")) << result.err;
+  EXPECT_TRUE(result.printed("for 'in/a.pkz'\n         no output written for 'in/a.pkz'.\n"))
+      << result.err;
   EXPECT_FALSE(exists(path("out/a_d.las")));
   EXPECT_TRUE(result.printed("done with 'out/b_d.las'")) << result.err;
   EXPECT_TRUE(listing("tmp").empty());
