@@ -147,10 +147,17 @@ class IsolationGrid {
     if (by_flightline_ && point.point_source_ID != current_flightline_) {
       switch_flightline_for_testing(point.point_source_ID);
     }
+    // The layer first: in a layer without isolated cells (most points are in one) the
+    // column and row are not needed.
     std::int32_t layer, column, row;
-    if (!cell_of(point, layer, column, row)) return false;
+    if (!cell_index_of(point.get_z(), step_z_, inverse_z_, layer)) return false;
     if (layer != test_layer_) switch_test_layer(layer);
-    return test_raster_ != nullptr && test_raster_->count_cell(column, row) != 0;
+    if (test_raster_ == nullptr) return false;
+    if (!cell_index_of(point.get_x(), step_xy_, inverse_xy_, column) ||
+        !cell_index_of(point.get_y(), step_xy_, inverse_xy_, row)) {
+      return false;
+    }
+    return test_raster_->count_cell(column, row) != 0;
   }
 
   // Frees every raster and group.
