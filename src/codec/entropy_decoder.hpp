@@ -71,44 +71,29 @@ inline std::uint32_t EntropyDecoder::decode_bit(BitModel& model) {
 }
 
 inline std::uint32_t EntropyDecoder::decode_symbol(SymbolModel& model) {
-  std::uint32_t symbol;
-  std::uint32_t x;
-  std::uint32_t y = length_;
+  const std::uint32_t whole = length_;
   length_ >>= kSymbolModelLengthShift;
-  if (model.lookup) {
-    const std::uint32_t d = value_ / length_;
-    const std::uint32_t slot = d >> model.lookup_shift;
-    // For a value inside the interval the slot is at most `lookup_size`; beyond lies data
-    // no encoder wrote, and the table.
-    if (slot > model.lookup_size) throw CodecCorruptData{};
-    symbol = model.lookup[slot];
-    std::uint32_t n = model.lookup[slot + 1] + 1;
-    while (n > symbol + 1) {
-      const std::uint32_t k = (symbol + n) >> 1;
-      if (model.cumulative[k] > d) {
-        n = k;
-      } else {
-        symbol = k;
-      }
+  // The symbol s with cumulative[s] <= d < cumulative[s + 1]: comparing the cumulative
+  // counts with the quotient is comparing their multiples with the value.
+  const std::uint32_t d = value_ / length_;
+  const std::uint32_t slot = d >> model.lookup_shift;
+  // The value never exceeds the interval, whatever the input, which keeps the slot inside
+  // the table; the check keeps a broken promise from reading beyond it.
+  if (slot >= model.lookup_size) throw CodecCorruptData{};
+  std::uint32_t symbol = model.lookup[slot];
+  std::uint32_t n = model.lookup[slot + 1] + 1;
+  while (n > symbol + 1) {
+    const std::uint32_t k = (symbol + n) >> 1;
+    if (model.cumulative[k] > d) {
+      n = k;
+    } else {
+      symbol = k;
     }
-    x = model.cumulative[symbol] * length_;
-    if (symbol != model.max_symbol) y = model.cumulative[symbol + 1] * length_;
-  } else {
-    symbol = 0;
-    x = 0;
-    std::uint32_t n = model.symbol_tally;
-    std::uint32_t k = n >> 1;
-    do {
-      const std::uint32_t z = length_ * model.cumulative[k];
-      if (z > value_) {
-        n = k;
-        y = z;
-      } else {
-        symbol = k;
-        x = z;
-      }
-    } while ((k = (symbol + n) >> 1) != symbol);
   }
+  const std::uint32_t x = model.cumulative[symbol] * length_;
+  // The last symbol takes the rest of the interval, the bits that the shift dropped too.
+  const std::uint32_t y =
+      symbol != model.max_symbol ? model.cumulative[symbol + 1] * length_ : whole;
   value_ -= x;
   length_ = y - x;
   if (length_ < kCoderMinLength) renormalise();
