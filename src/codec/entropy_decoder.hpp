@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "codec/entropy_models.hpp"
@@ -47,6 +49,23 @@ class EntropyDecoder {
       length_ <<= 8;
     } while (length_ < kCoderMinLength);
   }
+  // The same after a symbol or bit, without a branch on whether the interval needs bytes
+  // (which the processor cannot predict): shifts in the 0 to 3 bytes that bring the length
+  // to 2^24 or more, all at once from the stream's buffer while it holds 3 bytes.
+  void renormalise_if_needed() {
+    if (const std::uint8_t* next = stream_->peek_bytes(4)) {
+      // length_ > 0 always, so 0, 8, 16 or 24 bits.
+      const std::uint32_t bits = static_cast<std::uint32_t>(std::countl_zero(length_)) & ~7u;
+      std::uint32_t word;
+      std::memcpy(&word, next, 4);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+      value_ = static_cast<std::uint32_t>(((std::uint64_t{value_} << 32) | word) >> (32 - bits));
+      length_ <<= bits;
+      stream_->skip_buffered(bits >> 3);
+    } else if (length_ < kCoderMinLength) {
+      renormalise();
+    }
+  }
 
   ByteStreamIn* stream_ = nullptr;
   std::uint32_t value_ = 0;
@@ -65,7 +84,7 @@ inline std::uint32_t EntropyDecoder::decode_bit(BitModel& model) {
     value_ -= x;
     length_ -= x;
   }
-  if (length_ < kCoderMinLength) renormalise();
+  renormalise_if_needed();
   if (--model.until_update == 0) model.update();
   return bit;
 }
@@ -96,7 +115,7 @@ inline std::uint32_t EntropyDecoder::decode_symbol(SymbolModel& model) {
       symbol != model.max_symbol ? model.cumulative[symbol + 1] * length_ : whole;
   value_ -= x;
   length_ = y - x;
-  if (length_ < kCoderMinLength) renormalise();
+  renormalise_if_needed();
   model.counts[symbol]++;
   if (--model.until_update == 0) model.update();
   return symbol;

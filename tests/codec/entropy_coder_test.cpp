@@ -397,6 +397,22 @@ TEST(EntropyCoder, ShortStreamsOfEveryLengthRoundTrip) {
   }
 }
 
+TEST(EntropyCoder, DecodesFromAFileWhoseBlocksEndAtEveryByte) {
+  // The decoder takes several bytes at once while the stream's buffer holds four and one
+  // at a time otherwise: blocks of 1 to 9 bytes put every boundary under every operation.
+  const std::vector<Op> ops = make_mixed_ops(31, 3000);
+  const std::vector<std::uint8_t> coded = encode_ops(ops);
+  for (std::size_t block = 1; block <= 9; block++) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(coded.data(), 1, coded.size(), file.get()), coded.size());
+    std::rewind(file.get());
+    ByteStreamInFileLE in(file.get(), block);
+    EXPECT_EQ(expect_decodes_from(ops, in), static_cast<std::int64_t>(coded.size()))
+        << "blocks of " << block;
+  }
+}
+
 TEST(EntropyCoder, EveryRawBitWidthRoundTripsItsExtremes) {
   std::vector<Op> ops;
   for (std::uint32_t n = 1; n <= 32; n++) {
