@@ -27,18 +27,8 @@ LASpoint::LASpoint(const LASpoint& other) {
 
 LASpoint& LASpoint::operator=(const LASpoint& other) {
   if (this == &other) return *this;
-  static_cast<LASpointFields&>(*this) = other;
+  copy_layout_scalars(other);
   extra_bytes = other.extra_bytes;
-  scaling = other.scaling;
-  std::copy(std::begin(other.coordinates), std::end(other.coordinates), coordinates);
-  attribute_set = other.attribute_set;
-  has_gps_time = other.has_gps_time;
-  has_rgb = other.has_rgb;
-  has_nir = other.has_nir;
-  has_wave_packet = other.has_wave_packet;
-  extra_bytes_size = other.extra_bytes_size;
-  record_size = other.record_size;
-  num_items = other.num_items;
   items = other.items;
   bind_item_data();
   return *this;
@@ -50,8 +40,16 @@ LASpoint::LASpoint(LASpoint&& other) noexcept {
 
 LASpoint& LASpoint::operator=(LASpoint&& other) noexcept {
   if (this == &other) return *this;
-  static_cast<LASpointFields&>(*this) = other;
+  copy_layout_scalars(other);
   extra_bytes = std::move(other.extra_bytes);
+  items = std::move(other.items);
+  bind_item_data();
+  other.reset();
+  return *this;
+}
+
+void LASpoint::copy_layout_scalars(const LASpoint& other) {
+  static_cast<LASpointFields&>(*this) = other;
   scaling = other.scaling;
   std::copy(std::begin(other.coordinates), std::end(other.coordinates), coordinates);
   attribute_set = other.attribute_set;
@@ -62,10 +60,6 @@ LASpoint& LASpoint::operator=(LASpoint&& other) noexcept {
   extra_bytes_size = other.extra_bytes_size;
   record_size = other.record_size;
   num_items = other.num_items;
-  items = std::move(other.items);
-  bind_item_data();
-  other.reset();
-  return *this;
 }
 
 void LASpoint::bind_item_data() {

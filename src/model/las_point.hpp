@@ -162,5 +162,7 @@ class LASpoint : public LASpointFields {
   void write_point14(std::uint8_t* bytes) const;
 
  private:
+  // Every value and layout field but the owned buffers, which the caller copies or moves.
+  void copy_layout_scalars(const LASpoint& other);
   void bind_item_data();
 };
