@@ -37,14 +37,19 @@ inline bool cell_index_of(double coordinate, double step, std::int32_t& index) {
 // the product coordinate * inverse is within a few ulps of the quotient, so when it lies
 // clearly inside a cell, the quotient lies in the same cell. Near a boundary (and out of
 // range) the exact division decides.
+//
+// The product and the quotient differ by at most 3.3 * 2^-53 of their size (the rounding of
+// the inverse, of the product and of the quotient): below 2^31, by less than 8e-7. One
+// margin for the whole range, 2^-18, keeps that well clear and costs a division only for
+// every 130000th coordinate.
+inline constexpr double kCellFractionMargin = 1.0 / 262144.0;
 inline bool cell_index_of(double coordinate, double step, double inverse, std::int32_t& index) {
   const double estimate = coordinate * inverse;
   if (estimate >= -2147483646.0 && estimate < 2147483646.0) {
     std::int32_t truncated = static_cast<std::int32_t>(estimate);
     if (truncated > estimate) truncated--;
     const double fraction = estimate - truncated;  // exact
-    const double margin = ((estimate < 0 ? -estimate : estimate) + 1.0) * 1e-15;
-    if (fraction > margin && fraction < 1.0 - margin) {
+    if (fraction > kCellFractionMargin && fraction < 1.0 - kCellFractionMargin) {
       index = truncated;
       return true;
     }

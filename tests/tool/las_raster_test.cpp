@@ -397,7 +397,7 @@ TEST(LasRaster, CellIndexByReciprocalAgreesWithTheDivisionEverywhere) {
     const double inverse = 1.0 / step;
     for (int n = 0; n < 200000; n++) {
       double coordinate;
-      const double scale = std::pow(10.0, unit(random) * 12.0 - 3.0);
+      const double scale = std::pow(10.0, unit(random) * 12.5 - 3.0);  // up to 2^31 and past
       if (n % 2 == 0) {
         // On and next to a boundary, where the two can disagree.
         const double k = std::floor((unit(random) - 0.5) * scale);
