@@ -85,13 +85,8 @@ bool LASwriteEngine::attach(ByteStreamOut* stream) {
   return true;
 }
 
-bool LASwriteEngine::write(const std::uint8_t* const* point_items) {
+bool LASwriteEngine::write_other(const std::uint8_t* const* point_items) {
   if (current_ == WriterSet::RAW) {
-    // Straight into the stream's buffer while it has room.
-    if (std::uint8_t* record = outstream_->claim_bytes(record_.size())) {
-      raw_layout_.gather(point_items, record);
-      return true;
-    }
     raw_layout_.gather(point_items, record_.data());
     return outstream_->write_bytes(record_.data(), record_.size());
   }
