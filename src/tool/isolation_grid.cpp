@@ -326,6 +326,9 @@ void IsolationGrid::release() {
   for (auto& entry : flightlines_)
     release_group(entry.second);
   flightlines_.clear();
+  candidates_ = {};
+  remembered_points_ = 0;
+  tested_points_ = 0;
   current_group_ = &single_;
   current_flightline_ = -1;
   test_layer_ = FlightlineGroup::kNoLayer;

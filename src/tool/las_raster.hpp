@@ -126,6 +126,39 @@ class LASraster {
   // Folds the point into the cell of its x and y. False when the point's coordinates have
   // no cell (see cell_index_of) or the tile cannot be had. `point.scaling` must be set.
   bool add_point(const LASpoint& point);
+  // The counter kinds only ("counter_2bit" ... "counter_32bit"): counts one more point into
+  // cell (column, row), like set_cell, and returns how many the cell holds now (a saturated
+  // counter stays at its maximum). When the tile cannot be had: prints as set_cell and
+  // returns 0.
+  std::uint32_t add_to_counter(std::int32_t column, std::int32_t row) {
+    std::uint32_t index;
+    std::uint8_t* tile = find_tile(column, row, false, index);
+    if (tile == nullptr) {
+      tile_failure(column, row);
+      return 0;
+    }
+    extend_bounding_box(column, row);
+    std::uint32_t count = 0;
+    switch (counter_bits_) {
+      case 2:
+        count = add_counter_2bit(tile, index);
+        break;
+      case 4:
+        count = add_counter_4bit(tile, index);
+        break;
+      case 8:
+        count = add_counter<std::uint8_t>(tile, index);
+        break;
+      case 16:
+        count = add_counter<std::uint16_t>(tile, index);
+        break;
+      case 32:
+        count = add_counter<std::uint32_t>(tile, index);
+        break;
+    }
+    head_->state &= ~RasterTileNode::kClean;
+    return count;
+  }
   // Folds the point (or a mark, for null) into cell (column, row). When the tile cannot be
   // had: prints "ERROR: cannot get tile (%d/%d)\n" and returns false.
   bool set_cell(std::int32_t column, std::int32_t row, const LASpoint* point) {
@@ -289,35 +322,39 @@ class LASraster {
     store<std::uint32_t>(tile, index >> 5,
                          load<std::uint32_t>(tile, index >> 5) | (1u << (index & 31)));
   }
-  void add_counter_2bit(std::uint8_t* tile, std::uint32_t index) {
+  // The counters return the count after the increment.
+  std::uint32_t add_counter_2bit(std::uint8_t* tile, std::uint32_t index) {
     const int shift = 6 - 2 * static_cast<int>(index & 3);
     const std::uint32_t count = (tile[index >> 2] >> shift) & 3u;
     if (count == 3) {
       overflow_count++;
-      return;
+      return count;
     }
     tile[index >> 2] = static_cast<std::uint8_t>(tile[index >> 2] + (1u << shift));
     if (track_range) raise_max(count + 1);
+    return count + 1;
   }
-  void add_counter_4bit(std::uint8_t* tile, std::uint32_t index) {
+  std::uint32_t add_counter_4bit(std::uint8_t* tile, std::uint32_t index) {
     const int shift = (index & 1) ? 0 : 4;
     const std::uint32_t count = (tile[index >> 1] >> shift) & 15u;
     if (count == 15) {
       overflow_count++;
-      return;
+      return count;
     }
     tile[index >> 1] = static_cast<std::uint8_t>(tile[index >> 1] + (1u << shift));
     if (track_range) raise_max(count + 1);
+    return count + 1;
   }
   template <class T>
-  void add_counter(std::uint8_t* tile, std::uint32_t index) {
+  std::uint32_t add_counter(std::uint8_t* tile, std::uint32_t index) {
     const T count = load<T>(tile, index);
     if (count == static_cast<T>(~T{0})) {
       overflow_count++;
-      return;
+      return count;
     }
     store<T>(tile, index, static_cast<T>(count + 1));
     if (track_range) raise_max(static_cast<std::uint64_t>(count) + 1);
+    return static_cast<std::uint32_t>(count) + 1;
   }
   void raise_max(std::uint64_t count) {
     const std::int32_t value = count > 2147483647u ? 2147483647 : static_cast<std::int32_t>(count);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -146,6 +147,24 @@ TEST(LasRaster, EveryCounterWidthSaturatesAtItsMaximumAndCountsOverflows) {
   EXPECT_EQ(count_at(wide, 1, 1), 4294967295u);
   EXPECT_EQ(wide.overflow_count, 1u);
   EXPECT_EQ(wide.tile_bytes(), 40000u);
+}
+
+TEST(LasRaster, AddToCounterSaysHowManyTheCellHoldsAndStopsAtTheMaximum) {
+  for (const auto& [kind, maximum] : {std::pair{"counter_2bit", 3u}, std::pair{"counter_4bit", 15u},
+                                      std::pair{"counter", 255u}}) {
+    LASraster raster;
+    ASSERT_TRUE(raster.set_kind(kind));
+    for (std::uint32_t n = 1; n <= maximum + 2; n++)
+      ASSERT_EQ(raster.add_to_counter(-3, 7), std::min(n, maximum)) << kind;
+    EXPECT_EQ(count_at(raster, -3, 7), maximum) << kind;
+    EXPECT_EQ(raster.overflow_count, 2u) << kind;
+    EXPECT_EQ(raster.add_to_counter(-2, 7), 1u) << kind;  // its neighbour starts at one
+  }
+  LASraster wide;
+  ASSERT_TRUE(wide.set_kind("counter_32bit"));
+  ASSERT_TRUE(wide.set_value(1, 1, 4294967294u));
+  EXPECT_EQ(wide.add_to_counter(1, 1), 4294967295u);
+  EXPECT_EQ(wide.add_to_counter(1, 1), 4294967295u);
 }
 
 TEST(LasRaster, SetStoresClampedValuesOnlyForByteAndWiderCounters) {
