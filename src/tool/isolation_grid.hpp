@@ -159,11 +159,11 @@ class IsolationGrid {
     // The layer first: in a layer without isolated cells (most points are in one) the
     // column and row are not needed.
     std::int32_t layer, column, row;
-    if (!cell_index_of(point.get_z(), step_z_, inverse_z_, layer)) return false;
+    if (!layer_index_.index_of(point.get_z(), layer)) return false;
     if (layer != test_layer_) switch_test_layer(layer);
     if (test_raster_ == nullptr) return false;
-    if (!cell_index_of(point.get_x(), step_xy_, inverse_xy_, column) ||
-        !cell_index_of(point.get_y(), step_xy_, inverse_xy_, row)) {
+    if (!column_index_.index_of(point.get_x(), column) ||
+        !row_index_.index_of(point.get_y(), row)) {
       return false;
     }
     return test_raster_->count_cell(column, row) != 0;
@@ -201,10 +201,9 @@ class IsolationGrid {
 
  private:
   bool cell_of(const LASpoint& point, std::int32_t& layer, std::int32_t& column,
-               std::int32_t& row) const {
-    return cell_index_of(point.get_z(), step_z_, inverse_z_, layer) &&
-           cell_index_of(point.get_x(), step_xy_, inverse_xy_, column) &&
-           cell_index_of(point.get_y(), step_xy_, inverse_xy_, row);
+               std::int32_t& row) {
+    return layer_index_.index_of(point.get_z(), layer) &&
+           column_index_.index_of(point.get_x(), column) && row_index_.index_of(point.get_y(), row);
   }
   // One bit per counted point for is_noise_in_order (up to kRememberedPoints of them; the
   // points beyond are all looked at): whether its cell held at most t points after it.
@@ -229,6 +228,9 @@ class IsolationGrid {
   double step_z_;
   double inverse_xy_;  // 1 / step: cell indices mostly without a division
   double inverse_z_;
+  LastCellIndex layer_index_;
+  LastCellIndex column_index_;
+  LastCellIndex row_index_;
   std::uint32_t threshold_;
   bool by_flightline_;
   std::int64_t memory_limit_;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -59,6 +60,32 @@ inline bool cell_index_of(double coordinate, double step, double inverse, std::i
 
 // One tile of a raster (named LASrasterTile in messages). Its buffer is borrowed from the
 // raster's buffer pool and is null while the tile lives only in a temporary file.
+// cell_index_of with the inverse, remembering the cell it gave last: a coordinate whose
+// estimate lies clearly inside that cell (most do, as the points of a scan follow one
+// another) is placed without the conversions to an integer and back, which make most of the
+// cost of a cell index. The same margin as in cell_index_of makes the answer the same.
+class LastCellIndex {
+ public:
+  LastCellIndex(double step, double inverse) : step_(step), inverse_(inverse) {}
+  bool index_of(double coordinate, std::int32_t& index) {
+    const double fraction = coordinate * inverse_ - last_value_;
+    if (fraction > kCellFractionMargin && fraction < 1.0 - kCellFractionMargin) {
+      index = last_index_;
+      return true;
+    }
+    if (!cell_index_of(coordinate, step_, inverse_, index)) return false;
+    last_index_ = index;
+    last_value_ = index;
+    return true;
+  }
+
+ private:
+  double step_;
+  double inverse_;
+  double last_value_ = std::numeric_limits<double>::quiet_NaN();  // no cell yet
+  std::int32_t last_index_ = 0;
+};
+
 struct RasterTileNode {
   static constexpr std::uint32_t kSlotMask = 0x3FFFFFFFu;
   static constexpr std::uint32_t kSlotAssigned = 0x40000000u;
