@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "codec/entropy_models.hpp"
@@ -47,6 +49,23 @@ class EntropyDecoder {
       length_ <<= 8;
     } while (length_ < kCoderMinLength);
   }
+  // The same after a symbol or bit, without a branch on whether the interval needs bytes
+  // (which the processor cannot predict): shifts in the 0 to 3 bytes that bring the length
+  // to 2^24 or more, all at once from the stream's buffer while it holds 3 bytes.
+  void renormalise_if_needed() {
+    if (const std::uint8_t* next = stream_->peek_bytes(4)) {
+      // length_ > 0 always, so 0, 8, 16 or 24 bits.
+      const std::uint32_t bits = static_cast<std::uint32_t>(std::countl_zero(length_)) & ~7u;
+      std::uint32_t word;
+      std::memcpy(&word, next, 4);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+      value_ = static_cast<std::uint32_t>(((std::uint64_t{value_} << 32) | word) >> (32 - bits));
+      length_ <<= bits;
+      stream_->skip_buffered(bits >> 3);
+    } else if (length_ < kCoderMinLength) {
+      renormalise();
+    }
+  }
 
   ByteStreamIn* stream_ = nullptr;
   std::uint32_t value_ = 0;
@@ -65,53 +84,38 @@ inline std::uint32_t EntropyDecoder::decode_bit(BitModel& model) {
     value_ -= x;
     length_ -= x;
   }
-  if (length_ < kCoderMinLength) renormalise();
+  renormalise_if_needed();
   if (--model.until_update == 0) model.update();
   return bit;
 }
 
 inline std::uint32_t EntropyDecoder::decode_symbol(SymbolModel& model) {
-  std::uint32_t symbol;
-  std::uint32_t x;
-  std::uint32_t y = length_;
+  const std::uint32_t whole = length_;
   length_ >>= kSymbolModelLengthShift;
-  if (model.lookup) {
-    const std::uint32_t d = value_ / length_;
-    const std::uint32_t slot = d >> model.lookup_shift;
-    // For a value inside the interval the slot is at most `lookup_size`; beyond lies data
-    // no encoder wrote, and the table.
-    if (slot > model.lookup_size) throw CodecCorruptData{};
-    symbol = model.lookup[slot];
-    std::uint32_t n = model.lookup[slot + 1] + 1;
-    while (n > symbol + 1) {
-      const std::uint32_t k = (symbol + n) >> 1;
-      if (model.cumulative[k] > d) {
-        n = k;
-      } else {
-        symbol = k;
-      }
+  // The symbol s with cumulative[s] <= d < cumulative[s + 1]: comparing the cumulative
+  // counts with the quotient is comparing their multiples with the value.
+  const std::uint32_t d = value_ / length_;
+  const std::uint32_t slot = d >> model.lookup_shift;
+  // The value never exceeds the interval, whatever the input, which keeps the slot inside
+  // the table; the check keeps a broken promise from reading beyond it.
+  if (slot >= model.lookup_size) throw CodecCorruptData{};
+  std::uint32_t symbol = model.lookup[slot];
+  std::uint32_t n = model.lookup[slot + 1] + 1;
+  while (n > symbol + 1) {
+    const std::uint32_t k = (symbol + n) >> 1;
+    if (model.cumulative[k] > d) {
+      n = k;
+    } else {
+      symbol = k;
     }
-    x = model.cumulative[symbol] * length_;
-    if (symbol != model.max_symbol) y = model.cumulative[symbol + 1] * length_;
-  } else {
-    symbol = 0;
-    x = 0;
-    std::uint32_t n = model.symbol_tally;
-    std::uint32_t k = n >> 1;
-    do {
-      const std::uint32_t z = length_ * model.cumulative[k];
-      if (z > value_) {
-        n = k;
-        y = z;
-      } else {
-        symbol = k;
-        x = z;
-      }
-    } while ((k = (symbol + n) >> 1) != symbol);
   }
+  const std::uint32_t x = model.cumulative[symbol] * length_;
+  // The last symbol takes the rest of the interval, the bits that the shift dropped too.
+  const std::uint32_t y =
+      symbol != model.max_symbol ? model.cumulative[symbol + 1] * length_ : whole;
   value_ -= x;
   length_ = y - x;
-  if (length_ < kCoderMinLength) renormalise();
+  renormalise_if_needed();
   model.counts[symbol]++;
   if (--model.until_update == 0) model.update();
   return symbol;

@@ -24,18 +24,24 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
   }
   symbol_tally = symbols;
   max_symbol = symbols - 1;
-  if (!encoding && symbols > kSymbolModelLookupAbove) {
+  if (!encoding) {
+    // 2^table_bits slots of 2^(15 - table_bits) quotients each, at least 4 symbols a slot,
+    // and one slot more for the quotients just above 2^15 that the truncation of the
+    // interval allows; every slot split in 2^kSymbolModelLookupExtraBits.
     std::uint32_t table_bits = 3;
     while (symbol_tally > (1u << (table_bits + 2)))
       table_bits++;
-    lookup_size = 1u << table_bits;
-    lookup_shift = kSymbolModelLengthShift - table_bits;
+    lookup_size = ((1u << table_bits) + 1) << kSymbolModelLookupExtraBits;
+    lookup_shift = kSymbolModelLengthShift - table_bits - kSymbolModelLookupExtraBits;
   }
-  const std::size_t lookup_entries = lookup_size ? lookup_size + 2 : 0;
-  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols} + lookup_entries);
+  const std::size_t lookup_entries = lookup_size ? lookup_size + 1 : 0;
+  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols});
   cumulative = storage_.get();
   counts = cumulative + symbols;
-  if (lookup_entries) lookup = counts + symbols;
+  if (lookup_entries) {
+    lookup_storage_ = std::make_unique<std::uint16_t[]>(lookup_entries);
+    lookup = lookup_storage_.get();
+  }
 }
 
 void SymbolModel::init(const std::uint32_t* initial_counts) {
@@ -66,17 +72,16 @@ void SymbolModel::update() {
     std::uint32_t filled = 0;
     // A slot index beyond the table can only come from initial counts that break the
     // contract of `init`; clamping keeps such a model inside its memory.
-    const std::uint32_t last_slot = lookup_size + 1;
     for (std::uint32_t k = 0; k < symbol_tally; k++) {
       cumulative[k] = (scale * sum) >> 16;
       sum += counts[k];
-      const std::uint32_t slot = std::min(cumulative[k] >> lookup_shift, last_slot);
+      const std::uint32_t slot = std::min(cumulative[k] >> lookup_shift, lookup_size);
       while (filled < slot)
-        lookup[++filled] = k - 1;
+        lookup[++filled] = static_cast<std::uint16_t>(k - 1);
     }
     lookup[0] = 0;
-    while (filled <= lookup_size)
-      lookup[++filled] = symbol_tally - 1;
+    while (filled < lookup_size)
+      lookup[++filled] = static_cast<std::uint16_t>(symbol_tally - 1);
   } else {
     for (std::uint32_t k = 0; k < symbol_tally; k++) {
       cumulative[k] = (scale * sum) >> 16;

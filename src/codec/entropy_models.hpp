@@ -21,8 +21,11 @@ inline constexpr std::uint32_t kSymbolModelLengthShift = 15;  // probability pre
 inline constexpr std::uint32_t kSymbolModelCountLimit = 1u << kSymbolModelLengthShift;
 inline constexpr std::uint32_t kSymbolModelMinSymbols = 2;
 inline constexpr std::uint32_t kSymbolModelMaxSymbols = 2048;
-// Decoding models above this many symbols search through a lookup table.
-inline constexpr std::uint32_t kSymbolModelLookupAbove = 16;
+// A decoding model's lookup table has 2^kSymbolModelLookupExtraBits slots for every 4 or
+// more symbols: with that many, most slots lie inside one symbol, which is then found
+// without a search (whose branches the processor cannot predict), and the table still
+// takes few enough cache lines.
+inline constexpr std::uint32_t kSymbolModelLookupExtraBits = 3;
 
 // Probability of a 0 bit, 13-bit precision. Adapts every `cycle` bits, the cycle growing to
 // 64 bits.
@@ -47,8 +50,8 @@ class BitModel {
 };
 
 // Cumulative frequencies of an alphabet of 2 to 2048 symbols, 15-bit precision. A decoding
-// model of more than 16 symbols keeps a lookup table that narrows the search to one slot.
-// Movable, not copyable; the arrays live in one allocation owned by the model.
+// model keeps a lookup table that narrows the search to the symbols of one slot.
+// Movable, not copyable; the arrays are owned by the model.
 class SymbolModel {
  public:
   // Throws CodecCorruptData for a symbol count outside 2..2048 (a count can come from a
@@ -70,16 +73,21 @@ class SymbolModel {
 
   std::uint32_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
-  std::uint32_t* lookup = nullptr;  // lookup_size + 2 entries, or none
+  // lookup_size + 1 entries, or none. Entry i is the symbol of quotient (i << lookup_shift)
+  // - 1, so that a quotient in slot i lies in symbols lookup[i] .. lookup[i + 1]. 16 bits
+  // hold every symbol and keep the table, which the decoder reads all over, in half the
+  // cache lines.
+  std::uint16_t* lookup = nullptr;
   std::uint32_t total = 0;
   std::uint32_t cycle = 0;
   std::uint32_t until_update = 0;
   std::uint32_t symbol_tally = 0;
   std::uint32_t max_symbol = 0;
-  std::uint32_t lookup_size = 0;
+  std::uint32_t lookup_size = 0;  // slots
   std::uint32_t lookup_shift = 0;
   bool encoding = false;
 
  private:
-  std::unique_ptr<std::uint32_t[]> storage_;  // the three arrays in one allocation
+  std::unique_ptr<std::uint32_t[]> storage_;  // cumulative and counts in one allocation
+  std::unique_ptr<std::uint16_t[]> lookup_storage_;
 };

@@ -1,5 +1,8 @@
 #include "codec/las_item_raw.hpp"
 
+#include <algorithm>
+#include <initializer_list>
+
 std::unique_ptr<LASwriteItemRaw> create_raw_item_writer(const LASitem& item) {
   switch (item.type) {
     case LASitem::BYTE:
@@ -49,6 +52,7 @@ std::unique_ptr<LASreadItemRaw> create_raw_item_reader(const LASitem& item) {
 bool RawRecordLayout::init(std::span<const LASitem> items) {
   steps_.clear();
   record_size_ = 0;
+  shape_ = Shape::OTHER;
   for (std::uint32_t i = 0; i < items.size(); i++) {
     const LASitem& item = items[i];
     // A fixed-size item of another size would copy past its field in the point.
@@ -73,5 +77,11 @@ bool RawRecordLayout::init(std::span<const LASitem> items) {
     steps_.push_back(step);
     record_size_ += item.size;
   }
+  const auto kinds_are = [this](std::initializer_list<Step::Kind> kinds) {
+    return std::equal(steps_.begin(), steps_.end(), kinds.begin(), kinds.end(),
+                      [](const Step& step, Step::Kind kind) { return step.kind == kind; });
+  };
+  if (kinds_are({Step::COPY20, Step::COPY8})) shape_ = Shape::COPY_20_8;
+  if (kinds_are({Step::COPY20, Step::COPY8, Step::COPY6})) shape_ = Shape::COPY_20_8_6;
   return true;
 }

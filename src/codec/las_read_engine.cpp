@@ -109,7 +109,7 @@ bool LASreadEngine::attach(ByteStreamIn* stream) {
   return true;
 }
 
-bool LASreadEngine::read(std::uint8_t* const* point_items) {
+bool LASreadEngine::read_other(std::uint8_t* const* point_items) {
   if (current_ == ReaderSet::RAW) {
     try {
       instream_->read_bytes(record_.data(), record_.size());

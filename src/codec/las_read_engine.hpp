@@ -11,8 +11,8 @@
 #include "codec/las_item_raw.hpp"
 #include "model/las_item.hpp"
 #include "model/las_point.hpp"
+#include "stream/bytestream_in.hpp"
 
-class ByteStreamIn;
 class EntropyDecoder;
 class Pakrel;
 
@@ -60,7 +60,17 @@ class LASreadEngine {
   // ("end-of-file", or "end-of-file during chunk with index %u") or for a corrupt chunk
   // ("chunk with index %u of %u is corrupt"); after a corrupt chunk whose successor the
   // chunk table knows, the next read continues with that successor.
-  bool read(std::uint8_t* const* point_items);
+  bool read(std::uint8_t* const* point_items) {
+    // Raw records straight from the stream's buffer; a record that straddles two buffer
+    // fills, the end of the data and compressed points take the way out of line.
+    if (current_ == ReaderSet::RAW) {
+      if (const std::uint8_t* record = instream_->take_bytes(point_size_)) {
+        raw_layout_.scatter(record, point_items);
+        return true;
+      }
+    }
+    return read_other(point_items);
+  }
 
   // Moves so that the next `read` yields point `target`; `current` is the point the next
   // read would yield now. False for a stream that cannot seek or a failed read on the way.
@@ -83,6 +93,7 @@ class LASreadEngine {
   bool start_chunk();
   // The previous chunk is done: was it as long as the table says?
   bool end_chunk_and_check();
+  bool read_other(std::uint8_t* const* point_items);
   bool read_compressed(std::uint8_t* const* point_items);
   void fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

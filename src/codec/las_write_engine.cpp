@@ -85,7 +85,7 @@ bool LASwriteEngine::attach(ByteStreamOut* stream) {
   return true;
 }
 
-bool LASwriteEngine::write(const std::uint8_t* const* point_items) {
+bool LASwriteEngine::write_other(const std::uint8_t* const* point_items) {
   if (current_ == WriterSet::RAW) {
     raw_layout_.gather(point_items, record_.data());
     return outstream_->write_bytes(record_.data(), record_.size());

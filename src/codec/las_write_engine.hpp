@@ -9,8 +9,8 @@
 #include "codec/item_coder.hpp"
 #include "codec/las_item_raw.hpp"
 #include "model/las_item.hpp"
+#include "stream/bytestream_out.hpp"
 
-class ByteStreamOut;
 class EntropyEncoder;
 class Pakrel;
 
@@ -44,7 +44,17 @@ class LASwriteEngine {
 
   // Writes one point given as the addresses of its items (LASpoint::item_data), after
   // `attach`. False when the stream refused bytes.
-  bool write(const std::uint8_t* const* point_items);
+  bool write(const std::uint8_t* const* point_items) {
+    // Raw records straight into the stream's buffer while it has room; the rest out of
+    // line.
+    if (current_ == WriterSet::RAW) {
+      if (std::uint8_t* record = outstream_->claim_bytes(record_.size())) {
+        raw_layout_.gather(point_items, record);
+        return true;
+      }
+    }
+    return write_other(point_items);
+  }
 
   // Ends the current chunk now. False unless chunks are variable and the chunk table
   // pointer was written; an empty chunk is not ended (true, nothing written).
@@ -59,6 +69,7 @@ class LASwriteEngine {
  private:
   enum class WriterSet { NONE, RAW, COMPRESSED };
 
+  bool write_other(const std::uint8_t* const* point_items);
   bool end_chunk();
   bool finish_block();
   void add_chunk_to_table();

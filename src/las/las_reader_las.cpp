@@ -565,29 +565,36 @@ bool LASreaderLAS::open_point_engine(std::uint32_t selective_decoding) {
 }
 
 bool LASreaderLAS::read_raw_point() {
-  if (!engine_) return false;
-  if (points_done < points_total) {
+  if (engine_ && points_done < points_total) {
     if (engine_->read(point.item_data.data())) {
       points_done++;
       return true;
     }
-    if (const char* warning = engine_->warning_text()) {
-      std::fprintf(stderr, "WARNING: '%s' for '%s'\n", warning, file_name_.c_str());
-    }
-    const char* error = engine_->error_text();
-    // Raw records that simply run out are a cut file, not a decoding error.
-    if (error != nullptr && std::strcmp(error, "end-of-file") == 0) error = nullptr;
-    if (error != nullptr) {
-      read_failed_ = true;
-      std::fprintf(stderr, "ERROR: '%s' after %" PRId64 " of %" PRId64 " points for '%s'\n", error,
-                   points_done, points_total, file_name_.c_str());
-    } else {
-      std::fprintf(stderr,
-                   "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
-                   points_done, points_total, file_name_.c_str());
-    }
-    return false;
+    return report_read_failure();
   }
+  return finish_reading();
+}
+
+// Out of line so that the per-point path above saves no registers for the messages.
+bool LASreaderLAS::report_read_failure() {
+  if (const char* warning = engine_->warning_text()) {
+    std::fprintf(stderr, "WARNING: '%s' for '%s'\n", warning, file_name_.c_str());
+  }
+  const char* error = engine_->error_text();
+  // Raw records that simply run out are a cut file, not a decoding error.
+  if (error != nullptr && std::strcmp(error, "end-of-file") == 0) error = nullptr;
+  if (error != nullptr) {
+    read_failed_ = true;
+    std::fprintf(stderr, "ERROR: '%s' after %" PRId64 " of %" PRId64 " points for '%s'\n", error,
+                 points_done, points_total, file_name_.c_str());
+  } else {
+    std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
+                 points_done, points_total, file_name_.c_str());
+  }
+  return false;
+}
+
+bool LASreaderLAS::finish_reading() {
   if (!end_tested_ && engine_) {
     if (!engine_->verify_end()) {
       read_failed_ = true;

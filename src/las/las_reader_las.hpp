@@ -70,6 +70,10 @@ class LASreaderLAS : public LASreader {
   void read_special_evlrs();
   bool open_point_engine(std::uint32_t selective_decoding);
   void release_stream();
+  // The ends of read_raw_point: a read that failed (prints why) and the end of the points
+  // (checks the end of the encoding once). Both return false.
+  bool report_read_failure();
+  bool finish_reading();
 
   std::FILE* file_ = nullptr;  // opened by open_file, closed by close_reader
   std::string file_name_;

@@ -45,6 +45,14 @@ class ByteStreamIn {
     cursor_ += n;
     return bytes;
   }
+  // For decoders that consume a number of bytes known only after looking at them: the
+  // address of the next `n` buffered bytes without consuming them, or null when fewer are
+  // buffered (the caller then reads them one by one). `skip_buffered(m)` consumes m <= n of
+  // them; both are valid until the next read or seek.
+  const std::uint8_t* peek_bytes(std::size_t n) const {
+    return static_cast<std::size_t>(limit_ - cursor_) >= n ? cursor_ : nullptr;
+  }
+  void skip_buffered(std::size_t m) { cursor_ += m; }
   void read16_le(void* dst) { read_ordered(dst, 2, !reverse_le_); }
   void read32_le(void* dst) { read_ordered(dst, 4, !reverse_le_); }
   void read64_le(void* dst) { read_ordered(dst, 8, !reverse_le_); }

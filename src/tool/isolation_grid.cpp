@@ -49,6 +49,9 @@ IsolationGrid::IsolationGrid(const IsolationGridSettings& settings, const LASign
       step_z_(settings.step_z),
       inverse_xy_(inverse_of(settings.step_xy)),
       inverse_z_(inverse_of(settings.step_z)),
+      layer_index_(step_z_, inverse_z_),
+      column_index_(step_xy_, inverse_xy_),
+      row_index_(step_xy_, inverse_xy_),
       threshold_(settings.threshold),
       by_flightline_(settings.by_flightline),
       memory_limit_(settings.memory_limit),
@@ -326,6 +329,9 @@ void IsolationGrid::release() {
   for (auto& entry : flightlines_)
     release_group(entry.second);
   flightlines_.clear();
+  candidates_ = {};
+  remembered_points_ = 0;
+  tested_points_ = 0;
   current_group_ = &single_;
   current_flightline_ = -1;
   test_layer_ = FlightlineGroup::kNoLayer;

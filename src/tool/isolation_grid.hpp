@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "model/las_point.hpp"
 #include "select/las_ignore.hpp"
@@ -112,13 +113,21 @@ class IsolationGrid {
     std::int32_t layer, column, row;
     if (!cell_of(point, layer, column, row)) {
       out_of_grid_count_++;
+      remember_candidate(false);
       return;
     }
     FlightlineGroup& group = *current_group_;
     if (layer < group.min_layer) group.min_layer = layer;
     if (layer > group.max_layer) group.max_layer = layer;
     if (layer != group.current_layer) switch_layer(group, layer);
-    if (!group.current_raster->set_cell(column, row, &point)) uncounted_count_++;
+    const std::uint32_t count = group.current_raster->add_to_counter(column, row);
+    if (count == 0) {
+      uncounted_count_++;
+      remember_candidate(true);
+      return;
+    }
+    // A cell that holds more than t points is not isolated, whatever comes later.
+    remember_candidate(count <= threshold_);
   }
 
   // First pass over any reader with `bool read_next()` and a public `LASpoint point`:
@@ -147,10 +156,28 @@ class IsolationGrid {
     if (by_flightline_ && point.point_source_ID != current_flightline_) {
       switch_flightline_for_testing(point.point_source_ID);
     }
+    // The layer first: in a layer without isolated cells (most points are in one) the
+    // column and row are not needed.
     std::int32_t layer, column, row;
-    if (!cell_of(point, layer, column, row)) return false;
+    if (!layer_index_.index_of(point.get_z(), layer)) return false;
     if (layer != test_layer_) switch_test_layer(layer);
-    return test_raster_ != nullptr && test_raster_->count_cell(column, row) != 0;
+    if (test_raster_ == nullptr) return false;
+    if (!column_index_.index_of(point.get_x(), column) ||
+        !row_index_.index_of(point.get_y(), row)) {
+      return false;
+    }
+    return test_raster_->count_cell(column, row) != 0;
+  }
+
+  // Second pass, the same verdict as is_noise for the points in the order that add_point
+  // was given them, the ignored ones left out: once for each. Only the points that were
+  // among the first t of their cell when they were counted need a look at the grid; the
+  // others lie in a cell of more than t points (about nine in ten in a dense survey), which
+  // the search never marks.
+  bool is_noise_in_order(const LASpoint& point) {
+    const std::uint64_t i = tested_points_++;
+    if (i < remembered_points_ && ((candidates_[i >> 6] >> (i & 63)) & 1u) == 0) return false;
+    return is_noise(point);
   }
 
   // Frees every raster and group.
@@ -174,10 +201,19 @@ class IsolationGrid {
 
  private:
   bool cell_of(const LASpoint& point, std::int32_t& layer, std::int32_t& column,
-               std::int32_t& row) const {
-    return cell_index_of(point.get_z(), step_z_, inverse_z_, layer) &&
-           cell_index_of(point.get_x(), step_xy_, inverse_xy_, column) &&
-           cell_index_of(point.get_y(), step_xy_, inverse_xy_, row);
+               std::int32_t& row) {
+    return layer_index_.index_of(point.get_z(), layer) &&
+           column_index_.index_of(point.get_x(), column) && row_index_.index_of(point.get_y(), row);
+  }
+  // One bit per counted point for is_noise_in_order (up to kRememberedPoints of them; the
+  // points beyond are all looked at): whether its cell held at most t points after it.
+  static constexpr std::uint64_t kRememberedPoints = std::uint64_t{1} << 27;  // 16 MiB
+  void remember_candidate(bool candidate) {
+    const std::uint64_t i = remembered_points_;
+    if (i == kRememberedPoints) return;
+    if ((i & 63) == 0) candidates_.push_back(0);
+    candidates_.back() |= static_cast<std::uint64_t>(candidate) << (i & 63);
+    remembered_points_ = i + 1;
   }
   void switch_flightline_for_counting(std::uint16_t flightline);
   void switch_flightline_for_testing(std::uint16_t flightline);
@@ -192,6 +228,9 @@ class IsolationGrid {
   double step_z_;
   double inverse_xy_;  // 1 / step: cell indices mostly without a division
   double inverse_z_;
+  LastCellIndex layer_index_;
+  LastCellIndex column_index_;
+  LastCellIndex row_index_;
   std::uint32_t threshold_;
   bool by_flightline_;
   std::int64_t memory_limit_;
@@ -207,6 +246,9 @@ class IsolationGrid {
   std::int64_t test_layer_ = FlightlineGroup::kNoLayer;
   LASraster* test_raster_ = nullptr;
 
+  std::vector<std::uint64_t> candidates_;
+  std::uint64_t remembered_points_ = 0;
+  std::uint64_t tested_points_ = 0;  // given to is_noise_in_order
   std::uint64_t ignored_count_ = 0;
   std::uint64_t out_of_grid_count_ = 0;
   std::uint64_t uncounted_count_ = 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,14 +38,19 @@ inline bool cell_index_of(double coordinate, double step, std::int32_t& index) {
 // the product coordinate * inverse is within a few ulps of the quotient, so when it lies
 // clearly inside a cell, the quotient lies in the same cell. Near a boundary (and out of
 // range) the exact division decides.
+//
+// The product and the quotient differ by at most 3.3 * 2^-53 of their size (the rounding of
+// the inverse, of the product and of the quotient): below 2^31, by less than 8e-7. One
+// margin for the whole range, 2^-18, keeps that well clear and costs a division only for
+// every 130000th coordinate.
+inline constexpr double kCellFractionMargin = 1.0 / 262144.0;
 inline bool cell_index_of(double coordinate, double step, double inverse, std::int32_t& index) {
   const double estimate = coordinate * inverse;
   if (estimate >= -2147483646.0 && estimate < 2147483646.0) {
     std::int32_t truncated = static_cast<std::int32_t>(estimate);
     if (truncated > estimate) truncated--;
     const double fraction = estimate - truncated;  // exact
-    const double margin = ((estimate < 0 ? -estimate : estimate) + 1.0) * 1e-15;
-    if (fraction > margin && fraction < 1.0 - margin) {
+    if (fraction > kCellFractionMargin && fraction < 1.0 - kCellFractionMargin) {
       index = truncated;
       return true;
     }
@@ -54,6 +60,32 @@ inline bool cell_index_of(double coordinate, double step, double inverse, std::i
 
 // One tile of a raster (named LASrasterTile in messages). Its buffer is borrowed from the
 // raster's buffer pool and is null while the tile lives only in a temporary file.
+// cell_index_of with the inverse, remembering the cell it gave last: a coordinate whose
+// estimate lies clearly inside that cell (most do, as the points of a scan follow one
+// another) is placed without the conversions to an integer and back, which make most of the
+// cost of a cell index. The same margin as in cell_index_of makes the answer the same.
+class LastCellIndex {
+ public:
+  LastCellIndex(double step, double inverse) : step_(step), inverse_(inverse) {}
+  bool index_of(double coordinate, std::int32_t& index) {
+    const double fraction = coordinate * inverse_ - last_value_;
+    if (fraction > kCellFractionMargin && fraction < 1.0 - kCellFractionMargin) {
+      index = last_index_;
+      return true;
+    }
+    if (!cell_index_of(coordinate, step_, inverse_, index)) return false;
+    last_index_ = index;
+    last_value_ = index;
+    return true;
+  }
+
+ private:
+  double step_;
+  double inverse_;
+  double last_value_ = std::numeric_limits<double>::quiet_NaN();  // no cell yet
+  std::int32_t last_index_ = 0;
+};
+
 struct RasterTileNode {
   static constexpr std::uint32_t kSlotMask = 0x3FFFFFFFu;
   static constexpr std::uint32_t kSlotAssigned = 0x40000000u;
@@ -121,6 +153,39 @@ class LASraster {
   // Folds the point into the cell of its x and y. False when the point's coordinates have
   // no cell (see cell_index_of) or the tile cannot be had. `point.scaling` must be set.
   bool add_point(const LASpoint& point);
+  // The counter kinds only ("counter_2bit" ... "counter_32bit"): counts one more point into
+  // cell (column, row), like set_cell, and returns how many the cell holds now (a saturated
+  // counter stays at its maximum). When the tile cannot be had: prints as set_cell and
+  // returns 0.
+  std::uint32_t add_to_counter(std::int32_t column, std::int32_t row) {
+    std::uint32_t index;
+    std::uint8_t* tile = find_tile(column, row, false, index);
+    if (tile == nullptr) {
+      tile_failure(column, row);
+      return 0;
+    }
+    extend_bounding_box(column, row);
+    std::uint32_t count = 0;
+    switch (counter_bits_) {
+      case 2:
+        count = add_counter_2bit(tile, index);
+        break;
+      case 4:
+        count = add_counter_4bit(tile, index);
+        break;
+      case 8:
+        count = add_counter<std::uint8_t>(tile, index);
+        break;
+      case 16:
+        count = add_counter<std::uint16_t>(tile, index);
+        break;
+      case 32:
+        count = add_counter<std::uint32_t>(tile, index);
+        break;
+    }
+    head_->state &= ~RasterTileNode::kClean;
+    return count;
+  }
   // Folds the point (or a mark, for null) into cell (column, row). When the tile cannot be
   // had: prints "ERROR: cannot get tile (%d/%d)\n" and returns false.
   bool set_cell(std::int32_t column, std::int32_t row, const LASpoint* point) {
@@ -284,35 +349,39 @@ class LASraster {
     store<std::uint32_t>(tile, index >> 5,
                          load<std::uint32_t>(tile, index >> 5) | (1u << (index & 31)));
   }
-  void add_counter_2bit(std::uint8_t* tile, std::uint32_t index) {
+  // The counters return the count after the increment.
+  std::uint32_t add_counter_2bit(std::uint8_t* tile, std::uint32_t index) {
     const int shift = 6 - 2 * static_cast<int>(index & 3);
     const std::uint32_t count = (tile[index >> 2] >> shift) & 3u;
     if (count == 3) {
       overflow_count++;
-      return;
+      return count;
     }
     tile[index >> 2] = static_cast<std::uint8_t>(tile[index >> 2] + (1u << shift));
     if (track_range) raise_max(count + 1);
+    return count + 1;
   }
-  void add_counter_4bit(std::uint8_t* tile, std::uint32_t index) {
+  std::uint32_t add_counter_4bit(std::uint8_t* tile, std::uint32_t index) {
     const int shift = (index & 1) ? 0 : 4;
     const std::uint32_t count = (tile[index >> 1] >> shift) & 15u;
     if (count == 15) {
       overflow_count++;
-      return;
+      return count;
     }
     tile[index >> 1] = static_cast<std::uint8_t>(tile[index >> 1] + (1u << shift));
     if (track_range) raise_max(count + 1);
+    return count + 1;
   }
   template <class T>
-  void add_counter(std::uint8_t* tile, std::uint32_t index) {
+  std::uint32_t add_counter(std::uint8_t* tile, std::uint32_t index) {
     const T count = load<T>(tile, index);
     if (count == static_cast<T>(~T{0})) {
       overflow_count++;
-      return;
+      return count;
     }
     store<T>(tile, index, static_cast<T>(count + 1));
     if (track_range) raise_max(static_cast<std::uint64_t>(count) + 1);
+    return static_cast<std::uint32_t>(count) + 1;
   }
   void raise_max(std::uint64_t count) {
     const std::int32_t value = count > 2147483647u ? 2147483647 : static_cast<std::int32_t>(count);

@@ -129,7 +129,7 @@ SecondPassResult mark_and_write(LASreader& reader, IsolationGrid& grid, LASwrite
   const LASignore* ignore = reader.get_ignore();
   LASpoint& point = reader.point;
   while (reader.read_next()) {
-    if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise(point)) {
+    if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise_in_order(point)) {
       if (very_verbose) report_noise_point(reader);
       if constexpr (kMode == MarkingMode::kClassify) {
         point.classification = classify_as & 0x1F;

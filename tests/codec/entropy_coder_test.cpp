@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec/entropy_decoder.hpp"
@@ -9,6 +12,7 @@
 #include "codec/entropy_models.hpp"
 #include "codec/item_coder.hpp"
 #include "stream/bytestream_in_array.hpp"
+#include "stream/bytestream_in_file.hpp"
 #include "stream/bytestream_out_array.hpp"
 
 namespace {
@@ -53,16 +57,21 @@ TEST(BitModel, KeepsBothBitsPossibleAfterLongOneSidedRuns) {
   }
 }
 
-TEST(SymbolModel, DecoderBuildsALookupTableOnlyAboveSixteenSymbols) {
-  EXPECT_EQ(SymbolModel(2, false).lookup, nullptr);
-  EXPECT_EQ(SymbolModel(16, false).lookup, nullptr);
+TEST(SymbolModel, EveryDecoderHasALookupTableCoveringEveryQuotientOfTheInterval) {
+  // A value inside the interval gives quotients value / (length >> 15) up to 2^15 + 63:
+  // the table covers them and a little more, in slots of at most 2^12 / 2^3 quotients.
+  for (std::uint32_t symbols : {2u, 16u, 17u, 256u, 2048u}) {
+    SymbolModel model(symbols, false);
+    ASSERT_NE(model.lookup, nullptr);
+    EXPECT_GE(model.lookup_size << model.lookup_shift, 32768u + 64u) << symbols;
+    EXPECT_LE(model.lookup_shift, 9u) << symbols;
+  }
   SymbolModel seventeen(17, false);
-  ASSERT_NE(seventeen.lookup, nullptr);
-  EXPECT_EQ(seventeen.lookup_size, 8u);
-  EXPECT_EQ(seventeen.lookup_shift, 12u);
+  EXPECT_EQ(seventeen.lookup_size, 72u);
+  EXPECT_EQ(seventeen.lookup_shift, 9u);
   SymbolModel largest(2048, false);
-  EXPECT_EQ(largest.lookup_size, 512u);
-  EXPECT_EQ(largest.lookup_shift, 6u);
+  EXPECT_EQ(largest.lookup_size, 4104u);
+  EXPECT_EQ(largest.lookup_shift, 3u);
   // The encoder never searches.
   EXPECT_EQ(SymbolModel(2048, true).lookup, nullptr);
 }
@@ -318,11 +327,10 @@ std::vector<std::uint8_t> encode_ops(const std::vector<Op>& ops) {
   return bytes_of(out);
 }
 
-// Decodes `ops` from `coded`; returns the number of bytes the decoder consumed.
-std::int64_t expect_decodes(const std::vector<Op>& ops, const std::vector<std::uint8_t>& coded) {
+// Decodes `ops` from `in`; returns the number of bytes the decoder consumed.
+std::int64_t expect_decodes_from(const std::vector<Op>& ops, ByteStreamIn& in) {
   std::vector<SymbolModel> symbol_models = make_models(false);
   std::vector<BitModel> bit_models(kBitModels);
-  ByteStreamInArray in(coded.data(), static_cast<std::int64_t>(coded.size()));
   EntropyDecoder decoder;
   EXPECT_TRUE(decoder.init(&in));
   for (std::size_t i = 0; i < ops.size(); i++) {
@@ -358,6 +366,11 @@ std::int64_t expect_decodes(const std::vector<Op>& ops, const std::vector<std::u
   return in.position();
 }
 
+std::int64_t expect_decodes(const std::vector<Op>& ops, const std::vector<std::uint8_t>& coded) {
+  ByteStreamInArray in(coded.data(), static_cast<std::int64_t>(coded.size()));
+  return expect_decodes_from(ops, in);
+}
+
 TEST(EntropyCoder, LongMixedStreamsDecodeToEveryValueAndEndExactlyAtTheLastByte) {
   for (std::uint64_t seed : {1u, 2u, 3u}) {
     const std::vector<Op> ops = make_mixed_ops(seed, 600000);
@@ -381,6 +394,22 @@ TEST(EntropyCoder, ShortStreamsOfEveryLengthRoundTrip) {
     const std::vector<std::uint8_t> coded = encode_ops(ops);
     EXPECT_EQ(expect_decodes(ops, coded), static_cast<std::int64_t>(coded.size()))
         << count << " operations";
+  }
+}
+
+TEST(EntropyCoder, DecodesFromAFileWhoseBlocksEndAtEveryByte) {
+  // The decoder takes several bytes at once while the stream's buffer holds four and one
+  // at a time otherwise: blocks of 1 to 9 bytes put every boundary under every operation.
+  const std::vector<Op> ops = make_mixed_ops(31, 3000);
+  const std::vector<std::uint8_t> coded = encode_ops(ops);
+  for (std::size_t block = 1; block <= 9; block++) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(coded.data(), 1, coded.size(), file.get()), coded.size());
+    std::rewind(file.get());
+    ByteStreamInFileLE in(file.get(), block);
+    EXPECT_EQ(expect_decodes_from(ops, in), static_cast<std::int64_t>(coded.size()))
+        << "blocks of " << block;
   }
 }
 
@@ -540,6 +569,156 @@ TEST(EntropyEncoder, DoneReportsAStreamThatRefusedBytesEvenEarlyOn) {
   ASSERT_TRUE(encoder.init(&good));
   encoder.write_int(1);
   EXPECT_TRUE(encoder.done());
+}
+
+// ---------------------------------------------------------------------------------------
+// The decoder's lookup tables and its way of taking in bytes are shortcuts: on any input,
+// valid or not, it must decode what the plain algorithm decodes and stop where that stops.
+
+// The plain algorithm: each symbol found by a binary search over the multiples of the
+// cumulative counts, bytes taken one at a time. Its models are encoding models, which adapt
+// alike but have no table.
+class PlainDecoder {
+ public:
+  explicit PlainDecoder(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {}
+
+  void init() {
+    length_ = 0xFFFFFFFFu;
+    value_ = 0;
+    for (int i = 0; i < 4; i++)
+      value_ = (value_ << 8) | next_byte();
+  }
+
+  std::uint32_t decode_bit(BitModel& model) {
+    const std::uint32_t x = model.prob0 * (length_ >> kBitModelLengthShift);
+    std::uint32_t bit = 0;
+    if (value_ < x) {
+      length_ = x;
+      model.count0++;
+    } else {
+      bit = 1;
+      value_ -= x;
+      length_ -= x;
+    }
+    renormalise();
+    if (--model.until_update == 0) model.update();
+    return bit;
+  }
+
+  std::uint32_t decode_symbol(SymbolModel& model) {
+    const std::uint32_t whole = length_;
+    length_ >>= kSymbolModelLengthShift;
+    std::uint32_t symbol = 0, x = 0, y = whole, n = model.symbol_tally;
+    std::uint32_t k = n >> 1;
+    do {
+      const std::uint32_t z = length_ * model.cumulative[k];
+      if (z > value_) {
+        n = k;
+        y = z;
+      } else {
+        symbol = k;
+        x = z;
+      }
+    } while ((k = (symbol + n) >> 1) != symbol);
+    value_ -= x;
+    length_ = y - x;
+    renormalise();
+    model.counts[symbol]++;
+    if (--model.until_update == 0) model.update();
+    return symbol;
+  }
+
+  std::size_t position() const { return position_; }
+
+ private:
+  std::uint8_t next_byte() {
+    if (position_ == bytes_.size()) throw ByteStreamEndOfData{};
+    return bytes_[position_++];
+  }
+  void renormalise() {
+    while (length_ < kCoderMinLength) {
+      value_ = (value_ << 8) | next_byte();
+      length_ <<= 8;
+    }
+  }
+
+  const std::vector<std::uint8_t>& bytes_;
+  std::size_t position_ = 0;
+  std::uint32_t value_ = 0;
+  std::uint32_t length_ = 0;
+};
+
+// Runs the bit and symbol operations of `ops` (values ignored) through the decoder and the
+// plain algorithm side by side until both end; every value, the way they end (0 finished,
+// 1 corrupt data, 2 end of data) and the bytes consumed must agree.
+void expect_decodes_like_the_plain_algorithm(const std::vector<Op>& ops,
+                                             const std::vector<std::uint8_t>& bytes,
+                                             const std::string& what) {
+  std::vector<SymbolModel> models = make_models(false);
+  std::vector<SymbolModel> plain_models = make_models(true);
+  std::vector<BitModel> bit_models(kBitModels), plain_bit_models(kBitModels);
+  ByteStreamInArray in(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  EntropyDecoder decoder;
+  PlainDecoder plain(bytes);
+  int end = 0, plain_end = 0;
+  std::size_t i = 0;
+  std::uint32_t got = 0, expected = 0;
+  auto ending = [](auto&& step) {
+    try {
+      step();
+    } catch (const CodecCorruptData&) {
+      return 1;
+    } catch (const ByteStreamEndOfData&) {
+      return 2;
+    }
+    return 0;
+  };
+  end = ending([&] { decoder.init(&in); });
+  plain_end = ending([&] { plain.init(); });
+  for (; i < ops.size() && end == 0 && plain_end == 0; i++) {
+    const Op& op = ops[i];
+    if (op.kind == OpKind::kBit) {
+      end = ending([&] { got = decoder.decode_bit(bit_models[op.model]); });
+      plain_end = ending([&] { expected = plain.decode_bit(plain_bit_models[op.model]); });
+    } else if (op.kind == OpKind::kSymbol) {
+      end = ending([&] { got = decoder.decode_symbol(models[op.model]); });
+      plain_end = ending([&] { expected = plain.decode_symbol(plain_models[op.model]); });
+    } else {
+      continue;
+    }
+    if (end == 0 && plain_end == 0 && got != expected) {
+      ADD_FAILURE() << what << ": operation " << i << " decoded " << got << " instead of "
+                    << expected;
+      return;
+    }
+  }
+  EXPECT_EQ(end, plain_end) << what << ": operation " << i;
+  EXPECT_EQ(static_cast<std::size_t>(in.position()), plain.position()) << what;
+}
+
+TEST(EntropyDecoder, DecodesValidStreamsLikeThePlainAlgorithm) {
+  for (std::uint64_t seed = 20; seed < 24; seed++) {
+    const std::vector<Op> ops = make_mixed_ops(seed, 60000);
+    expect_decodes_like_the_plain_algorithm(ops, encode_ops(ops), "seed " + std::to_string(seed));
+  }
+}
+
+TEST(EntropyDecoder, DecodesGarbageLikeThePlainAlgorithmUpToTheSameFailure) {
+  for (std::uint64_t seed = 0; seed < 300; seed++) {
+    std::mt19937_64 rng(seed);
+    std::vector<std::uint8_t> garbage(16 + rng() % 400);
+    for (auto& b : garbage)
+      b = static_cast<std::uint8_t>(rng());
+    // Ones start the value at the top of the interval, the largest quotients.
+    if (seed % 3 == 0) std::fill(garbage.begin() + 4, garbage.end(), 0xFF);
+    std::vector<Op> ops(4000);
+    for (Op& op : ops) {
+      op.kind = rng() % 4 == 0 ? OpKind::kBit : OpKind::kSymbol;
+      op.model = static_cast<std::uint32_t>(op.kind == OpKind::kBit ? rng() % kBitModels
+                                                                    : rng() % kModelShapes.size());
+    }
+    expect_decodes_like_the_plain_algorithm(ops, garbage, "seed " + std::to_string(seed));
+  }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -242,6 +242,20 @@ TEST(ByteStreamIn, TakeBytesFallsBackAtTheEndOfAFileBlock) {
   EXPECT_EQ(record[2], 5);
 }
 
+TEST(ByteStreamIn, PeekBytesLooksAheadWithoutConsumingAndSkipBufferedConsumes) {
+  const std::uint8_t data[6] = {0, 1, 2, 3, 4, 5};
+  ByteStreamInArrayLE in(data, sizeof data);
+  const std::uint8_t* next = in.peek_bytes(4);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(next[3], 3);
+  EXPECT_EQ(in.position(), 0);
+  in.skip_buffered(3);
+  EXPECT_EQ(in.position(), 3);
+  EXPECT_EQ(in.peek_bytes(4), nullptr);  // 3 bytes left
+  ASSERT_NE(in.peek_bytes(3), nullptr);
+  EXPECT_EQ(in.read_byte(), 3);
+}
+
 TEST(ByteStreamOut, ClaimBytesFillsTheBufferInPlaceOrRefuses) {
   ByteStreamOutArrayLE out(8);
   std::uint8_t* room = out.claim_bytes(6);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -146,6 +147,24 @@ TEST(LasRaster, EveryCounterWidthSaturatesAtItsMaximumAndCountsOverflows) {
   EXPECT_EQ(count_at(wide, 1, 1), 4294967295u);
   EXPECT_EQ(wide.overflow_count, 1u);
   EXPECT_EQ(wide.tile_bytes(), 40000u);
+}
+
+TEST(LasRaster, AddToCounterSaysHowManyTheCellHoldsAndStopsAtTheMaximum) {
+  for (const auto& [kind, maximum] : {std::pair{"counter_2bit", 3u}, std::pair{"counter_4bit", 15u},
+                                      std::pair{"counter", 255u}}) {
+    LASraster raster;
+    ASSERT_TRUE(raster.set_kind(kind));
+    for (std::uint32_t n = 1; n <= maximum + 2; n++)
+      ASSERT_EQ(raster.add_to_counter(-3, 7), std::min(n, maximum)) << kind;
+    EXPECT_EQ(count_at(raster, -3, 7), maximum) << kind;
+    EXPECT_EQ(raster.overflow_count, 2u) << kind;
+    EXPECT_EQ(raster.add_to_counter(-2, 7), 1u) << kind;  // its neighbour starts at one
+  }
+  LASraster wide;
+  ASSERT_TRUE(wide.set_kind("counter_32bit"));
+  ASSERT_TRUE(wide.set_value(1, 1, 4294967294u));
+  EXPECT_EQ(wide.add_to_counter(1, 1), 4294967295u);
+  EXPECT_EQ(wide.add_to_counter(1, 1), 4294967295u);
 }
 
 TEST(LasRaster, SetStoresClampedValuesOnlyForByteAndWiderCounters) {
@@ -397,7 +416,7 @@ TEST(LasRaster, CellIndexByReciprocalAgreesWithTheDivisionEverywhere) {
     const double inverse = 1.0 / step;
     for (int n = 0; n < 200000; n++) {
       double coordinate;
-      const double scale = std::pow(10.0, unit(random) * 12.0 - 3.0);
+      const double scale = std::pow(10.0, unit(random) * 12.5 - 3.0);  // up to 2^31 and past
       if (n % 2 == 0) {
         // On and next to a boundary, where the two can disagree.
         const double k = std::floor((unit(random) - 0.5) * scale);
@@ -432,6 +451,57 @@ double value_at(LASraster& raster, std::uint32_t argument = 0) {
   double value = -12345.0;
   EXPECT_TRUE(raster.get_cell(0, 0, value, argument));
   return value;
+}
+
+TEST(LasRaster, LastCellIndexAgreesWithTheDivisionAlongWalksOverBoundaries) {
+  // Walks of small steps stay in a cell for a while (the remembered cell answers) and cross
+  // boundaries now and then, landing on them, just before and just after.
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (const float step_f : {4.0f, 0.3f, 12.0f, 1e-6f}) {
+    const double step = step_f;
+    LastCellIndex last(step, 1.0 / step);
+    for (int walk = 0; walk < 200; walk++) {
+      const double magnitude = std::pow(10.0, unit(random) * 12.5 - 3.0);
+      double coordinate = std::floor((unit(random) - 0.5) * magnitude) * step;
+      for (int n = 0; n < 500; n++) {
+        if (n % 50 == 0) coordinate = std::nextafter(coordinate, n % 100 ? 1e300 : -1e300);
+        coordinate += (unit(random) - 0.3) * step * 0.2;
+        if (n % 97 == 0) coordinate = std::round(coordinate / step) * step;  // on a boundary
+        std::int32_t exact = 0, remembered = 0;
+        const bool exact_ok = cell_index_of(coordinate, step, exact);
+        ASSERT_EQ(last.index_of(coordinate, remembered), exact_ok) << coordinate << " / " << step;
+        if (exact_ok) {
+          ASSERT_EQ(remembered, exact) << coordinate << " / " << step;
+        }
+      }
+    }
+    std::int32_t index = 0;
+    EXPECT_FALSE(last.index_of(std::numeric_limits<double>::quiet_NaN(), index));
+  }
+  // Boundaries where the product with the inverse falls short of the quotient, reached from
+  // the cell below: the remembered cell must not answer for them.
+  int disagreements = 0;
+  for (const float step_f : {0.3f, 12.0f, 7.77f, 1e-6f}) {
+    const double step = step_f;
+    LastCellIndex last(step, 1.0 / step);
+    for (std::int64_t k = 1; k < 3000000 && disagreements < 400; k += 7) {
+      for (const double toward : {-1e300, 1e300}) {
+        const double near = std::nextafter(static_cast<double>(k) * step, toward);
+        if (std::floor(near * (1.0 / step)) == std::floor(near / step)) continue;
+        disagreements++;
+        std::int32_t exact = 0, remembered = 0;
+        ASSERT_TRUE(last.index_of(near - 0.5 * step, remembered));
+        ASSERT_TRUE(cell_index_of(near, step, exact));
+        ASSERT_TRUE(last.index_of(near, remembered));
+        ASSERT_EQ(remembered, exact) << near << " / " << step;
+        ASSERT_TRUE(last.index_of(near + 0.5 * step, remembered));
+        ASSERT_TRUE(last.index_of(near, remembered));
+        ASSERT_EQ(remembered, exact) << near << " / " << step;
+      }
+    }
+  }
+  EXPECT_GT(disagreements, 0);
 }
 
 TEST(LasRaster, EveryKindNameIsRecognisedAndUnknownNamesAreRefused) {
