@@ -30,13 +30,16 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(CTEST) --output-on-failure -j $(JOBS)
 
-# LAS reading and writing speed, the noise tool end to end, PKZ coding speed; the
-# 20-million-point scenes are generated once into $(BENCH_DATA) and reused.
+# The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
+# coding speed of the plain and the layered codecs; the 20-million-point scenes are generated
+# once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
 bench: build
+	./$(BUILD_DIR)/bench_grid
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
+	./$(BUILD_DIR)/bench_pkz14
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
