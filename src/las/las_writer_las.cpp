@@ -714,6 +714,13 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
     failed_ = true;
     return false;
   };
+  // The stream may still hold a refusal of bytes written before (its background writes
+  // report late): that is the failure to name, not the header field the seek was for.
+  if (!out.flush()) {
+    if (!failed_) report_stream_failure();
+    failed_ = true;
+    return false;
+  }
   if (!out.seek_to(header_start_ + kOffsetNumberOfPointRecords)) {
     return fail("ERROR: updating header->number_of_point_records\n");
   }

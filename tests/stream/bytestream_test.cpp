@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -177,6 +178,58 @@ TEST(ByteStreamOut, WritingToAFullDiskFailsAtTheLatestOnFlush) {
   EXPECT_FALSE(written && out.flush());
   EXPECT_FALSE(out.write_byte(1) && out.flush());
   EXPECT_TRUE(out.failed());
+}
+
+TEST(ByteStreamOut, BlocksWrittenInTheBackgroundKeepTheirOrderAcrossSeeksAndPatches) {
+  // Small blocks, so that the background writer gets many of them, a few still queued
+  // when the seek, the patch and the flush come.
+  FilePtr file(std::tmpfile());
+  std::vector<std::uint8_t> expected;
+  {
+    ByteStreamOutFileLE out(file.get(), 256);
+    for (std::uint32_t i = 0; i < 20000; i++) {
+      const std::uint8_t record[7] = {
+          static_cast<std::uint8_t>(i),    static_cast<std::uint8_t>(i >> 8), 1, 2, 3, 4,
+          static_cast<std::uint8_t>(i * 7)};
+      ASSERT_TRUE(out.write_bytes(record, sizeof(record)));
+      expected.insert(expected.end(), record, record + sizeof(record));
+    }
+    EXPECT_EQ(out.position(), 140000);
+    const std::uint32_t patch = 0xA1B2C3D4;
+    ASSERT_TRUE(out.seek_to(1000));
+    ASSERT_TRUE(out.write32_le(&patch));
+    std::memcpy(expected.data() + 1000, &patch, 4);
+    ASSERT_TRUE(out.seek_to_end());
+    std::vector<std::uint8_t> tail(5000, 9);  // more than a block: written in place
+    ASSERT_TRUE(out.write_bytes(tail.data(), tail.size()));
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    ASSERT_TRUE(out.write_byte(42));
+    expected.push_back(42);
+    ASSERT_TRUE(out.flush());
+  }
+  std::rewind(file.get());
+  std::vector<std::uint8_t> written(expected.size() + 1);
+  ASSERT_EQ(std::fread(written.data(), 1, written.size(), file.get()), expected.size());
+  written.pop_back();
+  EXPECT_EQ(written, expected);
+}
+
+TEST(ByteStreamOut, ARefusedBackgroundBlockShowsAtTheSameWriteEveryTime) {
+  // The refusal of the first block shows when the fourth is handed over (the moment its
+  // buffer must come back), whatever the speed of the thread.
+  for (int attempt = 0; attempt < 20; attempt++) {
+    FilePtr full(std::fopen("/dev/full", "wb"));
+    if (!full) GTEST_SKIP() << "/dev/full is not available";
+    std::setvbuf(full.get(), nullptr, _IONBF, 0);
+    ByteStreamOutFileLE out(full.get(), 64);
+    int accepted = 0;
+    while (accepted < 1000 && out.write_byte(1))
+      accepted++;
+    EXPECT_EQ(accepted, 4 * 64);
+    EXPECT_FALSE(out.write_byte(1));
+    EXPECT_FALSE(out.flush());
+    EXPECT_TRUE(out.failed());
+  }
 }
 
 TEST(ByteStreamBits, BitsRoundTripThroughLittleEndianWords) {
