@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -107,34 +108,24 @@ class IsolationGrid {
       ignored_count_++;
       return;
     }
-    if (by_flightline_ && point.point_source_ID != current_flightline_) {
-      switch_flightline_for_counting(point.point_source_ID);
-    }
-    std::int32_t layer, column, row;
-    if (!cell_of(point, layer, column, row)) {
-      out_of_grid_count_++;
-      remember_candidate(false);
-      return;
-    }
-    FlightlineGroup& group = *current_group_;
-    if (layer < group.min_layer) group.min_layer = layer;
-    if (layer > group.max_layer) group.max_layer = layer;
-    if (layer != group.current_layer) switch_layer(group, layer);
-    const std::uint32_t count = group.current_raster->add_to_counter(column, row);
-    if (count == 0) {
-      uncounted_count_++;
-      remember_candidate(true);
-      return;
-    }
-    // A cell that holds more than t points is not isolated, whatever comes later.
-    remember_candidate(count <= threshold_);
+    add_coordinates(point.get_x(), point.get_y(), point.get_z(), point.point_source_ID);
   }
 
   // First pass over any reader with `bool read_next()` and a public `LASpoint point`:
   // counts every point, ends the pass and returns the number of ignored points. The
-  // caller closes the reader.
+  // caller closes the reader. From a reader that hands out its stored records (see
+  // LASreader::take_raw_records) the coordinates are taken straight from the records
+  // while the ignore set is empty: the same points, counted in the same order, without
+  // filling a point for each.
   template <class Reader>
   std::uint64_t first_pass(Reader& reader) {
+    if constexpr (requires { reader.delivers_raw_records(); }) {
+      if ((ignore_ == nullptr || ignore_->flags == 0) && reader.delivers_raw_records() &&
+          count_raw_records(reader)) {
+        finish_first_pass();
+        return ignored_count_;
+      }
+    }
     while (reader.read_next())
       add_point(reader.point);
     finish_first_pass();
@@ -200,10 +191,74 @@ class IsolationGrid {
   std::uint64_t spill_reads() const;
 
  private:
-  bool cell_of(const LASpoint& point, std::int32_t& layer, std::int32_t& column,
+  // add_point after the ignore test.
+  void add_coordinates(double x, double y, double z, std::uint16_t flightline) {
+    if (by_flightline_ && flightline != current_flightline_) {
+      switch_flightline_for_counting(flightline);
+    }
+    std::int32_t layer, column, row;
+    if (!cell_of(x, y, z, layer, column, row)) {
+      out_of_grid_count_++;
+      remember_candidate(false);
+      return;
+    }
+    FlightlineGroup& group = *current_group_;
+    if (layer < group.min_layer) group.min_layer = layer;
+    if (layer > group.max_layer) group.max_layer = layer;
+    if (layer != group.current_layer) switch_layer(group, layer);
+    const std::uint32_t count = group.current_raster->add_to_counter(column, row);
+    if (count == 0) {
+      uncounted_count_++;
+      remember_candidate(true);
+      return;
+    }
+    // A cell that holds more than t points is not isolated, whatever comes later.
+    remember_candidate(count <= threshold_);
+  }
+  // The first pass from stored records (see first_pass); false, having counted nothing,
+  // when the records are not laid out as expected. Reads on with read_next whenever no
+  // whole record is buffered, so every point is counted either way.
+  template <class Reader>
+  bool count_raw_records(Reader& reader) {
+    const LASpoint& point = reader.point;
+    if (point.scaling == nullptr || point.items.empty()) return false;
+    // Both core items begin with X, Y, Z as 32-bit integers; the point source ID follows
+    // the scan angle byte of POINT10 and the 16-bit scan angle of POINT14.
+    constexpr std::size_t kPoint10FlightlineOffset = 18;
+    constexpr std::size_t kPoint14FlightlineOffset = 20;
+    std::size_t flightline_offset = 0;
+    if (point.items[0].type == LASitem::POINT10) {
+      flightline_offset = kPoint10FlightlineOffset;
+    } else if (point.items[0].type == LASitem::POINT14) {
+      flightline_offset = kPoint14FlightlineOffset;
+    } else {
+      return false;
+    }
+    const std::size_t size = static_cast<std::size_t>(point.record_size);
+    if (size < flightline_offset + 2) return false;
+    const LASscaling& scaling = *point.scaling;
+    for (;;) {
+      const std::uint8_t* records = nullptr;
+      const std::size_t count = reader.take_raw_records(records, SIZE_MAX);
+      for (std::size_t i = 0; i < count; i++) {
+        const std::uint8_t* record = records + i * size;
+        std::int32_t X, Y, Z;
+        std::uint16_t flightline;
+        std::memcpy(&X, record, 4);
+        std::memcpy(&Y, record + 4, 4);
+        std::memcpy(&Z, record + 8, 4);
+        std::memcpy(&flightline, record + flightline_offset, 2);
+        add_coordinates(scaling.get_x(X), scaling.get_y(Y), scaling.get_z(Z), flightline);
+      }
+      if (count != 0) continue;
+      if (!reader.read_next()) return true;
+      add_point(reader.point);
+    }
+  }
+  bool cell_of(double x, double y, double z, std::int32_t& layer, std::int32_t& column,
                std::int32_t& row) {
-    return layer_index_.index_of(point.get_z(), layer) &&
-           column_index_.index_of(point.get_x(), column) && row_index_.index_of(point.get_y(), row);
+    return layer_index_.index_of(z, layer) && column_index_.index_of(x, column) &&
+           row_index_.index_of(y, row);
   }
   // One bit per counted point for is_noise_in_order (up to kRememberedPoints of them; the
   // points beyond are all looked at): whether its cell held at most t points after it.
