@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "stream/bytestream_in_array.hpp"
@@ -84,6 +86,48 @@ TEST(ByteStreamIn, FileStreamReadsAcrossBlocksAndSeeksBackAndForth) {
   EXPECT_TRUE(in.skip(-10));
   EXPECT_EQ(in.read_byte(), bytes[99989]);
   EXPECT_TRUE(in.can_seek());
+}
+
+TEST(ByteStreamIn, SeeksWhileTheNextBlockIsReadAheadDeliverTheBytesOfTheNewPosition) {
+  std::vector<std::uint8_t> bytes(300000);
+  for (std::size_t i = 0; i < bytes.size(); i++)
+    bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  auto file = temp_file_with(bytes);
+  ByteStreamInFileLE in(file.get(), 4096);
+  std::mt19937 random(5);
+  std::size_t position = 0;
+  for (int step = 0; step < 2000; step++) {
+    const std::uint32_t choice = random() % 8;
+    if (choice == 0) {
+      // Anywhere: inside the block held, behind it or far ahead.
+      position = random() % bytes.size();
+      ASSERT_TRUE(in.seek_to(static_cast<std::int64_t>(position)));
+    } else if (choice == 1) {
+      const std::size_t distance = 1 + random() % 20000;
+      position = bytes.size() - std::min(distance, bytes.size());
+      ASSERT_TRUE(in.seek_from_end(static_cast<std::int64_t>(bytes.size() - position)));
+    }
+    // Reads of up to three blocks, some record by record from the buffer.
+    std::size_t length = std::min<std::size_t>(random() % 12000, bytes.size() - position);
+    if (choice == 2) {
+      while (length >= 28) {
+        const std::uint8_t* record = in.take_bytes(28);
+        std::uint8_t copy[28];
+        if (record == nullptr) {
+          in.read_bytes(copy, 28);
+          record = copy;
+        }
+        ASSERT_EQ(std::memcmp(record, bytes.data() + position, 28), 0) << "at " << position;
+        position += 28;
+        length -= 28;
+      }
+    }
+    std::vector<std::uint8_t> got(length);
+    in.read_bytes(got.data(), length);
+    ASSERT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + position)) << "at " << position;
+    position += length;
+    ASSERT_EQ(in.position(), static_cast<std::int64_t>(position));
+  }
 }
 
 TEST(ByteStreamIn, ShortReadAtTheEndOfAFileThrows) {
