@@ -8,9 +8,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
+#include "las/las_reader.hpp"
 #include "model/las_point.hpp"
 #include "select/las_ignore.hpp"
 #include "tool/las_raster.hpp"
@@ -73,6 +75,15 @@ struct FlightlineGroup {
   std::uint32_t layer_count() const;
 };
 
+// A point of the first pass placed in the grid: its cell (when `in_grid`) and flightline.
+struct LocatedPoint {
+  std::int32_t layer;
+  std::int32_t column;
+  std::int32_t row;
+  std::uint16_t flightline;
+  bool in_grid;
+};
+
 // What the search found in one grid (flightline -1 without by-flightline).
 struct GroupSearchResult {
   std::int32_t flightline;
@@ -119,7 +130,7 @@ class IsolationGrid {
   // filling a point for each.
   template <class Reader>
   std::uint64_t first_pass(Reader& reader) {
-    if constexpr (requires { reader.delivers_raw_records(); }) {
+    if constexpr (std::is_base_of_v<LASreader, Reader>) {
       if ((ignore_ == nullptr || ignore_->flags == 0) && reader.delivers_raw_records() &&
           count_raw_records(reader)) {
         finish_first_pass();
@@ -202,6 +213,21 @@ class IsolationGrid {
       remember_candidate(false);
       return;
     }
+    count_in_cell(layer, column, row);
+  }
+  // A point located by the thread of count_raw_records, counted as add_coordinates would.
+  void add_located(const LocatedPoint& point) {
+    if (by_flightline_ && point.flightline != current_flightline_) {
+      switch_flightline_for_counting(point.flightline);
+    }
+    if (!point.in_grid) {
+      out_of_grid_count_++;
+      remember_candidate(false);
+      return;
+    }
+    count_in_cell(point.layer, point.column, point.row);
+  }
+  void count_in_cell(std::int32_t layer, std::int32_t column, std::int32_t row) {
     FlightlineGroup& group = *current_group_;
     if (layer < group.min_layer) group.min_layer = layer;
     if (layer > group.max_layer) group.max_layer = layer;
@@ -217,44 +243,10 @@ class IsolationGrid {
   }
   // The first pass from stored records (see first_pass); false, having counted nothing,
   // when the records are not laid out as expected. Reads on with read_next whenever no
-  // whole record is buffered, so every point is counted either way.
-  template <class Reader>
-  bool count_raw_records(Reader& reader) {
-    const LASpoint& point = reader.point;
-    if (point.scaling == nullptr || point.items.empty()) return false;
-    // Both core items begin with X, Y, Z as 32-bit integers; the point source ID follows
-    // the scan angle byte of POINT10 and the 16-bit scan angle of POINT14.
-    constexpr std::size_t kPoint10FlightlineOffset = 18;
-    constexpr std::size_t kPoint14FlightlineOffset = 20;
-    std::size_t flightline_offset = 0;
-    if (point.items[0].type == LASitem::POINT10) {
-      flightline_offset = kPoint10FlightlineOffset;
-    } else if (point.items[0].type == LASitem::POINT14) {
-      flightline_offset = kPoint14FlightlineOffset;
-    } else {
-      return false;
-    }
-    const std::size_t size = static_cast<std::size_t>(point.record_size);
-    if (size < flightline_offset + 2) return false;
-    const LASscaling& scaling = *point.scaling;
-    for (;;) {
-      const std::uint8_t* records = nullptr;
-      const std::size_t count = reader.take_raw_records(records, SIZE_MAX);
-      for (std::size_t i = 0; i < count; i++) {
-        const std::uint8_t* record = records + i * size;
-        std::int32_t X, Y, Z;
-        std::uint16_t flightline;
-        std::memcpy(&X, record, 4);
-        std::memcpy(&Y, record + 4, 4);
-        std::memcpy(&Z, record + 8, 4);
-        std::memcpy(&flightline, record + flightline_offset, 2);
-        add_coordinates(scaling.get_x(X), scaling.get_y(Y), scaling.get_z(Z), flightline);
-      }
-      if (count != 0) continue;
-      if (!reader.read_next()) return true;
-      add_point(reader.point);
-    }
-  }
+  // whole record is buffered, so every point is counted either way. A second thread reads
+  // and locates the points (the cell indices are most of the work per point) while this
+  // one counts them, in the order read.
+  bool count_raw_records(LASreader& reader);
   bool cell_of(double x, double y, double z, std::int32_t& layer, std::int32_t& column,
                std::int32_t& row) {
     return layer_index_.index_of(z, layer) && column_index_.index_of(x, column) &&
