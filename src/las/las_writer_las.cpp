@@ -170,6 +170,7 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
       record_length = static_cast<std::uint16_t>(scratch.record_size);
     }
     items = scratch.items;
+    record_items_ = items;
     // The records are written raw or with the versions the descriptor chooses below.
     for (LASitem& item : items)
       item.version = 0;
@@ -688,6 +689,23 @@ bool LASwriterLAS::finish_stream(bool ok) {
     file_ = nullptr;
   }
   return ok;
+}
+
+bool LASwriterLAS::takes_raw_records(const LASpoint& point) const {
+  if (!engine_ || !engine_->writes_raw_records() || point.record_size < 0 ||
+      engine_->raw_record_size() != static_cast<std::size_t>(point.record_size) ||
+      point.items.size() != record_items_.size()) {
+    return false;
+  }
+  // Raw items are stored as they are held, whatever their version: the same item types
+  // and sizes make the same record.
+  for (std::size_t i = 0; i < record_items_.size(); i++) {
+    if (point.items[i].type != record_items_[i].type ||
+        point.items[i].size != record_items_[i].size) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,

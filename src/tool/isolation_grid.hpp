@@ -155,19 +155,20 @@ class IsolationGrid {
   // Throws IsolationGridError "FATAL ERROR: cannot alloc raster_hash for flightline %d.\n"
   // for a point source ID that the first pass never saw (with by-flightline).
   bool is_noise(const LASpoint& point) {
-    if (by_flightline_ && point.point_source_ID != current_flightline_) {
-      switch_flightline_for_testing(point.point_source_ID);
+    return is_noise_at(point.get_x(), point.get_y(), point.get_z(), point.point_source_ID);
+  }
+  // is_noise for a point given by its coordinates and point source ID.
+  bool is_noise_at(double x, double y, double z, std::uint16_t flightline) {
+    if (by_flightline_ && flightline != current_flightline_) {
+      switch_flightline_for_testing(flightline);
     }
     // The layer first: in a layer without isolated cells (most points are in one) the
     // column and row are not needed.
     std::int32_t layer, column, row;
-    if (!layer_index_.index_of(point.get_z(), layer)) return false;
+    if (!layer_index_.index_of(z, layer)) return false;
     if (layer != test_layer_) switch_test_layer(layer);
     if (test_raster_ == nullptr) return false;
-    if (!column_index_.index_of(point.get_x(), column) ||
-        !row_index_.index_of(point.get_y(), row)) {
-      return false;
-    }
+    if (!column_index_.index_of(x, column) || !row_index_.index_of(y, row)) return false;
     return test_raster_->count_cell(column, row) != 0;
   }
 
@@ -177,9 +178,14 @@ class IsolationGrid {
   // others lie in a cell of more than t points (about nine in ten in a dense survey), which
   // the search never marks.
   bool is_noise_in_order(const LASpoint& point) {
-    const std::uint64_t i = tested_points_++;
-    if (i < remembered_points_ && ((candidates_[i >> 6] >> (i & 63)) & 1u) == 0) return false;
+    if (!may_be_noise_in_order()) return false;
     return is_noise(point);
+  }
+  // The first half of is_noise_in_order: false for a point that cannot be noise; otherwise
+  // is_noise (or is_noise_at) decides.
+  bool may_be_noise_in_order() {
+    const std::uint64_t i = tested_points_++;
+    return i >= remembered_points_ || ((candidates_[i >> 6] >> (i & 63)) & 1u) != 0;
   }
 
   // Frees every raster and group.
