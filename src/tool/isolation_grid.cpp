@@ -124,11 +124,12 @@ class LocatingThread {
   LocatingThread& operator=(const LocatingThread&) = delete;
 
   // Waits for the next batch in reading order; `last` tells that no batch follows. The
-  // batch stays valid until `release`.
+  // batch stays valid until `release`. Throws what reading threw, which ends the pass.
   const LocatedPoint* next(std::size_t& count, bool& last) {
     std::unique_lock<std::mutex> lock(mutex_);
     filled_.wait(lock, [this] { return produced_ > consumed_; });
     const std::size_t slot = consumed_ % kBatches;
+    if (last_[slot] && failure_) std::rethrow_exception(failure_);
     count = counts_[slot];
     last = last_[slot];
     return points_.data() + slot * kBatchPoints;
@@ -152,10 +153,19 @@ class LocatingThread {
         slot = produced_ % kBatches;
       }
       std::size_t count = 0;
-      const bool more = locate_batch(reader_, locator_, points_.data() + slot * kBatchPoints,
-                                     kBatchPoints, count);
+      bool more = false;
+      std::exception_ptr failure;
+      try {
+        more = locate_batch(reader_, locator_, points_.data() + slot * kBatchPoints, kBatchPoints,
+                            count);
+      } catch (...) {
+        // Handed to the counting thread, which would have met it reading by itself.
+        failure = std::current_exception();
+        count = 0;
+      }
       {
         const std::lock_guard<std::mutex> lock(mutex_);
+        failure_ = failure;
         counts_[slot] = count;
         last_[slot] = !more;
         produced_++;
@@ -175,6 +185,7 @@ class LocatingThread {
   std::condition_variable freed_;   // to the locating thread: a batch is free, or stop
   std::uint64_t produced_ = 0;
   std::uint64_t consumed_ = 0;
+  std::exception_ptr failure_;  // thrown while reading; comes instead of the last batch
   bool stopping_ = false;
   std::thread thread_;  // last: it starts once the members it uses are made
 };

@@ -412,12 +412,12 @@ TEST(LasWriter, StoredRecordsAreTakenOnlyInTheLayoutWrittenRawAndComeOutAsThePoi
   LASpoint other;
   const LASheader other_header = make_header(1, 2);
   ASSERT_TRUE(other.init_for_point_type(&other_header, 1, 28, &other_header));
+  ByteStreamOutArrayLE out;  // the streams outlive the writers that borrow them
+  ByteStreamOutArrayLE packed;
   LASwriterLAS raw;
-  ByteStreamOutArrayLE out;
   ASSERT_TRUE(raw.open_stream(&out, &header));
   EXPECT_FALSE(raw.takes_raw_records(other));
   LASwriterLAS compressed;
-  ByteStreamOutArrayLE packed;
   ASSERT_TRUE(compressed.open_stream(&packed, &header, Pakrel::COMPRESSOR_CHUNKED));
   EXPECT_FALSE(compressed.takes_raw_records(point));
 }
