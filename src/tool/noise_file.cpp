@@ -120,10 +120,11 @@ struct SecondPassResult {
   bool write_failed = false;
 };
 
-// The second pass for one marking mode: the mode is a template argument, so the per-point
-// loop holds no test of it. Every point is written and counted into the writer's tally
-// (which only the header update at the end may need); `deletion_mark` is cleared after each
-// write because it is no part of the record and would otherwise stick to the next point.
+// One point of the second pass for one marking mode: the mode is a template argument, so
+// the per-point loop holds no test of it. Every point is written and counted into the
+// writer's tally (which only the header update at the end may need); `deletion_mark` is
+// cleared after each write because it is no part of the record and would otherwise stick
+// to the next point. False when the writer failed.
 template <MarkingMode kMode>
 bool mark_and_write_point(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                           std::uint8_t classify_as, bool very_verbose, SecondPassResult& result) {
