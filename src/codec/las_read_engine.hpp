@@ -72,6 +72,18 @@ class LASreadEngine {
     return read_other(point_items);
   }
 
+  // Uncompressed records only: up to `count` whole records that lie in the stream's buffer,
+  // consumed, or null when not one does or the records are compressed; `count` becomes
+  // the number handed out. A record that straddles two buffer fills is left to `read`.
+  const std::uint8_t* take_raw_records(std::size_t& count) {
+    if (current_ != ReaderSet::RAW || point_size_ == 0) return nullptr;
+    const std::size_t whole = instream_->buffered() / point_size_;
+    if (whole < count) count = whole;
+    if (count == 0) return nullptr;
+    return instream_->take_bytes(count * point_size_);
+  }
+  bool reads_raw_records() const { return current_ == ReaderSet::RAW; }
+
   // Moves so that the next `read` yields point `target`; `current` is the point the next
   // read would yield now. False for a stream that cannot seek or a failed read on the way.
   bool seek(std::int64_t current, std::int64_t target);

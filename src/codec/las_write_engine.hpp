@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -55,6 +56,19 @@ class LASwriteEngine {
     }
     return write_other(point_items);
   }
+
+  // Uncompressed records only: stores one record as it is. False when the stream refused
+  // bytes or the records are compressed.
+  bool write_raw(const std::uint8_t* record) {
+    if (current_ != WriterSet::RAW) return false;
+    if (std::uint8_t* room = outstream_->claim_bytes(record_.size())) {
+      std::memcpy(room, record, record_.size());
+      return true;
+    }
+    return outstream_->write_bytes(record, record_.size());
+  }
+  bool writes_raw_records() const { return current_ == WriterSet::RAW; }
+  std::size_t raw_record_size() const { return record_.size(); }
 
   // Ends the current chunk now. False unless chunks are variable and the chunk table
   // pointer was written; an empty chunk is not ended (true, nothing written).

@@ -65,6 +65,21 @@ class LASreader {
   // The next point that passes the area and the filter, transformed. False at the end.
   bool read_next() { return (this->*read_outer_)(); }
 
+  // Zero-copy access to the stored records, for a tool that needs only a few fields of
+  // each: true while every stored point is delivered as it is (no filter, transform, area
+  // or conversion) from uncompressed records laid out like `point.items`. Then
+  // `take_raw_records` hands out up to `max` whole records of `point.record_size` bytes
+  // that are already buffered (valid until the next read or seek) and counts them as
+  // delivered, leaving `point` as it was. It returns 0 when none is buffered whole (a
+  // record across two buffer fills, the end of the points): `read_next` then delivers the
+  // next point, after which records may be taken again.
+  virtual bool delivers_raw_records() const { return false; }
+  virtual std::size_t take_raw_records(const std::uint8_t*& records, std::size_t max) {
+    (void)records;
+    (void)max;
+    return 0;
+  }
+
   // True once a read ended on an error (data that cannot be decoded or read) rather than at
   // the end of the points or of a cut file, which only warns. Cleared when the reader opens.
   bool read_failed() const { return read_failed_; }
@@ -87,6 +102,8 @@ class LASreader {
   // Recomputes the read routines from filter, transform and area. Readers call it after
   // opening.
   void choose_read_routines();
+  // Whether read_next reads the stored points straight, with no filter, transform or area.
+  bool reads_plain() const { return read_outer_ == &LASreader::read_raw_point; }
 
   bool read_failed_ = false;
 

@@ -48,6 +48,18 @@ class LASreaderLAS : public LASreader {
   ByteStreamIn* stream_of() const override { return stream_; }
   void close_reader(bool close_stream = true) override;
   bool read_raw_point() override;
+  bool delivers_raw_records() const override {
+    return engine_ && reads_plain() && engine_->reads_raw_records();
+  }
+  std::size_t take_raw_records(const std::uint8_t*& records, std::size_t max) override {
+    if (!delivers_raw_records() || points_done >= points_total) return 0;
+    const std::uint64_t left = static_cast<std::uint64_t>(points_total - points_done);
+    std::size_t count = left < max ? static_cast<std::size_t>(left) : max;
+    records = engine_->take_raw_records(count);
+    if (records == nullptr) return 0;
+    points_done += static_cast<std::int64_t>(count);
+    return count;
+  }
 
   // Where the engine of the next open takes its compressed item codecs from: the codec
   // table unless a test hands in stand-ins (which must outlive the reader).
@@ -97,6 +109,8 @@ class LASreaderLASconverting : public LASreaderLAS {
   bool open_stream(ByteStreamIn* stream, bool header_only = false,
                    std::uint32_t selective_decoding = kDecompressAll) override;
   bool read_raw_point() override;
+  // The stored coordinates are not the delivered ones.
+  bool delivers_raw_records() const override { return false; }
 
   // Which axes (0 x, 1 y, 2 z) are converted.
   bool rescaled(int axis) const { return rescale_axis_[axis]; }

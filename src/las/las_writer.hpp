@@ -23,27 +23,31 @@ class LAStally {
   // Counts the point under its return number (the 4-bit extended one for points of types
   // 6-10, the 3-bit legacy one otherwise) and widens the box.
   void add(const LASpoint& point) {
+    add(point.X, point.Y, point.Z, point.get_inventory_return_number());
+  }
+  // The same from the stored values; `return_number` below 16.
+  void add(std::int32_t X, std::int32_t Y, std::int32_t Z, unsigned return_number) {
     number_of_point_records++;
-    number_of_points_by_return[point.get_inventory_return_number()]++;
+    number_of_points_by_return[return_number]++;
     if (first) {
-      min_X = max_X = point.X;
-      min_Y = max_Y = point.Y;
-      min_Z = max_Z = point.Z;
+      min_X = max_X = X;
+      min_Y = max_Y = Y;
+      min_Z = max_Z = Z;
       first = false;
       return;
     }
-    if (point.X < min_X)
-      min_X = point.X;
-    else if (point.X > max_X)
-      max_X = point.X;
-    if (point.Y < min_Y)
-      min_Y = point.Y;
-    else if (point.Y > max_Y)
-      max_Y = point.Y;
-    if (point.Z < min_Z)
-      min_Z = point.Z;
-    else if (point.Z > max_Z)
-      max_Z = point.Z;
+    if (X < min_X)
+      min_X = X;
+    else if (X > max_X)
+      max_X = X;
+    if (Y < min_Y)
+      min_Y = Y;
+    else if (Y > max_Y)
+      max_Y = Y;
+    if (Z < min_Z)
+      min_Z = Z;
+    else if (Z > max_Z)
+      max_Z = Z;
   }
 
   // Puts the counts and the bounds (integer x scale + offset of the header) into `header`.
@@ -74,6 +78,19 @@ class LASwriter {
   virtual bool write_point(const LASpoint& point) = 0;
   // Adds the point to `inventory`; the writers' callers decide which points count.
   virtual void count_point(const LASpoint& point) { inventory.add(point); }
+  // For a caller that copies stored records unchanged (or with a field patched in place):
+  // true when records laid out like `point.items` (`point.record_size` bytes) can go to
+  // write_raw_record and come out exactly as write_point would store such a point. The
+  // caller then counts the points itself (`inventory.add`), as count_point would.
+  virtual bool takes_raw_records(const LASpoint& point) const {
+    (void)point;
+    return false;
+  }
+  // Writes one stored record as it is; false as write_point.
+  virtual bool write_raw_record(const std::uint8_t* record) {
+    (void)record;
+    return false;
+  }
   // Ends the current compressed chunk now (variable chunks only).
   virtual bool chunk() = 0;
   // Rewrites counts and bounds in the written header: from `inventory` or from `header`.

@@ -170,6 +170,7 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
       record_length = static_cast<std::uint16_t>(scratch.record_size);
     }
     items = scratch.items;
+    record_items_ = items;
     // The records are written raw or with the versions the descriptor chooses below.
     for (LASitem& item : items)
       item.version = 0;
@@ -690,6 +691,23 @@ bool LASwriterLAS::finish_stream(bool ok) {
   return ok;
 }
 
+bool LASwriterLAS::takes_raw_records(const LASpoint& point) const {
+  if (!engine_ || !engine_->writes_raw_records() || point.record_size < 0 ||
+      engine_->raw_record_size() != static_cast<std::size_t>(point.record_size) ||
+      point.items.size() != record_items_.size()) {
+    return false;
+  }
+  // Raw items are stored as they are held, whatever their version: the same item types
+  // and sizes make the same record.
+  for (std::size_t i = 0; i < record_items_.size(); i++) {
+    if (point.items[i].type != record_items_[i].type ||
+        point.items[i].size != record_items_[i].size) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
                                  bool refresh_attributes) {
   if (header == nullptr) {
@@ -714,6 +732,13 @@ bool LASwriterLAS::update_header(const LASheader* header, bool from_tally,
     failed_ = true;
     return false;
   };
+  // The stream may still hold a refusal of bytes written before (its background writes
+  // report late): that is the failure to name, not the header field the seek was for.
+  if (!out.flush()) {
+    if (!failed_) report_stream_failure();
+    failed_ = true;
+    return false;
+  }
   if (!out.seek_to(header_start_ + kOffsetNumberOfPointRecords)) {
     return fail("ERROR: updating header->number_of_point_records\n");
   }

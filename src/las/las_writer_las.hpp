@@ -56,6 +56,13 @@ class LASwriterLAS : public LASwriter {
     report_write_failure();
     return false;
   }
+  bool takes_raw_records(const LASpoint& point) const override;
+  bool write_raw_record(const std::uint8_t* record) override {
+    points_done++;
+    if (engine_ && engine_->write_raw(record)) return true;
+    report_write_failure();
+    return false;
+  }
   bool chunk() override;
   bool update_header(const LASheader* header, bool from_tally = false,
                      bool refresh_attributes = false) override;
@@ -82,6 +89,7 @@ class LASwriterLAS : public LASwriter {
   ByteStreamOut* stream_ = nullptr;
   std::unique_ptr<ByteStreamOut> owned_stream_;
   std::unique_ptr<LASwriteEngine> engine_;
+  std::vector<LASitem> record_items_;  // the items of the records written, versions aside
   std::int64_t header_start_ = 0;
   bool emit_1_4_header_ = false;
   bool emit_extended_types_ = false;

@@ -53,6 +53,8 @@ class ByteStreamIn {
     return static_cast<std::size_t>(limit_ - cursor_) >= n ? cursor_ : nullptr;
   }
   void skip_buffered(std::size_t m) { cursor_ += m; }
+  // How many bytes are buffered: what take_bytes and peek_bytes can hand out now.
+  std::size_t buffered() const { return static_cast<std::size_t>(limit_ - cursor_); }
   void read16_le(void* dst) { read_ordered(dst, 2, !reverse_le_); }
   void read32_le(void* dst) { read_ordered(dst, 4, !reverse_le_); }
   void read64_le(void* dst) { read_ordered(dst, 8, !reverse_le_); }

@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -28,6 +33,162 @@ double inverse_of(float step) {
 // above and below add (0, 0) first and then the same eight.
 constexpr int kNeighbours[8][2] = {{1, 0}, {-1, 0}, {0, 1},  {0, -1},
                                    {1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
+
+// Where a stored record keeps the fields of the first pass, and the cell indices of the
+// thread that locates the points.
+class RecordLocator {
+ public:
+  RecordLocator(const LASscaling& scaling, std::size_t record_size, std::size_t flightline_offset,
+                const LastCellIndex& layer_index, const LastCellIndex& column_index,
+                const LastCellIndex& row_index)
+      : scaling_(scaling),
+        record_size_(record_size),
+        flightline_offset_(flightline_offset),
+        layer_index_(layer_index),
+        column_index_(column_index),
+        row_index_(row_index) {}
+
+  std::size_t record_size() const { return record_size_; }
+
+  void locate_record(const std::uint8_t* record, LocatedPoint& located) {
+    std::int32_t X, Y, Z;
+    std::uint16_t flightline;
+    std::memcpy(&X, record, 4);
+    std::memcpy(&Y, record + 4, 4);
+    std::memcpy(&Z, record + 8, 4);
+    std::memcpy(&flightline, record + flightline_offset_, 2);
+    locate(scaling_.get_x(X), scaling_.get_y(Y), scaling_.get_z(Z), flightline, located);
+  }
+  void locate_point(const LASpoint& point, LocatedPoint& located) {
+    locate(point.get_x(), point.get_y(), point.get_z(), point.point_source_ID, located);
+  }
+
+ private:
+  void locate(double x, double y, double z, std::uint16_t flightline, LocatedPoint& located) {
+    located.flightline = flightline;
+    located.in_grid = layer_index_.index_of(z, located.layer) &&
+                      column_index_.index_of(x, located.column) &&
+                      row_index_.index_of(y, located.row);
+  }
+
+  const LASscaling& scaling_;
+  std::size_t record_size_;
+  std::size_t flightline_offset_;
+  LastCellIndex layer_index_;
+  LastCellIndex column_index_;
+  LastCellIndex row_index_;
+};
+
+// Fills a batch with the next points of the reader, located; false when the reader has
+// no more points (the batch may still hold some).
+bool locate_batch(LASreader& reader, RecordLocator& locator, LocatedPoint* batch,
+                  std::size_t capacity, std::size_t& count) {
+  count = 0;
+  while (count < capacity) {
+    const std::uint8_t* records = nullptr;
+    const std::size_t taken = reader.take_raw_records(records, capacity - count);
+    for (std::size_t i = 0; i < taken; i++)
+      locator.locate_record(records + i * locator.record_size(), batch[count + i]);
+    count += taken;
+    if (taken != 0) continue;
+    if (!reader.read_next()) return false;
+    locator.locate_point(reader.point, batch[count++]);
+  }
+  return true;
+}
+
+// The thread that reads and locates the points of the first pass, a few batches ahead of
+// the thread that counts them. The batches go round in a fixed ring, so the memory does
+// not depend on the number of points. Ending it early (the counting threw) stops it at
+// its next batch.
+class LocatingThread {
+ public:
+  static constexpr std::size_t kBatchPoints = 16384;
+  static constexpr std::size_t kBatches = 4;
+
+  // Throws std::system_error when no thread can be started, std::bad_alloc when the
+  // batches cannot be had.
+  LocatingThread(LASreader& reader, const RecordLocator& locator)
+      : reader_(reader), locator_(locator), points_(kBatches * kBatchPoints) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~LocatingThread() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    freed_.notify_one();
+    thread_.join();
+  }
+  LocatingThread(const LocatingThread&) = delete;
+  LocatingThread& operator=(const LocatingThread&) = delete;
+
+  // Waits for the next batch in reading order; `last` tells that no batch follows. The
+  // batch stays valid until `release`. Throws what reading threw, which ends the pass.
+  const LocatedPoint* next(std::size_t& count, bool& last) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    filled_.wait(lock, [this] { return produced_ > consumed_; });
+    const std::size_t slot = consumed_ % kBatches;
+    if (last_[slot] && failure_) std::rethrow_exception(failure_);
+    count = counts_[slot];
+    last = last_[slot];
+    return points_.data() + slot * kBatchPoints;
+  }
+  void release() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      consumed_++;
+    }
+    freed_.notify_one();
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::size_t slot;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        freed_.wait(lock, [this] { return stopping_ || produced_ - consumed_ < kBatches; });
+        if (stopping_) return;
+        slot = produced_ % kBatches;
+      }
+      std::size_t count = 0;
+      bool more = false;
+      std::exception_ptr failure;
+      try {
+        more = locate_batch(reader_, locator_, points_.data() + slot * kBatchPoints, kBatchPoints,
+                            count);
+      } catch (...) {
+        // Handed to the counting thread, which would have met it reading by itself.
+        failure = std::current_exception();
+        count = 0;
+      }
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        failure_ = failure;
+        counts_[slot] = count;
+        last_[slot] = !more;
+        produced_++;
+      }
+      filled_.notify_one();
+      if (!more) return;
+    }
+  }
+
+  LASreader& reader_;
+  RecordLocator locator_;
+  std::vector<LocatedPoint> points_;
+  std::size_t counts_[kBatches] = {};
+  bool last_[kBatches] = {};
+  std::mutex mutex_;
+  std::condition_variable filled_;  // to the counting thread: a batch is ready
+  std::condition_variable freed_;   // to the locating thread: a batch is free, or stop
+  std::uint64_t produced_ = 0;
+  std::uint64_t consumed_ = 0;
+  std::exception_ptr failure_;  // thrown while reading; comes instead of the last batch
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once the members it uses are made
+};
 
 }  // namespace
 
@@ -131,6 +292,54 @@ void IsolationGrid::switch_test_layer(std::int32_t layer) {
   }
   test_layer_ = layer;
   test_raster_ = cached.raster;
+}
+
+bool IsolationGrid::count_raw_records(LASreader& reader) {
+  const LASpoint& point = reader.point;
+  if (point.scaling == nullptr || point.items.empty()) return false;
+  // Both core items begin with X, Y, Z as 32-bit integers; the point source ID follows
+  // the scan angle byte of POINT10 and the 16-bit scan angle of POINT14.
+  constexpr std::size_t kPoint10FlightlineOffset = 18;
+  constexpr std::size_t kPoint14FlightlineOffset = 20;
+  std::size_t flightline_offset = 0;
+  if (point.items[0].type == LASitem::POINT10) {
+    flightline_offset = kPoint10FlightlineOffset;
+  } else if (point.items[0].type == LASitem::POINT14) {
+    flightline_offset = kPoint14FlightlineOffset;
+  } else {
+    return false;
+  }
+  const std::size_t size = static_cast<std::size_t>(point.record_size);
+  if (size < flightline_offset + 2) return false;
+  RecordLocator locator(*point.scaling, size, flightline_offset, layer_index_, column_index_,
+                        row_index_);
+
+  std::unique_ptr<LocatingThread> locating;
+  try {
+    locating = std::make_unique<LocatingThread>(reader, locator);
+  } catch (const std::system_error&) {
+  } catch (const std::bad_alloc&) {
+  }
+  if (locating) {
+    for (;;) {
+      std::size_t count = 0;
+      bool last = false;
+      const LocatedPoint* batch = locating->next(count, last);
+      for (std::size_t i = 0; i < count; i++)
+        add_located(batch[i]);
+      locating->release();
+      if (last) return true;
+    }
+  }
+  // Without a second thread: locate and count batch by batch.
+  std::vector<LocatedPoint> batch(LocatingThread::kBatchPoints);
+  for (;;) {
+    std::size_t count = 0;
+    const bool more = locate_batch(reader, locator, batch.data(), batch.size(), count);
+    for (std::size_t i = 0; i < count; i++)
+      add_located(batch[i]);
+    if (!more) return true;
+  }
 }
 
 void IsolationGrid::finish_first_pass() {

@@ -7,9 +7,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
+#include "las/las_reader.hpp"
 #include "model/las_point.hpp"
 #include "select/las_ignore.hpp"
 #include "tool/las_raster.hpp"
@@ -72,6 +74,15 @@ struct FlightlineGroup {
   std::uint32_t layer_count() const;
 };
 
+// A point of the first pass placed in the grid: its cell (when `in_grid`) and flightline.
+struct LocatedPoint {
+  std::int32_t layer;
+  std::int32_t column;
+  std::int32_t row;
+  std::uint16_t flightline;
+  bool in_grid;
+};
+
 // What the search found in one grid (flightline -1 without by-flightline).
 struct GroupSearchResult {
   std::int32_t flightline;
@@ -107,34 +118,24 @@ class IsolationGrid {
       ignored_count_++;
       return;
     }
-    if (by_flightline_ && point.point_source_ID != current_flightline_) {
-      switch_flightline_for_counting(point.point_source_ID);
-    }
-    std::int32_t layer, column, row;
-    if (!cell_of(point, layer, column, row)) {
-      out_of_grid_count_++;
-      remember_candidate(false);
-      return;
-    }
-    FlightlineGroup& group = *current_group_;
-    if (layer < group.min_layer) group.min_layer = layer;
-    if (layer > group.max_layer) group.max_layer = layer;
-    if (layer != group.current_layer) switch_layer(group, layer);
-    const std::uint32_t count = group.current_raster->add_to_counter(column, row);
-    if (count == 0) {
-      uncounted_count_++;
-      remember_candidate(true);
-      return;
-    }
-    // A cell that holds more than t points is not isolated, whatever comes later.
-    remember_candidate(count <= threshold_);
+    add_coordinates(point.get_x(), point.get_y(), point.get_z(), point.point_source_ID);
   }
 
   // First pass over any reader with `bool read_next()` and a public `LASpoint point`:
   // counts every point, ends the pass and returns the number of ignored points. The
-  // caller closes the reader.
+  // caller closes the reader. From a reader that hands out its stored records (see
+  // LASreader::take_raw_records) the coordinates are taken straight from the records
+  // while the ignore set is empty: the same points, counted in the same order, without
+  // filling a point for each.
   template <class Reader>
   std::uint64_t first_pass(Reader& reader) {
+    if constexpr (std::is_base_of_v<LASreader, Reader>) {
+      if ((ignore_ == nullptr || ignore_->flags == 0) && reader.delivers_raw_records() &&
+          count_raw_records(reader)) {
+        finish_first_pass();
+        return ignored_count_;
+      }
+    }
     while (reader.read_next())
       add_point(reader.point);
     finish_first_pass();
@@ -153,19 +154,20 @@ class IsolationGrid {
   // Throws IsolationGridError "FATAL ERROR: cannot alloc raster_hash for flightline %d.\n"
   // for a point source ID that the first pass never saw (with by-flightline).
   bool is_noise(const LASpoint& point) {
-    if (by_flightline_ && point.point_source_ID != current_flightline_) {
-      switch_flightline_for_testing(point.point_source_ID);
+    return is_noise_at(point.get_x(), point.get_y(), point.get_z(), point.point_source_ID);
+  }
+  // is_noise for a point given by its coordinates and point source ID.
+  bool is_noise_at(double x, double y, double z, std::uint16_t flightline) {
+    if (by_flightline_ && flightline != current_flightline_) {
+      switch_flightline_for_testing(flightline);
     }
     // The layer first: in a layer without isolated cells (most points are in one) the
     // column and row are not needed.
     std::int32_t layer, column, row;
-    if (!layer_index_.index_of(point.get_z(), layer)) return false;
+    if (!layer_index_.index_of(z, layer)) return false;
     if (layer != test_layer_) switch_test_layer(layer);
     if (test_raster_ == nullptr) return false;
-    if (!column_index_.index_of(point.get_x(), column) ||
-        !row_index_.index_of(point.get_y(), row)) {
-      return false;
-    }
+    if (!column_index_.index_of(x, column) || !row_index_.index_of(y, row)) return false;
     return test_raster_->count_cell(column, row) != 0;
   }
 
@@ -175,9 +177,14 @@ class IsolationGrid {
   // others lie in a cell of more than t points (about nine in ten in a dense survey), which
   // the search never marks.
   bool is_noise_in_order(const LASpoint& point) {
-    const std::uint64_t i = tested_points_++;
-    if (i < remembered_points_ && ((candidates_[i >> 6] >> (i & 63)) & 1u) == 0) return false;
+    if (!may_be_noise_in_order()) return false;
     return is_noise(point);
+  }
+  // The first half of is_noise_in_order: false for a point that cannot be noise; otherwise
+  // is_noise (or is_noise_at) decides.
+  bool may_be_noise_in_order() {
+    const std::uint64_t i = tested_points_++;
+    return i >= remembered_points_ || ((candidates_[i >> 6] >> (i & 63)) & 1u) != 0;
   }
 
   // Frees every raster and group.
@@ -200,10 +207,55 @@ class IsolationGrid {
   std::uint64_t spill_reads() const;
 
  private:
-  bool cell_of(const LASpoint& point, std::int32_t& layer, std::int32_t& column,
+  // add_point after the ignore test.
+  void add_coordinates(double x, double y, double z, std::uint16_t flightline) {
+    if (by_flightline_ && flightline != current_flightline_) {
+      switch_flightline_for_counting(flightline);
+    }
+    std::int32_t layer, column, row;
+    if (!cell_of(x, y, z, layer, column, row)) {
+      out_of_grid_count_++;
+      remember_candidate(false);
+      return;
+    }
+    count_in_cell(layer, column, row);
+  }
+  // A point located by the thread of count_raw_records, counted as add_coordinates would.
+  void add_located(const LocatedPoint& point) {
+    if (by_flightline_ && point.flightline != current_flightline_) {
+      switch_flightline_for_counting(point.flightline);
+    }
+    if (!point.in_grid) {
+      out_of_grid_count_++;
+      remember_candidate(false);
+      return;
+    }
+    count_in_cell(point.layer, point.column, point.row);
+  }
+  void count_in_cell(std::int32_t layer, std::int32_t column, std::int32_t row) {
+    FlightlineGroup& group = *current_group_;
+    if (layer < group.min_layer) group.min_layer = layer;
+    if (layer > group.max_layer) group.max_layer = layer;
+    if (layer != group.current_layer) switch_layer(group, layer);
+    const std::uint32_t count = group.current_raster->add_to_counter(column, row);
+    if (count == 0) {
+      uncounted_count_++;
+      remember_candidate(true);
+      return;
+    }
+    // A cell that holds more than t points is not isolated, whatever comes later.
+    remember_candidate(count <= threshold_);
+  }
+  // The first pass from stored records (see first_pass); false, having counted nothing,
+  // when the records are not laid out as expected. Reads on with read_next whenever no
+  // whole record is buffered, so every point is counted either way. A second thread reads
+  // and locates the points (the cell indices are most of the work per point) while this
+  // one counts them, in the order read.
+  bool count_raw_records(LASreader& reader);
+  bool cell_of(double x, double y, double z, std::int32_t& layer, std::int32_t& column,
                std::int32_t& row) {
-    return layer_index_.index_of(point.get_z(), layer) &&
-           column_index_.index_of(point.get_x(), column) && row_index_.index_of(point.get_y(), row);
+    return layer_index_.index_of(z, layer) && column_index_.index_of(x, column) &&
+           row_index_.index_of(y, row);
   }
   // One bit per counted point for is_noise_in_order (up to kRememberedPoints of them; the
   // points beyond are all looked at): whether its cell held at most t points after it.

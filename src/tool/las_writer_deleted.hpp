@@ -31,6 +31,16 @@ class LASwriterDeleted final : public LASwriter {
   void count_point(const LASpoint& point) override {
     if (!point.deletion_mark) inventory.add(point);
   }
+  // A record given here is kept: the caller leaves out the deleted ones.
+  bool takes_raw_records(const LASpoint& point) const override {
+    return inner_->takes_raw_records(point);
+  }
+  bool write_raw_record(const std::uint8_t* record) override {
+    points_done++;
+    if (inner_->write_raw_record(record)) return true;
+    failed_ = true;
+    return false;
+  }
   bool chunk() override;
   // With `from_tally` the inner writer first receives this wrapper's tally.
   bool update_header(const LASheader* header, bool from_tally = false,

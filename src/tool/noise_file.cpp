@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "las/las_reader.hpp"
 #include "las/las_writer.hpp"
@@ -118,52 +120,140 @@ struct SecondPassResult {
   bool write_failed = false;
 };
 
-// The second pass for one marking mode: the mode is a template argument, so the per-point
-// loop holds no test of it. Every point is written and counted into the writer's tally
-// (which only the header update at the end may need); `deletion_mark` is cleared after each
-// write because it is no part of the record and would otherwise stick to the next point.
+// One point of the second pass for one marking mode: the mode is a template argument, so
+// the per-point loop holds no test of it. Every point is written and counted into the
+// writer's tally (which only the header update at the end may need); `deletion_mark` is
+// cleared after each write because it is no part of the record and would otherwise stick
+// to the next point. False when the writer failed.
+template <MarkingMode kMode>
+bool mark_and_write_point(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
+                          std::uint8_t classify_as, bool very_verbose, SecondPassResult& result) {
+  const LASignore* ignore = reader.get_ignore();
+  LASpoint& point = reader.point;
+  if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise_in_order(point)) {
+    if (very_verbose) report_noise_point(reader);
+    if constexpr (kMode == MarkingMode::kClassify) {
+      point.classification = classify_as & 0x1F;
+      point.extended_classification = classify_as;
+    } else if constexpr (kMode == MarkingMode::kFlagWithheld) {
+      point.set_withheld_flag(true);
+    } else {
+      point.deletion_mark = 1;
+    }
+    result.noise_points++;
+  }
+  if (!writer.write_point(point) && writer.failed()) {
+    result.write_failed = true;
+    return false;
+  }
+  writer.count_point(point);
+  point.deletion_mark = 0;
+  return true;
+}
+
 template <MarkingMode kMode>
 SecondPassResult mark_and_write(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                                 std::uint8_t classify_as, bool very_verbose) {
   SecondPassResult result;
-  const LASignore* ignore = reader.get_ignore();
-  LASpoint& point = reader.point;
   while (reader.read_next()) {
-    if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise_in_order(point)) {
-      if (very_verbose) report_noise_point(reader);
-      if constexpr (kMode == MarkingMode::kClassify) {
-        point.classification = classify_as & 0x1F;
-        point.extended_classification = classify_as;
-      } else if constexpr (kMode == MarkingMode::kFlagWithheld) {
-        point.set_withheld_flag(true);
-      } else {
-        point.deletion_mark = 1;
-      }
-      result.noise_points++;
-    }
-    if (!writer.write_point(point) && writer.failed()) {
-      result.write_failed = true;
+    if (!mark_and_write_point<kMode>(reader, grid, writer, classify_as, very_verbose, result)) {
       break;
     }
-    writer.count_point(point);
-    point.deletion_mark = 0;
   }
   return result;
+}
+
+// The bytes of a POINT10 record that marking touches and the tally reads.
+constexpr std::size_t kPoint10ReturnByte = 14;  // return number in bits 0-2
+constexpr std::size_t kPoint10ClassByte = 15;   // class in bits 0-4, withheld in bit 7
+constexpr std::uint8_t kPoint10ClassBits = 0x1F;
+constexpr std::uint8_t kPoint10WithheldBit = 0x80;
+
+// Whether the second pass can copy the stored records of points of types 0-5 from the
+// reader to the writer, patching the class byte of the noise points: the records come
+// unfiltered and unconverted, the writer stores the same layout raw, and no ignore set or
+// per-point report needs the points filled.
+bool records_can_be_copied(const LASreader& reader, const LASwriter& writer, bool very_verbose) {
+  const LASpoint& point = reader.point;
+  const LASignore* ignore = reader.get_ignore();
+  return !very_verbose && (ignore == nullptr || ignore->flags == 0) &&
+         reader.delivers_raw_records() && point.scaling != nullptr && !point.items.empty() &&
+         point.items[0].type == LASitem::POINT10 && point.extended_layout == 0 &&
+         writer.takes_raw_records(point);
+}
+
+// mark_and_write on stored records (see records_can_be_copied): the same bytes and the
+// same tally, without filling the point and calling the writer's point routine for each.
+template <MarkingMode kMode>
+SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
+                                       std::uint8_t classify_as) {
+  SecondPassResult result;
+  const LASpoint& point = reader.point;
+  const LASscaling& scaling = *point.scaling;
+  const std::size_t size = static_cast<std::size_t>(point.record_size);
+  std::vector<std::uint8_t> marked(size);
+  for (;;) {
+    const std::uint8_t* records = nullptr;
+    const std::size_t count = reader.take_raw_records(records, SIZE_MAX);
+    for (std::size_t i = 0; i < count; i++) {
+      const std::uint8_t* record = records + i * size;
+      std::int32_t X, Y, Z;
+      std::uint16_t flightline;
+      std::memcpy(&X, record, 4);
+      std::memcpy(&Y, record + 4, 4);
+      std::memcpy(&Z, record + 8, 4);
+      std::memcpy(&flightline, record + offsetof(LASpointFields, point_source_ID), 2);
+      const std::uint8_t* stored = record;
+      if (grid.may_be_noise_in_order() &&
+          grid.is_noise_at(scaling.get_x(X), scaling.get_y(Y), scaling.get_z(Z), flightline)) {
+        result.noise_points++;
+        if constexpr (kMode == MarkingMode::kRemove) continue;
+        std::memcpy(marked.data(), record, size);
+        if constexpr (kMode == MarkingMode::kClassify) {
+          marked[kPoint10ClassByte] = static_cast<std::uint8_t>(
+              (marked[kPoint10ClassByte] & ~kPoint10ClassBits) | (classify_as & kPoint10ClassBits));
+        } else {
+          marked[kPoint10ClassByte] |= kPoint10WithheldBit;
+        }
+        stored = marked.data();
+      }
+      if (!writer.write_raw_record(stored) && writer.failed()) {
+        result.write_failed = true;
+        return result;
+      }
+      writer.inventory.add(X, Y, Z, record[kPoint10ReturnByte] & 7u);
+    }
+    if (count != 0) continue;
+    // A record across two buffer fills, or the end of the points.
+    if (!reader.read_next()) return result;
+    if (!mark_and_write_point<kMode>(reader, grid, writer, classify_as, false, result)) {
+      return result;
+    }
+  }
+}
+
+template <MarkingMode kMode>
+SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
+                                     std::uint8_t classify_as, bool very_verbose) {
+  if (records_can_be_copied(reader, writer, very_verbose)) {
+    return mark_and_copy_records<kMode>(reader, grid, writer, classify_as);
+  }
+  return mark_and_write<kMode>(reader, grid, writer, classify_as, very_verbose);
 }
 
 SecondPassResult second_pass(MarkingMode mode, LASreader& reader, IsolationGrid& grid,
                              LASwriter& writer, std::uint8_t classify_as, bool very_verbose) {
   switch (mode) {
     case MarkingMode::kClassify:
-      return mark_and_write<MarkingMode::kClassify>(reader, grid, writer, classify_as,
-                                                    very_verbose);
+      return second_pass_in_mode<MarkingMode::kClassify>(reader, grid, writer, classify_as,
+                                                         very_verbose);
     case MarkingMode::kFlagWithheld:
-      return mark_and_write<MarkingMode::kFlagWithheld>(reader, grid, writer, classify_as,
-                                                        very_verbose);
+      return second_pass_in_mode<MarkingMode::kFlagWithheld>(reader, grid, writer, classify_as,
+                                                             very_verbose);
     case MarkingMode::kRemove:
       break;
   }
-  return mark_and_write<MarkingMode::kRemove>(reader, grid, writer, classify_as, very_verbose);
+  return second_pass_in_mode<MarkingMode::kRemove>(reader, grid, writer, classify_as, very_verbose);
 }
 
 std::int64_t clamp_to_int64(std::uint64_t value) {

@@ -377,6 +377,51 @@ TEST(LasWriterUpdate, TallyBeyondThirtyTwoBitsCapsTheLegacyCountBelowLasOneFour)
   EXPECT_EQ(header.extended_number_of_point_records, std::uint64_t{1} << 32);
 }
 
+TEST(LasWriter, StoredRecordsAreTakenOnlyInTheLayoutWrittenRawAndComeOutAsThePoints) {
+  const LASheader header = make_header(3, 2);
+  LASpoint point;
+  ASSERT_TRUE(point.init_for_point_type(&header, 3, header.point_data_record_length, &header));
+  point.X = 12;
+  point.Y = -34;
+  point.Z = 56;
+  point.return_number = 2;
+  point.gps_time = 7.25;
+  point.rgb[1] = 999;
+  // The record of the point as write_point stores it.
+  ByteStreamOutArrayLE by_point;
+  {
+    LASwriterLAS writer;
+    ASSERT_TRUE(writer.open_stream(&by_point, &header));
+    EXPECT_TRUE(writer.takes_raw_records(point));
+    ASSERT_TRUE(writer.write_point(point));
+    ASSERT_GT(writer.close_writer(), 0);
+  }
+  const std::vector<std::uint8_t> file = contents(by_point);
+  const std::uint8_t* record = file.data() + header.offset_to_point_data;
+  ByteStreamOutArrayLE by_record;
+  {
+    LASwriterLAS writer;
+    ASSERT_TRUE(writer.open_stream(&by_record, &header));
+    ASSERT_TRUE(writer.write_raw_record(record));
+    EXPECT_EQ(writer.points_done, 1);
+    ASSERT_GT(writer.close_writer(), 0);
+  }
+  EXPECT_EQ(contents(by_record), file);
+
+  // Another layout, or compressed records, are not taken.
+  LASpoint other;
+  const LASheader other_header = make_header(1, 2);
+  ASSERT_TRUE(other.init_for_point_type(&other_header, 1, 28, &other_header));
+  ByteStreamOutArrayLE out;  // the streams outlive the writers that borrow them
+  ByteStreamOutArrayLE packed;
+  LASwriterLAS raw;
+  ASSERT_TRUE(raw.open_stream(&out, &header));
+  EXPECT_FALSE(raw.takes_raw_records(other));
+  LASwriterLAS compressed;
+  ASSERT_TRUE(compressed.open_stream(&packed, &header, Pakrel::COMPRESSOR_CHUNKED));
+  EXPECT_FALSE(compressed.takes_raw_records(point));
+}
+
 TEST(LasWriterFailure, AFullDiskIsAnErrorAndAFailedCloseNeverSuccess) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   const LASheader header = make_header(1, 2);

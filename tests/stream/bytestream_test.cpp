@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "stream/bytestream_in_array.hpp"
@@ -83,6 +86,48 @@ TEST(ByteStreamIn, FileStreamReadsAcrossBlocksAndSeeksBackAndForth) {
   EXPECT_TRUE(in.skip(-10));
   EXPECT_EQ(in.read_byte(), bytes[99989]);
   EXPECT_TRUE(in.can_seek());
+}
+
+TEST(ByteStreamIn, SeeksWhileTheNextBlockIsReadAheadDeliverTheBytesOfTheNewPosition) {
+  std::vector<std::uint8_t> bytes(300000);
+  for (std::size_t i = 0; i < bytes.size(); i++)
+    bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  auto file = temp_file_with(bytes);
+  ByteStreamInFileLE in(file.get(), 4096);
+  std::mt19937 random(5);
+  std::size_t position = 0;
+  for (int step = 0; step < 2000; step++) {
+    const std::uint32_t choice = random() % 8;
+    if (choice == 0) {
+      // Anywhere: inside the block held, behind it or far ahead.
+      position = random() % bytes.size();
+      ASSERT_TRUE(in.seek_to(static_cast<std::int64_t>(position)));
+    } else if (choice == 1) {
+      const std::size_t distance = 1 + random() % 20000;
+      position = bytes.size() - std::min(distance, bytes.size());
+      ASSERT_TRUE(in.seek_from_end(static_cast<std::int64_t>(bytes.size() - position)));
+    }
+    // Reads of up to three blocks, some record by record from the buffer.
+    std::size_t length = std::min<std::size_t>(random() % 12000, bytes.size() - position);
+    if (choice == 2) {
+      while (length >= 28) {
+        const std::uint8_t* record = in.take_bytes(28);
+        std::uint8_t copy[28];
+        if (record == nullptr) {
+          in.read_bytes(copy, 28);
+          record = copy;
+        }
+        ASSERT_EQ(std::memcmp(record, bytes.data() + position, 28), 0) << "at " << position;
+        position += 28;
+        length -= 28;
+      }
+    }
+    std::vector<std::uint8_t> got(length);
+    in.read_bytes(got.data(), length);
+    ASSERT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + position)) << "at " << position;
+    position += length;
+    ASSERT_EQ(in.position(), static_cast<std::int64_t>(position));
+  }
 }
 
 TEST(ByteStreamIn, ShortReadAtTheEndOfAFileThrows) {
@@ -177,6 +222,58 @@ TEST(ByteStreamOut, WritingToAFullDiskFailsAtTheLatestOnFlush) {
   EXPECT_FALSE(written && out.flush());
   EXPECT_FALSE(out.write_byte(1) && out.flush());
   EXPECT_TRUE(out.failed());
+}
+
+TEST(ByteStreamOut, BlocksWrittenInTheBackgroundKeepTheirOrderAcrossSeeksAndPatches) {
+  // Small blocks, so that the background writer gets many of them, a few still queued
+  // when the seek, the patch and the flush come.
+  FilePtr file(std::tmpfile());
+  std::vector<std::uint8_t> expected;
+  {
+    ByteStreamOutFileLE out(file.get(), 256);
+    for (std::uint32_t i = 0; i < 20000; i++) {
+      const std::uint8_t record[7] = {
+          static_cast<std::uint8_t>(i),    static_cast<std::uint8_t>(i >> 8), 1, 2, 3, 4,
+          static_cast<std::uint8_t>(i * 7)};
+      ASSERT_TRUE(out.write_bytes(record, sizeof(record)));
+      expected.insert(expected.end(), record, record + sizeof(record));
+    }
+    EXPECT_EQ(out.position(), 140000);
+    const std::uint32_t patch = 0xA1B2C3D4;
+    ASSERT_TRUE(out.seek_to(1000));
+    ASSERT_TRUE(out.write32_le(&patch));
+    std::memcpy(expected.data() + 1000, &patch, 4);
+    ASSERT_TRUE(out.seek_to_end());
+    std::vector<std::uint8_t> tail(5000, 9);  // more than a block: written in place
+    ASSERT_TRUE(out.write_bytes(tail.data(), tail.size()));
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    ASSERT_TRUE(out.write_byte(42));
+    expected.push_back(42);
+    ASSERT_TRUE(out.flush());
+  }
+  std::rewind(file.get());
+  std::vector<std::uint8_t> written(expected.size() + 1);
+  ASSERT_EQ(std::fread(written.data(), 1, written.size(), file.get()), expected.size());
+  written.pop_back();
+  EXPECT_EQ(written, expected);
+}
+
+TEST(ByteStreamOut, ARefusedBackgroundBlockShowsAtTheSameWriteEveryTime) {
+  // The refusal of the first block shows when the fourth is handed over (the moment its
+  // buffer must come back), whatever the speed of the thread.
+  for (int attempt = 0; attempt < 20; attempt++) {
+    FilePtr full(std::fopen("/dev/full", "wb"));
+    if (!full) GTEST_SKIP() << "/dev/full is not available";
+    std::setvbuf(full.get(), nullptr, _IONBF, 0);
+    ByteStreamOutFileLE out(full.get(), 64);
+    int accepted = 0;
+    while (accepted < 1000 && out.write_byte(1))
+      accepted++;
+    EXPECT_EQ(accepted, 4 * 64);
+    EXPECT_FALSE(out.write_byte(1));
+    EXPECT_FALSE(out.flush());
+    EXPECT_TRUE(out.failed());
+  }
 }
 
 TEST(ByteStreamBits, BitsRoundTripThroughLittleEndianWords) {

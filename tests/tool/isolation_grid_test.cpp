@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "las/las_reader_las.hpp"
+#include "scene/scene_las.hpp"
 #include "temp_dir.hpp"
 
 namespace {
@@ -504,6 +507,101 @@ TEST(IsolationGrid, FirstPassLoopsOverAReaderAndReportsIgnoredPoints) {
             "ignored 1 points (that will also survive).\n"
             "took 1.25 sec. created 3 grid layers. finding isolated cells ...\n"
             "took 0.5 sec. found 2 isolated cells. now outputting ...\n");
+}
+
+// Hides the stored records of a reader, so that the first pass fills the point for each.
+struct PointByPointReader {
+  LASreader& reader;
+  LASpoint& point;
+  explicit PointByPointReader(LASreader& r) : reader(r), point(r.point) {}
+  bool read_next() { return reader.read_next(); }
+};
+
+struct PassFigures {
+  std::uint64_t isolated = 0;
+  std::uint32_t layers = 0;
+  std::vector<bool> noise;
+};
+
+// First pass (with or without the stored records), search, and the verdicts of a second
+// reading of the file.
+PassFigures run_passes(const std::string& file, bool by_flightline, bool point_by_point) {
+  PassFigures figures;
+  IsolationGrid grid(settings_for(5, 4.0f, by_flightline), nullptr);
+  {
+    LASreaderLAS reader;
+    EXPECT_TRUE(reader.open_file(file.c_str()));
+    EXPECT_TRUE(reader.delivers_raw_records());
+    if (point_by_point) {
+      PointByPointReader plain(reader);
+      grid.first_pass(plain);
+    } else {
+      grid.first_pass(reader);
+    }
+    EXPECT_EQ(reader.points_done, reader.points_total);
+    EXPECT_FALSE(reader.read_failed());
+  }
+  figures.layers = grid.created_layers();
+  figures.isolated = grid.search();
+  LASreaderLAS reader;
+  EXPECT_TRUE(reader.open_file(file.c_str()));
+  while (reader.read_next())
+    figures.noise.push_back(grid.is_noise_in_order(reader.point));
+  return figures;
+}
+
+TEST(IsolationGrid, TheFirstPassFromStoredRecordsCountsAsThePointByPointOne) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  // More than one buffer fill of records (some straddle two fills), in both item layouts
+  // that keep the flightline at different places, by flightline and not.
+  for (const int point_type : {1, 6}) {
+    const std::string file = dir.path() + "/scene" + std::to_string(point_type) + ".las";
+    SceneFileOptions options;
+    options.scene.points = 30000;
+    options.scene.seed = 7;
+    options.scene.noise_fraction = 0.02;
+    options.point_type = point_type;
+    ASSERT_TRUE(write_scene_las(file.c_str(), options));
+    for (const bool by_flightline : {false, true}) {
+      const PassFigures taken = run_passes(file, by_flightline, false);
+      const PassFigures filled = run_passes(file, by_flightline, true);
+      EXPECT_GT(taken.isolated, 0u);
+      EXPECT_EQ(taken.isolated, filled.isolated);
+      EXPECT_EQ(taken.layers, filled.layers);
+      EXPECT_EQ(taken.noise.size(), 30000u);
+      EXPECT_EQ(taken.noise, filled.noise) << "point type " << point_type;
+    }
+  }
+}
+
+TEST(IsolationGrid, AReaderWithAFilterOrConversionHandsOutNoStoredRecords) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string file = dir.path() + "/scene.las";
+  SceneFileOptions options;
+  options.scene.points = 1000;
+  ASSERT_TRUE(write_scene_las(file.c_str(), options));
+  LASreaderLASrescale rescaled(0.001, 0.001, 0.001);
+  ASSERT_TRUE(rescaled.open_file(file.c_str()));
+  EXPECT_FALSE(rescaled.delivers_raw_records());
+  const std::uint8_t* records = nullptr;
+  EXPECT_EQ(rescaled.take_raw_records(records, 10), 0u);
+  EXPECT_EQ(rescaled.points_done, 0);
+  LASreaderLAS reader;
+  ASSERT_TRUE(reader.open_file(file.c_str()));
+  ASSERT_TRUE(reader.inside_rectangle(-1e9, -1e9, 1e9, 1e9));
+  EXPECT_FALSE(reader.delivers_raw_records());
+  reader.clear_area();
+  EXPECT_TRUE(reader.delivers_raw_records());
+  // Taken records count as delivered: read_next goes on after them.
+  ASSERT_EQ(reader.take_raw_records(records, 10), 10u);
+  EXPECT_EQ(reader.points_done, 10);
+  std::int32_t X;
+  std::memcpy(&X, records + 9 * reader.point.record_size, 4);
+  ASSERT_TRUE(reader.read_next());
+  EXPECT_EQ(reader.points_done, 11);
+  EXPECT_NE(reader.point.X, 0);
 }
 
 }  // namespace
