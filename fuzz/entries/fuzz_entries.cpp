@@ -14,7 +14,7 @@
 #include "las/las_writer_las.hpp"
 #include "model/header_layout.hpp"
 #include "model/point_layout.hpp"
-#include "scene/scene_generator.hpp"
+#include "scene/scene_las.hpp"
 #include "stream/bytestream_in_array.hpp"
 #include "stream/bytestream_out_array.hpp"
 
@@ -147,27 +147,7 @@ constexpr Template kTemplates[] = {
 constexpr int kTemplatePoints = 120;
 
 void fill_point(LASpoint& point, const ScenePoint& scene, int point_type, std::uint32_t index) {
-  point.set_x(scene.x);
-  point.set_y(scene.y);
-  point.set_z(scene.z);
-  point.intensity = scene.intensity;
-  point.set_return_number(scene.return_number);
-  point.set_number_of_returns(scene.number_of_returns);
-  point.set_extended_return_number(scene.return_number);
-  point.set_extended_number_of_returns(scene.number_of_returns);
-  point.set_classification(scene.classification);
-  point.scan_direction_flag = scene.scan_direction ? 1 : 0;
-  point.edge_of_flight_line = scene.edge_of_flight_line ? 1 : 0;
-  point.set_scan_angle(scene.scan_angle);
-  point.point_source_ID = scene.point_source_ID;
-  if (point_type >= 6) point.set_extended_scanner_channel((scene.point_source_ID - 1) & 3);
-  point.gps_time = point.has_gps_time ? scene.gps_time : 0.0;
-  if (point.has_rgb) {
-    point.rgb[0] = scene.red;
-    point.rgb[1] = scene.green;
-    point.rgb[2] = scene.blue;
-  }
-  if (point.has_nir) point.rgb[3] = scene.nir;
+  fill_scene_point(point, scene, point_type);
   if (point.has_wave_packet) {
     // Descriptor index, offset, size, return location and the three direction values.
     point.wave_packet[0] = 1;

@@ -20,7 +20,9 @@ constexpr std::uint16_t kUnitSurveyFoot = 9003;
 constexpr std::uint16_t kUtm33North = 32633;     // WGS 84 / UTM zone 33N, metres
 constexpr std::uint16_t kStatePlaneFeet = 2264;  // NAD83 / North Carolina (ftUS)
 
-void fill_point(LASpoint& point, const ScenePoint& scene, int point_type) {
+}  // namespace
+
+void fill_scene_point(LASpoint& point, const ScenePoint& scene, int point_type) {
   point.set_x(scene.x);
   point.set_y(scene.y);
   point.set_z(scene.z);
@@ -43,8 +45,6 @@ void fill_point(LASpoint& point, const ScenePoint& scene, int point_type) {
   }
   if (point.has_nir) point.rgb[3] = scene.nir;
 }
-
-}  // namespace
 
 bool write_scene_las(const char* file_name, const SceneFileOptions& options) {
   if (options.point_type < 0 || options.point_type > kMaxPointType) {
@@ -94,7 +94,7 @@ bool write_scene_las(const char* file_name, const SceneFileOptions& options) {
   ScenePoint scene;
   std::uint64_t index = 0;
   while (ok && generator.next(scene)) {
-    fill_point(point, scene, options.point_type);
+    fill_scene_point(point, scene, options.point_type);
     if (!writer.write_point(point)) ok = false;
     writer.count_point(point);
     if (scene.injected_noise && truth != nullptr) {
