@@ -35,31 +35,7 @@ class IsocullFailure : public ::testing::Test {
     return run_tool(args, dir_.path(), path("tmp"));
   }
   std::vector<std::string> listing(const std::string& folder) const {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path(folder).c_str())) {
-      while (dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(d);
-    }
-    return names;
-  }
-  static void remove_tree(const std::string& at) {
-    struct stat info {};
-    if (lstat(at.c_str(), &info) != 0) return;
-    if (S_ISDIR(info.st_mode)) {
-      if (DIR* d = opendir(at.c_str())) {
-        while (dirent* entry = readdir(d)) {
-          const std::string name = entry->d_name;
-          if (name != "." && name != "..") remove_tree(at + "/" + name);
-        }
-        closedir(d);
-      }
-      rmdir(at.c_str());
-    } else {
-      unlink(at.c_str());
-    }
+    return folder_entries(path(folder));
   }
   // A 64 KB file system at "small": a disk that fills up in the middle of a file.
   bool mount_small_disk() {

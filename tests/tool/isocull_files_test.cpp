@@ -25,7 +25,7 @@ class IsocullFiles : public ::testing::Test {
   }
   void TearDown() override {
     for (const char* sub : {"in", "out", "tmp"})
-      remove_folder(path(sub));
+      remove_tree(path(sub));
   }
   std::string path(const std::string& name) const { return dir_.path() + "/" + name; }
   ToolRun run(const std::vector<std::string>& args) {
@@ -33,25 +33,7 @@ class IsocullFiles : public ::testing::Test {
   }
   // Names left in a folder.
   std::vector<std::string> listing(const std::string& folder) const {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(path(folder).c_str())) {
-      while (dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(d);
-    }
-    return names;
-  }
-  static void remove_folder(const std::string& folder) {
-    if (DIR* d = opendir(folder.c_str())) {
-      while (dirent* entry = readdir(d)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") unlink((folder + "/" + name).c_str());
-      }
-      closedir(d);
-    }
-    rmdir(folder.c_str());
+    return folder_entries(path(folder));
   }
   TempDir dir_;
 };
