@@ -28,40 +28,19 @@ class LASwriteItemRaw_BYTE final : public LASwriteItemRaw {
   std::uint32_t size_;
 };
 
-class LASwriteItemRaw_POINT10_LE final : public LASwriteItemRaw {
+// The items that are copied as they lie: one class per size, each item's name an alias.
+template <std::uint32_t kSize>
+class LASwriteItemRawCopy final : public LASwriteItemRaw {
  public:
   bool write(const std::uint8_t* item, std::uint32_t&) override {
-    return outstream->write_bytes(item, kPoint10Size);
+    return outstream->write_bytes(item, kSize);
   }
 };
-
-class LASwriteItemRaw_GPSTIME11_LE final : public LASwriteItemRaw {
- public:
-  bool write(const std::uint8_t* item, std::uint32_t&) override {
-    return outstream->write_bytes(item, 8);
-  }
-};
-
-class LASwriteItemRaw_RGB12_LE final : public LASwriteItemRaw {
- public:
-  bool write(const std::uint8_t* item, std::uint32_t&) override {
-    return outstream->write_bytes(item, 6);
-  }
-};
-
-class LASwriteItemRaw_WAVEPACKET13_LE final : public LASwriteItemRaw {
- public:
-  bool write(const std::uint8_t* item, std::uint32_t&) override {
-    return outstream->write_bytes(item, kWavePacketSize);
-  }
-};
-
-class LASwriteItemRaw_RGBNIR14_LE final : public LASwriteItemRaw {
- public:
-  bool write(const std::uint8_t* item, std::uint32_t&) override {
-    return outstream->write_bytes(item, 8);
-  }
-};
+using LASwriteItemRaw_POINT10_LE = LASwriteItemRawCopy<kPoint10Size>;
+using LASwriteItemRaw_GPSTIME11_LE = LASwriteItemRawCopy<8>;
+using LASwriteItemRaw_RGB12_LE = LASwriteItemRawCopy<6>;
+using LASwriteItemRaw_WAVEPACKET13_LE = LASwriteItemRawCopy<kWavePacketSize>;
+using LASwriteItemRaw_RGBNIR14_LE = LASwriteItemRawCopy<8>;
 
 class LASwriteItemRaw_POINT14_LE final : public LASwriteItemRaw {
  public:
@@ -81,34 +60,16 @@ class LASreadItemRaw_BYTE final : public LASreadItemRaw {
   std::uint32_t size_;
 };
 
-class LASreadItemRaw_POINT10_LE final : public LASreadItemRaw {
+template <std::uint32_t kSize>
+class LASreadItemRawCopy final : public LASreadItemRaw {
  public:
-  void read(std::uint8_t* item, std::uint32_t&) override {
-    instream->read_bytes(item, kPoint10Size);
-  }
+  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, kSize); }
 };
-
-class LASreadItemRaw_GPSTIME11_LE final : public LASreadItemRaw {
- public:
-  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, 8); }
-};
-
-class LASreadItemRaw_RGB12_LE final : public LASreadItemRaw {
- public:
-  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, 6); }
-};
-
-class LASreadItemRaw_WAVEPACKET13_LE final : public LASreadItemRaw {
- public:
-  void read(std::uint8_t* item, std::uint32_t&) override {
-    instream->read_bytes(item, kWavePacketSize);
-  }
-};
-
-class LASreadItemRaw_RGBNIR14_LE final : public LASreadItemRaw {
- public:
-  void read(std::uint8_t* item, std::uint32_t&) override { instream->read_bytes(item, 8); }
-};
+using LASreadItemRaw_POINT10_LE = LASreadItemRawCopy<kPoint10Size>;
+using LASreadItemRaw_GPSTIME11_LE = LASreadItemRawCopy<8>;
+using LASreadItemRaw_RGB12_LE = LASreadItemRawCopy<6>;
+using LASreadItemRaw_WAVEPACKET13_LE = LASreadItemRawCopy<kWavePacketSize>;
+using LASreadItemRaw_RGBNIR14_LE = LASreadItemRawCopy<8>;
 
 class LASreadItemRaw_POINT14_LE final : public LASreadItemRaw {
  public:
