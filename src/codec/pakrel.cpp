@@ -233,10 +233,10 @@ bool Pakrel::classify_items(std::uint16_t count, const LASitem* item_list, std::
   }
   if (!is(item_list[0], LASitem::POINT10) && !is(item_list[0], LASitem::POINT14)) {
     return_error("first LASitem is neither POINT10 nor POINT14");
-    return return_error("LASitem array does not match LAS specification 1.4");
+    return return_error("LASitem array matches no LAS 1.4 point type");
   }
   point_type = standard_point_type(count, item_list);
-  if (point_type == 127) return return_error("LASitem array does not match LAS specification 1.4");
+  if (point_type == 127) return return_error("LASitem array matches no LAS 1.4 point type");
   return true;
 }
 

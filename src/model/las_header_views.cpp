@@ -148,7 +148,7 @@ void LASheader::interpret(LASrecordRef::List list, std::size_t index, std::strin
 
   if (user_id == kUserIdSpec) {
     if (size == 0) {
-      std::fprintf(stderr, "WARNING: no payload for LASF_Spec (not specification-conform).\n");
+      std::fprintf(stderr, "WARNING: no payload for LASF_Spec (the LAS format requires one).\n");
       return;
     }
     if (record_id == kRecordClassificationLookup) {

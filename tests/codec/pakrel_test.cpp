@@ -309,7 +309,7 @@ TEST(Pakrel, ClassifyItemsTellsWhichListsAreNotStandard) {
     EXPECT_EQ(standard, c.point_type != 127);
     if (!standard) {
       EXPECT_STREQ(codec.error_text(),
-                   with_suffix("LASitem array does not match LAS specification 1.4").c_str());
+                   with_suffix("LASitem array matches no LAS 1.4 point type").c_str());
     }
   }
 }
@@ -329,7 +329,7 @@ TEST(Pakrel, ClassifyItemsRejectsEmptyLongAndHeadlessLists) {
   // The first-item message is replaced by the general one.
   EXPECT_FALSE(codec.classify_items(2, six.data(), point_type, record_length));
   EXPECT_STREQ(codec.error_text(),
-               with_suffix("LASitem array does not match LAS specification 1.4").c_str());
+               with_suffix("LASitem array matches no LAS 1.4 point type").c_str());
   EXPECT_EQ(record_length, 2);
 }
 

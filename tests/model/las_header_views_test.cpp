@@ -142,7 +142,7 @@ TEST(LasHeaderInterpret, MissingPayloadsAndUnknownProjectionRecordsWarn) {
   EXPECT_EQ(read_evlr(header, "LASF_Projection", 34735, {}), "");
   EXPECT_EQ(read_evlr(header, "LASF_Spec", 0, {}), "");
   EXPECT_EQ(read_vlr(header, "LASF_Spec", 7, {}),
-            "WARNING: no payload for LASF_Spec (not specification-conform).\n");
+            "WARNING: no payload for LASF_Spec (the LAS format requires one).\n");
   // Records of other users are left alone.
   EXPECT_EQ(read_vlr(header, "someone", 34735, {}), "");
 }
