@@ -21,40 +21,22 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.hpp"
 #include "las/las_reader_las.hpp"
 #include "scene/scene_las.hpp"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::seconds_since;
+using bench::time_command;
 
 bool ensure_scene(const std::filesystem::path& path, std::uint64_t points, double density) {
-  if (std::filesystem::exists(path)) {
-    LASreaderLAS probe;
-    if (probe.open_file(path.string().c_str(), LASreaderLAS::kDefaultBufferSize, true) &&
-        probe.points_total == static_cast<std::int64_t>(points)) {
-      return true;
-    }
-  }
-  std::fprintf(stderr, "generating %s ...\n", path.string().c_str());
   SceneFileOptions options;
   options.scene.points = points;
   options.scene.density = density;
   options.point_type = 1;
-  return write_scene_las(path.string().c_str(), options);
-}
-
-double time_command(const std::string& command) {
-  const auto start = Clock::now();
-  if (std::system(command.c_str()) != 0) {
-    std::fprintf(stderr, "ERROR: '%s' failed\n", command.c_str());
-    return -1.0;
-  }
-  return seconds_since(start);
+  return bench::ensure_scene(path, options);
 }
 
 struct ToolFigures {
