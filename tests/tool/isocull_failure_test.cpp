@@ -11,31 +11,17 @@
 #include <cerrno>
 #include <cstring>
 
-#include "isocull_run.hpp"
-#include "temp_dir.hpp"
+#include "tool_folders.hpp"
 
 namespace {
 
 using namespace isocull_test;
 
-class IsocullFailure : public ::testing::Test {
+class IsocullFailure : public ToolFolders {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
-    for (const char* sub : {"in", "out", "tmp"})
-      ASSERT_EQ(mkdir(path(sub).c_str(), 0755), 0);
-  }
   void TearDown() override {
     if (mounted_) umount(path("small").c_str());
-    for (const char* sub : {"in", "out", "tmp", "small", "out/taken.las", "out/a_d.las"})
-      remove_tree(path(sub));
-  }
-  std::string path(const std::string& name) const { return dir_.path() + "/" + name; }
-  ToolRun run(const std::vector<std::string>& args) {
-    return run_tool(args, dir_.path(), path("tmp"));
-  }
-  std::vector<std::string> listing(const std::string& folder) const {
-    return folder_entries(path(folder));
+    ToolFolders::TearDown();
   }
   // A 64 KB file system at "small": a disk that fills up in the middle of a file.
   bool mount_small_disk() {
@@ -54,7 +40,6 @@ class IsocullFailure : public ::testing::Test {
     }
     return lines;
   }
-  TempDir dir_;
   bool mounted_ = false;
 };
 

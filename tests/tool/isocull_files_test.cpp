@@ -7,36 +7,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "isocull_run.hpp"
-#include "temp_dir.hpp"
+#include "tool_folders.hpp"
 
 namespace {
 
 using namespace isocull_test;
 
-// A working folder with an input folder "in", an output folder "out" and a folder "tmp"
-// that the runs use as TMPDIR.
-class IsocullFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.ok());
-    for (const char* sub : {"in", "out", "tmp"})
-      ASSERT_EQ(mkdir(path(sub).c_str(), 0755), 0);
-  }
-  void TearDown() override {
-    for (const char* sub : {"in", "out", "tmp"})
-      remove_tree(path(sub));
-  }
-  std::string path(const std::string& name) const { return dir_.path() + "/" + name; }
-  ToolRun run(const std::vector<std::string>& args) {
-    return run_tool(args, dir_.path(), path("tmp"));
-  }
-  // Names left in a folder.
-  std::vector<std::string> listing(const std::string& folder) const {
-    return folder_entries(path(folder));
-  }
-  TempDir dir_;
-};
+using IsocullFiles = ToolFolders;
 
 TEST_F(IsocullFiles, EveryInputOfAWildcardGetsItsOwnCorrectOutput) {
   for (int i = 0; i < 3; i++) {
