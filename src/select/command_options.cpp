@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace command_options {
 
@@ -87,6 +89,53 @@ bool read_double(const char* text, double& value, const char** end) {
   if (stop == text) return false;
   if (end != nullptr) *end = stop;
   value = parsed;
+  return true;
+}
+
+bool parse_int64(const char* text, std::int64_t& value, std::int64_t min, std::int64_t max) {
+  if (text == nullptr) return false;
+  const char* end = nullptr;
+  std::int64_t parsed = 0;
+  if (!read_int64(text, parsed, &end) || *end != '\0') return false;
+  // read_int64 clamps: a clamped value is out of range unless the text says exactly that.
+  if (parsed == INT64_MAX || parsed == INT64_MIN) {
+    errno = 0;
+    std::strtoll(text, nullptr, 10);
+    if (errno == ERANGE) return false;
+  }
+  if (parsed < min || parsed > max) return false;
+  value = parsed;
+  return true;
+}
+
+bool parse_int(const char* text, int& value, int min, int max) {
+  std::int64_t parsed = 0;
+  if (!parse_int64(text, parsed, min, max)) return false;
+  value = static_cast<int>(parsed);
+  return true;
+}
+
+bool parse_unsigned(const char* text, std::uint32_t& value, std::uint32_t min, std::uint32_t max) {
+  std::int64_t parsed = 0;
+  if (!parse_int64(text, parsed, min, max)) return false;
+  value = static_cast<std::uint32_t>(parsed);
+  return true;
+}
+
+bool parse_double(const char* text, double& value) {
+  if (text == nullptr) return false;
+  const char* end = nullptr;
+  double parsed = 0.0;
+  if (!read_double(text, parsed, &end) || *end != '\0' || !std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
+}
+
+bool parse_float(const char* text, float& value) {
+  double parsed = 0.0;
+  if (!parse_double(text, parsed)) return false;
+  if (std::fabs(parsed) > static_cast<double>(std::numeric_limits<float>::max())) return false;
+  value = static_cast<float>(parsed);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,19 @@ bool read_float(const char* text, float& value);
 bool read_double(const char* text, double& value, const char** end = nullptr);
 // The C integer conversion without a check: 0 for text that is no number.
 int to_int(const char* text);
+
+// Strict conversions for option arguments: the whole entry must be the number (no trailing
+// characters, no fraction or exponent for an integer, no "nan" or "inf" for a real) and the
+// value must lie in [min, max]. False, with `value` untouched, otherwise; the caller prints
+// the option's "needs ..." message naming the text.
+bool parse_unsigned(const char* text, std::uint32_t& value, std::uint32_t min = 0,
+                    std::uint32_t max = UINT32_MAX);
+bool parse_int(const char* text, int& value, int min = INT_MIN, int max = INT_MAX);
+bool parse_int64(const char* text, std::int64_t& value, std::int64_t min = INT64_MIN,
+                 std::int64_t max = INT64_MAX);
+bool parse_double(const char* text, double& value);
+// Also false for a finite double beyond the range of float.
+bool parse_float(const char* text, float& value);
 
 // A consumed entry becomes the empty string, so that later parsers skip it.
 inline void blank(char* entry) {
