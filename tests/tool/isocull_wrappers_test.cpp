@@ -248,6 +248,38 @@ TEST_F(IsocullWrappers, TilesReadWithTheirNeighboursGetTheVerdictsOfTheWholeSurv
   EXPECT_GT(differing_without_buffer, 0u);
 }
 
+TEST_F(IsocullWrappers, SurveyScriptRunsTheTilesInParallelAsASequentialRunWould) {
+  if (std::system("command -v parallel >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "GNU parallel is not installed (apt-get install parallel)";
+  }
+  const std::string scene = path("in/scene.las");
+  ASSERT_TRUE(write_scene(scene, 30000, 1, 13, false, 0.03));
+  std::vector<std::vector<std::size_t>> members;
+  const std::vector<std::string> tiles = cut_into_tiles(scene, path("in"), members);
+  ASSERT_EQ(tiles.size(), 9u);
+  std::string command = "ISOCULL=" + shell_quoted(kBinary) +
+                        " TILE_LIST=" + shell_quoted(ISOCULL_BINARY_DIR "/tile_list") + " " +
+                        shell_quoted(ISOCULL_SOURCE_DIR "/tools/denoise_survey.sh");
+  command.append(" -j 2 -buffered 10 -odir ").append(shell_quoted(path("out/parallel")));
+  for (const std::string& tile : tiles)
+    command.append(" ").append(shell_quoted(tile));
+  command.append(" -- -quiet 2>").append(shell_quoted(path("tmp/script.err")));
+  ASSERT_EQ(std::system(command.c_str()), 0) << read_text(path("tmp/script.err"));
+  // The same command lines, one after the other, with the list the script made.
+  const std::string list = path("out/parallel/tiles.lof");
+  ASSERT_TRUE(exists(list));
+  ASSERT_EQ(mkdir(path("out/sequential").c_str(), 0755), 0);
+  for (const std::string& tile : tiles) {
+    const ToolRun sequential = run({"-i", tile, "-buffered", "10", "-neighbors_lof", list, "-odir",
+                                    path("out/sequential"), "-quiet"});
+    ASSERT_EQ(sequential.exit_code, 0) << sequential.err;
+    const std::string name = tile.substr(tile.rfind('/') + 1);
+    const std::string parallel_output = read_text(path("out/parallel/" + name));
+    ASSERT_FALSE(parallel_output.empty()) << name;
+    EXPECT_EQ(parallel_output, read_text(path("out/sequential/" + name))) << name;
+  }
+}
+
 TEST_F(IsocullWrappers, NeighboursOnlyWithBufferingAndForOneInput) {
   const std::string a = path("in/a.las");
   ASSERT_TRUE(write_at_offset(a, 0.0, {1.0}));
