@@ -19,24 +19,43 @@ constexpr char kSystemIdentifier[] = "Brindlex";
 // Record sizes of the point types a text file can become.
 std::uint16_t record_size_of(std::uint8_t point_type) {
   switch (point_type) {
-    case 0: return 20;
-    case 1: return 28;
-    case 2: return 26;
-    case 3: return 34;
-    case 6: return 30;
-    case 7: return 36;
-    case 8: return 38;
-    default: return 0;
+    case 0:
+      return 20;
+    case 1:
+      return 28;
+    case 2:
+      return 26;
+    case 3:
+      return 34;
+    case 6:
+      return 30;
+    case 7:
+      return 36;
+    case 8:
+      return 38;
+    default:
+      return 0;
   }
 }
 
 std::int32_t size_of_attribute_type(std::int32_t data_type) {
   switch (data_type) {
-    case 1: case 2: return 1;
-    case 3: case 4: return 2;
-    case 5: case 6: case 9: return 4;
-    case 7: case 8: case 10: return 8;
-    default: return 0;
+    case 1:
+    case 2:
+      return 1;
+    case 3:
+    case 4:
+      return 2;
+    case 5:
+    case 6:
+    case 9:
+      return 4;
+    case 7:
+    case 8:
+    case 10:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -68,7 +87,8 @@ bool read_numbers(const char* line, double* values, int count) {
   const char* end = line + std::strlen(line);
   const char* p = line;
   for (int i = 0; i < count; i++) {
-    while (*p == ' ' || *p == '\t' || *p == ',' || *p == ';') p++;
+    while (*p == ' ' || *p == '\t' || *p == ',' || *p == ';')
+      p++;
     const char* next = text_numbers::read_double(p, end, values[i]);
     if (next == nullptr) return false;
     p = next;
@@ -92,7 +112,9 @@ double round_half_away(double value) {
 
 LASreaderTXT::LASreaderTXT() = default;
 
-LASreaderTXT::~LASreaderTXT() { close_reader(true); }
+LASreaderTXT::~LASreaderTXT() {
+  close_reader(true);
+}
 
 void LASreaderTXT::set_scale_factor(const double* scale_factor) {
   requested_scale_ = scale_factor == nullptr
@@ -128,7 +150,8 @@ bool LASreaderTXT::add_attribute(std::int32_t data_type, const char* name, const
                                  double scale, double offset, double pre_scale, double pre_offset,
                                  double no_data) {
   if (attributes_.size() >= static_cast<std::size_t>(text_format::kMaxAttributes)) {
-    std::fprintf(stderr, "ERROR: cannot add more than %d attributes\n", text_format::kMaxAttributes);
+    std::fprintf(stderr, "ERROR: cannot add more than %d attributes\n",
+                 text_format::kMaxAttributes);
     return false;
   }
   attributes_.push_back(Attribute{data_type, name ? name : "", description ? description : "",
@@ -207,11 +230,13 @@ bool LASreaderTXT::start(std::uint8_t point_type, const char* parse_string,
   end_reported_ = false;
   header_count_ = -1;
   counted_ = 0;
+  unfit_ = 0;
   points_done = 0;
   points_total = 0;
   box_started_ = false;
   std::memset(by_return_, 0, sizeof(by_return_));
-  for (Attribute& attribute : attributes_) attribute.seen = false;
+  for (Attribute& attribute : attributes_)
+    attribute.seen = false;
   parse_string_ = parse_string != nullptr ? parse_string : "xyz";
   skip_lines_ = skip_lines;
   if (!compile_columns(parse_string_, columns_)) return false;
@@ -266,7 +291,8 @@ void LASreaderTXT::set_header_counts(std::uint64_t count, const std::int64_t* by
     return;
   }
   header.number_of_point_records = 0;
-  for (std::uint32_t& n : header.number_of_points_by_return) n = 0;
+  for (std::uint32_t& n : header.number_of_points_by_return)
+    n = 0;
   header.extended_number_of_point_records = count;
   for (int r = 0; r < kExtendedReturnCount; r++) {
     header.extended_number_of_points_by_return[r] =
@@ -309,11 +335,16 @@ bool LASreaderTXT::read_ptx_header(bool store_record, bool take_count, bool popu
   double columns = 0.0, rows = 0.0;
   double* matrix = ptx_matrix_;
   const Step steps[] = {
-      {"number of cols", 1, &columns},          {"number of rows", 1, &rows},
-      {"translation", 3, matrix},               {"rotation row 0", 3, matrix + 3},
-      {"rotation row 1", 3, matrix + 6},        {"rotation row 2", 3, matrix + 9},
-      {"transformation row 0", 4, matrix + 12}, {"transformation row 1", 4, matrix + 16},
-      {"transformation row 2", 4, matrix + 20}, {"transformation row 3", 4, matrix + 24},
+      {"number of cols", 1, &columns},
+      {"number of rows", 1, &rows},
+      {"translation", 3, matrix},
+      {"rotation row 0", 3, matrix + 3},
+      {"rotation row 1", 3, matrix + 6},
+      {"rotation row 2", 3, matrix + 9},
+      {"transformation row 0", 4, matrix + 12},
+      {"transformation row 1", 4, matrix + 16},
+      {"transformation row 2", 4, matrix + 20},
+      {"transformation row 3", 4, matrix + 24},
   };
   for (const Step& step : steps) {
     if (!input_.next_line(line, length)) {
@@ -331,7 +362,8 @@ bool LASreaderTXT::read_ptx_header(bool store_record, bool take_count, bool popu
   ptx_rows_ = static_cast<std::int64_t>(rows);
   const std::int64_t count = ptx_columns_ * ptx_rows_;
   if (populating) {
-    std::fprintf(stderr, "PTX header states %d cols by %d rows aka %" PRId64 " points. ignoring ...\n",
+    std::fprintf(stderr,
+                 "PTX header states %d cols by %d rows aka %" PRId64 " points. ignoring ...\n",
                  static_cast<int>(ptx_columns_), static_cast<int>(ptx_rows_), count);
   }
   if (take_count) {
@@ -349,8 +381,8 @@ void LASreaderTXT::store_dialect_record(std::uint16_t record_id) {
   std::vector<std::uint8_t> payload(ptx ? kPayloadSizePTX : kPayloadSizePTS, 0);
   put_le(payload, kOffsetIntensityTranslate, translate_intensity_);
   put_le(payload, kOffsetIntensityScale, scale_intensity_);
-  const std::size_t kept = parse_string_.size() < kParseStringBytes - 1 ? parse_string_.size()
-                                                                         : kParseStringBytes - 1;
+  const std::size_t kept =
+      parse_string_.size() < kParseStringBytes - 1 ? parse_string_.size() : kParseStringBytes - 1;
   std::memcpy(payload.data() + kOffsetParseString, parse_string_.data(), kept);
   if (ptx) {
     put_le(payload, kOffsetColumns, ptx_columns_);
@@ -369,7 +401,8 @@ bool LASreaderTXT::populate_pass() {
                       column.letter == 'r' || (column.letter == '#' && column.attribute == 0);
     counting.push_back(kept ? column : Column{'s', -1});
   }
-  while (!counting.empty() && counting.back().letter == 's') counting.pop_back();
+  while (!counting.empty() && counting.back().letter == 's')
+    counting.pop_back();
   std::string shown;
   for (const Column& column : counting) {
     shown.push_back(column.letter == '#' ? '0' : column.letter);
@@ -408,7 +441,8 @@ bool LASreaderTXT::populate_pass() {
     return false;
   }
   bool high_returns = false;
-  for (int r = 6; r < 16; r++) high_returns = high_returns || by_return[r] != 0;
+  for (int r = 6; r < 16; r++)
+    high_returns = high_returns || by_return[r] != 0;
   const bool legacy = !extended && count <= 0xFFFFFFFF && !high_returns;
   header.version_minor = legacy ? 2 : 4;
   if (!legacy && header.header_size < kHeaderSize14) {
@@ -440,12 +474,13 @@ bool LASreaderTXT::populate_pass() {
 
 void LASreaderTXT::choose_scale_and_offset(double min_x, double min_y, double min_z, double max_x,
                                            double max_y, double max_z) {
-  const bool geographic = min_x > -text_format::kGeographicLimit &&
-                          min_y > -text_format::kGeographicLimit &&
-                          max_x < text_format::kGeographicLimit && max_y < text_format::kGeographicLimit;
-  const double chosen[3] = {geographic ? text_format::kGeographicScale : text_format::kProjectedScale,
-                            geographic ? text_format::kGeographicScale : text_format::kProjectedScale,
-                            text_format::kHeightScale};
+  const bool geographic =
+      min_x > -text_format::kGeographicLimit && min_y > -text_format::kGeographicLimit &&
+      max_x < text_format::kGeographicLimit && max_y < text_format::kGeographicLimit;
+  const double chosen[3] = {
+      geographic ? text_format::kGeographicScale : text_format::kProjectedScale,
+      geographic ? text_format::kGeographicScale : text_format::kProjectedScale,
+      text_format::kHeightScale};
   double* scale[3] = {&header.x_scale_factor, &header.y_scale_factor, &header.z_scale_factor};
   double* offset[3] = {&header.x_offset, &header.y_offset, &header.z_offset};
   const double min[3] = {min_x, min_y, min_z};
@@ -484,7 +519,8 @@ void LASreaderTXT::snap_bounding_box() {
   };
   for (const Bound& bound : bounds) {
     const double v = *bound.value;
-    const double snapped = round_half_away((v - bound.offset) / bound.scale) * bound.scale + bound.offset;
+    const double snapped =
+        round_half_away((v - bound.offset) / bound.scale) * bound.scale + bound.offset;
     if ((v > 0.0 && snapped < 0.0) || (v < 0.0 && snapped > 0.0)) {
       std::fprintf(stderr, "WARNING: quantization sign flip for %s from %g to %g.\n", bound.name, v,
                    snapped);
@@ -503,8 +539,9 @@ bool LASreaderTXT::quantize_point() {
   for (int k = 0; k < 3; k++) {
     const double q = (coordinates_[k] - offset[k]) / scale[k];
     if (!(q > -2147483648.5 && q < 2147483647.5)) return false;
-    *stored[k] = static_cast<std::int32_t>(coordinates_[k] >= offset[k] ? static_cast<std::int64_t>(q + 0.5)
-                                                                       : static_cast<std::int64_t>(q - 0.5));
+    *stored[k] = static_cast<std::int32_t>(coordinates_[k] >= offset[k]
+                                               ? static_cast<std::int64_t>(q + 0.5)
+                                               : static_cast<std::int64_t>(q - 0.5));
   }
   return true;
 }
@@ -524,6 +561,7 @@ bool LASreaderTXT::next_parsed_line(bool quantize) {
                    coordinates_[0], coordinates_[1], coordinates_[2], header.x_scale_factor,
                    header.y_scale_factor, header.z_scale_factor, header.x_offset, header.y_offset,
                    header.z_offset);
+      unfit_++;
       continue;
     }
     return true;
@@ -591,6 +629,15 @@ bool LASreaderTXT::read_raw_point() {
                      points_done, header_count_);
       }
       if (counted_ == points_done) finish_header_at_end();
+      if (unfit_ > 0) {
+        std::fprintf(stderr,
+                     "ERROR: %" PRId64
+                     " points of '%s' do not fit 32-bit integers at the scale "
+                     "and offset in use. read it with '-populate' or choose them with "
+                     "'-rescale' and '-reoffset'\n",
+                     unfit_, file_name_.empty() ? "stdin" : file_name_.c_str());
+        read_failed_ = true;
+      }
     }
     return false;
   }
@@ -607,6 +654,7 @@ bool LASreaderTXT::seek_point(std::int64_t index) {
     if (!read_header_lines(false, false)) return false;
     points_done = 0;
     end_reported_ = false;
+    unfit_ = 0;
     const bool tracking = track_attribute_range_;
     if (!next_parsed_line(true)) return false;
     track_attribute_range_ = tracking;
@@ -627,6 +675,7 @@ bool LASreaderTXT::reopen(const char* file_name) {
   file_name_ = file_name;
   read_failed_ = false;
   end_reported_ = false;
+  unfit_ = 0;
   points_done = 0;
   holding_first_ = false;
   if (!read_header_lines(false, false) || !next_parsed_line(true)) {

@@ -23,9 +23,12 @@ class ByteStreamIn;
 // reading, completing it at the end of the file. The PTS and PTX dialects read their header
 // lines and keep them in a record of the header for the text writer.
 //
-// A line that does not parse, or whose coordinates are not finite or do not fit 32-bit
-// integers at the chosen scale and offset, is no point: it is skipped with one "WARNING: "
-// line. Out-of-range values are stored clamped (or cut to their bits) with a warning.
+// A line that does not parse, or whose coordinates are not finite, is no point: it is
+// skipped with one "WARNING: " line. A point whose coordinates do not fit 32-bit integers at
+// the chosen scale and offset cannot be stored: it is skipped with a warning, and at the end
+// of the points the reader reports how many with an "ERROR: " line and `read_failed()`, so
+// that no output that lost them looks complete. Out-of-range values of the other columns
+// are stored clamped (or cut to their bits) with a warning.
 //
 // Ownership: the reader owns its header, its point and its input. Failed operations print
 // one "ERROR: " line and return false; the reader may then only be closed, opened again or
@@ -126,8 +129,8 @@ class LASreaderTXT : public LASreader {
   void warn_unparsable(const char* line, std::size_t length, const std::string& shown) const;
   bool store_attribute(int index, double value);
   bool quantize_point();
-  void choose_scale_and_offset(double min_x, double min_y, double min_z, double max_x,
-                               double max_y, double max_z);
+  void choose_scale_and_offset(double min_x, double min_y, double min_z, double max_x, double max_y,
+                               double max_z);
   void snap_bounding_box();
   void count_point_into_header();
   void finish_header_at_end();
@@ -153,6 +156,7 @@ class LASreaderTXT : public LASreader {
   bool end_reported_ = false;
   std::int64_t header_count_ = -1;  // points the header announces; -1 unknown
   std::int64_t counted_ = 0;        // points counted into the header while reading
+  std::int64_t unfit_ = 0;          // lines skipped for coordinates beyond 32 bits
   bool track_attribute_range_ = false;
   std::int64_t by_return_[16] = {};
   bool box_started_ = false;

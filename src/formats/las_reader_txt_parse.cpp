@@ -58,21 +58,26 @@ bool is_letter(char c) {
   return false;
 }
 
-bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == ';'; }
+bool is_separator(char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == ';';
+}
 
 const char* skip_separators(const char* p) {
-  while (is_separator(*p)) p++;
+  while (is_separator(*p))
+    p++;
   return p;
 }
 
 // Hexadecimal columns may be quoted.
 const char* skip_separators_and_quotes(const char* p) {
-  while (is_separator(*p) || *p == '"') p++;
+  while (is_separator(*p) || *p == '"')
+    p++;
   return p;
 }
 
 const char* next_separator(const char* p) {
-  while (*p != '\0' && !is_separator(*p)) p++;
+  while (*p != '\0' && !is_separator(*p))
+    p++;
   return p;
 }
 
@@ -179,7 +184,8 @@ void LASreaderTXT::warn_unparsable(const char* line, std::size_t length,
                                    const std::string& shown) const {
   // A line is shown up to a zero byte, as much as a warning line should hold.
   std::size_t size = 0;
-  while (size < length && size < text_format::kShownLineLimit && line[size] != '\0') size++;
+  while (size < length && size < text_format::kShownLineLimit && line[size] != '\0')
+    size++;
   std::fprintf(stderr, "WARNING: cannot parse '%.*s' with '%s'. skipping ...\n",
                static_cast<int>(size), line, shown.c_str());
 }
@@ -217,21 +223,23 @@ bool LASreaderTXT::store_attribute(int index, double value) {
       break;
     case 5: {
       // Without clamping, but a value beyond 32 bits cannot be stored: it is held there.
-      const auto stored = static_cast<std::uint32_t>(value < 0.0 ? 0 : round_within(value, 0.0, 4294967295.0));
+      const auto stored =
+          static_cast<std::uint32_t>(value < 0.0 ? 0 : round_within(value, 0.0, 4294967295.0));
       std::memcpy(at, &stored, 4);
       break;
     }
     case 6: {
-      const auto stored = static_cast<std::int32_t>(round_within(value, -2147483648.0, 2147483647.0));
+      const auto stored =
+          static_cast<std::int32_t>(round_within(value, -2147483648.0, 2147483647.0));
       std::memcpy(at, &stored, 4);
       break;
     }
     case 9: {
       const double limit = std::numeric_limits<float>::max();
-      const float stored = std::isnan(value)   ? std::numeric_limits<float>::quiet_NaN()
-                           : value > limit     ? std::numeric_limits<float>::infinity()
-                           : value < -limit    ? -std::numeric_limits<float>::infinity()
-                                               : static_cast<float>(value);
+      const float stored = std::isnan(value) ? std::numeric_limits<float>::quiet_NaN()
+                           : value > limit   ? std::numeric_limits<float>::infinity()
+                           : value < -limit  ? -std::numeric_limits<float>::infinity()
+                                             : static_cast<float>(value);
       std::memcpy(at, &stored, 4);
       break;
     }
@@ -265,8 +273,23 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
     std::int32_t value = 0;
     // The integer letters share their reading.
     switch (letter) {
-      case 'r': case 'n': case 'c': case 'u': case 'p': case 'e': case 'd': case 'h':
-      case 'k': case 'g': case 'o': case 'l': case 'E': case 'R': case 'G': case 'B': case 'I':
+      case 'r':
+      case 'n':
+      case 'c':
+      case 'u':
+      case 'p':
+      case 'e':
+      case 'd':
+      case 'h':
+      case 'k':
+      case 'g':
+      case 'o':
+      case 'l':
+      case 'E':
+      case 'R':
+      case 'G':
+      case 'B':
+      case 'I':
         next = text_numbers::read_int(p, value);
         if (next == nullptr) return false;
         break;
@@ -298,8 +321,8 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
                        static_cast<double>(intensity));
         }
         point.intensity = intensity >= 65535.5f ? 65535
-                          : intensity >= 0.0f  ? static_cast<std::uint16_t>(intensity + 0.5f)
-                                               : 0;
+                          : intensity >= 0.0f   ? static_cast<std::uint16_t>(intensity + 0.5f)
+                                                : 0;
         break;
       }
       case 'a': {
@@ -325,14 +348,18 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
         const std::uint32_t bits = extended ? 15u : 7u;
         if (static_cast<std::uint32_t>(value) > bits) {
           if (letter == 'r') {
-            std::fprintf(stderr, extended ? "WARNING: return number %d is out of range of four bits\n"
-                                          : "WARNING: return number %d is out of range of three bits\n",
+            std::fprintf(stderr,
+                         extended ? "WARNING: return number %d is out of range of four bits\n"
+                                  : "WARNING: return number %d is out of range of three bits\n",
                          value);
           } else {
-            std::fprintf(stderr,
-                         extended ? "WARNING: number of returns of given pulse %d is out of range of four bits\n"
-                                  : "WARNING: number of returns of given pulse %d is out of range of three bits\n",
-                         value);
+            std::fprintf(
+                stderr,
+                extended
+                    ? "WARNING: number of returns of given pulse %d is out of range of four bits\n"
+                    : "WARNING: number of returns of given pulse %d is out of range of three "
+                      "bits\n",
+                value);
           }
         }
         const auto stored = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & bits);
@@ -341,7 +368,8 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
           if (extended) point.set_extended_return_number(stored), point.set_return_number(stored);
         } else {
           point.number_of_returns = stored & 7u;
-          if (extended) point.set_extended_number_of_returns(stored), point.set_number_of_returns(stored);
+          if (extended)
+            point.set_extended_number_of_returns(stored), point.set_number_of_returns(stored);
         }
         break;
       }
@@ -378,12 +406,12 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
             value, 65535, "WARNING: point source ID %d is out of range of unsigned short\n"));
         break;
       case 'e':
-        point.edge_of_flight_line =
-            flag_value(value, "WARNING: edge of flight line flag %d is out of range of boolean flag\n");
+        point.edge_of_flight_line = flag_value(
+            value, "WARNING: edge of flight line flag %d is out of range of boolean flag\n");
         break;
       case 'd':
-        point.scan_direction_flag =
-            flag_value(value, "WARNING: direction of scan flag %d is out of range of boolean flag\n");
+        point.scan_direction_flag = flag_value(
+            value, "WARNING: direction of scan flag %d is out of range of boolean flag\n");
         break;
       case 'h':
         point.set_withheld_flag(
@@ -435,17 +463,20 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
           next = text_numbers::read_hex(next, c, 2);
           if (next == nullptr) return false;
         }
-        for (int k = 0; k < 3; k++) point.rgb[k] = static_cast<std::uint16_t>(channel[k]);
+        for (int k = 0; k < 3; k++)
+          point.rgb[k] = static_cast<std::uint16_t>(channel[k]);
         break;
       }
       case 'J': {
         std::uint32_t hex = 0;
         if (text_numbers::read_hex(p, hex) == nullptr) return false;
         const double scaled = static_cast<double>(hex) / 16777215.0 * 255.0;
-        point.intensity = static_cast<std::uint16_t>(scaled > 255.0 ? 255 : static_cast<int>(scaled));
+        point.intensity =
+            static_cast<std::uint16_t>(scaled > 255.0 ? 255 : static_cast<int>(scaled));
         // The encoding is six characters wide.
         next = p;
-        for (int k = 0; k < 6 && *next != '\0'; k++) next++;
+        for (int k = 0; k < 6 && *next != '\0'; k++)
+          next++;
         p = next;
         continue;
       }

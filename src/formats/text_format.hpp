@@ -21,10 +21,10 @@ inline constexpr std::size_t kOffsetIntensityTranslate = 0;  // float32
 inline constexpr std::size_t kOffsetIntensityScale = 4;      // float32
 inline constexpr std::size_t kOffsetParseString = 16;        // 16 bytes, zero-terminated
 inline constexpr std::size_t kParseStringBytes = 16;
-inline constexpr std::size_t kOffsetColumns = 32;         // int64 (PTX)
-inline constexpr std::size_t kOffsetRows = 40;            // int64 (PTX)
-inline constexpr std::size_t kOffsetTranslation = 48;     // 3 float64 (PTX)
-inline constexpr std::size_t kOffsetRotation = 72;        // 3 rows of 3 float64 (PTX)
+inline constexpr std::size_t kOffsetColumns = 32;          // int64 (PTX)
+inline constexpr std::size_t kOffsetRows = 40;             // int64 (PTX)
+inline constexpr std::size_t kOffsetTranslation = 48;      // 3 float64 (PTX)
+inline constexpr std::size_t kOffsetRotation = 72;         // 3 rows of 3 float64 (PTX)
 inline constexpr std::size_t kOffsetTransformation = 144;  // 4 rows of 4 float64 (PTX)
 static_assert(kOffsetTransformation + 16 * 8 == kPayloadSizePTX);
 static_assert(kOffsetParseString + kParseStringBytes == kPayloadSizePTS);

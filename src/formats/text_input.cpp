@@ -54,7 +54,9 @@ class SpawnActions {
 
 TextInput::TextInput() = default;
 
-TextInput::~TextInput() { close(); }
+TextInput::~TextInput() {
+  close();
+}
 
 bool TextInput::open(const char* file_name) {
   close();
@@ -134,7 +136,8 @@ bool TextInput::spawn(const char* file_name, std::size_t decompressor) {
   if (redirected && input >= 0) redirected = actions.dup2(input, STDIN_FILENO);
   int result = -1;
   pid_t pid = -1;
-  if (redirected) result = posix_spawnp(&pid, program.program, actions.get(), nullptr, argv.data(), environ);
+  if (redirected)
+    result = posix_spawnp(&pid, program.program, actions.get(), nullptr, argv.data(), environ);
   ::close(ends[1]);
   if (input >= 0) ::close(input);
   if (!redirected) {

@@ -120,9 +120,11 @@ char* write_fixed_trimmed(char* out, double value, int decimals) {
   char* end = write_fixed(out, value, decimals);
   if (!std::isfinite(value)) return end;
   char* point = out;
-  while (point < end && *point != '.') point++;
+  while (point < end && *point != '.')
+    point++;
   if (point == end) return end;
-  while (end > point + 1 && end[-1] == '0') end--;
+  while (end > point + 1 && end[-1] == '0')
+    end--;
   if (end == point + 1) end = point;
   return end;
 }
