@@ -237,6 +237,7 @@ bool TextInput::next_line(char*& line, std::size_t& length) {
         available <= text_format::kLineLimit ? available : text_format::kLineLimit + 1;
     char* newline = static_cast<char*>(std::memchr(start, '\n', window));
     if (passing_over_) {
+      newline = static_cast<char*>(std::memchr(start, '\n', available));
       if (newline != nullptr) {
         begin_ += static_cast<std::size_t>(newline - start) + 1;
         passing_over_ = false;
