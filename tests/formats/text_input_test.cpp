@@ -24,7 +24,8 @@ std::vector<double> xs_of(const std::string& name, bool populate, std::string* m
   std::string captured;
   CAPTURE_STDERR(captured, {
     if (reader.open(name.c_str(), 0, "xyzi", 1, populate)) {
-      while (reader.read_next()) xs.push_back(reader.point.get_x());
+      while (reader.read_next())
+        xs.push_back(reader.point.get_x());
     }
   });
   if (messages != nullptr) *messages = captured;
@@ -32,7 +33,9 @@ std::vector<double> xs_of(const std::string& name, bool populate, std::string* m
   return xs;
 }
 
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool run(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 // PATH replaced for the life of the object.
 class PathOverride {
@@ -67,9 +70,11 @@ TEST(TextInput, CompressedNamesWithBlanksQuotesAndDashesReadAsThePlainText) {
   ASSERT_EQ(chdir(folder.path().c_str()), 0);
   for (const std::string name : {"-lead dash 'q' \"d\".txt.gz", "a b.txt.gz"}) {
     SCOPED_TRACE(name);
-    ASSERT_TRUE(run("gzip -c plain.txt > '" + std::string(name == "a b.txt.gz" ? name : "lead.gz") + "'"));
+    ASSERT_TRUE(
+        run("gzip -c plain.txt > '" + std::string(name == "a b.txt.gz" ? name : "lead.gz") + "'"));
     if (name != "a b.txt.gz") std::filesystem::rename("lead.gz", name);
-    for (bool populate : {true, false}) EXPECT_EQ(xs_of(name, populate), plain);
+    for (bool populate : {true, false})
+      EXPECT_EQ(xs_of(name, populate), plain);
   }
   if (run("command -v zip > /dev/null 2>&1")) {
     ASSERT_TRUE(run("zip -q plain.zip plain.txt"));
@@ -128,7 +133,8 @@ TEST(TextInput, AProgramThatDiesEndsTheTextAsAFailureAndNeverHangs) {
   const std::string endless = folder.write("endless.7z", "");
   LASreaderTXT reader;
   CAPTURE_STDERR(messages, ASSERT_TRUE(reader.open(endless.c_str(), 0, "xyzi", 0, false)));
-  for (int i = 0; i < 1000; i++) ASSERT_TRUE(reader.read_next());
+  for (int i = 0; i < 1000; i++)
+    ASSERT_TRUE(reader.read_next());
   EXPECT_FALSE(reader.seek_point(0));  // a pipe cannot go back
   reader.close_reader();
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child left behind
@@ -145,7 +151,8 @@ TEST(TextInput, StandardInputReadsLikeAFileWithoutGoingBack) {
   std::vector<double> xs;
   CAPTURE_STDERR(messages, {
     ASSERT_TRUE(reader.open_descriptor(ends[0], nullptr, 0, "xyzi", 1, true));
-    while (reader.read_next()) xs.push_back(reader.point.get_x());
+    while (reader.read_next())
+      xs.push_back(reader.point.get_x());
   });
   close(ends[0]);
   EXPECT_EQ(messages, "");

@@ -109,10 +109,14 @@ TEST(TextReader, EveryLetterStoresItsValueAndWarnsOutOfRange) {
        [](const LASpoint& p) { EXPECT_TRUE(p.get_overlap_flag()); }},
       {"xyzl", "1 2 3 5", "WARNING: scanner channel 5 is out of range of two bits\n",
        [](const LASpoint& p) { EXPECT_EQ(p.extended_scanner_channel, 1); }},
-      {"xyzE", "1 2 3 0", "", [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 11); }},
-      {"xyzE", "1 2 3 1", "", [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 12); }},
-      {"xyzE", "1 2 3 2", "", [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 23); }},
-      {"xyzE", "1 2 3 3", "", [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 22); }},
+      {"xyzE", "1 2 3 0", "",
+       [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 11); }},
+      {"xyzE", "1 2 3 1", "",
+       [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 12); }},
+      {"xyzE", "1 2 3 2", "",
+       [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 23); }},
+      {"xyzE", "1 2 3 3", "",
+       [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 22); }},
       {"xyzE", "1 2 3 5", "WARNING: terrasolid echo encoding 5 is out of range of 0 to 3\n",
        [](const LASpoint& p) { EXPECT_EQ(p.return_number * 10 + p.number_of_returns, 23); }},
       {"xyzRGB", "1 2 3 100 200 65535", "",
@@ -201,7 +205,8 @@ TEST(TextReader, BadParseStringsAndPointTypesFailToOpen) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parse);
     LASreaderTXT reader;
-    for (int i = 0; i < c.attributes; i++) reader.add_attribute(1, "a", "b");
+    for (int i = 0; i < c.attributes; i++)
+      reader.add_attribute(1, "a", "b");
     const ReadOne one = read_one("1 2 3 4\n", c.parse, reader, c.point_type);
     EXPECT_FALSE(one.opened);
     EXPECT_EQ(one.messages.substr(0, std::strlen(c.first_line)), c.first_line);
@@ -216,8 +221,8 @@ TEST(TextReader, PointTypeFollowsTheParseString) {
     int version_minor;
   };
   const Case cases[] = {
-      {"xyz", 0, 20, 2},   {"xyzt", 1, 28, 2},    {"xyzRGB", 2, 26, 2}, {"xyztH", 3, 34, 2},
-      {"xyzI", 8, 38, 4},  {"xyzo", 6, 30, 4},    {"xyzlG", 7, 36, 4},  {"xyztl", 6, 30, 4},
+      {"xyz", 0, 20, 2},  {"xyzt", 1, 28, 2}, {"xyzRGB", 2, 26, 2}, {"xyztH", 3, 34, 2},
+      {"xyzI", 8, 38, 4}, {"xyzo", 6, 30, 4}, {"xyzlG", 7, 36, 4},  {"xyztl", 6, 30, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parse);
@@ -347,7 +352,8 @@ TEST(TextReader, HostileTextWarnsAndNeverBreaks) {
       EXPECT_EQ(points.size(), c.points);
       EXPECT_FALSE(reader.read_failed());
       // One warning line per skipped line, each of bounded length.
-      for (const std::string& line : text_test::lines_of(messages)) EXPECT_LT(line.size(), 600u);
+      for (const std::string& line : text_test::lines_of(messages))
+        EXPECT_LT(line.size(), 600u);
     }
   }
   // The skipped numbers name themselves.
@@ -386,7 +392,8 @@ TEST(TextReader, CoordinatesBeyond32BitsAreReportedAndFailTheRead) {
 TEST(TextReader, SeeksBothWaysAndReopensAtTheFirstPoint) {
   Folder folder;
   std::string text = "header line\n";
-  for (int i = 0; i < 10; i++) text += std::to_string(i) + " 0 0\n";
+  for (int i = 0; i < 10; i++)
+    text += std::to_string(i) + " 0 0\n";
   const std::string name = folder.write("ten.txt", text);
   LASreaderTXT reader;
   std::string messages;

@@ -43,15 +43,19 @@ std::vector<Expected> parse_independently(const RealCase& c) {
     const std::vector<std::string> f = fields(lines[i]);
     if (f.empty()) continue;
     Expected e;
-    for (int k = 0; k < 3; k++) e.xyz[k] = std::stod(f.at(static_cast<std::size_t>(c.column[k])));
+    for (int k = 0; k < 3; k++)
+      e.xyz[k] = std::stod(f.at(static_cast<std::size_t>(c.column[k])));
     if (c.column[3] >= 0) {
       const double value = std::stod(f.at(static_cast<std::size_t>(c.column[3])));
       // PTS intensities are shifted by -2048, PTX ones are fractions of 4095.
-      const double shifted = c.pts ? value + 2048.0 : c.ptx ? static_cast<float>(value) * 4095.0f : value;
+      const double shifted = c.pts   ? value + 2048.0
+                             : c.ptx ? static_cast<float>(value) * 4095.0f
+                                     : value;
       e.intensity = static_cast<int>(shifted + 0.5);
     }
     for (int k = 0; k < 3; k++) {
-      if (c.column[4 + k] >= 0) e.rgb[k] = std::stoi(f.at(static_cast<std::size_t>(c.column[4 + k])));
+      if (c.column[4 + k] >= 0)
+        e.rgb[k] = std::stoi(f.at(static_cast<std::size_t>(c.column[4 + k])));
     }
     points.push_back(e);
   }
@@ -68,8 +72,8 @@ void check_case(const RealCase& c, bool populate) {
   reader.set_ptx(c.ptx);
   std::string messages;
   bool opened = false;
-  CAPTURE_STDERR(messages, opened = reader.open(text_test::real(c.file).c_str(), 0, c.parse,
-                                                c.skip, populate));
+  CAPTURE_STDERR(messages, opened = reader.open(text_test::real(c.file).c_str(), 0, c.parse, c.skip,
+                                                populate));
   ASSERT_TRUE(opened) << messages;
   EXPECT_EQ(messages.find("WARNING"), std::string::npos) << messages;
   const LASheader& h = reader.header;
@@ -100,7 +104,8 @@ void check_case(const RealCase& c, bool populate) {
       max[k] = std::max(max[k], e.xyz[k]);
     }
     EXPECT_EQ(p.intensity, e.intensity);
-    for (int k = 0; k < 3; k++) EXPECT_EQ(p.rgb[k], e.rgb[k]);
+    for (int k = 0; k < 3; k++)
+      EXPECT_EQ(p.rgb[k], e.rgb[k]);
   }
   // The box holds every point and lies on the quantization grid.
   EXPECT_NEAR(h.min_x, min[0], h.x_scale_factor / 2 + 1e-9);
@@ -121,18 +126,21 @@ TEST(TextRealFiles, ReadAsALineParserReadsThemWithAndWithoutPopulatePass) {
 
 TEST(TextRealFiles, PtxScanHeaderIsKeptInItsRecordAndNotAppliedToThePoints) {
   SKIP_WITHOUT_REAL_DATA();
-  const std::vector<std::string> lines = lines_of(text_test::read_file(text_test::real("no-color.ptx")));
+  const std::vector<std::string> lines =
+      lines_of(text_test::read_file(text_test::real("no-color.ptx")));
   LASreaderTXT reader;
   reader.set_ptx(true);
   std::string messages;
   bool opened = false;
-  CAPTURE_STDERR(messages, opened = reader.open(text_test::real("no-color.ptx").c_str(), 0, "xyzi", 0, true));
+  CAPTURE_STDERR(messages,
+                 opened = reader.open(text_test::real("no-color.ptx").c_str(), 0, "xyzi", 0, true));
   ASSERT_TRUE(opened) << messages;
   EXPECT_NE(messages.find("PTX header states 15 cols by 1 rows aka 15 points. ignoring ...\n"),
             std::string::npos);
   const int index = reader.header.find_vlr(text_format::kUserId, text_format::kRecordIdPTX);
   ASSERT_GE(index, 0);
-  const std::vector<std::uint8_t>& payload = reader.header.vlrs[static_cast<std::size_t>(index)].data;
+  const std::vector<std::uint8_t>& payload =
+      reader.header.vlrs[static_cast<std::size_t>(index)].data;
   ASSERT_EQ(payload.size(), text_format::kPayloadSizePTX);
   std::int64_t columns = 0, rows = 0;
   std::memcpy(&columns, payload.data() + text_format::kOffsetColumns, 8);
@@ -153,5 +161,6 @@ TEST(TextRealFiles, PtxScanHeaderIsKeptInItsRecordAndNotAppliedToThePoints) {
   float scale = 0;
   std::memcpy(&scale, payload.data() + text_format::kOffsetIntensityScale, 4);
   EXPECT_EQ(scale, 4095.0f);
-  EXPECT_STREQ(reinterpret_cast<const char*>(payload.data() + text_format::kOffsetParseString), "xyzi");
+  EXPECT_STREQ(reinterpret_cast<const char*>(payload.data() + text_format::kOffsetParseString),
+               "xyzi");
 }

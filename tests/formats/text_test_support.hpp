@@ -58,8 +58,12 @@ inline std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline std::filesystem::path real_dir() { return std::filesystem::path(ISOCULL_REAL_DATA_DIR); }
-inline std::string real(const char* name) { return (real_dir() / name).string(); }
+inline std::filesystem::path real_dir() {
+  return std::filesystem::path(ISOCULL_REAL_DATA_DIR);
+}
+inline std::string real(const char* name) {
+  return (real_dir() / name).string();
+}
 
 // The whitespace-, comma- or semicolon-separated fields of a line, quotes kept.
 inline std::vector<std::string> fields(const std::string& line) {
@@ -80,7 +84,8 @@ inline std::vector<std::string> fields(const std::string& line) {
 inline std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
+  for (std::string line; std::getline(in, line);)
+    out.push_back(line);
   return out;
 }
 
@@ -93,12 +98,13 @@ inline std::int64_t stored(double value, double scale, double offset) {
 // Every point a reader delivers, copied.
 inline std::vector<LASpoint> all_points(LASreader& reader) {
   std::vector<LASpoint> points;
-  while (reader.read_next()) points.push_back(reader.point);
+  while (reader.read_next())
+    points.push_back(reader.point);
   return points;
 }
 
 }  // namespace text_test
 
-#define SKIP_WITHOUT_REAL_DATA()                               \
-  if (!std::filesystem::is_directory(text_test::real_dir()))   \
+#define SKIP_WITHOUT_REAL_DATA()                             \
+  if (!std::filesystem::is_directory(text_test::real_dir())) \
   GTEST_SKIP() << "real point files not found at " << text_test::real_dir().string()

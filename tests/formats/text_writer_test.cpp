@@ -28,8 +28,8 @@ struct Written {
 
 // Writes `points` with `header` through a writer set up by `setup`.
 template <typename Setup>
-Written write_text(const LASheader& header, const std::vector<LASpoint>& points,
-                   const char* parse, const char* separator, Setup setup) {
+Written write_text(const LASheader& header, const std::vector<LASpoint>& points, const char* parse,
+                   const char* separator, Setup setup) {
   Folder folder;
   const std::string name = folder / "out.txt";
   Written result;
@@ -38,7 +38,8 @@ Written write_text(const LASheader& header, const std::vector<LASpoint>& points,
   CAPTURE_STDERR(result.messages, {
     result.opened = writer.open(name.c_str(), &header, parse, separator);
     if (result.opened) {
-      for (const LASpoint& point : points) writer.write_point(point);
+      for (const LASpoint& point : points)
+        writer.write_point(point);
       writer.close_writer();
     }
   });
@@ -84,17 +85,22 @@ TEST(TextWriter, CoordinatesKeepTheDecimalsOfTheirScale) {
     const char* x;
   };
   const Case cases[] = {
-      {0.1, 0, 12345, "1234.5"},       {0.01, 0, 1234, "12.34"},
-      {0.001, 1000, -1, "999.999"},    {0.000000001, 0, 1, "0.000000001"},
-      {0.0005, 0, 24691, "12.345499999999999"},   {0.0005, 0, 20000, "10"},
-      {1.0, 0.5, 3, "3.5"},            {0.0000001, -122, 12345678, "-120.7654322"},
+      {0.1, 0, 12345, "1234.5"},
+      {0.01, 0, 1234, "12.34"},
+      {0.001, 1000, -1, "999.999"},
+      {0.000000001, 0, 1, "0.000000001"},
+      {0.0005, 0, 24691, "12.345499999999999"},
+      {0.0005, 0, 20000, "10"},
+      {1.0, 0.5, 3, "3.5"},
+      {0.0000001, -122, 12345678, "-120.7654322"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.x);
     const LASheader header = header_of_type(0, c.scale, c.offset);
     LASpoint point = point_for(header);
     point.X = c.X;
-    EXPECT_EQ(write_text(header, {point}, "xX").text, std::string(c.x) + " " + std::to_string(c.X) + "\n");
+    EXPECT_EQ(write_text(header, {point}, "xX").text,
+              std::string(c.x) + " " + std::to_string(c.X) + "\n");
   }
 }
 
@@ -239,7 +245,8 @@ TEST(TextWriter, RealLasFilesComeBackFromTextRecordForRecord) {
     const std::string text_name = folder / "points.txt";
     LASwriterTXT writer;
     ASSERT_TRUE(writer.open(text_name.c_str(), &las.header, parse.c_str()));
-    for (const LASpoint& p : points) ASSERT_TRUE(writer.write_point(p));
+    for (const LASpoint& p : points)
+      ASSERT_TRUE(writer.write_point(p));
     ASSERT_GT(writer.close_writer(), 0);
 
     const LASheader& h = las.header;
@@ -260,14 +267,16 @@ TEST(TextWriter, RealLasFilesComeBackFromTextRecordForRecord) {
       ASSERT_EQ(b.Y, a.Y);
       ASSERT_EQ(b.Z, a.Z);
       // The first 20 bytes hold every legacy field but the coordinates.
-      ASSERT_EQ(std::memcmp(reinterpret_cast<const char*>(static_cast<const LASpointFields*>(&a)) + 12,
-                            reinterpret_cast<const char*>(static_cast<const LASpointFields*>(&b)) + 12, 8),
+      ASSERT_EQ(std::memcmp(
+                    reinterpret_cast<const char*>(static_cast<const LASpointFields*>(&a)) + 12,
+                    reinterpret_cast<const char*>(static_cast<const LASpointFields*>(&b)) + 12, 8),
                 0);
       // Six decimals of GPS time: the time back within half a microsecond.
       if (a.has_gps_time && !std::isnan(a.gps_time)) {
         ASSERT_NEAR(b.gps_time, a.gps_time, 0.5e-6 + std::abs(a.gps_time) * 1e-15);
       }
-      for (int k = 0; k < 3; k++) ASSERT_EQ(b.rgb[k], a.rgb[k]);
+      for (int k = 0; k < 3; k++)
+        ASSERT_EQ(b.rgb[k], a.rgb[k]);
       if (extended) {
         ASSERT_EQ(b.extended_classification_flags, a.extended_classification_flags);
         ASSERT_EQ(b.extended_scanner_channel, a.extended_scanner_channel);
