@@ -19,9 +19,8 @@ namespace {
 
 // Parse strings that reach every letter, the attributes and the dialects' columns.
 constexpr const char* kParseStrings[] = {
-    "xyz",    "xyzi",        "xyziRGB", "xyztiarnc", "xyzupedhkg", "xyzolI",
-    "xyzEHJ", "sxyz0(1)",   "RGxyBz",  "xyzt2",     "xyzs",       "xyzl",
-    "z",      "xyzrnopq",   "xyz(",    "xyzJiH",
+    "xyz",    "xyzi",  "xyziRGB", "xyztiarnc", "xyzupedhkg", "xyzolI",   "xyzEHJ", "sxyz0(1)",
+    "RGxyBz", "xyzt2", "xyzs",    "xyzl",      "z",          "xyzrnopq", "xyz(",   "xyzJiH",
 };
 
 }  // namespace
@@ -37,7 +36,8 @@ int text_file(const std::uint8_t* data, std::size_t size) {
   } else {
     return 0;
   }
-  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  const std::size_t lines =
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
   {
     LASreaderTXT reader;
     reader.add_attribute(1, "a", "u8", 0.1);

@@ -29,7 +29,9 @@ const char* read_real(const char* text, const char* end, Real& value) {
     p++;
   }
   std::chars_format format = std::chars_format::general;
-  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && (is_hex_digit(p[2]) || p[2] == '.')) {
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    // "0x" without hexadecimal digits is no number to the C library's "%lf".
+    if (!is_hex_digit(p[2]) && !(p[2] == '.' && is_hex_digit(p[3]))) return nullptr;
     format = std::chars_format::hex;
     p += 2;
   }
@@ -37,14 +39,7 @@ const char* read_real(const char* text, const char* end, Real& value) {
   if (*p == '-' || *p == '+') return nullptr;
   Real parsed{};
   const std::from_chars_result result = std::from_chars(p, end, parsed, format);
-  if (result.ptr == p) {
-    // "0x" without digits reads as the zero in front of it, as the C library does.
-    if (format == std::chars_format::hex) {
-      value = negative ? -Real(0) : Real(0);
-      return p - 1;
-    }
-    return nullptr;
-  }
+  if (result.ptr == p) return nullptr;
   if (result.ec == std::errc::result_out_of_range) {
     // The C library's answer: infinity for huge magnitudes, zero (or a subnormal) for tiny.
     if constexpr (sizeof(Real) == sizeof(float)) {
@@ -110,7 +105,42 @@ const char* read_hex(const char* text, std::uint32_t& value, int max_digits) {
   return p;
 }
 
+// "%.<decimals>f" of values whose scaled magnitude stays below 2^52, printed from one
+// integer: the exact product value x 10^decimals (a two-product through fma) rounded to the
+// nearest integer, ties to even, as the C library rounds the exact binary value. Null when
+// the value is beyond that range.
+static char* write_fixed_fast(char* out, double value, int decimals) {
+  static constexpr double kPowers[10] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  static constexpr std::uint64_t kIntegerPowers[10] = {
+      1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+  if (decimals < 0 || decimals > 9) return nullptr;
+  const double magnitude = std::fabs(value);
+  const double scaled = magnitude * kPowers[decimals];
+  if (!(scaled < 4503599627370496.0)) return nullptr;  // 2^52, also NaN
+  const double error = std::fma(magnitude, kPowers[decimals], -scaled);
+  const double whole = std::floor(scaled);
+  const double above_half = (scaled - whole) - 0.5;  // exact
+  auto n = static_cast<std::uint64_t>(whole);
+  if (above_half > 0.0 || (above_half == 0.0 && (error > 0.0 || (error == 0.0 && (n & 1))))) {
+    n++;
+  }
+  if (std::signbit(value)) *out++ = '-';
+  const std::uint64_t unit = kIntegerPowers[decimals];
+  out = std::to_chars(out, out + 24, n / unit).ptr;
+  if (decimals > 0) {
+    *out++ = '.';
+    std::uint64_t fraction = n % unit;
+    for (int i = decimals - 1; i >= 0; i--) {
+      out[i] = static_cast<char>('0' + fraction % 10);
+      fraction /= 10;
+    }
+    out += decimals;
+  }
+  return out;
+}
+
 char* write_fixed(char* out, double value, int decimals) {
+  if (char* end = write_fixed_fast(out, value, decimals)) return end;
   const auto result =
       std::to_chars(out, out + kMaxNumberChars, value, std::chars_format::fixed, decimals);
   return result.ptr;
