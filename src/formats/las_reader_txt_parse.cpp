@@ -363,13 +363,19 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
           }
         }
         const auto stored = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & bits);
+        // The legacy fields hold what fits three bits; the extended ones all four.
         if (letter == 'r') {
           point.return_number = stored & 7u;
-          if (extended) point.set_extended_return_number(stored), point.set_return_number(stored);
+          if (extended) {
+            point.set_extended_return_number(stored);
+            point.set_return_number(stored);
+          }
         } else {
           point.number_of_returns = stored & 7u;
-          if (extended)
-            point.set_extended_number_of_returns(stored), point.set_number_of_returns(stored);
+          if (extended) {
+            point.set_extended_number_of_returns(stored);
+            point.set_number_of_returns(stored);
+          }
         }
         break;
       }
