@@ -62,3 +62,13 @@ int tool_args(const std::uint8_t* data, std::size_t size);
 int tool_run(const std::uint8_t* data, std::size_t size);
 
 }  // namespace fuzz_entry
+
+namespace fuzz_entry {
+
+// A text point file read through LASreaderTXT: byte 0 chooses the parse string, the dialect
+// (plain, PTS, PTX), a populate pass and a line to skip; the rest is the text. Every point
+// is read, a few seeks made, the file reopened and every point written as text again. A
+// reader may never deliver more points than the text has lines.
+int text_file(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzz_entry

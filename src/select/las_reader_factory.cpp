@@ -9,6 +9,7 @@
 #include "model/las_point.hpp"
 #include "select/command_options.hpp"
 #include "select/las_point_source_stamp.hpp"
+#include "select/las_text_open.hpp"
 
 namespace {
 
@@ -82,7 +83,12 @@ const InputFormatRow kInputFormats[] = {
     {InputFormat::kDTM, {".dtm", ".DTM"}, "lasreaderdtm", "DTM grid", nullptr, nullptr},
     {InputFormat::kPLY, {".ply", ".PLY"}, "lasreaderply", "PLY", nullptr, nullptr},
     {InputFormat::kQFIT, {".qi", ".QI"}, "lasreaderqfit", "QFIT", nullptr, nullptr},
-    {InputFormat::kTXT, {}, "lasreadertxt", "text", nullptr, nullptr},
+    {InputFormat::kTXT,
+     {},
+     "lasreadertxt",
+     "text",
+     &las_text_open::open_reader,
+     &las_text_open::reopen_reader},
 };
 
 const InputFormatRow& input_format_of(std::string_view file_name) {
@@ -358,10 +364,14 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   file_name_.reset();
   file_source_ID_.reset();
   if (settings_.itxt) {
-    std::fprintf(stderr,
-                 "ERROR: reading text from standard input ('-itxt', '-ipts', '-iptx') is not "
-                 "supported in this version\n");
-    return nullptr;
+    std::unique_ptr<LASreader> text = las_text_open::open_reader(settings_, "");
+    if (!text) {
+      std::fprintf(stderr, "ERROR: cannot open lasreadertxt with file name '%s'\n", "stdin");
+      return nullptr;
+    }
+    attach_filter_transform_ignore(*text);
+    apply_area(*text, false);
+    return wrap(std::move(text), "lasreadertxt", true);
   }
   std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings_);
   if (!reader->open_handle(stdin, false, kDecompressAll)) {

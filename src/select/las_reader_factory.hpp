@@ -80,7 +80,7 @@ struct LASreaderSettings {
 // factory must outlive every reader it opened.
 //
 // Failures print one "ERROR: " line on stderr and return false or null. Formats and reader
-// wrappers that this version does not build (text, Terrasolid binary, QFIT, shapefile,
+// wrappers that this version does not build (Terrasolid binary, QFIT, shapefile,
 // ASCII grid, BIL, DTM and PLY files; merged, buffered, stored and pipe-on reading) are
 // still recognised by option and extension, and `open` refuses them with one line that
 // names the format or the option. They fail at `open` rather than at `parse` because only

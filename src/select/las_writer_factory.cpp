@@ -11,6 +11,7 @@
 #include "codec/pakrel.hpp"
 #include "las/las_writer_las.hpp"
 #include "select/file_names.hpp"
+#include "select/las_text_open.hpp"
 
 using command_options::to_int;
 
@@ -43,6 +44,7 @@ struct LASopenRequest {
   std::uint16_t compressor;
   int chunk_size;
   int buffer_size;
+  const LASwriterSettings* settings;
 };
 
 // The requested codec version: the writer chooses the item versions of version 2.
@@ -67,6 +69,15 @@ std::unique_ptr<LASwriter> open_las_stdout(const LASheader& header, const LASope
   return writer;
 }
 
+std::unique_ptr<LASwriter> open_txt_file(const LASheader& header, const std::string& file_name,
+                                         const LASopenRequest& request) {
+  return las_text_open::open_writer(*request.settings, header, file_name);
+}
+
+std::unique_ptr<LASwriter> open_txt_stdout(const LASheader& header, const LASopenRequest& request) {
+  return las_text_open::open_writer(*request.settings, header, "");
+}
+
 // The output formats by code. Each format's writer is opened through its row; a row without
 // openers is a format this version recognises but does not write, and `open` refuses it
 // naming `description`.
@@ -86,7 +97,7 @@ const OutputFormatRow kOutputFormats[] = {
     {"bin", "laswriterbin", "Terrasolid binary", nullptr, nullptr},
     {"qi", "laswriterqfit", "QFIT", nullptr, nullptr},
     {"wrl", "laswriterwrl", "VRML", nullptr, nullptr},
-    {"txt", "laswritertxt", "text", nullptr, nullptr},
+    {"txt", "laswritertxt", "text", &open_txt_file, &open_txt_stdout},
 };
 
 constexpr std::uint32_t kFormatCount = std::size(kOutputFormats);
@@ -453,7 +464,7 @@ std::unique_ptr<LASwriter> LASwriterFactory::open(const LASheader& header) {
                                settings_.chunk_size > static_cast<std::uint32_t>(INT_MAX)
                                    ? -1
                                    : static_cast<int>(settings_.chunk_size),
-                               clamp_to_int(settings_.output_buffer_size)};
+                               clamp_to_int(settings_.output_buffer_size), &settings_};
   if (settings_.to_nil) {
     auto writer = std::make_unique<LASwriterLAS>();
     if (!writer->open_nil(&header, request.compressor, kRequestedVersion, request.chunk_size)) {

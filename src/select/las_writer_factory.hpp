@@ -33,7 +33,7 @@ struct LASwriterSettings {
 //
 // `open` returns a writer owned by the caller; a LAS writer borrows the header it was opened
 // with, which must outlive it. Failures print one "ERROR: " line on stderr and return false
-// or null. Text, Terrasolid binary, QFIT and VRML output are recognised by option and
+// or null. Terrasolid binary, QFIT and VRML output are recognised by option and
 // extension, but this version refuses to open them with one line naming the format.
 class LASwriterFactory {
  public:

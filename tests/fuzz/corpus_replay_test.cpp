@@ -63,6 +63,10 @@ TEST(FuzzCorpus, KeptPkzItemsInputsReadWithoutFault) {
 }
 
 // The seeds themselves: every template reads back whole, through every target body.
+TEST(FuzzCorpus, KeptTextFileInputsReadWithoutFault) {
+  replay("text_file", fuzz_entry::text_file);
+}
+
 TEST(FuzzSeeds, EveryTemplateReadsThroughEveryTarget) {
   for (int i = 0; i < fuzz_entry::template_count(); i++) {
     SCOPED_TRACE(fuzz_entry::template_name(i));

@@ -332,17 +332,11 @@ TEST(LasWriterFactoryOpen, AnUnwritableDirectoryGivesTheOpenFailure) {
 TEST(LasWriterFactoryOpen, UnbuiltFormatsAndMissingOutputsAreRefusedByName) {
   const LASheader header = select_test::make_header(1);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"-o", "out.txt"},
-       "ERROR: writing text files ('out.txt') is not supported in this version\n"},
-      {{"-o", "out.las", "-otxt"},
-       "ERROR: writing text files ('out.las') is not supported in this version\n"},
       {{"-o", "out", "-obin"},
        "ERROR: writing Terrasolid binary files ('out.bin') is not supported in this version\n"},
       {{"-o", "out.qi"}, "ERROR: writing QFIT files ('out.qi') is not supported in this version\n"},
       {{"-o", "out", "-owrl"},
        "ERROR: writing VRML files ('out.wrl') is not supported in this version\n"},
-      {{"-stdout", "-otxt"},
-       "ERROR: writing text files to stdout is not supported in this version\n"},
       {{}, "ERROR: no laswriter output specified\n"},
   };
   for (const auto& [options, message] : cases) {

@@ -48,6 +48,27 @@ TEST_F(IsocullWrappers, PipedInputWritesTheBytesOfTheSameFileByName) {
   }
 }
 
+TEST_F(IsocullWrappers, PipedTextGivesThePointsOfTheTextFileByName) {
+  const std::string las = path("in/scene.las");
+  const std::string text = path("in/scene.txt");
+  ASSERT_TRUE(write_scene(las, 20000, 1, 9, false, 0.02));
+  ASSERT_EQ(run({"-i", las, "-o", text, "-oparse", "xyzti", "-quiet"}).exit_code, 0);
+  for (const char* mode : kModes) {
+    const std::string by_name = path("out/by_name.las");
+    const std::string piped = path("out/piped.las");
+    ASSERT_EQ(
+        run(with_mode({"-i", text, "-iparse", "xyzti", "-o", by_name, "-quiet"}, mode)).exit_code,
+        0);
+    const ToolRun pipe =
+        run_tool(with_mode({"-stdin", "-itxt", "-iparse", "xyzti", "-o", piped, "-quiet"}, mode),
+                 dir_.path(), path("tmp"), read_text(text));
+    ASSERT_EQ(pipe.exit_code, 0) << pipe.err;
+    const LasRecords a = read_records(by_name), b = read_records(piped);
+    ASSERT_TRUE(a.ok && b.ok);
+    EXPECT_EQ(a.records, b.records) << "'" << mode << "'";
+  }
+}
+
 TEST_F(IsocullWrappers, PipeThatBreaksInsideCompressedPointsLeavesNoOutput) {
   const std::string las = path("in/scene.las");
   const std::string pkz = path("in/scene.pkz");

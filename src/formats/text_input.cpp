@@ -1,0 +1,282 @@
+#include "formats/text_input.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "formats/text_format.hpp"
+
+extern char** environ;
+
+namespace {
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Reads, retrying interrupted calls; -1 on an error.
+ssize_t read_some(int descriptor, char* into, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(descriptor, into, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+// A descriptor's actions for a spawned program, undone whatever happens.
+class SpawnActions {
+ public:
+  SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnActions() {
+    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  bool ok() const { return ok_; }
+  bool dup2(int from, int to) {
+    return ok_ && posix_spawn_file_actions_adddup2(&actions_, from, to) == 0;
+  }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  bool ok_ = false;
+};
+
+}  // namespace
+
+TextInput::TextInput() = default;
+
+TextInput::~TextInput() {
+  close();
+}
+
+bool TextInput::open(const char* file_name) {
+  close();
+  if (file_name == nullptr) {
+    std::fprintf(stderr, "ERROR: file name pointer is zero\n");
+    return false;
+  }
+  file_name_ = file_name;
+  for (std::size_t i = 0; i < std::size(text_format::kDecompressors); i++) {
+    if (ends_with(file_name_, text_format::kDecompressors[i].suffix)) return spawn(file_name, i);
+  }
+  const int descriptor = ::open(file_name, O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (descriptor < 0 || fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (descriptor >= 0) ::close(descriptor);
+    std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
+    return false;
+  }
+  descriptor_ = descriptor;
+  owns_descriptor_ = true;
+  pipe_ = !S_ISREG(info.st_mode);
+  buffer_.resize(text_format::kFileBufferSize + 1);
+  return true;
+}
+
+bool TextInput::open_descriptor(int descriptor) {
+  close();
+  struct stat info {};
+  if (descriptor < 0 || fstat(descriptor, &info) != 0) {
+    std::fprintf(stderr, "ERROR: file pointer is zero\n");
+    return false;
+  }
+  descriptor_ = descriptor;
+  owns_descriptor_ = false;
+  pipe_ = !S_ISREG(info.st_mode);
+  buffer_.resize(text_format::kFileBufferSize + 1);
+  return true;
+}
+
+bool TextInput::spawn(const char* file_name, std::size_t decompressor) {
+  const text_format::Decompressor& program = text_format::kDecompressors[decompressor];
+  program_name_ = program.program;
+  // The archive must be there before a program is asked to read it: a program's own
+  // complaint about a missing file would look like an empty text.
+  struct stat info {};
+  if (::stat(file_name, &info) != 0 || S_ISDIR(info.st_mode) || ::access(file_name, R_OK) != 0) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
+    return false;
+  }
+  int input = -1;
+  if (program.file_on_stdin) {
+    input = ::open(file_name, O_RDONLY | O_CLOEXEC);
+    if (input < 0) {
+      std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
+      return false;
+    }
+  }
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    if (input >= 0) ::close(input);
+    std::fprintf(stderr, "ERROR: could not create pipe\n");
+    return false;
+  }
+  // A name that begins with "-" would be taken for an option.
+  std::string argument = file_name;
+  if (!argument.empty() && argument[0] == '-') argument.insert(0, "./");
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.program));
+  for (const char* word : program.arguments) {
+    if (word != nullptr) argv.push_back(const_cast<char*>(word));
+  }
+  if (!program.file_on_stdin) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  SpawnActions actions;
+  bool redirected = actions.ok() && actions.dup2(ends[1], STDOUT_FILENO);
+  if (redirected && input >= 0) redirected = actions.dup2(input, STDIN_FILENO);
+  int result = -1;
+  pid_t pid = -1;
+  if (redirected)
+    result = posix_spawnp(&pid, program.program, actions.get(), nullptr, argv.data(), environ);
+  ::close(ends[1]);
+  if (input >= 0) ::close(input);
+  if (!redirected) {
+    ::close(ends[0]);
+    std::fprintf(stderr, "ERROR: could not set pipe output\n");
+    return false;
+  }
+  if (result != 0) {
+    ::close(ends[0]);
+    if (result == ENOENT) {
+      std::fprintf(stderr,
+                   "ERROR: cannot decompress '%s': program '%s' not found. install it (Debian "
+                   "package '%s')\n",
+                   file_name, program.program, program.package);
+    } else {
+      std::fprintf(stderr, "ERROR: cannot decompress '%s': program '%s' does not start (%s)\n",
+                   file_name, program.program, std::strerror(result));
+    }
+    return false;
+  }
+  program_ = pid;
+  descriptor_ = ends[0];
+  owns_descriptor_ = true;
+  pipe_ = true;
+  buffer_.resize(text_format::kFileBufferSize + 1);
+  return true;
+}
+
+// Reaps the program. With `stop` it is still writing and nobody wants the rest: it is ended
+// rather than waited for. Without, its end is checked: a failure means the text was cut.
+void TextInput::finish_program(bool stop) {
+  if (program_ < 0) return;
+  if (stop) ::kill(program_, SIGTERM);
+  int status = 0;
+  pid_t done;
+  do {
+    done = ::waitpid(program_, &status, 0);
+  } while (done < 0 && errno == EINTR);
+  program_ = -1;
+  if (stop || done < 0) return;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+  failed_ = true;
+  if (WIFSIGNALED(status)) {
+    std::fprintf(stderr, "ERROR: '%s' was ended by signal %d while decompressing '%s'\n",
+                 program_name_.c_str(), WTERMSIG(status), file_name_.c_str());
+  } else {
+    std::fprintf(stderr, "ERROR: '%s' failed with exit code %d while decompressing '%s'\n",
+                 program_name_.c_str(), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                 file_name_.c_str());
+  }
+}
+
+void TextInput::close() {
+  if (descriptor_ >= 0 && owns_descriptor_) ::close(descriptor_);
+  descriptor_ = -1;
+  finish_program(!at_end_);
+  owns_descriptor_ = false;
+  pipe_ = false;
+  at_end_ = false;
+  failed_ = false;
+  passing_over_ = false;
+  begin_ = end_ = 0;
+  program_name_.clear();
+}
+
+// Moves the unread bytes to the front and reads more; false when nothing more came.
+bool TextInput::fill() {
+  if (at_end_ || descriptor_ < 0) return false;
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  const std::size_t capacity = buffer_.size() - 1;  // room for a closing zero
+  if (end_ >= capacity) return true;
+  const ssize_t got = read_some(descriptor_, buffer_.data() + end_, capacity - end_);
+  if (got > 0) {
+    end_ += static_cast<std::size_t>(got);
+    return true;
+  }
+  at_end_ = true;
+  if (got < 0) {
+    failed_ = true;
+    std::fprintf(stderr, "ERROR: reading '%s' failed: %s\n",
+                 file_name_.empty() ? "stdin" : file_name_.c_str(), std::strerror(errno));
+  }
+  finish_program(false);
+  return false;
+}
+
+bool TextInput::next_line(char*& line, std::size_t& length) {
+  for (;;) {
+    char* start = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    // One byte beyond the limit: a line of exactly the limit still ends at its "\n".
+    const std::size_t window =
+        available <= text_format::kLineLimit ? available : text_format::kLineLimit + 1;
+    char* newline = static_cast<char*>(std::memchr(start, '\n', window));
+    if (passing_over_) {
+      newline = static_cast<char*>(std::memchr(start, '\n', available));
+      if (newline != nullptr) {
+        begin_ += static_cast<std::size_t>(newline - start) + 1;
+        passing_over_ = false;
+      } else {
+        begin_ = end_;
+        if (!fill()) return false;
+      }
+      continue;
+    }
+    std::size_t size;
+    if (newline != nullptr) {
+      size = static_cast<std::size_t>(newline - start);
+      begin_ += size + 1;
+    } else if (available > text_format::kLineLimit) {
+      size = text_format::kLineLimit;
+      begin_ += size;
+      passing_over_ = true;
+    } else if (!at_end_) {
+      if (!fill() && end_ == begin_) return false;
+      continue;
+    } else if (available > 0) {
+      size = available;  // the last line has no "\n"
+      begin_ = end_;
+    } else {
+      return false;
+    }
+    if (size > 0 && start[size - 1] == '\r') size--;
+    start[size] = '\0';
+    line = start;
+    length = size;
+    return true;
+  }
+}
+
+bool TextInput::rewind() {
+  if (pipe_ || descriptor_ < 0) return false;
+  if (::lseek(descriptor_, 0, SEEK_SET) != 0) return false;
+  begin_ = end_ = 0;
+  at_end_ = false;
+  passing_over_ = false;
+  return true;
+}
