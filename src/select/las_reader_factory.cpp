@@ -1,5 +1,8 @@
 #include "select/las_reader_factory.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -95,6 +98,31 @@ const InputFormatRow& input_format_of(std::string_view file_name) {
   return kInputFormats[std::size(kInputFormats) - 1];
 }
 
+// Inputs are read twice (and reopened for it): a pipe or a device would deliver its points
+// once and then block or deliver others, so only regular files are taken by name. The
+// first line names the reason the system gives.
+bool is_readable_input(const std::string& file_name) {
+  struct stat info {};
+  if (::stat(file_name.c_str(), &info) != 0) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
+                 std::strerror(EISDIR));
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    std::fprintf(stderr,
+                 "ERROR: input '%s' is not a regular file and cannot be read twice. pipe it "
+                 "in with '-stdin' instead.\n",
+                 file_name.c_str());
+    return false;
+  }
+  return true;
+}
+
 void refuse_format(const InputFormatRow& row, const std::string& file_name) {
   std::fprintf(stderr, "ERROR: reading %s files ('%s') is not supported in this version\n",
                row.description, file_name.c_str());
@@ -110,8 +138,16 @@ bool LASreaderFactory::add_file_name(const char* file_name, bool unique) {
   if (!file_names::has_wildcard(file_name)) {
     return file_names_.add(LASfileEntry{file_name, {}, {}}, unique);
   }
+  std::vector<std::string> matches = file_names::expand_wildcard(file_name);
+  if (matches.empty()) {
+    // Said at once, so that a run over other inputs does not hide it; the tool ends such a
+    // run with code 1.
+    std::fprintf(stderr, "ERROR: no file matches '%s'\n", file_name);
+    unmatched_wildcards_++;
+    return false;
+  }
   bool added = false;
-  for (std::string& match : file_names::expand_wildcard(file_name)) {
+  for (std::string& match : matches) {
     added = file_names_.add(LASfileEntry{std::move(match), {}, {}}, unique) || added;
   }
   return added;
@@ -327,6 +363,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   if (refuse_unbuilt_wrappers()) return nullptr;
 
+  if (!is_readable_input(file_name)) return nullptr;
   const InputFormatRow& format = input_format_of(file_name);
   if (format.open == nullptr) {
     refuse_format(format, file_name);
