@@ -99,15 +99,11 @@ const InputFormatRow& input_format_of(std::string_view file_name) {
 }
 
 // Inputs are read twice (and reopened for it): a pipe or a device would deliver its points
-// once and then block or deliver others, so only regular files are taken by name. The
-// first line names the reason the system gives.
+// once and then block or deliver others, so only regular files are taken by name. A name
+// that cannot be looked at is left to the reader, whose message names the system's reason.
 bool is_readable_input(const std::string& file_name) {
   struct stat info {};
-  if (::stat(file_name.c_str(), &info) != 0) {
-    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
+  if (::stat(file_name.c_str(), &info) != 0) return true;
   if (S_ISDIR(info.st_mode)) {
     std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
                  std::strerror(EISDIR));
@@ -363,12 +359,12 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   if (refuse_unbuilt_wrappers()) return nullptr;
 
-  if (!is_readable_input(file_name)) return nullptr;
   const InputFormatRow& format = input_format_of(file_name);
   if (format.open == nullptr) {
     refuse_format(format, file_name);
     return nullptr;
   }
+  if (!is_readable_input(file_name)) return nullptr;
   std::unique_ptr<LASreader> reader = format.open(settings_, file_name);
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,

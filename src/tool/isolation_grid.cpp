@@ -216,7 +216,7 @@ IsolationGrid::IsolationGrid(const IsolationGridSettings& settings, const LASign
       threshold_(settings.threshold),
       by_flightline_(settings.by_flightline),
       memory_limit_(settings.memory_limit),
-      budget_(std::make_unique<TileBudget>(settings.memory_limit)),
+      budget_(std::make_unique<TileBudget>(settings.memory_limit, settings.temp_name_base)),
       temp_name_base_(settings.temp_name_base),
       counter_kind_(counter_kind_for_threshold(settings.threshold)),
       ignore_(ignore),

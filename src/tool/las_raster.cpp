@@ -317,6 +317,19 @@ std::uint8_t* LASraster::fresh_buffer() {
 
 bool LASraster::evict(RasterTileNode& tile) {
   if (tile.state & RasterTileNode::kClean) return true;
+  if (budget_ != nullptr) {
+    if ((tile.state & RasterTileNode::kSlotAssigned) == 0) {
+      std::uint32_t slot = 0;
+      if (!budget_->new_slot(tile_bytes_, slot)) return false;
+      tile.state = (tile.state & RasterTileNode::kClean) | RasterTileNode::kSlotAssigned | slot;
+    }
+    if (!budget_->write_slot(tile.state & RasterTileNode::kSlotMask, tile.buffer, tile_bytes_)) {
+      return false;
+    }
+    tile.writes++;
+    tile_writes_++;
+    return true;
+  }
   if ((tile.state & RasterTileNode::kSlotAssigned) == 0) {
     if (next_slot_ > RasterTileNode::kSlotMask) {
       std::fprintf(stderr, "ERROR: out of tile slots in temporary files\n");
@@ -345,6 +358,16 @@ bool LASraster::evict(RasterTileNode& tile) {
 
 bool LASraster::read_back(RasterTileNode& tile) {
   const std::uint32_t slot = tile.state & RasterTileNode::kSlotMask;
+  if (budget_ != nullptr) {
+    if ((tile.state & RasterTileNode::kSlotAssigned) == 0 ||
+        !budget_->read_slot(slot, tile.buffer, tile_bytes_)) {
+      return false;
+    }
+    tile.state |= RasterTileNode::kClean;
+    tile.reads++;
+    tile_reads_++;
+    return true;
+  }
   std::FILE* file =
       (tile.state & RasterTileNode::kSlotAssigned) ? temp_file_for_slot(slot, false) : nullptr;
   const long offset = static_cast<long>(slot % tiles_per_file_) * static_cast<long>(tile_bytes_);
@@ -514,4 +537,76 @@ LASraster* TileBudget::least_recent_other(const LASraster& self) const {
     if (raster != &self && raster->buffer_count_ > 0) return raster;
   }
   return nullptr;
+}
+
+TileBudget::~TileBudget() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  std::remove(file_name_.c_str());
+}
+
+bool TileBudget::open_file() {
+  if (file_ != nullptr) return true;
+  char name[4096];
+  const int process = static_cast<int>(current_process_id());
+  for (int attempt = 0; attempt < kMaxNameAttempts; attempt++) {
+    if (temp_name_base_.empty()) {
+      std::snprintf(name, sizeof(name), "taemp%d.%d.tmp", process, attempt);
+    } else {
+      std::snprintf(name, sizeof(name), "%s%d.%d.tmp", temp_name_base_.c_str(), process, attempt);
+    }
+    errno = 0;
+    file_ = std::fopen(name, "w+bx");
+    if (file_ != nullptr) {
+      std::setvbuf(file_, nullptr, _IONBF, 0);  // whole tiles go in and out
+      file_name_ = name;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  if (!spill_failed_) {
+    std::fprintf(stderr, "ERROR: cannot create temporary file '%s': %s\n", name,
+                 std::strerror(errno));
+  }
+  spill_failed_ = true;
+  return false;
+}
+
+bool TileBudget::new_slot(std::uint32_t bytes, std::uint32_t& slot) {
+  if (slot_offsets_.size() > RasterTileNode::kSlotMask) {
+    if (!spill_failed_) std::fprintf(stderr, "ERROR: out of tile slots in temporary files\n");
+    spill_failed_ = true;
+    return false;
+  }
+  slot = static_cast<std::uint32_t>(slot_offsets_.size());
+  slot_offsets_.push_back(file_end_);
+  file_end_ += bytes;
+  return true;
+}
+
+bool TileBudget::write_slot(std::uint32_t slot, const std::uint8_t* data, std::uint32_t bytes) {
+  if (!open_file()) return false;
+  if (fseeko(file_, static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
+      std::fwrite(data, 1, bytes, file_) != bytes) {
+    if (!spill_failed_) {
+      std::fprintf(stderr, "ERROR: cannot write tile to temporary file '%s': %s\n",
+                   file_name_.c_str(), std::strerror(errno));
+    }
+    spill_failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool TileBudget::read_slot(std::uint32_t slot, std::uint8_t* data, std::uint32_t bytes) {
+  if (file_ == nullptr || slot >= slot_offsets_.size() ||
+      fseeko(file_, static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
+      std::fread(data, 1, bytes, file_) != bytes) {
+    if (!spill_failed_) {
+      std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
+    }
+    spill_failed_ = true;
+    return false;
+  }
+  return true;
 }

@@ -52,9 +52,12 @@ class PartialOutput {
   PartialOutput& operator=(const PartialOutput&) = delete;
   ~PartialOutput() { remove(); }
 
-  // Only a regular file is ours to remove: a device or a pipe named as output stays.
+  // Only a file (or a link) is ours to remove: a device or a pipe named as output stays.
   void arm(std::string name) {
-    if (!is_regular_file(name)) return;
+    struct stat info {};
+    if (lstat(name.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
+      return;
+    }
     name_ = std::move(name);
     if (!name_.empty()) interrupt_cleanup::set_partial_output(name_.c_str());
   }
