@@ -238,8 +238,7 @@ bool read_list_file(const char* file_name, const std::function<void(const ListLi
       // No text file of names holds a NUL byte or a line beyond the path limit: reading on
       // (a device such as /dev/zero, a point file given by mistake) could last forever.
       if (c == '\0') {
-        std::fprintf(stderr,
-                     "ERROR: line %u of '%s' holds a NUL byte. not a list of file names.\n",
+        std::fprintf(stderr, "ERROR: line %u of '%s' holds a NUL byte. not a list of file names.\n",
                      line_number + 1, file_name);
         return false;
       }

@@ -445,8 +445,7 @@ bool LASreaderFactory::parse_flightlines(const char* option, int& index, int arg
   return true;
 }
 
-bool LASreaderFactory::parse_flightlines_index(const char* option, int& index, int,
-                                               char* argv[]) {
+bool LASreaderFactory::parse_flightlines_index(const char* option, int& index, int, char* argv[]) {
   int typed = 0;
   if (!parse_int(argv[index + 1], typed)) {
     std::fprintf(stderr, "ERROR: '%s' needs 1 argument: index but '%s' is not a valid number\n",

@@ -39,7 +39,7 @@ struct IsolationGridSettings {
   float step_z = 4.0f;          // must be positive and finite
   std::uint32_t threshold = 6;  // t = isolated + 1
   bool by_flightline = false;
-  std::int64_t memory_limit = 6291456000;  // tile budget of each raster, in bytes
+  std::int64_t memory_limit = 6291456000;  // tile budget of all rasters together, in bytes
   std::string temp_name_base;              // empty: "taemp..." in the working directory
 };
 
@@ -149,7 +149,9 @@ class IsolationGrid {
   }
   void finish_first_pass();
   // Called now and then during the first pass with the points read so far.
-  void set_progress(std::function<void(std::uint64_t)> progress) { progress_ = std::move(progress); }
+  void set_progress(std::function<void(std::uint64_t)> progress) {
+    progress_ = std::move(progress);
+  }
   // Lets the second pass run again from its first point (a pass that only tallies, then
   // the one that writes).
   void restart_in_order() { tested_points_ = 0; }

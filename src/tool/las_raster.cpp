@@ -373,7 +373,8 @@ bool LASraster::read_back(RasterTileNode& tile) {
   const long offset = static_cast<long>(slot % tiles_per_file_) * static_cast<long>(tile_bytes_);
   if (file == nullptr || std::fseek(file, offset, SEEK_SET) != 0 ||
       std::fread(tile.buffer, 1, tile_bytes_, file) != tile_bytes_) {
-    if (!spill_reported()) std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
+    if (!spill_reported())
+      std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
     if (budget_ != nullptr) budget_->note_spill_failure();
     return false;
   }

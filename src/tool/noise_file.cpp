@@ -19,11 +19,11 @@
 #include "las/las_writer_las.hpp"
 #include "model/las_header.hpp"
 #include "select/las_ignore.hpp"
+#include "tool/header_tally.hpp"
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/las_writer_deleted.hpp"
 #include "tool/noise_run.hpp"
-#include "tool/header_tally.hpp"
 #include "tool/output_claims.hpp"
 #include "tool/temporary_directory.hpp"
 
@@ -36,7 +36,7 @@ constexpr char kGeneratingSoftware[] = "isocull64 (200509)";
 constexpr float kDefaultStep = 4.0f;
 constexpr float kDefaultStepFeet = 12.0f;
 constexpr int kUnitFeetAbove = 9001;  // unit codes above metre are feet of some kind
-constexpr int kUnitDegrees = 9000;     // geographic coordinates
+constexpr int kUnitDegrees = 9000;    // geographic coordinates
 // More noise than this is more likely a setting that does not fit the data.
 constexpr double kManyNoisePercent = 10.0;
 
@@ -391,8 +391,8 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   record.step_z = step_z;
   record.unit_xy = projection_.horizontal_unit_short_name();
   record.unit_z = projection_.vertical_unit_short_name();
-  if (!s.quiet && (projection_.horizontal_unit() == kUnitDegrees ||
-                   looks_geographic(reader.header, step_xy))) {
+  if (!s.quiet &&
+      (projection_.horizontal_unit() == kUnitDegrees || looks_geographic(reader.header, step_xy))) {
     std::fprintf(stderr,
                  "WARNING: the coordinates of '%s' look like degrees (longitude and latitude) "
                  "but step_xy %g is meant in metres or feet. reproject the file or give a step "
@@ -663,7 +663,8 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
                    pass.noise_points, delivered, share);
     }
   }
-  if (!s.quiet && share > kManyNoisePercent && !(output_removed && pass.noise_points == delivered)) {
+  if (!s.quiet && share > kManyNoisePercent &&
+      !(output_removed && pass.noise_points == delivered)) {
     std::fprintf(stderr,
                  "WARNING: %.3g%% of the points of '%s' are noise (%" PRIu64 " of %" PRIu64
                  "). is the step too small or '-isolated' too large?\n",

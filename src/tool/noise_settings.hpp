@@ -18,7 +18,7 @@ struct NoiseSettings {
   bool verbose = false;
   bool very_verbose = false;
   bool quiet = false;
-  std::uint64_t memory_limit = 6291456000;  // bytes of tiles per raster
+  std::uint64_t memory_limit = 6291456000;  // bytes of tiles of the whole grid of a file
   bool remain_buffered = false;
   bool ilay = false;
   bool olay = false;

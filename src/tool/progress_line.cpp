@@ -10,7 +10,9 @@ constexpr double kRefreshSeconds = 0.5;
 }  // namespace
 
 ProgressLine::ProgressLine(std::FILE* out, bool enabled, double delay_seconds, Clock clock)
-    : out_(out), enabled_(enabled && out != nullptr), delay_(delay_seconds),
+    : out_(out),
+      enabled_(enabled && out != nullptr),
+      delay_(delay_seconds),
       clock_(std::move(clock)) {}
 
 bool ProgressLine::wanted(bool quiet) {
@@ -19,8 +21,7 @@ bool ProgressLine::wanted(bool quiet) {
 
 double ProgressLine::now() const {
   if (clock_) return clock_();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void ProgressLine::start(const char* pass, std::int64_t total) {

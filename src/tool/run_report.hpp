@@ -12,7 +12,7 @@ struct FileRecord {
   enum class Status { kDone, kFailed, kCut };
 
   std::string input;
-  std::string output;   // empty: standard output, -nil, or nothing written
+  std::string output;  // empty: standard output, -nil, or nothing written
   Status status = Status::kFailed;
   std::string message;  // why it failed, or how it was cut
   int point_type = -1;  // -1: the file was not opened

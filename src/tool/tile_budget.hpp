@@ -30,7 +30,9 @@ class TileBudget {
 
   std::int64_t limit() const { return limit_; }
   std::int64_t used() const { return used_; }
-  bool fits(std::uint32_t bytes) const { return used_ + static_cast<std::int64_t>(bytes) <= limit_; }
+  bool fits(std::uint32_t bytes) const {
+    return used_ + static_cast<std::int64_t>(bytes) <= limit_;
+  }
 
   // Set once a tile could not be written to (or read from) its temporary file: the file's
   // counts are incomplete, and later failures of the same cause are not reported again.

@@ -46,10 +46,10 @@ class IsocullBatch : public ToolFolders {
          at = command.find("ISOCULL", at + binary.size())) {
       command.replace(at, 7, binary);
     }
-    const std::string full = "cd " + shell_quoted(dir_.path()) + " && export TMPDIR=" +
-                             shell_quoted(path("tmp")) + " && ( " + command + " ) >" +
-                             shell_quoted(path(".out")) + " 2>" + shell_quoted(path(".err")) +
-                             " </dev/null";
+    const std::string full = "cd " + shell_quoted(dir_.path()) +
+                             " && export TMPDIR=" + shell_quoted(path("tmp")) + " && ( " + command +
+                             " ) >" + shell_quoted(path(".out")) + " 2>" +
+                             shell_quoted(path(".err")) + " </dev/null";
     const int status = std::system(full.c_str());
     ShellRun run;
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -101,8 +101,9 @@ TEST_F(IsocullBatch, AnOutputNameEqualToAnInputOrAnEarlierOutputIsRefusedAndNoSt
   // Two inputs of the same name into one folder: the second would overwrite the first.
   result = run({"-i", "in/a.las", "in2/a.las", "in/b.las", "-odir", "out"});
   EXPECT_EQ(result.exit_code, 1) << result.err;
-  EXPECT_TRUE(result.printed("ERROR: output 'out/a.las' was already written for 'in/a.las' in "
-                             "this run. skipping 'in2/a.las'.\n"))
+  EXPECT_TRUE(
+      result.printed("ERROR: output 'out/a.las' was already written for 'in/a.las' in "
+                     "this run. skipping 'in2/a.las'.\n"))
       << result.err;
   EXPECT_TRUE(result.printed("done with 'out/b.las' from 'in/b.las'")) << result.err;
   const LasRecords first = read_records(path("out/a.las"));
@@ -173,13 +174,13 @@ TEST_F(IsocullBatch, EveryNumericOptionReadsItsArgumentWholeAndInRange) {
     EXPECT_EQ(result.exit_code, 1) << typed << "\n" << result.err;
     EXPECT_EQ(result.count("ERROR: "), 1u) << typed << "\n" << result.err;
     EXPECT_TRUE(result.printed("ERROR: '" + row.option[0] + "' needs")) << typed << "\n"
-                                                                         << result.err;
+                                                                        << result.err;
     EXPECT_TRUE(result.printed("'" + row.bad + "'")) << typed << "\n" << result.err;
     EXPECT_FALSE(exists(path("out/a.las"))) << typed;
   }
   // Whole numbers in range still run.
-  const ToolRun fine = run({"-i", "in/a.las", "-o", "out/a.las", "-isolated", "3", "-step",
-                            "2.5", "-mem", "300", "-ocut", "0", "-chunk_size", "1000"});
+  const ToolRun fine = run({"-i", "in/a.las", "-o", "out/a.las", "-isolated", "3", "-step", "2.5",
+                            "-mem", "300", "-ocut", "0", "-chunk_size", "1000"});
   EXPECT_EQ(fine.exit_code, 0) << fine.err;
 }
 
@@ -198,8 +199,9 @@ TEST_F(IsocullBatch, ACutInputIsWrittenAsFarAsItGoesWarnsOnceAndEndsTheRunWithCo
   const ToolRun result = run({"-i", "in/a.las", "in/b.las", "-odir", "out", "-remove_noise"});
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(result.count("WARNING: end-of-file after 3765 of 5000 points"), 1u) << result.err;
-  EXPECT_TRUE(result.printed("ERROR: 1 input file ended before the points its header announces; "
-                             "the output holds the points there were: 'in/a.las'\n"))
+  EXPECT_TRUE(
+      result.printed("ERROR: 1 input file ended before the points its header announces; "
+                     "the output holds the points there were: 'in/a.las'\n"))
       << result.err;
   EXPECT_TRUE(result.printed("summary: 1 files done, 0 failed, 1 cut.")) << result.err;
   // The output holds the noise-free part of what was there, with a header that says so.
@@ -246,16 +248,18 @@ TEST_F(IsocullBatch, AFileOfNoiseOnlyIsNamedAndHeavyOrGeographicFilesAreWarnedAb
   ASSERT_TRUE(write_points(path("in/lonely.las"), scattered));
   ToolRun result = run({"-i", "in/lonely.las", "-odir", "out", "-remove_noise"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_TRUE(result.printed("all 40 points of 'in/lonely.las' are noise: no output written; "
-                             "-dont_remove_empty_files keeps an empty file\n"))
+  EXPECT_TRUE(
+      result.printed("all 40 points of 'in/lonely.las' are noise: no output written; "
+                     "-dont_remove_empty_files keeps an empty file\n"))
       << result.err;
   EXPECT_FALSE(result.printed("done with")) << result.err;
   EXPECT_FALSE(exists(path("out/lonely.las")));
 
   // Classified: 40 of 40 marked is more than a tenth.
   result = run({"-i", "in/lonely.las", "-o", "out/marked.las"});
-  EXPECT_TRUE(result.printed("WARNING: 100% of the points of 'in/lonely.las' are noise (40 of "
-                             "40)"))
+  EXPECT_TRUE(
+      result.printed("WARNING: 100% of the points of 'in/lonely.las' are noise (40 of "
+                     "40)"))
       << result.err;
 
   // Longitude and latitude with a step of 4 (metres): one cell holds the whole tile.
@@ -275,8 +279,7 @@ TEST_F(IsocullBatch, HostileInputsEndWithOneClearLineInsteadOfHanging) {
   // A list file that never ends and holds no line end.
   ShellRun result = shell("timeout 20 ISOCULL -lof /dev/zero -odir out");
   EXPECT_EQ(result.exit_code, 1) << result.err;
-  EXPECT_TRUE(result.err.find("ERROR: line 1 of '/dev/zero' holds a NUL byte") !=
-              std::string::npos)
+  EXPECT_TRUE(result.err.find("ERROR: line 1 of '/dev/zero' holds a NUL byte") != std::string::npos)
       << result.err;
   {
     std::ofstream list(path("in/long.txt"));
@@ -284,8 +287,7 @@ TEST_F(IsocullBatch, HostileInputsEndWithOneClearLineInsteadOfHanging) {
   }
   result = shell("timeout 20 ISOCULL -lof in/long.txt -odir out");
   EXPECT_EQ(result.exit_code, 1) << result.err;
-  EXPECT_TRUE(result.err.find("ERROR: line 2 of 'in/long.txt' is longer than") !=
-              std::string::npos)
+  EXPECT_TRUE(result.err.find("ERROR: line 2 of 'in/long.txt' is longer than") != std::string::npos)
       << result.err;
 
   // A FIFO cannot be read twice: refused at once, pointing to -stdin.
@@ -300,14 +302,13 @@ TEST_F(IsocullBatch, HostileInputsEndWithOneClearLineInsteadOfHanging) {
 
   // Inputs that cannot be opened say why in their first line, without the usage.
   ASSERT_EQ(mkdir(path("in/folder.las").c_str(), 0755), 0);
-  for (const auto& [name, reason] :
-       std::vector<std::pair<std::string, std::string>>{{"in/missing.las", "No such file or directory"},
-                                                        {"in/folder.las", "Is a directory"}}) {
+  for (const auto& [name, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"in/missing.las", "No such file or directory"}, {"in/folder.las", "Is a directory"}}) {
     const ToolRun opened = run({"-i", name, "-odir", "out"});
     EXPECT_EQ(opened.exit_code, 1) << opened.err;
-    EXPECT_EQ(opened.err.rfind("ERROR: cannot open file '" + name + "' for read: " + reason + "\n",
-                               0),
-              0u)
+    EXPECT_EQ(
+        opened.err.rfind("ERROR: cannot open file '" + name + "' for read: " + reason + "\n", 0),
+        0u)
         << opened.err;
     EXPECT_FALSE(opened.printed("usage:")) << opened.err;
   }
@@ -323,10 +324,9 @@ TEST_F(IsocullBatch, HelpGoesToStandardOutputWithALineForEveryOptionOfTheTool) {
   const ShellRun help = shell("ISOCULL -h");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_EQ(help.err, "");
-  for (const char* option :
-       {"-step ", "-step_xy ", "-step_z ", "-isolated ", "-classify_as ", "-flag_as_withheld",
-        "-remove_noise", "-by_flightline", "-mem ", "-v ", "-vv ", "-quiet", "-cores ",
-        "-report "}) {
+  for (const char* option : {"-step ", "-step_xy ", "-step_z ", "-isolated ", "-classify_as ",
+                             "-flag_as_withheld", "-remove_noise", "-by_flightline", "-mem ", "-v ",
+                             "-vv ", "-quiet", "-cores ", "-report "}) {
     EXPECT_EQ(count_of(help.out, std::string("\n  ") + option), 1u) << option << "\n" << help.out;
   }
   // The tool's lines come first, the factories' usages and the usage text after them.
@@ -369,8 +369,9 @@ TEST_F(IsocullBatch, VeryVerboseListsNoisePointsWithLabelsAndCoordinatesInTheFil
   ASSERT_TRUE(write_points(path("in/a.las"), points));
   const ToolRun result = run({"-i", "in/a.las", "-o", "out/a.las", "-vv"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_TRUE(result.printed("noise point 30: x 612.34 y 987.65 z 43.21 gps_time 1030.000000 "
-                             "intensity 0 class 2 return 1 of 1\n"))
+  EXPECT_TRUE(
+      result.printed("noise point 30: x 612.34 y 987.65 z 43.21 gps_time 1030.000000 "
+                     "intensity 0 class 2 return 1 of 1\n"))
       << result.err;
 }
 
@@ -401,9 +402,9 @@ TEST_F(IsocullBatch, TheReportCountsEveryFileAsItsOutputsShow) {
     SCOPED_TRACE(file["input"].text);
     EXPECT_EQ(file["status"].text, statuses[i]);
     EXPECT_EQ(file["point_type"].number, types[i]);
-    for (const char* field : {"output", "message", "points_read", "ignored", "filtered", "marked",
-                              "isolated_cells", "step_xy", "step_z", "unit_xy", "unit_z",
-                              "seconds"}) {
+    for (const char* field :
+         {"output", "message", "points_read", "ignored", "filtered", "marked", "isolated_cells",
+          "step_xy", "step_z", "unit_xy", "unit_z", "seconds"}) {
       EXPECT_TRUE(file.has(field)) << field;
     }
     if (i == 3) {

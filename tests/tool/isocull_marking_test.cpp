@@ -287,14 +287,17 @@ TEST(IsocullMarking, VeryVerboseReportsEveryNoisePointBeforeItChanges) {
   const ToolRun run = run_tool({"-i", "sparse.las", "-o", "out.las", "-vv"}, dir.path());
   ASSERT_EQ(run.exit_code, 0) << run.err;
   // Coordinates at the file's precision (scale 0.01), GPS time, intensity, class, return.
-  EXPECT_TRUE(run.printed("noise point 0: x 1.00 y 1.00 z 1.00 gps_time 1000.000000 intensity 0 "
-                          "class 2 return 1 of 1\n"))
+  EXPECT_TRUE(
+      run.printed("noise point 0: x 1.00 y 1.00 z 1.00 gps_time 1000.000000 intensity 0 "
+                  "class 2 return 1 of 1\n"))
       << run.err;
-  EXPECT_TRUE(run.printed("noise point 1: x 1.50 y 1.00 z 1.00 gps_time 1001.000000 intensity 0 "
-                          "class 2 return 1 of 1\n"))
+  EXPECT_TRUE(
+      run.printed("noise point 1: x 1.50 y 1.00 z 1.00 gps_time 1001.000000 intensity 0 "
+                  "class 2 return 1 of 1\n"))
       << run.err;
-  EXPECT_TRUE(run.printed("noise point 2: x 200.00 y 200.00 z 10.00 gps_time 1002.000000 "
-                          "intensity 0 class 3 return 1 of 1\n"))
+  EXPECT_TRUE(
+      run.printed("noise point 2: x 200.00 y 200.00 z 10.00 gps_time 1002.000000 "
+                  "intensity 0 class 3 return 1 of 1\n"))
       << run.err;
   EXPECT_EQ(run.count("noise point "), 3u);
 }
