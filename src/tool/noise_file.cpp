@@ -288,6 +288,24 @@ SecondPassResult second_pass(MarkingMode mode, LASreader& reader, IsolationGrid&
                                                    progress);
 }
 
+// The points that the second pass will write, counted without writing them, for an output
+// whose header cannot be rewritten afterwards. False when no counting writer can be made.
+bool tally_second_pass(MarkingMode mode, LASreader& reader, IsolationGrid& grid,
+                       const LASheader& header, std::uint8_t classify_as, LAStally& tally) {
+  auto nil = std::make_unique<LASwriterLAS>();
+  if (!nil->open_nil(&header)) return false;
+  std::unique_ptr<LASwriter> writer = std::move(nil);
+  if (mode == MarkingMode::kRemove) {
+    auto deleted = std::make_unique<LASwriterDeleted>();
+    if (!deleted->set_writer(std::move(writer))) return false;
+    writer = std::move(deleted);
+  }
+  ProgressLine silent(nullptr, false);
+  second_pass(mode, reader, grid, *writer, classify_as, false, silent);
+  tally = writer->inventory;
+  return true;
+}
+
 // Whether what is written to the output can be rewritten afterwards (the header update at
 // the end): a regular file can, a pipe, a terminal or a device cannot.
 bool output_can_seek(const std::string& output_name, bool to_nil) {
@@ -526,31 +544,18 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   if (!can_seek && (keep_inventory || cut)) {
     // An output that cannot be rewritten gets a header that already describes the points
     // that follow: a pass that only tallies them (the verdicts are all known) comes first.
-    LASwriterLAS nil;
-    if (!nil.open_nil(&header)) {
+    LAStally tally;
+    if (!tally_second_pass(mode, reader, grid, header, classify_as, tally)) {
       std::fprintf(stderr, "ERROR: cannot tally the points of '%s'\n", input_name.c_str());
       record.message = "cannot tally the points";
       return false;
     }
-    LASwriter* tally_writer = &nil;
-    auto deleted = std::make_unique<LASwriterDeleted>();
-    if (mode == MarkingMode::kRemove) {
-      auto owned = std::make_unique<LASwriterLAS>();
-      if (!owned->open_nil(&header) || !deleted->set_writer(std::move(owned))) {
-        std::fprintf(stderr, "ERROR: cannot tally the points of '%s'\n", input_name.c_str());
-        record.message = "cannot tally the points";
-        return false;
-      }
-      tally_writer = deleted.get();
-    }
-    ProgressLine silent(nullptr, false);
-    second_pass(mode, reader, grid, *tally_writer, classify_as, false, silent);
     if (reader.read_failed()) {
       std::fprintf(stderr, "         no output written for '%s'.\n", input_name.c_str());
       record.message = "the points could not be read";
       return false;
     }
-    describe_tally(header, tally_writer->inventory);
+    describe_tally(header, tally);
     grid.restart_in_order();
     if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
       std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
