@@ -10,11 +10,16 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build
+.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps
 
 all: build
 
-$(BUILD_DIR)/CMakeCache.txt:
+# What a fresh Debian machine lacks (cmake, g++, GoogleTest) is installed before the first
+# configure, so `make test` and `make demo` are all a newcomer types.
+deps:
+	@sh tools/install_missing_packages.sh
+
+$(BUILD_DIR)/CMakeCache.txt: | deps
 	$(CMAKE) -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
 
 build: $(BUILD_DIR)/CMakeCache.txt
@@ -23,7 +28,7 @@ build: $(BUILD_DIR)/CMakeCache.txt
 test: build
 	cd $(BUILD_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
 
-$(ASAN_DIR)/CMakeCache.txt:
+$(ASAN_DIR)/CMakeCache.txt: | deps
 	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
 
 asan-test: $(ASAN_DIR)/CMakeCache.txt

@@ -30,6 +30,9 @@ class LASreader {
   LASpoint point;
   std::int64_t points_total = 0;  // points the file holds
   std::int64_t points_done = 0;   // points delivered so far (stored points, before filtering)
+  // Whether a file that ends before its header's count says so in a warning; a tool that
+  // reads the same file twice turns it off for the second pass, having warned once.
+  bool warn_when_cut = true;
 
   LASreader();
   LASreader(const LASreader&) = delete;

@@ -1,6 +1,7 @@
 #include "las/las_reader_las.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <limits>
@@ -127,7 +128,8 @@ bool LASreaderLAS::open_file(const char* file_name, int stream_buffer_size, bool
   close_reader(true);
   file_ = std::fopen(file_name, "rb");
   if (file_ == nullptr) {
-    std::fprintf(stderr, "ERROR: cannot open file '%s' for read\n", file_name);
+    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name,
+                 std::strerror(errno));
     return false;
   }
   file_name_ = file_name;
@@ -587,7 +589,7 @@ bool LASreaderLAS::report_read_failure() {
     read_failed_ = true;
     std::fprintf(stderr, "ERROR: '%s' after %" PRId64 " of %" PRId64 " points for '%s'\n", error,
                  points_done, points_total, file_name_.c_str());
-  } else {
+  } else if (warn_when_cut) {
     std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
                  points_done, points_total, file_name_.c_str());
   }

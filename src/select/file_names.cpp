@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -232,7 +233,22 @@ bool read_list_file(const char* file_name, const std::function<void(const ListLi
     line.clear();
     bool too_long = false;
     int c = 0;
+    std::size_t length = 0;
     while ((c = std::getc(file.get())) != EOF && c != '\n') {
+      // No text file of names holds a NUL byte or a line beyond the path limit: reading on
+      // (a device such as /dev/zero, a point file given by mistake) could last forever.
+      if (c == '\0') {
+        std::fprintf(stderr, "ERROR: line %u of '%s' holds a NUL byte. not a list of file names.\n",
+                     line_number + 1, file_name);
+        return false;
+      }
+      if (++length > static_cast<std::size_t>(PATH_MAX)) {
+        std::fprintf(stderr,
+                     "ERROR: line %u of '%s' is longer than %d characters. not a list of file "
+                     "names.\n",
+                     line_number + 1, file_name, static_cast<int>(PATH_MAX));
+        return false;
+      }
       if (line.size() < kMaxListLine) {
         line.push_back(static_cast<char>(c));
       } else {
@@ -247,9 +263,6 @@ bool read_list_file(const char* file_name, const std::function<void(const ListLi
                    line_number, file_name, static_cast<int>(kMaxListLine));
       continue;
     }
-    // A name ends at a NUL byte, as any C string does.
-    const std::size_t nul = line.find('\0');
-    if (nul != std::string::npos) line.resize(nul);
     while (line.size() > 1 && std::strchr(" \t\r\n", line.back()) != nullptr)
       line.pop_back();
     if (line.find_first_not_of(" \t\r\n") == std::string::npos) continue;

@@ -12,7 +12,7 @@
 namespace {
 
 using command_options::blank;
-using command_options::read_unsigned;
+using command_options::parse_unsigned;
 
 bool is_whole_u32(double value) {
   return value >= 0.0 && value <= 4294967295.0 && std::floor(value) == value;
@@ -83,17 +83,17 @@ bool LASignore::parse_class_list(const char* option, int& index, int argc, char*
   }
   blank(argv[index]);
   std::uint32_t code = 0;
-  if (!read_unsigned(argv[index + 1], code)) {
-    std::fprintf(stderr,
-                 "ERROR: '%s' needs arguments between 0 and 255 but '%s' is no valid code\n",
-                 option, argv[index + 1]);
-    return false;
-  }
   // The first code must be there; further ones follow while entries begin with a digit,
-  // so that the next option ("-i" and the like) is left for the other parsers.
+  // so that the next option ("-i" and the like) is left for the other parsers. Each must be
+  // a whole number.
   do {
     index++;
-    if (!read_unsigned(argv[index], code)) code = 0xFFFFFFFFu;  // cannot happen: a digit
+    if (!parse_unsigned(argv[index], code)) {
+      std::fprintf(stderr,
+                   "ERROR: '%s' needs arguments between 0 and 255 but '%s' is no valid code\n",
+                   option, argv[index]);
+      return false;
+    }
     if (code > 255) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs arguments between 0 and 255 but '%u' is out of range\n",
@@ -113,7 +113,7 @@ bool LASignore::parse_class_mask(const char* option, int& index, int argc, char*
     return false;
   }
   std::uint32_t mask = 0;
-  if (!read_unsigned(argv[index + 1], mask)) {
+  if (!parse_unsigned(argv[index + 1], mask)) {
     std::fprintf(stderr,
                  "ERROR: '%s' needs argument between 0x00000000 and 0xFFFFFFFF but '%s' is no "
                  "valid mask\n",

@@ -1,5 +1,8 @@
 #include "select/las_reader_factory.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -101,6 +104,23 @@ const InputFormatRow& input_format_of(std::string_view file_name) {
   return kInputFormats[std::size(kInputFormats) - 1];
 }
 
+// Inputs are read twice (and reopened for it). A pipe or a device delivers its points once,
+// so such an input is kept in memory after its first reading, as piped input is; a folder
+// is refused. A name that cannot be looked at is left to the reader, whose message names
+// the system's reason.
+enum class InputKind { kFile, kOnce, kRefused };
+
+InputKind input_kind(const std::string& file_name) {
+  struct stat info {};
+  if (::stat(file_name.c_str(), &info) != 0) return InputKind::kFile;
+  if (S_ISDIR(info.st_mode)) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
+                 std::strerror(EISDIR));
+    return InputKind::kRefused;
+  }
+  return S_ISREG(info.st_mode) ? InputKind::kFile : InputKind::kOnce;
+}
+
 void refuse_format(const InputFormatRow& row, const std::string& file_name) {
   std::fprintf(stderr, "ERROR: reading %s files ('%s') is not supported in this version\n",
                row.description, file_name.c_str());
@@ -136,8 +156,16 @@ bool LASreaderFactory::add_file_name(const char* file_name, bool unique) {
   if (!file_names::has_wildcard(file_name)) {
     return file_names_.add(LASfileEntry{file_name, {}, {}}, unique);
   }
+  std::vector<std::string> matches = file_names::expand_wildcard(file_name);
+  if (matches.empty()) {
+    // Said at once, so that a run over other inputs does not hide it; the tool ends such a
+    // run with code 1.
+    std::fprintf(stderr, "ERROR: no file matches '%s'\n", file_name);
+    unmatched_wildcards_++;
+    return false;
+  }
   bool added = false;
-  for (std::string& match : file_names::expand_wildcard(file_name)) {
+  for (std::string& match : matches) {
     added = file_names_.add(LASfileEntry{std::move(match), {}, {}}, unique) || added;
   }
   return added;
@@ -338,6 +366,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     refuse_format(format, file_name);
     return nullptr;
   }
+  const InputKind kind = input_kind(file_name);
+  if (kind == InputKind::kRefused) return nullptr;
   std::unique_ptr<LASreader> reader = format.open(settings_, file_name);
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
@@ -354,7 +384,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
-  return wrap(std::move(reader), format.reader, false);
+  return wrap(std::move(reader), format.reader, false, kind == InputKind::kOnce);
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {

@@ -119,6 +119,8 @@ class LASreaderFactory {
     return static_cast<std::uint32_t>(neighbor_file_names_.size());
   }
   const LASfileList& file_list() const { return file_names_; }
+  // Input names with wildcards that matched no file (each was named in an "ERROR: " line).
+  std::uint32_t unmatched_wildcards() const { return unmatched_wildcards_; }
   const LASfileList& neighbor_file_list() const { return neighbor_file_names_; }
   // A point buffer from other files is in use ("-buffered" with more than one file or with
   // neighbours).
@@ -219,8 +221,9 @@ class LASreaderFactory {
   // reader in messages.
   std::unique_ptr<LASreader> open_merged();
   std::unique_ptr<LASreader> open_buffered(const std::string& main_name);
+  // `read_once`: an input (a FIFO, a device) that cannot be read a second time is stored.
   std::unique_ptr<LASreader> wrap(std::unique_ptr<LASreader> reader, const char* reader_name,
-                                  bool from_stdin);
+                                  bool from_stdin, bool read_once = false);
   // Reopens a wrapped reader; `handled` false when `reader` is no wrapper.
   bool reopen_wrapped(LASreader*& reader, bool remain_buffered, bool& handled);
   // Opens one file by its name's format, at the given scale factors and offsets, for the
@@ -237,6 +240,7 @@ class LASreaderFactory {
   LASreaderSettings settings_;
   std::optional<std::string> file_name_;  // the input opened last
   std::uint32_t next_file_index_ = 0;
+  std::uint32_t unmatched_wildcards_ = 0;
   LASfileList file_names_{"file_names"};
   LASfileList neighbor_file_names_{"neighbor_file_names"};
   std::unique_ptr<LASfilterHook> filter_;

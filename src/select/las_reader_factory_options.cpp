@@ -8,10 +8,10 @@
 
 using command_options::is_blank;
 using command_options::is_list_argument;
-using command_options::read_double;
-using command_options::read_float;
-using command_options::read_unsigned;
-using command_options::to_int;
+using command_options::parse_double;
+using command_options::parse_float;
+using command_options::parse_int;
+using command_options::parse_unsigned;
 
 namespace {
 
@@ -222,15 +222,22 @@ bool LASreaderFactory::parse_add_attribute(const char* option, int& index, int a
     return false;
   }
   LAStextAttribute attribute;
-  attribute.data_type = to_int(argv[index + 1]);
+  if (!parse_int(argv[index + 1], attribute.data_type, 0, INT_MAX)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs 3 arguments: data_type name description but '%s' is not a "
+                 "valid data_type\n",
+                 option, argv[index + 1]);
+    return false;
+  }
   attribute.name = argv[index + 2];
   attribute.description = argv[index + 3];
   index += 3;
   // The optional numbers follow while they qualify: a scale is never 0; an offset or a
-  // no-data value may be 0 only when written as "0" or "0.0".
+  // no-data value may be 0 only when written as "0" or "0.0". An entry that is not wholly
+  // a number is no such value and is left for the other parsers.
   auto value_of = [&](int at) {
     double value = 0.0;
-    if (at < argc && !read_double(argv[at], value)) value = 0.0;
+    if (at < argc && !parse_double(argv[at], value)) value = 0.0;
     return value;
   };
   auto take_scale = [&](double& field) {
@@ -265,7 +272,7 @@ bool LASreaderFactory::parse_parse_string(const char*, int& index, int, char* ar
 
 bool LASreaderFactory::parse_skip(const char* option, int& index, int, char* argv[]) {
   std::uint32_t lines = 0;
-  if (!read_unsigned(argv[index + 1], lines)) {
+  if (!parse_unsigned(argv[index + 1], lines)) {
     std::fprintf(stderr,
                  "ERROR: '%s' needs 1 argument: number_of_lines but '%s' is not a valid number.\n",
                  option, argv[index + 1]);
@@ -283,7 +290,7 @@ bool LASreaderFactory::parse_skip(const char* option, int& index, int, char* arg
 
 bool LASreaderFactory::parse_input_buffer(const char* option, int& index, int, char* argv[]) {
   std::uint32_t size = 0;
-  if (!read_unsigned(argv[index + 1], size)) {
+  if (!parse_unsigned(argv[index + 1], size)) {
     std::fprintf(stderr, "ERROR: '%s' needs 1 argument: size but '%s' is not a valid size.\n",
                  option, argv[index + 1]);
     return false;
@@ -307,7 +314,7 @@ bool LASreaderFactory::parse_intensity_or_angle(const char* option, int& index, 
   if (name == "-iscale_scan_angle") field = &LASreaderSettings::scale_scan_angle;
   const char* word = translation ? "translation" : "scale";
   float value = 0.0f;
-  if (!read_float(argv[index + 1], value)) {
+  if (!parse_float(argv[index + 1], value)) {
     std::fprintf(stderr, "ERROR: '%s' needs 1 argument: %s but '%s' is not valid.\n", option, word,
                  argv[index + 1]);
     return false;
@@ -334,7 +341,7 @@ bool LASreaderFactory::parse_inside_rectangle(const char* option, int& index, in
   static constexpr const char* kNames[4] = {"min_x", "min_y", "max_x", "max_y"};
   double values[4] = {0, 0, 0, 0};
   for (int k = 0; k < 4; k++) {
-    if (!read_double(argv[index + 1 + k], values[k])) {
+    if (!parse_double(argv[index + 1 + k], values[k])) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs 4 arguments: min_x min_y max_x max_y, but '%s' is not a "
                    "valid %s.\n",
@@ -366,7 +373,7 @@ bool LASreaderFactory::parse_inside_tile(const char* option, int& index, int, ch
   static constexpr const char* kNames[3] = {"ll_x", "ll_y", "size"};
   float values[3] = {0, 0, 0};
   for (int k = 0; k < 3; k++) {
-    if (!read_float(argv[index + 1 + k], values[k])) {
+    if (!parse_float(argv[index + 1 + k], values[k])) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs 3 arguments: ll_x ll_y size, but '%s' is not a valid %s.\n",
                    option, argv[index + 1 + k], kNames[k]);
@@ -388,7 +395,7 @@ bool LASreaderFactory::parse_inside_circle(const char* option, int& index, int, 
   static constexpr const char* kNames[3] = {"center_x", "center_y", "radius"};
   double values[3] = {0, 0, 0};
   for (int k = 0; k < 3; k++) {
-    if (!read_double(argv[index + 1 + k], values[k])) {
+    if (!parse_double(argv[index + 1 + k], values[k])) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs 3 arguments: center_x center_y radius, but '%s' is not a "
                    "valid %s.\n",
@@ -417,12 +424,16 @@ bool LASreaderFactory::parse_list_of_files(const char*, int& index, int, char* a
   return true;
 }
 
-bool LASreaderFactory::parse_flightlines(const char*, int& index, int argc, char* argv[]) {
+bool LASreaderFactory::parse_flightlines(const char* option, int& index, int argc, char* argv[]) {
   // A start value is taken only when one plainly follows: "0" or another option is left
-  // for the other parsers.
+  // for the other parsers. One that begins with a digit must be a whole number.
   int start = 1;
   if (index + 1 < argc && argv[index + 1][0] >= '1' && argv[index + 1][0] <= '9') {
-    start = to_int(argv[index + 1]);
+    if (!parse_int(argv[index + 1], start, 1)) {
+      std::fprintf(stderr, "ERROR: '%s' needs a start value but '%s' is not a valid number\n",
+                   option, argv[index + 1]);
+      return false;
+    }
     index++;
   }
   settings_.files_are_flightlines = start;
@@ -434,8 +445,13 @@ bool LASreaderFactory::parse_flightlines(const char*, int& index, int argc, char
   return true;
 }
 
-bool LASreaderFactory::parse_flightlines_index(const char*, int& index, int, char* argv[]) {
-  const int typed = to_int(argv[index + 1]);
+bool LASreaderFactory::parse_flightlines_index(const char* option, int& index, int, char* argv[]) {
+  int typed = 0;
+  if (!parse_int(argv[index + 1], typed)) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: index but '%s' is not a valid number\n",
+                 option, argv[index + 1]);
+    return false;
+  }
   settings_.files_are_flightlines_index = typed == INT_MIN ? INT_MIN : typed - 1;
   if (typed >= 65536) {
     std::fprintf(stderr, "WARNING: files_are_flightlines_index index value %d is too large\n",
@@ -460,7 +476,7 @@ void LASreaderFactory::warn_flightline_range() const {
 
 bool LASreaderFactory::parse_buffered(const char* option, int& index, int, char* argv[]) {
   float size = 0.0f;
-  if (!read_float(argv[index + 1], size)) {
+  if (!parse_float(argv[index + 1], size)) {
     std::fprintf(stderr,
                  "ERROR: '%s' needs 1 argument: buffer_size. but '%s' is not a valid buffer_size",
                  option, argv[index + 1]);
@@ -508,7 +524,7 @@ bool LASreaderFactory::parse_rescale(const char* option, int& index, int, char* 
   static constexpr const char* kNames[3] = {"rescale_x", "rescale_y", "rescale_z"};
   std::array<double, 3> values{};
   for (int k = 0; k < 3; k++) {
-    if (!read_double(argv[index + 1 + k], values[k])) {
+    if (!parse_double(argv[index + 1 + k], values[k])) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs 3 arguments: rescale_x rescale_y rescale_z, but '%s' is not "
                    "a valid %s",
@@ -532,7 +548,7 @@ bool LASreaderFactory::parse_rescale_xy(const char* option, int& index, int, cha
   static constexpr const char* kNames[2] = {"rescale_x", "rescale_y"};
   double values[2] = {0, 0};
   for (int k = 0; k < 2; k++) {
-    if (!read_double(argv[index + 1 + k], values[k])) {
+    if (!parse_double(argv[index + 1 + k], values[k])) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs 3 arguments: rescale_x rescale_y, but '%s' is not a valid %s",
                    option, argv[index + 1 + k], kNames[k]);
@@ -555,7 +571,7 @@ bool LASreaderFactory::parse_rescale_xy(const char* option, int& index, int, cha
 
 bool LASreaderFactory::parse_rescale_z(const char* option, int& index, int, char* argv[]) {
   double value = 0.0;
-  if (!read_double(argv[index + 1], value)) {
+  if (!parse_double(argv[index + 1], value)) {
     std::fprintf(stderr,
                  "ERROR: '%s' needs 1 argument: rescale_z, but '%s' is not a valid rescale_z",
                  option, argv[index + 1]);
@@ -578,7 +594,7 @@ bool LASreaderFactory::parse_reoffset(const char* option, int& index, int, char*
   static constexpr const char* kNames[3] = {"reoffset_x", "reoffset_y", "reoffset_z"};
   std::array<double, 3> values{};
   for (int k = 0; k < 3; k++) {
-    if (!read_double(argv[index + 1 + k], values[k])) {
+    if (!parse_double(argv[index + 1 + k], values[k])) {
       std::fprintf(stderr,
                    "ERROR: '%s' needs 3 arguments: reoffset_x, reoffset_y, reoffset_z, but '%s' is "
                    "not a valid %s",

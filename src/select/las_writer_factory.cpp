@@ -13,7 +13,9 @@
 #include "select/file_names.hpp"
 #include "select/las_text_open.hpp"
 
-using command_options::to_int;
+using command_options::parse_float;
+using command_options::parse_int;
+using command_options::parse_unsigned;
 
 namespace {
 
@@ -128,6 +130,11 @@ bool is_directory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool is_special_file(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 // A directory and a base name joined with "/"; an empty directory is the current one.
 std::string join(const std::string& directory, std::string_view base) {
   std::string joined = directory;
@@ -222,8 +229,17 @@ bool LASwriterFactory::parse_appendix(const char*, int& index, int, char* argv[]
   return true;
 }
 
-bool LASwriterFactory::parse_cut(const char*, int& index, int, char* argv[]) {
-  set_cut(to_int(argv[++index]));
+bool LASwriterFactory::parse_cut(const char* option, int& index, int, char* argv[]) {
+  int cut = 0;
+  if (!parse_int(argv[index + 1], cut, 0)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs 1 argument: number of characters to cut but '%s' is not "
+                 "valid\n",
+                 option, argv[index + 1]);
+    return false;
+  }
+  set_cut(cut);
+  index++;
   return true;
 }
 
@@ -240,8 +256,13 @@ bool LASwriterFactory::parse_nil(const char*, int&, int, char*[]) {
   return true;
 }
 
-bool LASwriterFactory::parse_chunk_size(const char*, int& index, int, char* argv[]) {
-  settings_.chunk_size = static_cast<std::uint32_t>(to_int(argv[++index]));
+bool LASwriterFactory::parse_chunk_size(const char* option, int& index, int, char* argv[]) {
+  if (!parse_unsigned(argv[index + 1], settings_.chunk_size)) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: number_points but '%s' is not valid\n",
+                 option, argv[index + 1]);
+    return false;
+  }
+  index++;
   return true;
 }
 
@@ -255,15 +276,23 @@ bool LASwriterFactory::parse_separator(const char*, int& index, int, char* argv[
   return true;
 }
 
-bool LASwriterFactory::parse_scale_rgb(const char*, int& index, int, char* argv[]) {
-  float scale = 0.0f;
-  if (!command_options::read_float(argv[++index], scale)) scale = 0.0f;
-  settings_.scale_rgb = scale;
+bool LASwriterFactory::parse_scale_rgb(const char* option, int& index, int, char* argv[]) {
+  if (!parse_float(argv[index + 1], settings_.scale_rgb)) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: scale but '%s' is not valid\n", option,
+                 argv[index + 1]);
+    return false;
+  }
+  index++;
   return true;
 }
 
-bool LASwriterFactory::parse_output_buffer(const char*, int& index, int, char* argv[]) {
-  settings_.output_buffer_size = static_cast<std::uint32_t>(to_int(argv[++index]));
+bool LASwriterFactory::parse_output_buffer(const char* option, int& index, int, char* argv[]) {
+  if (!parse_unsigned(argv[index + 1], settings_.output_buffer_size, 1)) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: size but '%s' is not valid\n", option,
+                 argv[index + 1]);
+    return false;
+  }
+  index++;
   return true;
 }
 
@@ -320,6 +349,12 @@ void LASwriterFactory::set_file_name(const char* file_name) {
   std::string name = file_name;
   while (!name.empty() && name.back() == ' ')
     name.pop_back();
+  // A device or a FIFO that exists is written as it is named: an extension would make a new
+  // regular file beside it instead.
+  if (is_special_file(name)) {
+    file_name_ = std::move(name);
+    return;
+  }
   // Only a short extension counts: "out.json" is a name without one.
   const std::size_t dot = file_names::extension_dot(name);
   if (dot != file_names::kNone && name.size() - dot <= 4) {
@@ -436,13 +471,8 @@ void LASwriterFactory::derive_file_name(const char* input_file_name, int number)
   }
   name.append(extension_of(format_));
   apply_directory(name);
-  if (input_file_name != nullptr && name == input_file_name && !settings_.force) {
-    std::string temp = std::string("temp.") + extension_of(format_);
-    std::fprintf(stderr, "WARNING: generated output name '%s'\n", input_file_name);
-    std::fprintf(stderr, "         identical to input name. changed to '%s'.\n", temp.c_str());
-    std::fprintf(stderr, "         you can override this safety measure with '-oforce'.\n");
-    name = std::move(temp);
-  }
+  // A name equal to the input stays as it is: the tool refuses to write over an input (one
+  // shared stand-in name would make every such file overwrite the one before).
   file_name_ = std::move(name);
 }
 

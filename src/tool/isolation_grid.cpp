@@ -216,6 +216,7 @@ IsolationGrid::IsolationGrid(const IsolationGridSettings& settings, const LASign
       threshold_(settings.threshold),
       by_flightline_(settings.by_flightline),
       memory_limit_(settings.memory_limit),
+      budget_(std::make_unique<TileBudget>(settings.memory_limit, settings.temp_name_base)),
       temp_name_base_(settings.temp_name_base),
       counter_kind_(counter_kind_for_threshold(settings.threshold)),
       ignore_(ignore),
@@ -238,6 +239,7 @@ std::unique_ptr<LASraster> IsolationGrid::make_raster(const char* kind) const {
   raster->set_step(step_xy_);
   raster->set_kind(kind);
   raster->set_memory_limit(memory_limit_);
+  raster->set_budget(budget_.get());
   if (!temp_name_base_.empty()) raster->set_temp_name_base(temp_name_base_);
   return raster;
 }
@@ -314,6 +316,9 @@ bool IsolationGrid::count_raw_records(LASreader& reader) {
   RecordLocator locator(*point.scaling, size, flightline_offset, layer_index_, column_index_,
                         row_index_);
 
+  // After a point that could not be counted the rest is read but not counted (see
+  // first_pass).
+  std::uint64_t counted = 0;
   std::unique_ptr<LocatingThread> locating;
   try {
     locating = std::make_unique<LocatingThread>(reader, locator);
@@ -325,8 +330,12 @@ bool IsolationGrid::count_raw_records(LASreader& reader) {
       std::size_t count = 0;
       bool last = false;
       const LocatedPoint* batch = locating->next(count, last);
-      for (std::size_t i = 0; i < count; i++)
-        add_located(batch[i]);
+      counted += count;
+      if (uncounted_count_ == 0) {
+        for (std::size_t i = 0; i < count; i++)
+          add_located(batch[i]);
+        if (progress_) progress_(counted);
+      }
       locating->release();
       if (last) return true;
     }
@@ -336,10 +345,18 @@ bool IsolationGrid::count_raw_records(LASreader& reader) {
   for (;;) {
     std::size_t count = 0;
     const bool more = locate_batch(reader, locator, batch.data(), batch.size(), count);
-    for (std::size_t i = 0; i < count; i++)
-      add_located(batch[i]);
+    counted += count;
+    if (uncounted_count_ == 0) {
+      for (std::size_t i = 0; i < count; i++)
+        add_located(batch[i]);
+      if (progress_) progress_(counted);
+    }
     if (!more) return true;
   }
+}
+
+bool IsolationGrid::spill_failed() const {
+  return budget_->spill_failed();
 }
 
 void IsolationGrid::finish_first_pass() {

@@ -15,6 +15,7 @@
 #include "model/las_point.hpp"
 #include "select/las_ignore.hpp"
 #include "tool/las_raster.hpp"
+#include "tool/tile_budget.hpp"
 
 // The grid's fatal conditions, such as "FATAL ERROR: cannot alloc raster_hash for
 // flightline %d.\n" for a flightline that the first pass never saw. what() is the exact
@@ -38,7 +39,7 @@ struct IsolationGridSettings {
   float step_z = 4.0f;          // must be positive and finite
   std::uint32_t threshold = 6;  // t = isolated + 1
   bool by_flightline = false;
-  std::int64_t memory_limit = 6291456000;  // tile budget of each raster, in bytes
+  std::int64_t memory_limit = 6291456000;  // tile budget of all rasters together, in bytes
   std::string temp_name_base;              // empty: "taemp..." in the working directory
 };
 
@@ -136,12 +137,27 @@ class IsolationGrid {
         return ignored_count_;
       }
     }
-    while (reader.read_next())
+    // A point that could not be counted makes the counts useless (see uncounted_count):
+    // the pass ends there rather than failing once for every point after it.
+    std::uint64_t points = 0;
+    while (uncounted_count_ == 0 && reader.read_next()) {
       add_point(reader.point);
+      if (progress_ && (++points & 0x3FFF) == 0) progress_(points);
+    }
     finish_first_pass();
     return ignored_count_;
   }
   void finish_first_pass();
+  // Called now and then during the first pass with the points read so far.
+  void set_progress(std::function<void(std::uint64_t)> progress) {
+    progress_ = std::move(progress);
+  }
+  // Lets the second pass run again from its first point (a pass that only tallies, then
+  // the one that writes).
+  void restart_in_order() { tested_points_ = 0; }
+  // True once a tile could not be written to or read from a temporary file (its one
+  // "ERROR: " line printed): counts or marks are missing.
+  bool spill_failed() const;
 
   // Marks the isolated cells of every grid (groups in ascending point source ID) and
   // returns their number. `after_group`, when given, is called after each grid, so that
@@ -286,6 +302,9 @@ class IsolationGrid {
   std::uint32_t threshold_;
   bool by_flightline_;
   std::int64_t memory_limit_;
+  // One budget for all rasters of the grid; declared before them, so it outlives them.
+  std::unique_ptr<TileBudget> budget_;
+  std::function<void(std::uint64_t)> progress_;
   std::string temp_name_base_;
   const char* counter_kind_;
   const LASignore* ignore_;

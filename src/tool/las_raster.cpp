@@ -1,9 +1,12 @@
 #include "tool/las_raster.hpp"
 
+#include "tool/tile_budget.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "model/las_point.hpp"
@@ -34,6 +37,10 @@ LASraster::LASraster() : process_id_(current_process_id()) {
 }
 
 LASraster::~LASraster() {
+  if (budget_ != nullptr) {
+    budget_->give(static_cast<std::int64_t>(buffer_count_) * tile_bytes_);
+    budget_->forget(*this);
+  }
   for (std::size_t i = 0; i < temp_files_.size(); i++) {
     temp_files_[i].reset();
     std::remove(temp_names_[i].c_str());
@@ -96,13 +103,20 @@ double LASraster::cell_center_y(double y) const {
   return (std::floor(y / step_y_) + 0.5) * step_y_;
 }
 
+// After a failed spill the one "ERROR: " line of its cause has been printed; the tiles that
+// cannot be had because of it are not reported one by one.
+bool LASraster::spill_reported() const {
+  return budget_ != nullptr && budget_->spill_failed();
+}
+
 bool LASraster::tile_failure(std::int32_t column, std::int32_t row) {
-  std::fprintf(stderr, "ERROR: cannot get tile (%d/%d)\n", column, row);
+  if (!spill_reported()) std::fprintf(stderr, "ERROR: cannot get tile (%d/%d)\n", column, row);
   return false;
 }
 
 std::uint8_t* LASraster::find_tile_slow(std::uint32_t tile_x, std::uint32_t tile_y,
                                         bool lookup_only) {
+  if (budget_ != nullptr && in_budget_) budget_->touch(*this);
   std::int32_t dx = static_cast<std::int32_t>(tile_x - origin_tile_x_);
   std::int32_t dy = static_cast<std::int32_t>(tile_y - origin_tile_y_);
   if (lookup_only) {
@@ -188,7 +202,7 @@ bool LASraster::initialise(std::uint32_t tile_x, std::uint32_t tile_y) {
 RasterTileNode* LASraster::make_tile(std::int32_t dx, std::int32_t dy) {
   std::uint8_t* buffer = acquire_buffer(true);
   if (buffer == nullptr) {
-    std::fprintf(stderr, "ERROR: cannot alloc tile\n");
+    if (!spill_reported()) std::fprintf(stderr, "ERROR: cannot alloc tile\n");
     return nullptr;
   }
   try {
@@ -213,13 +227,74 @@ RasterTileNode* LASraster::make_tile(std::int32_t dx, std::int32_t dy) {
 
 std::uint8_t* LASraster::acquire_buffer(bool zeroed) {
   std::uint8_t* buffer = nullptr;
+  if (budget_ != nullptr) {
+    budget_->touch(*this);
+    // Beyond the shared budget a buffer comes from the raster used longest ago, so that
+    // the budget holds for all rasters together. Without another raster to give one, the
+    // raster reuses its own (below), keeping at least two.
+    if (spare_buffers_.empty() && !budget_->fits(tile_bytes_)) {
+      while (!budget_->fits(tile_bytes_)) {
+        LASraster* giver = budget_->least_recent_other(*this);
+        if (giver == nullptr) break;
+        if (!giver->release_one_buffer()) return nullptr;
+      }
+    }
+    if (spare_buffers_.empty() && (budget_->fits(tile_bytes_) || buffer_count_ < 2)) {
+      buffer = fresh_buffer();
+      if (buffer != nullptr) budget_->take(tile_bytes_);
+      return buffer;
+    }
+  }
   if (!spare_buffers_.empty()) {
     buffer = spare_buffers_.back();
     spare_buffers_.pop_back();
-  } else if (buffer_count_ < max_buffers_) {
+  } else if (budget_ == nullptr && buffer_count_ < max_buffers_) {
+    return fresh_buffer();
+  } else {
+    // Take the buffer of the least recently used tile, after saving its cells.
+    RasterTileNode* victim = tail_;
+    if (victim == nullptr || !evict(*victim)) return nullptr;
+    unlink_tile(*victim);
+    buffer = victim->buffer;
+    victim->buffer = nullptr;
+  }
+  if (zeroed) std::memset(buffer, 0, tile_bytes_);
+  return buffer;
+}
+
+bool LASraster::release_one_buffer() {
+  std::uint8_t* buffer = nullptr;
+  if (!spare_buffers_.empty()) {
+    buffer = spare_buffers_.back();
+    spare_buffers_.pop_back();
+  } else {
+    RasterTileNode* victim = tail_;
+    if (victim == nullptr || !evict(*victim)) return false;
+    unlink_tile(*victim);
+    buffer = victim->buffer;
+    victim->buffer = nullptr;
+  }
+  // The buffers given last are searched first: a giver is mostly a small, old raster.
+  for (std::size_t i = buffers_.size(); i-- > 0;) {
+    if (buffers_[i].get() != buffer) continue;
+    std::swap(buffers_[i], buffers_.back());
+    buffers_.pop_back();
+    break;
+  }
+  buffer_count_--;
+  if (budget_ != nullptr) {
+    budget_->give(tile_bytes_);
+    if (buffer_count_ == 0) budget_->forget(*this);
+  }
+  return true;
+}
+
+// A new zeroed buffer, owned by `buffers_`; null after its "ERROR: " line.
+std::uint8_t* LASraster::fresh_buffer() {
+  {
     if (buffers_.size() == buffers_.capacity()) {
-      const std::uint32_t capacity = static_cast<std::uint32_t>(
-          std::min<std::uint64_t>(2ull * buffer_capacity_, max_buffers_));
+      const std::uint32_t capacity = static_cast<std::uint32_t>(std::max<std::uint64_t>(
+          buffers_.size() + 1, std::min<std::uint64_t>(2ull * buffer_capacity_, max_buffers_)));
       try {
         buffers_.reserve(capacity);
       } catch (const std::bad_alloc&) {
@@ -237,20 +312,24 @@ std::uint8_t* LASraster::acquire_buffer(bool zeroed) {
     buffers_.push_back(std::move(fresh));
     buffer_count_++;
     return buffers_.back().get();  // already zero
-  } else {
-    // Take the buffer of the least recently used tile, after saving its cells.
-    RasterTileNode* victim = tail_;
-    if (victim == nullptr || !evict(*victim)) return nullptr;
-    unlink_tile(*victim);
-    buffer = victim->buffer;
-    victim->buffer = nullptr;
   }
-  if (zeroed) std::memset(buffer, 0, tile_bytes_);
-  return buffer;
 }
 
 bool LASraster::evict(RasterTileNode& tile) {
   if (tile.state & RasterTileNode::kClean) return true;
+  if (budget_ != nullptr) {
+    if ((tile.state & RasterTileNode::kSlotAssigned) == 0) {
+      std::uint32_t slot = 0;
+      if (!budget_->new_slot(tile_bytes_, slot)) return false;
+      tile.state = (tile.state & RasterTileNode::kClean) | RasterTileNode::kSlotAssigned | slot;
+    }
+    if (!budget_->write_slot(tile.state & RasterTileNode::kSlotMask, tile.buffer, tile_bytes_)) {
+      return false;
+    }
+    tile.writes++;
+    tile_writes_++;
+    return true;
+  }
   if ((tile.state & RasterTileNode::kSlotAssigned) == 0) {
     if (next_slot_ > RasterTileNode::kSlotMask) {
       std::fprintf(stderr, "ERROR: out of tile slots in temporary files\n");
@@ -265,8 +344,11 @@ bool LASraster::evict(RasterTileNode& tile) {
   const long offset = static_cast<long>(slot % tiles_per_file_) * static_cast<long>(tile_bytes_);
   if (std::fseek(file, offset, SEEK_SET) != 0 ||
       std::fwrite(tile.buffer, 1, tile_bytes_, file) != tile_bytes_) {
-    std::fprintf(stderr, "ERROR: cannot write tile to temporary file '%s'\n",
-                 temp_names_[slot / tiles_per_file_].c_str());
+    if (!spill_reported()) {
+      std::fprintf(stderr, "ERROR: cannot write tile to temporary file '%s': %s\n",
+                   temp_names_[slot / tiles_per_file_].c_str(), std::strerror(errno));
+    }
+    if (budget_ != nullptr) budget_->note_spill_failure();
     return false;
   }
   tile.writes++;
@@ -276,12 +358,24 @@ bool LASraster::evict(RasterTileNode& tile) {
 
 bool LASraster::read_back(RasterTileNode& tile) {
   const std::uint32_t slot = tile.state & RasterTileNode::kSlotMask;
+  if (budget_ != nullptr) {
+    if ((tile.state & RasterTileNode::kSlotAssigned) == 0 ||
+        !budget_->read_slot(slot, tile.buffer, tile_bytes_)) {
+      return false;
+    }
+    tile.state |= RasterTileNode::kClean;
+    tile.reads++;
+    tile_reads_++;
+    return true;
+  }
   std::FILE* file =
       (tile.state & RasterTileNode::kSlotAssigned) ? temp_file_for_slot(slot, false) : nullptr;
   const long offset = static_cast<long>(slot % tiles_per_file_) * static_cast<long>(tile_bytes_);
   if (file == nullptr || std::fseek(file, offset, SEEK_SET) != 0 ||
       std::fread(tile.buffer, 1, tile_bytes_, file) != tile_bytes_) {
-    std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
+    if (!spill_reported())
+      std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
+    if (budget_ != nullptr) budget_->note_spill_failure();
     return false;
   }
   tile.state |= RasterTileNode::kClean;
@@ -317,7 +411,8 @@ std::FILE* LASraster::temp_file_for_slot(std::uint32_t slot, bool create) {
     }
     if (errno != EEXIST) break;
   }
-  std::fprintf(stderr, "ERROR: cannot create temporary file '%s'\n", name);
+  if (!spill_reported()) std::fprintf(stderr, "ERROR: cannot create temporary file '%s'\n", name);
+  if (budget_ != nullptr) budget_->note_spill_failure();
   return nullptr;
 }
 
@@ -404,4 +499,115 @@ std::uint64_t LASraster::memory_bytes() const {
          tiles * (sizeof(RasterTileNode) + kNodeOverhead) +
          near_tiles_.bucket_count() * sizeof(void*) +
          buffers_.capacity() * sizeof(std::unique_ptr<std::uint8_t[]>) + sizeof(LASraster);
+}
+
+// ---------------------------------------------------------------------------------------
+// Shared budget
+
+void TileBudget::touch(LASraster& raster) {
+  if (raster.in_budget_) {
+    if (newest_ == &raster) return;
+    forget(raster);
+  }
+  raster.budget_older_ = newest_;
+  raster.budget_newer_ = nullptr;
+  if (newest_ != nullptr) newest_->budget_newer_ = &raster;
+  newest_ = &raster;
+  if (oldest_ == nullptr) oldest_ = &raster;
+  raster.in_budget_ = true;
+}
+
+void TileBudget::forget(LASraster& raster) {
+  if (!raster.in_budget_) return;
+  if (raster.budget_older_ != nullptr) {
+    raster.budget_older_->budget_newer_ = raster.budget_newer_;
+  } else {
+    oldest_ = raster.budget_newer_;
+  }
+  if (raster.budget_newer_ != nullptr) {
+    raster.budget_newer_->budget_older_ = raster.budget_older_;
+  } else {
+    newest_ = raster.budget_older_;
+  }
+  raster.budget_older_ = raster.budget_newer_ = nullptr;
+  raster.in_budget_ = false;
+}
+
+LASraster* TileBudget::least_recent_other(const LASraster& self) const {
+  for (LASraster* raster = oldest_; raster != nullptr; raster = raster->budget_newer_) {
+    if (raster != &self && raster->buffer_count_ > 0) return raster;
+  }
+  return nullptr;
+}
+
+TileBudget::~TileBudget() {
+  if (file_ == nullptr) return;
+  std::fclose(file_);
+  std::remove(file_name_.c_str());
+}
+
+bool TileBudget::open_file() {
+  if (file_ != nullptr) return true;
+  char name[4096];
+  const int process = static_cast<int>(current_process_id());
+  for (int attempt = 0; attempt < kMaxNameAttempts; attempt++) {
+    if (temp_name_base_.empty()) {
+      std::snprintf(name, sizeof(name), "taemp%d.%d.tmp", process, attempt);
+    } else {
+      std::snprintf(name, sizeof(name), "%s%d.%d.tmp", temp_name_base_.c_str(), process, attempt);
+    }
+    errno = 0;
+    file_ = std::fopen(name, "w+bx");
+    if (file_ != nullptr) {
+      std::setvbuf(file_, nullptr, _IONBF, 0);  // whole tiles go in and out
+      file_name_ = name;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  if (!spill_failed_) {
+    std::fprintf(stderr, "ERROR: cannot create temporary file '%s': %s\n", name,
+                 std::strerror(errno));
+  }
+  spill_failed_ = true;
+  return false;
+}
+
+bool TileBudget::new_slot(std::uint32_t bytes, std::uint32_t& slot) {
+  if (slot_offsets_.size() > RasterTileNode::kSlotMask) {
+    if (!spill_failed_) std::fprintf(stderr, "ERROR: out of tile slots in temporary files\n");
+    spill_failed_ = true;
+    return false;
+  }
+  slot = static_cast<std::uint32_t>(slot_offsets_.size());
+  slot_offsets_.push_back(file_end_);
+  file_end_ += bytes;
+  return true;
+}
+
+bool TileBudget::write_slot(std::uint32_t slot, const std::uint8_t* data, std::uint32_t bytes) {
+  if (!open_file()) return false;
+  if (fseeko(file_, static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
+      std::fwrite(data, 1, bytes, file_) != bytes) {
+    if (!spill_failed_) {
+      std::fprintf(stderr, "ERROR: cannot write tile to temporary file '%s': %s\n",
+                   file_name_.c_str(), std::strerror(errno));
+    }
+    spill_failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool TileBudget::read_slot(std::uint32_t slot, std::uint8_t* data, std::uint32_t bytes) {
+  if (file_ == nullptr || slot >= slot_offsets_.size() ||
+      fseeko(file_, static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
+      std::fread(data, 1, bytes, file_) != bytes) {
+    if (!spill_failed_) {
+      std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
+    }
+    spill_failed_ = true;
+    return false;
+  }
+  return true;
 }

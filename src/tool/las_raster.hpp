@@ -12,6 +12,7 @@
 #include <vector>
 
 class LASpoint;
+class TileBudget;
 
 // Cell indices usable by rasters and grids: one short of the signed 32-bit range at both
 // ends, so that the neighbours c - 1 and c + 1 of every usable cell are usable numbers too
@@ -147,6 +148,13 @@ class LASraster {
   bool set_kind(std::string_view name);
   // Budget for tile buffers, applied when the first tile is made.
   void set_memory_limit(std::int64_t bytes) { memory_limit_ = bytes; }
+  // Shares a budget with other rasters (borrowed; it must outlive the raster). Without one
+  // the raster keeps to its own `memory_limit`.
+  void set_budget(TileBudget* budget) { budget_ = budget; }
+  // Frees one tile buffer for another raster of the budget: a spare one, else that of the
+  // least recently used tile after writing it out. False (after the "ERROR: " line of a
+  // failed write) when there is none or the tile cannot be written.
+  bool release_one_buffer();
   // Prefix of the temporary file names (copied); may contain a directory.
   void set_temp_name_base(std::string_view base) { temp_name_base_ = std::string(base); }
 
@@ -402,6 +410,13 @@ class LASraster {
   std::uint64_t random_state_ = 0x9E3779B97F4A7C15ull;
 
   // Budget and buffers.
+  friend class TileBudget;
+  TileBudget* budget_ = nullptr;
+  LASraster* budget_older_ = nullptr;  // neighbours in the budget's order of use
+  LASraster* budget_newer_ = nullptr;
+  bool in_budget_ = false;
+  std::uint8_t* fresh_buffer();
+  bool spill_reported() const;
   std::int64_t memory_limit_ = 536870912;
   std::uint32_t buffer_count_ = 0;
   std::uint32_t buffer_capacity_ = 64;

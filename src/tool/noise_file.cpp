@@ -16,12 +16,15 @@
 
 #include "las/las_reader.hpp"
 #include "las/las_writer.hpp"
+#include "las/las_writer_las.hpp"
 #include "model/las_header.hpp"
 #include "select/las_ignore.hpp"
+#include "tool/header_tally.hpp"
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/las_writer_deleted.hpp"
 #include "tool/noise_run.hpp"
+#include "tool/output_claims.hpp"
 #include "tool/temporary_directory.hpp"
 
 namespace {
@@ -33,6 +36,9 @@ constexpr char kGeneratingSoftware[] = "isocull64 (200509)";
 constexpr float kDefaultStep = 4.0f;
 constexpr float kDefaultStepFeet = 12.0f;
 constexpr int kUnitFeetAbove = 9001;  // unit codes above metre are feet of some kind
+constexpr int kUnitDegrees = 9000;    // geographic coordinates
+// More noise than this is more likely a setting that does not fit the data.
+constexpr double kManyNoisePercent = 10.0;
 
 // Removes the output file unless the file was finished, so that a failed file (or one
 // abandoned by an exception or an early end of the run) leaves no output that looks
@@ -46,7 +52,12 @@ class PartialOutput {
   PartialOutput& operator=(const PartialOutput&) = delete;
   ~PartialOutput() { remove(); }
 
+  // Only a file (or a link) is ours to remove: a device or a pipe named as output stays.
   void arm(std::string name) {
+    struct stat info {};
+    if (lstat(name.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
+      return;
+    }
     name_ = std::move(name);
     if (!name_.empty()) interrupt_cleanup::set_partial_output(name_.c_str());
   }
@@ -63,15 +74,6 @@ class PartialOutput {
  private:
   std::string name_;
 };
-
-// Whether two names reach the same file (hard links, "./a.las" and "a.las", a directory
-// given by another path): writing one would destroy the other while it is read.
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat first {
-  }, second{};
-  if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0) return false;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
 
 bool path_exists(const std::string& path) {
   struct stat info {};
@@ -103,22 +105,44 @@ const char* marking_word(MarkingMode mode) {
   return "";
 }
 
-// "noise point %u (%d %d %d) ..." with the values before the point is changed.
+// Decimals that show a coordinate as precisely as its scale factor stores it.
+int decimals_of(double scale) {
+  int decimals = 0;
+  for (double step = 1.0; decimals < 9 && step > scale * 1.000001; step /= 10.0)
+    decimals++;
+  return decimals;
+}
+
+// One line per noise point, labelled, with the values before the point is changed and the
+// coordinates in the file's units.
 void report_noise_point(const LASreader& reader) {
   const LASpoint& point = reader.point;
-  std::fprintf(stderr, "noise point %u (%d %d %d)", static_cast<unsigned>(reader.points_done - 1),
-               point.X, point.Y, point.Z);
-  if (point.has_gps_time) std::fprintf(stderr, " %.12g", point.gps_time);
-  std::fprintf(stderr, " %d %d %d %d", point.intensity, point.classification, point.return_number,
-               point.number_of_returns);
-  if (point.has_rgb) std::fprintf(stderr, "  (%d %d %d)", point.rgb[0], point.rgb[1], point.rgb[2]);
+  const LASscaling* scaling = point.scaling;
+  std::fprintf(stderr, "noise point %u:", static_cast<unsigned>(reader.points_done - 1));
+  if (scaling != nullptr) {
+    std::fprintf(stderr, " x %.*f y %.*f z %.*f", decimals_of(scaling->x_scale_factor),
+                 point.get_x(), decimals_of(scaling->y_scale_factor), point.get_y(),
+                 decimals_of(scaling->z_scale_factor), point.get_z());
+  } else {
+    std::fprintf(stderr, " X %d Y %d Z %d", point.X, point.Y, point.Z);
+  }
+  if (point.has_gps_time) std::fprintf(stderr, " gps_time %.6f", point.gps_time);
+  std::fprintf(stderr, " intensity %d class %d return %d of %d", point.intensity,
+               point.classification, point.return_number, point.number_of_returns);
+  if (point.has_rgb) {
+    std::fprintf(stderr, " rgb %d %d %d", point.rgb[0], point.rgb[1], point.rgb[2]);
+  }
   std::fprintf(stderr, "\n");
 }
 
 struct SecondPassResult {
+  std::uint64_t points = 0;  // delivered by the reader
   std::uint64_t noise_points = 0;
   bool write_failed = false;
 };
+
+// Every this many points the second pass tells the progress line.
+constexpr std::uint64_t kProgressEvery = 0x3FFF;
 
 // One point of the second pass for one marking mode: the mode is a template argument, so
 // the per-point loop holds no test of it. Every point is written and counted into the
@@ -130,6 +154,7 @@ bool mark_and_write_point(LASreader& reader, IsolationGrid& grid, LASwriter& wri
                           std::uint8_t classify_as, bool very_verbose, SecondPassResult& result) {
   const LASignore* ignore = reader.get_ignore();
   LASpoint& point = reader.point;
+  result.points++;
   if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise_in_order(point)) {
     if (very_verbose) report_noise_point(reader);
     if constexpr (kMode == MarkingMode::kClassify) {
@@ -153,12 +178,14 @@ bool mark_and_write_point(LASreader& reader, IsolationGrid& grid, LASwriter& wri
 
 template <MarkingMode kMode>
 SecondPassResult mark_and_write(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
-                                std::uint8_t classify_as, bool very_verbose) {
+                                std::uint8_t classify_as, bool very_verbose,
+                                ProgressLine& progress) {
   SecondPassResult result;
   while (reader.read_next()) {
     if (!mark_and_write_point<kMode>(reader, grid, writer, classify_as, very_verbose, result)) {
       break;
     }
+    if ((result.points & kProgressEvery) == 0) progress.update(result.points);
   }
   return result;
 }
@@ -186,7 +213,7 @@ bool records_can_be_copied(const LASreader& reader, const LASwriter& writer, boo
 // same tally, without filling the point and calling the writer's point routine for each.
 template <MarkingMode kMode>
 SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
-                                       std::uint8_t classify_as) {
+                                       std::uint8_t classify_as, ProgressLine& progress) {
   SecondPassResult result;
   const LASpoint& point = reader.point;
   const LASscaling& scaling = *point.scaling;
@@ -195,6 +222,8 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
   for (;;) {
     const std::uint8_t* records = nullptr;
     const std::size_t count = reader.take_raw_records(records, SIZE_MAX);
+    result.points += count;
+    progress.update(result.points);
     for (std::size_t i = 0; i < count; i++) {
       const std::uint8_t* record = records + i * size;
       std::int32_t X, Y, Z;
@@ -234,26 +263,64 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
 
 template <MarkingMode kMode>
 SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
-                                     std::uint8_t classify_as, bool very_verbose) {
+                                     std::uint8_t classify_as, bool very_verbose,
+                                     ProgressLine& progress) {
   if (records_can_be_copied(reader, writer, very_verbose)) {
-    return mark_and_copy_records<kMode>(reader, grid, writer, classify_as);
+    return mark_and_copy_records<kMode>(reader, grid, writer, classify_as, progress);
   }
-  return mark_and_write<kMode>(reader, grid, writer, classify_as, very_verbose);
+  return mark_and_write<kMode>(reader, grid, writer, classify_as, very_verbose, progress);
 }
 
 SecondPassResult second_pass(MarkingMode mode, LASreader& reader, IsolationGrid& grid,
-                             LASwriter& writer, std::uint8_t classify_as, bool very_verbose) {
+                             LASwriter& writer, std::uint8_t classify_as, bool very_verbose,
+                             ProgressLine& progress) {
   switch (mode) {
     case MarkingMode::kClassify:
       return second_pass_in_mode<MarkingMode::kClassify>(reader, grid, writer, classify_as,
-                                                         very_verbose);
+                                                         very_verbose, progress);
     case MarkingMode::kFlagWithheld:
       return second_pass_in_mode<MarkingMode::kFlagWithheld>(reader, grid, writer, classify_as,
-                                                             very_verbose);
+                                                             very_verbose, progress);
     case MarkingMode::kRemove:
       break;
   }
-  return second_pass_in_mode<MarkingMode::kRemove>(reader, grid, writer, classify_as, very_verbose);
+  return second_pass_in_mode<MarkingMode::kRemove>(reader, grid, writer, classify_as, very_verbose,
+                                                   progress);
+}
+
+// The points that the second pass will write, counted without writing them, for an output
+// whose header cannot be rewritten afterwards. False when no counting writer can be made.
+bool tally_second_pass(MarkingMode mode, LASreader& reader, IsolationGrid& grid,
+                       const LASheader& header, std::uint8_t classify_as, LAStally& tally) {
+  auto nil = std::make_unique<LASwriterLAS>();
+  if (!nil->open_nil(&header)) return false;
+  std::unique_ptr<LASwriter> writer = std::move(nil);
+  if (mode == MarkingMode::kRemove) {
+    auto deleted = std::make_unique<LASwriterDeleted>();
+    if (!deleted->set_writer(std::move(writer))) return false;
+    writer = std::move(deleted);
+  }
+  ProgressLine silent(nullptr, false);
+  second_pass(mode, reader, grid, *writer, classify_as, false, silent);
+  tally = writer->inventory;
+  return true;
+}
+
+// Whether what is written to the output can be rewritten afterwards (the header update at
+// the end): a regular file can, a pipe, a terminal or a device cannot.
+bool output_can_seek(const std::string& output_name, bool to_nil) {
+  if (to_nil) return true;
+  struct stat info {};
+  if (output_name.empty()) return fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode);
+  return stat(output_name.c_str(), &info) != 0 || S_ISREG(info.st_mode);
+}
+
+// Coordinates that look like longitude and latitude: a box inside the degree ranges and
+// smaller than one cell of a step meant in metres or feet.
+bool looks_geographic(const LASheader& header, double step_xy) {
+  return header.min_x >= -180.0 && header.max_x <= 360.0 && header.min_y >= -90.0 &&
+         header.max_y <= 90.0 && header.max_x - header.min_x < step_xy &&
+         header.max_y - header.min_y < step_xy && header.point_count() >= 100;
 }
 
 std::int64_t clamp_to_int64(std::uint64_t value) {
@@ -312,11 +379,13 @@ std::string NoiseRun::output_file_name() const {
   return name;
 }
 
-bool NoiseRun::process_file(LASreader& reader, double file_start) {
+bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& record) {
   const NoiseSettings& s = settings_;
   const char* factory_name = reader_factory_.get_file_name();
   const std::string input_name = factory_name ? factory_name : "";
   const MarkingMode mode = s.marking_mode();
+  record.input = input_name;
+  record.point_type = reader.header.point_data_format & 0x3F;
 
   bool feet_xy = false, feet_z = false;
   decide_units(reader.header, feet_xy, feet_z);
@@ -336,6 +405,18 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
                    static_cast<double>(step_z));
     }
   }
+  record.step_xy = step_xy;
+  record.step_z = step_z;
+  record.unit_xy = projection_.horizontal_unit_short_name();
+  record.unit_z = projection_.vertical_unit_short_name();
+  if (!s.quiet &&
+      (projection_.horizontal_unit() == kUnitDegrees || looks_geographic(reader.header, step_xy))) {
+    std::fprintf(stderr,
+                 "WARNING: the coordinates of '%s' look like degrees (longitude and latitude) "
+                 "but step_xy %g is meant in metres or feet. reproject the file or give a step "
+                 "in degrees.\n",
+                 input_name.c_str(), static_cast<double>(step_xy));
+  }
   double phase_start = process_seconds();
   if (s.verbose) {
     std::fprintf(
@@ -345,11 +426,24 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
     phase_start = process_seconds();
   }
 
+  // The output is known before the first pass: a file that may not be written is not read.
+  if (!writer_factory_.active()) writer_factory_.derive_file_name(input_name.c_str(), -1);
+
+  const std::string output_name = output_file_name();
+  record.output = output_name;
+  const std::string conflict = claims_.conflict(output_name, input_name, reader_factory_);
+  if (!conflict.empty()) {
+    std::fputs(conflict.c_str(), stderr);
+    record.message = conflict.substr(7, conflict.size() - 8);  // without "ERROR: " and "\n"
+    return false;
+  }
+
   // Declared before the grid: the spill files are gone before their directory is.
   TemporaryDirectory temporary;
   if (!temporary.ok()) {
     std::fprintf(stderr, "ERROR: no room for the temporary files of '%s'. skipping it.\n",
                  input_name.c_str());
+    record.message = "no room for the temporary files";
     return false;
   }
   const SpillRegistration spill_registration(temporary);
@@ -363,22 +457,42 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   IsolationGrid grid(grid_settings, reader.get_ignore());
 
   // First pass.
+  progress_.start("pass 1 of 2", reader.points_total);
+  grid.set_progress([this](std::uint64_t points) { progress_.update(points); });
   const std::uint64_t ignored = grid.first_pass(reader);
+  progress_.finish();
   const bool first_pass_failed = reader.read_failed();
+  record.points_read = static_cast<std::uint64_t>(reader.points_done);
+  record.ignored = ignored;
   reader.close_reader(true);
   if (first_pass_failed) {
     // The reader's "ERROR: " line said what went wrong; this continues it.
     std::fprintf(stderr, "         no output written for '%s'.\n", input_name.c_str());
+    record.message = "the points could not be read";
     return false;
   }
   if (grid.uncounted_count() != 0) {
-    // An uncounted point could make its crowded neighbourhood look isolated.
-    std::fprintf(stderr,
-                 "ERROR: %" PRIu64
-                 " points of '%s' could not be counted into the grid. no output "
-                 "written.\n",
-                 grid.uncounted_count(), input_name.c_str());
+    if (grid.spill_failed()) {
+      // The spill's "ERROR: " line said why; the pass ended there.
+      std::fprintf(stderr, "         no output written for '%s'.\n", input_name.c_str());
+      record.message = "the temporary files of the grid could not be written";
+    } else {
+      // An uncounted point could make its crowded neighbourhood look isolated.
+      std::fprintf(stderr,
+                   "ERROR: %" PRIu64
+                   " points of '%s' could not be counted into the grid. no output "
+                   "written.\n",
+                   grid.uncounted_count(), input_name.c_str());
+      record.message = "points could not be counted into the grid";
+    }
     return false;
+  }
+  // A file that ends before its header's count is cut: what it holds is written (with a
+  // header that says so), and the run reports it at its end.
+  const bool cut = !reader_factory_.has_area() && reader.points_done < reader.points_total;
+  if (cut) {
+    record.message = "end-of-file after " + std::to_string(reader.points_done) + " of " +
+                     std::to_string(reader.points_total) + " points";
   }
   if (grid.out_of_grid_count() != 0 && !s.quiet) {
     std::fprintf(stderr,
@@ -394,7 +508,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   }
 
   // Search.
-  grid.search([&](const GroupSearchResult& result) {
+  record.isolated_cells = grid.search([&](const GroupSearchResult& result) {
     if (!s.verbose) return;
     if (s.by_flightline) {
       print_flightline_search_done(process_seconds() - phase_start, result);
@@ -404,42 +518,64 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
     phase_start = process_seconds();
   });
   if (s.verbose && s.by_flightline) print_now_outputting();
+  if (grid.spill_failed()) {
+    std::fprintf(stderr, "         no output written for '%s'.\n", input_name.c_str());
+    record.message = "the temporary files of the grid could not be written";
+    return false;
+  }
 
   if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
     std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
-    usage_exit(1);
+    record.message = "could not re-open lasreader";
+    return false;
   }
+  reader.warn_when_cut = false;  // said once, in the first pass
 
   // Output header and writer.
   LASheader header = reader.header;
   prepare_output_header(header);
-  if (!writer_factory_.active()) writer_factory_.derive_file_name(input_name.c_str(), -1);
-
-  const std::string output_name = output_file_name();
   const bool output_existed = !output_name.empty() && path_exists(output_name);
-  if (output_existed) {
-    // Writing it would destroy an input: this one while it is read, or one still to come
-    // (a wildcard run again over its own outputs), or one done.
-    std::string overwritten = same_file(output_name, input_name) ? input_name : "";
-    for (std::uint32_t i = 0; overwritten.empty() && i < reader_factory_.get_file_count(); i++) {
-      const char* listed = reader_factory_.get_file_name(i);
-      if (listed != nullptr && same_file(output_name, listed)) overwritten = listed;
-    }
-    if (!overwritten.empty()) {
-      std::fprintf(stderr, "ERROR: output '%s' is the input file '%s'. skipping '%s'.\n",
-                   output_name.c_str(), overwritten.c_str(), input_name.c_str());
+  // A filter, a buffer or an area delivers other points than the header counts; so does
+  // remove mode.
+  const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
+                              reader_factory_.get_filter() != nullptr || reader_factory_.has_area();
+  const bool can_seek = output_can_seek(output_name, writer_factory_.settings().to_nil);
+  const std::uint8_t classify_as = static_cast<std::uint8_t>(s.classify_as & 0xFF);
+  if (!can_seek && (keep_inventory || cut)) {
+    // An output that cannot be rewritten gets a header that already describes the points
+    // that follow: a pass that only tallies them (the verdicts are all known) comes first.
+    LAStally tally;
+    if (!tally_second_pass(mode, reader, grid, header, classify_as, tally)) {
+      std::fprintf(stderr, "ERROR: cannot tally the points of '%s'\n", input_name.c_str());
+      record.message = "cannot tally the points";
       return false;
     }
+    if (reader.read_failed()) {
+      std::fprintf(stderr, "         no output written for '%s'.\n", input_name.c_str());
+      record.message = "the points could not be read";
+      return false;
+    }
+    describe_tally(header, tally);
+    grid.restart_in_order();
+    if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
+      std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
+      record.message = "could not re-open lasreader";
+      return false;
+    }
+    reader.warn_when_cut = false;
   }
 
   PartialOutput partial_output;
   std::unique_ptr<LASwriter> writer = writer_factory_.open(header);
   if (!writer) {
     // A file the failed open created is no output; one that was there before is not ours.
-    if (!output_name.empty() && !output_existed) unlink(output_name.c_str());
+    if (!output_name.empty() && !output_existed && is_regular_file(output_name)) {
+      unlink(output_name.c_str());
+    }
     std::fprintf(stderr, "ERROR: could not open laswriter\n");
     // Only this file is lost: an output that cannot be made (a missing folder, a name taken
     // by a folder) says nothing about the next one. The run ends with code 1.
+    record.message = "could not open laswriter";
     return false;
   }
   partial_output.arm(output_name);
@@ -447,22 +583,24 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
     auto deleted = std::make_unique<LASwriterDeleted>();
     if (deleted->set_writer(std::move(writer))) writer = std::move(deleted);
   }
-  // A filter, a buffer or an area delivers other points than the header counts; so does
-  // remove mode.
-  const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
-                              reader_factory_.get_filter() != nullptr || reader_factory_.has_area();
 
   // Second pass.
-  const SecondPassResult pass = second_pass(
-      mode, reader, grid, *writer, static_cast<std::uint8_t>(s.classify_as & 0xFF), s.very_verbose);
-  const bool second_pass_failed = reader.read_failed();
+  progress_.start("pass 2 of 2", reader.points_total);
+  const SecondPassResult pass =
+      second_pass(mode, reader, grid, *writer, classify_as, s.very_verbose, progress_);
+  progress_.finish();
+  const bool second_pass_failed = reader.read_failed() || grid.spill_failed();
   grid.release();
-  const std::string shown_output = output_name.empty() ? "piped file" : output_name;
+  record.marked = pass.noise_points;
+  record.filtered = record.points_read > pass.points ? record.points_read - pass.points : 0;
+  const std::string shown_output = output_name.empty() ? input_name : output_name;
   if (pass.write_failed || second_pass_failed) {
     writer.reset();  // closes the file before it goes
     partial_output.remove();
     // The reader's or the writer's "ERROR: " line said what went wrong; this continues it.
     std::fprintf(stderr, "         partial output '%s' removed.\n", shown_output.c_str());
+    record.message = pass.write_failed ? "the output could not be written"
+                                       : "the points could not be read or marked";
     return false;
   }
   if (s.verbose) {
@@ -472,29 +610,70 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
 
   // The header must describe the points written. A cut input delivers fewer points than its
   // header announces (the second pass's count is what was written, whatever the first pass
-  // or the header said), so the tally decides then too.
+  // or the header said), so the tally decides then too. An output that cannot be rewritten
+  // got its header from the tally already.
   const bool counts_differ =
       static_cast<std::uint64_t>(writer->points_done) != header.point_count();
-  if (keep_inventory || counts_differ) writer->update_header(&header, true, false);
+  if (can_seek && (keep_inventory || counts_differ)) writer->update_header(&header, true, false);
   const std::int64_t bytes = writer->close_writer(true);
   if (bytes == 0 || writer->failed()) {
     writer.reset();
     partial_output.remove();
     std::fprintf(stderr, "         partial output '%s' removed.\n", shown_output.c_str());
+    record.message = "the output could not be written";
     return false;
   }
+  bool output_removed = false;
   if (s.remove_empty_files && writer->points_total == 0 && !output_name.empty()) {
     writer.reset();
     partial_output.remove();
+    output_removed = true;
     if (s.verbose) std::fprintf(stderr, "removing empty output file '%s'\n", output_name.c_str());
   }
   partial_output.keep();
   writer.reset();
+  record.output_written = !output_name.empty() && !output_removed;
+  if (record.output_written) claims_.claim(output_name, input_name);
+  record.status = cut ? FileRecord::Status::kCut : FileRecord::Status::kDone;
 
-  if (!s.quiet) {
-    std::fprintf(stderr, "done with '%s'. took %g sec. %s %" PRIu64 " noise points.\n",
-                 shown_output.c_str(), process_seconds() - file_start, marking_word(mode),
-                 pass.noise_points);
+  const std::uint64_t delivered = pass.points;
+  const double share = percent_of(pass.noise_points, delivered);
+  if (!s.quiet && output_removed) {
+    if (delivered != 0 && pass.noise_points == delivered) {
+      std::fprintf(stderr,
+                   "all %" PRIu64
+                   " points of '%s' are noise: no output written; -dont_remove_empty_files "
+                   "keeps an empty file\n",
+                   delivered, input_name.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "no points of '%s' were left to write: no output written; "
+                   "-dont_remove_empty_files keeps an empty file\n",
+                   input_name.c_str());
+    }
+  } else if (!s.quiet) {
+    const double seconds = process_seconds() - file_start;
+    if (output_name.empty()) {
+      std::fprintf(stderr,
+                   "done with '%s' (%s). took %g sec. %s %" PRIu64 " noise points of %" PRIu64
+                   " read (%.3g%%).\n",
+                   input_name.c_str(),
+                   writer_factory_.settings().to_nil ? "nothing written" : "to standard output",
+                   seconds, marking_word(mode), pass.noise_points, delivered, share);
+    } else {
+      std::fprintf(stderr,
+                   "done with '%s' from '%s'. took %g sec. %s %" PRIu64 " noise points of %" PRIu64
+                   " read (%.3g%%).\n",
+                   output_name.c_str(), input_name.c_str(), seconds, marking_word(mode),
+                   pass.noise_points, delivered, share);
+    }
+  }
+  if (!s.quiet && share > kManyNoisePercent &&
+      !(output_removed && pass.noise_points == delivered)) {
+    std::fprintf(stderr,
+                 "WARNING: %.3g%% of the points of '%s' are noise (%" PRIu64 " of %" PRIu64
+                 "). is the step too small or '-isolated' too large?\n",
+                 share, input_name.c_str(), pass.noise_points, delivered);
   }
   return true;
 }

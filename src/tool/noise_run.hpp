@@ -9,6 +9,9 @@
 #include "select/las_writer_factory.hpp"
 #include "tool/geo_projection.hpp"
 #include "tool/noise_settings.hpp"
+#include "tool/output_claims.hpp"
+#include "tool/progress_line.hpp"
+#include "tool/run_report.hpp"
 
 class LASheader;
 class LASreader;
@@ -39,8 +42,13 @@ class NoiseRun {
   // One input file, from opening its reader to "done with"; failures of the file itself
   // (unreadable points, unwritable output, exceptions) mark the run as failed and return.
   void process_next_file();
-  // Returns false when the file failed (its messages printed, its output removed).
-  bool process_file(LASreader& reader, double file_start);
+  // Returns false when the file failed (its messages printed, its output removed). Fills
+  // `record` with what became of the file.
+  bool process_file(LASreader& reader, double file_start, FileRecord& record);
+  // -h: the tool's options, the factories' usages and the usage text on standard output.
+  [[noreturn]] void print_help();
+  // The end of a run: closing lines, the report; the exit code.
+  int finish_run();
   void decide_units(const LASheader& header, bool& feet_xy, bool& feet_z);
   void forget_file_units();
   void prepare_output_header(LASheader& header) const;
@@ -67,7 +75,10 @@ class NoiseRun {
 
   double run_start_ = 0.0;
   std::uint32_t files_failed_ = 0;
+  RunReport report_;
+  OutputClaims claims_;
+  ProgressLine progress_{stderr, false};
 };
 
-// Seconds of the process clock.
+// Seconds of the wall clock (with threads, processor time would mislead).
 double process_seconds();

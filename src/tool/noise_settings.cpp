@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "select/command_options.hpp"
+
 namespace {
 
 // Handlers get the option as typed and its argument (null for options without one) and
@@ -23,29 +25,25 @@ struct NoiseOption {
   bool blanks_itself = false;  // leaves its entry blank for later walks
 };
 
-// C integer conversion: text that is no number reads as 0. Values beyond 32 bits are
-// clamped, so that no huge number wraps around into an accepted one.
-std::int32_t integer_of(const char* text) {
-  const long long value = std::strtoll(text, nullptr, 10);
-  if (value > std::numeric_limits<std::int32_t>::max())
-    return std::numeric_limits<std::int32_t>::max();
-  if (value < std::numeric_limits<std::int32_t>::min())
-    return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(value);
-}
-
 // A step must be a positive finite size: an infinite or NaN step has no cells at all.
 bool usable_step(double step) {
   return step > 0.0 && std::isfinite(step);
 }
 
+// Text that is not wholly a number of the option's type is refused naming it; a number
+// outside the option's range gets the option's plain message.
 bool positive_step(float& step, const char* option, const char* argument) {
-  const double value = std::atof(argument);
-  if (!usable_step(value) || !usable_step(static_cast<float>(value))) {
+  float value = 0.0f;
+  if (!command_options::parse_float(argument, value)) {
+    std::fprintf(stderr, "ERROR: '%s' needs positive number as argument but '%s' is not valid\n",
+                 option, argument);
+    return false;
+  }
+  if (!usable_step(value)) {
     std::fprintf(stderr, "ERROR: '%s' needs positive number as argument\n", option);
     return false;
   }
-  step = static_cast<float>(value);
+  step = value;
   return true;
 }
 
@@ -76,8 +74,8 @@ bool handle_cpu64(NoiseSettings&, const char*, const char*) {
 }
 
 bool handle_mem(NoiseSettings& s, const char* option, const char* argument) {
-  unsigned megabytes = 0;
-  if (std::sscanf(argument, "%u", &megabytes) != 1) {
+  std::uint32_t megabytes = 0;
+  if (!command_options::parse_unsigned(argument, megabytes)) {
     std::fprintf(stderr,
                  "ERROR: '%s' needs 1 argument: maximal memory in MB but '%s' is not valid\n",
                  option, argument);
@@ -94,7 +92,7 @@ bool handle_mem(NoiseSettings& s, const char* option, const char* argument) {
 
 bool handle_step(NoiseSettings& s, const char* option, const char* argument) {
   float step = 0.0f;
-  if (std::sscanf(argument, "%f", &step) != 1) {
+  if (!command_options::parse_float(argument, step)) {
     std::fprintf(stderr, "ERROR: '%s' needs 1 argument: <step size> but '%s' in not a valid step\n",
                  option, argument);
     return false;
@@ -117,7 +115,12 @@ bool handle_step_z(NoiseSettings& s, const char* option, const char* argument) {
 }
 
 bool handle_isolated(NoiseSettings& s, const char* option, const char* argument) {
-  const std::int32_t isolated = integer_of(argument);
+  int isolated = 0;
+  if (!command_options::parse_int(argument, isolated)) {
+    std::fprintf(stderr, "ERROR: '%s' needs positive number as argument but '%s' is not valid\n",
+                 option, argument);
+    return false;
+  }
   if (isolated <= 0) {
     std::fprintf(stderr, "ERROR: '%s' needs positive number as argument\n", option);
     return false;
@@ -127,7 +130,13 @@ bool handle_isolated(NoiseSettings& s, const char* option, const char* argument)
 }
 
 bool handle_classify_as(NoiseSettings& s, const char* option, const char* argument) {
-  const std::int32_t code = integer_of(argument);
+  int code = 0;
+  if (!command_options::parse_int(argument, code)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs a code between 1 and 31 as argument but '%s' is not valid\n",
+                 option, argument);
+    return false;
+  }
   if (code < 1 || code > 31) {
     std::fprintf(stderr, "ERROR: '%s' needs a code between 1 and 31 as argument\n", option);
     return false;
@@ -163,6 +172,10 @@ bool handle_ilaydir(NoiseSettings& s, const char*, const char* argument) {
   s.ilaydir = argument;
   return true;
 }
+bool handle_report(NoiseSettings& s, const char*, const char* argument) {
+  s.report_file = argument;
+  return true;
+}
 bool handle_olaydir(NoiseSettings& s, const char*, const char* argument) {
   s.olay = true;
   s.olaydir = argument;
@@ -191,6 +204,7 @@ constexpr NoiseOption kOptions[] = {
     {"-ilaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_ilaydir},
     {"-olaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_olaydir},
     {"-remain_buffered", false, nullptr, handle_remain_buffered},
+    {"-report", true, "ERROR: '%s' needs 1 argument: file name\n", handle_report},
 };
 
 bool starts_with(const char* text, const char* prefix) {

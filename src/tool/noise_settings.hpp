@@ -18,12 +18,13 @@ struct NoiseSettings {
   bool verbose = false;
   bool very_verbose = false;
   bool quiet = false;
-  std::uint64_t memory_limit = 6291456000;  // bytes of tiles per raster
+  std::uint64_t memory_limit = 6291456000;  // bytes of tiles of the whole grid of a file
   bool remain_buffered = false;
   bool ilay = false;
   bool olay = false;
   const char* ilaydir = nullptr;  // borrowed argument vector entries
   const char* olaydir = nullptr;
+  const char* report_file = nullptr;  // -report: the run's JSON report goes there
 
   // Later options override earlier ones, so the mode follows from the two fields as they
   // ended up: a class code classifies, else the withheld flag flags, else points go.
@@ -55,3 +56,5 @@ NoiseParseResult parse_noise_options(int argc, char* argv[], NoiseSettings& sett
 void print_version_line();
 // The usage text, line by line.
 void print_usage_text();
+// The tool's own options for -h, one line each with its default, on standard output.
+void print_tool_options();

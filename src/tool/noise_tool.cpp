@@ -1,9 +1,14 @@
 #include "tool/noise_tool.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <exception>
+#include <string>
 
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
@@ -15,7 +20,7 @@ int run_isocull(int argc, char* argv[]) {
 }
 
 double process_seconds() {
-  return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 namespace {
@@ -52,12 +57,7 @@ int NoiseRun::run() {
     start_up();
     while (reader_factory_.active())
       process_next_file();
-    if (!settings_.quiet && reader_factory_.get_file_count() > 1 && !reader_factory_.is_merged()) {
-      std::fprintf(stderr, "done with all files. total time for %u files %g sec.\n",
-                   reader_factory_.get_file_count(), process_seconds() - run_start_);
-    }
-    if (interactive_ || files_failed_ > 0) return 1;
-    return 0;
+    return finish_run();
   } catch (const RunExit& exit) {
     if (exit.usage) print_usage_text();
     if (exit.wait) {
@@ -87,6 +87,9 @@ void NoiseRun::start_up() {
     for (int i = 1; i < argc_; i++) {
       if (static_cast<unsigned char>(argv_[i][0]) == 0x96) argv_[i][0] = '-';
     }
+    for (int i = 1; i < argc_; i++) {
+      if (std::strcmp(argv_[i], "-h") == 0 || std::strcmp(argv_[i], "-help") == 0) print_help();
+    }
     // Parse failures end the run with code 1: a run that did not start has failed.
     if (!projection_.parse(argc_, argv_)) plain_exit(1);
     if (!reader_factory_.parse(argc_, argv_, true)) plain_exit(1);
@@ -113,6 +116,9 @@ void NoiseRun::start_up() {
     check_layer_options();
   }
 
+  // The wildcards that matched nothing were named already; the names that did match
+  // (when any) are still done.
+  if (!reader_factory_.active() && reader_factory_.unmatched_wildcards() != 0) plain_exit(1);
   if (!reader_factory_.active()) {
     std::fprintf(stderr, "ERROR: no input specified\n");
     usage_exit(1);
@@ -128,7 +134,59 @@ void NoiseRun::start_up() {
   threshold_ = settings_.threshold();
   // Piped points cannot be read twice: the reader keeps them for the second pass.
   if (reader_factory_.is_pipe_input()) reader_factory_.set_stored(true);
-  if (!settings_.quiet) run_start_ = process_seconds();
+  run_start_ = process_seconds();
+  progress_.set_enabled(ProgressLine::wanted(settings_.quiet));
+}
+
+void NoiseRun::print_help() {
+  // Help that was asked for goes to standard output, so that it can be paged; the usages
+  // of the factories and the projection print to standard error, which is made standard
+  // output while they do.
+  print_tool_options();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int saved_error = dup(STDERR_FILENO);
+  if (saved_error >= 0) dup2(STDOUT_FILENO, STDERR_FILENO);
+  LASignore::usage();
+  reader_factory_.usage();
+  writer_factory_.usage();
+  projection_.usage();
+  print_version_line();
+  print_usage_text();
+  std::fflush(stderr);
+  if (saved_error >= 0) {
+    dup2(saved_error, STDERR_FILENO);
+    close(saved_error);
+  }
+  plain_exit(0);
+}
+
+int NoiseRun::finish_run() {
+  progress_.finish();
+  const double seconds = process_seconds() - run_start_;
+  const std::uint32_t cut = report_.count(FileRecord::Status::kCut);
+  if (cut != 0) {
+    // Said last, so that a script (or a person) reading the end of the log notices.
+    std::string names;
+    for (const FileRecord& file : report_.files()) {
+      if (file.status == FileRecord::Status::kCut) names += " '" + file.input + "'";
+    }
+    std::fprintf(stderr,
+                 "ERROR: %u input file%s ended before the points %s header announces; the "
+                 "output holds the points there were:%s\n",
+                 cut, cut == 1 ? "" : "s", cut == 1 ? "its" : "their", names.c_str());
+  }
+  if (!settings_.quiet) std::fputs(report_.summary_line(seconds).c_str(), stderr);
+  bool report_failed = false;
+  if (settings_.report_file != nullptr) {
+    report_failed = !report_.write_json(settings_.report_file, settings_, seconds,
+                                        reader_factory_.unmatched_wildcards());
+  }
+  if (interactive_ || files_failed_ > 0 || cut > 0 || report_failed ||
+      reader_factory_.unmatched_wildcards() != 0) {
+    return 1;
+  }
+  return 0;
 }
 
 void NoiseRun::check_layer_options() const {
@@ -170,20 +228,39 @@ void NoiseRun::take_command_line_units() {
   }
 }
 
+// Why an input could not be opened, for the report (its "ERROR: " lines said so too).
+static std::string open_failure(const char* name) {
+  if (name == nullptr) return "could not open lasreader";
+  struct stat info {};
+  if (stat(name, &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  if (access(name, R_OK) != 0) return std::strerror(errno);
+  return "could not open lasreader";
+}
+
 void NoiseRun::process_next_file() {
-  const double file_start = settings_.quiet ? 0.0 : process_seconds();
+  const double file_start = process_seconds();
   std::unique_ptr<LASreader> reader = reader_factory_.open();
+  FileRecord record;
+  const char* opened_name = reader_factory_.get_file_name();
+  record.input = opened_name ? opened_name : "";
   if (!reader) {
     std::fprintf(stderr, "ERROR: could not open lasreader\n");
-    if (reader_factory_.get_file_count() <= 1) usage_exit(1);
-    // One broken or vanished input among many must not cost the files after it; the run
-    // ends with code 1.
+    // One broken or vanished input must not cost the files after it, and its lines say
+    // what went wrong (a usage text would only bury them); the run ends with code 1.
     files_failed_++;
+    record.message = open_failure(opened_name);
+    record.seconds = process_seconds() - file_start;
+    report_.add(std::move(record));
     writer_factory_.set_file_name(nullptr);
     return;
   }
   try {
-    if (!process_file(*reader, file_start)) files_failed_++;
+    if (!process_file(*reader, file_start, record)) {
+      files_failed_++;
+      record.status = FileRecord::Status::kFailed;
+    }
   } catch (const IsolationGridError& error) {
     // The grid's allocation failures end the run, as they would for every later file too.
     std::fputs(error.what(), stderr);
@@ -192,7 +269,12 @@ void NoiseRun::process_next_file() {
     const char* name = reader_factory_.get_file_name();
     std::fprintf(stderr, "ERROR processing file '%s'. maybe out of memory?\n", name ? name : "");
     files_failed_++;
+    record.status = FileRecord::Status::kFailed;
+    record.message = "maybe out of memory";
   }
+  progress_.finish();
+  record.seconds = process_seconds() - file_start;
+  report_.add(std::move(record));
   reader.reset();
   forget_file_units();
   writer_factory_.set_file_name(nullptr);

@@ -83,13 +83,18 @@ TEST(LasIgnore, ClassListErrorsCarryTheExactMessages) {
       {{"tool", "-ignore_class"},
        "ERROR: '-ignore_class' needs 1 at least argument: classification\n"},
       {{"tool", "-ignore_class", "99999999999"},
-       "ERROR: '-ignore_class' needs arguments between 0 and 255 but '4294967295' is out of "
-       "range\n"},
+       "ERROR: '-ignore_class' needs arguments between 0 and 255 but '99999999999' is no valid "
+       "code\n"},
+      {{"tool", "-ignore_class", "2", "7.5"},
+       "ERROR: '-ignore_class' needs arguments between 0 and 255 but '7.5' is no valid code\n"},
       {{"tool", "-ignore_class_mask"}, "ERROR: '-ignore_class_mask' needs 1 argument: mask\n"},
       {{"tool", "-ignore_class_mask", "0"},
        "ERROR: '-ignore_class_mask' needs argument between 0x00000000 and 0xFFFFFFFF but 0 "
        "makes no sense\n"},
       {{"tool", "-ignore_class_mask", "-1"},
+       "ERROR: '-ignore_class_mask' needs argument between 0x00000000 and 0xFFFFFFFF but '-1' "
+       "is no valid mask\n"},
+      {{"tool", "-ignore_class_mask", "4294967295"},
        "ERROR: '-ignore_class_mask' needs argument between 0x00000000 and 0xFFFFFFFF but "
        "4294967295 makes no sense\n"},
       {{"tool", "-ignore_class_mask", "m"},

@@ -143,7 +143,7 @@ TEST(LasReaderFactoryOpen, FailuresNameTheReaderAndTheFile) {
   CAPTURE_STDERR(messages, reader = factory.open("/nonexistent/x.las"));
   EXPECT_EQ(reader, nullptr);
   EXPECT_EQ(messages,
-            "ERROR: cannot open file '/nonexistent/x.las' for read\n"
+            "ERROR: cannot open file '/nonexistent/x.las' for read: No such file or directory\n"
             "ERROR: cannot open lasreaderlas with file name '/nonexistent/x.las'\n");
 
   bool ok = true;

@@ -63,8 +63,8 @@ TEST(LasReaderFactoryOptions, EveryRefusedArgumentPrintsItsExactMessage) {
        "ERROR: '-inside' needs 4 arguments: min_x min_y max_x max_y, but 9.000000 / 1.000000 are "
        "not a valid min_y / max_y pair.\n"},
       {{"-inside", "nan", "0", "10", "10"},
-       "ERROR: '-inside' needs 4 arguments: min_x min_y max_x max_y, but nan / 10.000000 are not "
-       "a valid min_x / max_x pair.\n"},
+       "ERROR: '-inside' needs 4 arguments: min_x min_y max_x max_y, but 'nan' is not a valid "
+       "min_x.\n"},
       {{"-inside_tile", "0", "0"}, "ERROR: '-inside_tile' needs 3 arguments: ll_x ll_y size\n"},
       {{"-inside_tile", "0", "y", "10"},
        "ERROR: '-inside_tile' needs 3 arguments: ll_x ll_y size, but 'y' is not a valid ll_y.\n"},

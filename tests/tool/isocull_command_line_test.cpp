@@ -46,16 +46,16 @@ TEST_F(IsocullCommandLine, EveryOptionErrorPrintsItsLineAndEndsWithCodeOne) {
       {{"-i", "in.las", "-step_xy"}, "ERROR: '-step_xy' needs 1 argument: xy step size\n"},
       {{"-i", "in.las", "-step_xy", "0"}, "ERROR: '-step_xy' needs positive number as argument\n"},
       {{"-i", "in.las", "-step_xy", "wide"},
-       "ERROR: '-step_xy' needs positive number as argument\n"},
+       "ERROR: '-step_xy' needs positive number as argument but 'wide' is not valid\n"},
       {{"-i", "in.las", "-step_xy", "inf"},
-       "ERROR: '-step_xy' needs positive number as argument\n"},
+       "ERROR: '-step_xy' needs positive number as argument but 'inf' is not valid\n"},
       {{"-i", "in.las", "-step_z"}, "ERROR: '-step_z' needs 1 argument: step size\n"},
       {{"-i", "in.las", "-step_z", "-1"}, "ERROR: '-step_z' needs positive number as argument\n"},
       {{"-i", "in.las", "-isolated"}, "ERROR: '-isolated' needs 1 argument: threshold\n"},
       {{"-i", "in.las", "-isolated", "0"},
        "ERROR: '-isolated' needs positive number as argument\n"},
       {{"-i", "in.las", "-isolated", "few"},
-       "ERROR: '-isolated' needs positive number as argument\n"},
+       "ERROR: '-isolated' needs positive number as argument but 'few' is not valid\n"},
       {{"-i", "in.las", "-classify_as"},
        "ERROR: '-classify_as' needs 1 argument: classification code\n"},
       {{"-i", "in.las", "-classify_as", "0"},
@@ -105,9 +105,11 @@ TEST_F(IsocullCommandLine, RunsThatCannotStartEndWithCodeOneAfterTheUsage) {
   EXPECT_TRUE(result.printed("ERROR: input and output file name are identical\nusage:\n"))
       << result.err;
 
+  // A file that cannot be opened is a failed file, not a run that could not start.
   result = run({"-i", "missing.las"});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(result.printed("ERROR: could not open lasreader\nusage:\n")) << result.err;
+  EXPECT_TRUE(result.printed("ERROR: could not open lasreader\n")) << result.err;
+  EXPECT_FALSE(result.printed("usage:")) << result.err;
 
   result = run({"-i", "in.las", "-o", "no/such/folder/out.las"});
   EXPECT_EQ(result.exit_code, 1);
@@ -117,16 +119,15 @@ TEST_F(IsocullCommandLine, RunsThatCannotStartEndWithCodeOneAfterTheUsage) {
   // Standard input that holds no point file.
   result = run({"-stdin", "-o", "out.las"});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(result.printed("ERROR: could not open lasreader\nusage:\n")) << result.err;
+  EXPECT_TRUE(result.printed("ERROR: cannot open lasreaderlas from stdin")) << result.err;
   EXPECT_FALSE(exists(dir_.path() + "/out.las"));
 }
 
 TEST_F(IsocullCommandLine, HelpAndVersionEndWithCodeZero) {
+  // The help itself goes to standard output (see isocull_batch_test).
   ToolRun result = run({"-h"});
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_TRUE(result.printed("isocull (Brindlex) version 200509\nusage:\n")) << result.err;
-  EXPECT_TRUE(result.printed("isocull -i *.pkz -step 4 -isolated 5 -opkz -remove_noise\n"));
-  EXPECT_TRUE(result.printed("-survey_feet")) << "the projection options are listed";
+  EXPECT_EQ(result.err, "");
 
   result = run({"-version"});
   EXPECT_EQ(result.exit_code, 0);
@@ -167,13 +168,13 @@ TEST_F(IsocullCommandLine, AcceptedButIgnoredOptionsWarnAndTheRunGoesOn) {
 
 TEST_F(IsocullCommandLine, LaterMarkingOptionsOverrideEarlierOnes) {
   ToolRun result = run({"-i", "in.las", "-o", "a.las", "-remove_noise", "-classify_as", "9"});
-  EXPECT_TRUE(result.printed("classified 1 noise points.")) << result.err;
+  EXPECT_TRUE(result.printed("classified 1 noise points of")) << result.err;
   result = run({"-i", "in.las", "-o", "b.las", "-classify_as", "9", "-remove_noise"});
-  EXPECT_TRUE(result.printed("removed 1 noise points.")) << result.err;
+  EXPECT_TRUE(result.printed("removed 1 noise points of")) << result.err;
   result = run({"-i", "in.las", "-o", "c.las", "-classify_as", "9", "-flag_as_withheld"});
-  EXPECT_TRUE(result.printed("flagged 1 noise points.")) << result.err;
+  EXPECT_TRUE(result.printed("flagged 1 noise points of")) << result.err;
   result = run({"-i", "in.las", "-o", "d.las", "-flag_as_withheld", "-classify_as", "9"});
-  EXPECT_TRUE(result.printed("classified 1 noise points.")) << result.err;
+  EXPECT_TRUE(result.printed("classified 1 noise points of")) << result.err;
   const LasRecords classified = read_records(dir_.path() + "/d.las");
   ASSERT_EQ(classified.records.size(), 8u);
   EXPECT_EQ(classified.records[7][kLegacyClassByte] & 0x1F, 9);

@@ -141,8 +141,8 @@ TEST(IsocullMarking, AnAllNoiseInputLeavesNoOutputInRemoveModeUnlessAsked) {
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_FALSE(exists(dir.path() + "/gone.las"));
   EXPECT_FALSE(run.printed("removing empty output file"));
-  EXPECT_TRUE(run.printed("done with 'gone.las'")) << run.err;
-  EXPECT_TRUE(run.printed("removed 4 noise points.")) << run.err;
+  EXPECT_FALSE(run.printed("done with 'gone.las'")) << run.err;
+  EXPECT_TRUE(run.printed("all 4 points of 'sparse.las' are noise: no output written")) << run.err;
 
   run = run_tool({"-i", "sparse.las", "-o", "gone.las", "-remove_noise", "-v"}, dir.path());
   EXPECT_TRUE(run.printed("removing empty output file 'gone.las'\n")) << run.err;
@@ -204,9 +204,9 @@ TEST(IsocullMarking, ByFlightlineKeepsFlightlinesFromSavingEachOther) {
   const std::string crafted = dir.path() + "/crafted.las";
   ASSERT_TRUE(write_points(crafted, points));
   ToolRun run = run_tool({"-i", "crafted.las", "-o", "alone.las"}, dir.path());
-  EXPECT_TRUE(run.printed("classified 0 noise points.")) << run.err;
+  EXPECT_TRUE(run.printed("classified 0 noise points of")) << run.err;
   run = run_tool({"-i", "crafted.las", "-o", "apart.las", "-by_flightline"}, dir.path());
-  EXPECT_TRUE(run.printed("classified 8 noise points.")) << run.err;
+  EXPECT_TRUE(run.printed("classified 8 noise points of")) << run.err;
 
   const std::string scene = dir.path() + "/scene.las";
   ASSERT_TRUE(write_scene(scene, 30000, 1, 5));
@@ -286,10 +286,19 @@ TEST(IsocullMarking, VeryVerboseReportsEveryNoisePointBeforeItChanges) {
   ASSERT_TRUE(write_points(input, {{1, 1, 1, 2}, {1.5, 1, 1, 2}, {200, 200, 10, 3}}));
   const ToolRun run = run_tool({"-i", "sparse.las", "-o", "out.las", "-vv"}, dir.path());
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  // Raw integers at scale 0.01, GPS time, intensity, class, return and count.
-  EXPECT_TRUE(run.printed("noise point 0 (100 100 100) 1000 0 2 1 1\n")) << run.err;
-  EXPECT_TRUE(run.printed("noise point 1 (150 100 100) 1001 0 2 1 1\n")) << run.err;
-  EXPECT_TRUE(run.printed("noise point 2 (20000 20000 1000) 1002 0 3 1 1\n")) << run.err;
+  // Coordinates at the file's precision (scale 0.01), GPS time, intensity, class, return.
+  EXPECT_TRUE(
+      run.printed("noise point 0: x 1.00 y 1.00 z 1.00 gps_time 1000.000000 intensity 0 "
+                  "class 2 return 1 of 1\n"))
+      << run.err;
+  EXPECT_TRUE(
+      run.printed("noise point 1: x 1.50 y 1.00 z 1.00 gps_time 1001.000000 intensity 0 "
+                  "class 2 return 1 of 1\n"))
+      << run.err;
+  EXPECT_TRUE(
+      run.printed("noise point 2: x 200.00 y 200.00 z 10.00 gps_time 1002.000000 "
+                  "intensity 0 class 3 return 1 of 1\n"))
+      << run.err;
   EXPECT_EQ(run.count("noise point "), 3u);
 }
 
