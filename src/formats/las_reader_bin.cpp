@@ -56,6 +56,13 @@ bool LASreaderBIN::open_file(const char* file_name) {
 }
 
 bool LASreaderBIN::open_stream(ByteStreamIn* stream) {
+  // A reader whose open failed delivers nothing.
+  if (open_header(stream)) return true;
+  close_reader(true);
+  return false;
+}
+
+bool LASreaderBIN::open_header(ByteStreamIn* stream) {
   if (stream == nullptr) {
     std::fprintf(stderr, "ERROR: ByteStreamIn* pointer is zero\n");
     return false;

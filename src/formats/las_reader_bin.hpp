@@ -8,7 +8,7 @@
 #include "formats/format_support.hpp"
 #include "las/las_reader.hpp"
 
-class ByteStreamIn;
+#include "stream/bytestream_in.hpp"
 
 // Reads a Terrasolid binary point file (".bin"): the 56-byte header becomes a LAS header of
 // point type 0-3 (time and colour words decide), the scale factors 1 / units per metre and
@@ -42,6 +42,7 @@ class LASreaderBIN : public LASreader {
   virtual void opened() {}
 
  private:
+  bool open_header(ByteStreamIn* stream);
   bool read_record();
 
   std::FILE* file_ = nullptr;

@@ -92,6 +92,13 @@ bool LASreaderQFIT::add_attributes() {
 }
 
 bool LASreaderQFIT::open_stream(ByteStreamIn* stream) {
+  // A reader whose open failed delivers nothing.
+  if (open_header(stream)) return true;
+  close_reader(true);
+  return false;
+}
+
+bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
   if (stream == nullptr) {
     std::fprintf(stderr, "ERROR: ByteStreamIn* pointer is zero\n");
     return false;

@@ -8,7 +8,7 @@
 #include "formats/format_support.hpp"
 #include "las/las_reader.hpp"
 
-class ByteStreamIn;
+#include "stream/bytestream_in.hpp"
 
 // Reads a QFIT file (".qi") of 40-, 48- or 56-byte records in either byte order (told by the
 // record size in the first word). Points become LAS point type 1 with the attributes "scan
@@ -44,6 +44,7 @@ class LASreaderQFIT : public LASreader {
   virtual void opened() {}
 
  private:
+  bool open_header(ByteStreamIn* stream);
   bool read_record();
   bool add_attributes();
 

@@ -82,6 +82,13 @@ bool LASreaderSHP::reopen_file(const char* file_name) {
 }
 
 bool LASreaderSHP::open_stream(ByteStreamIn* stream) {
+  // A reader whose open failed delivers nothing.
+  if (open_header(stream)) return true;
+  close_reader(true);
+  return false;
+}
+
+bool LASreaderSHP::open_header(ByteStreamIn* stream) {
   if (stream == nullptr) {
     std::fprintf(stderr, "ERROR: ByteStreamIn* pointer is zero\n");
     return false;

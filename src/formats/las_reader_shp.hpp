@@ -9,7 +9,7 @@
 
 #include "las/las_reader.hpp"
 
-class ByteStreamIn;
+#include "stream/bytestream_in.hpp"
 
 // Reads the vertices of a point shapefile (".shp": Point, MultiPoint and their Z and M
 // variants) as points of LAS point type 0 with x, y and (Z types) z; every other field keeps
@@ -46,6 +46,7 @@ class LASreaderSHP : public LASreader {
   std::int32_t shape_type() const { return shape_type_; }
 
  private:
+  bool open_header(ByteStreamIn* stream);
   bool open_named(const char* file_name);
   // The next record's vertices into `vertices_`; false at the end of the records.
   bool read_shape_record();

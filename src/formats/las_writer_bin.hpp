@@ -7,7 +7,7 @@
 
 #include "las/las_writer.hpp"
 
-class ByteStreamOut;
+#include "stream/bytestream_out.hpp"
 
 // Writes a Terrasolid binary point file: the 56-byte header (units per metre from the finest
 // scale factor, origins from the offsets, time and colour words by point type), then one

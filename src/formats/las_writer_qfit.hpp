@@ -7,7 +7,7 @@
 
 #include "las/las_writer.hpp"
 
-class ByteStreamOut;
+#include "stream/bytestream_out.hpp"
 class LASattributeSet;
 
 // Writes a little-endian QFIT file: two header records, then one record of 40, 48 or 56

@@ -448,9 +448,10 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
     if (deleted->set_writer(std::move(writer))) writer = std::move(deleted);
   }
   // A filter, a buffer or an area delivers other points than the header counts; so does
-  // remove mode.
+  // remove mode. Readers of other formats only estimate the box (and some the count).
   const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
-                              reader_factory_.get_filter() != nullptr || reader_factory_.has_area();
+                              reader_factory_.get_filter() != nullptr ||
+                              reader_factory_.has_area() || reader.format_code() > 2;
 
   // Second pass.
   const SecondPassResult pass = second_pass(
