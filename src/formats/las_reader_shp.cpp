@@ -213,7 +213,12 @@ bool LASreaderSHP::read_shape_record() {
   if (type == kNullShape) return !end_known || in.seek_to(record_end);
   if (type != shape_type_) {
     std::fprintf(stderr, "WARNING: wrong shape type %d != %d in record\n", type, shape_type_);
-    type = shape_type_;
+    // Another point shape is read by its own layout; anything else is passed over when the
+    // record says where it ends, else read as the file's type.
+    if (!is_point_type(type)) {
+      if (end_known) return in.seek_to(record_end);
+      type = shape_type_;
+    }
   }
   try {
     std::int64_t count = 1;
