@@ -184,6 +184,10 @@ bool LASreaderBIN::read_record() {
     read_failed_ = true;
     return false;
   }
+  // The format has no flags: whatever a consumer set on the previous point must not stay.
+  point.synthetic_flag = 0;
+  point.keypoint_flag = 0;
+  point.withheld_flag = 0;
   std::uint8_t echo;
   if (version_ == kVersion20) {
     point.X = int32_at(record + k20X);

@@ -225,6 +225,11 @@ bool LASreaderQFIT::read_record() {
   for (int i = 0; i < record_size_ / 4; i++)
     words[i] = word_in_order(record + 4 * i, big_endian_);
 
+  // The format has no class or flags: a mark set on the previous point must not stay.
+  point.classification = 0;
+  point.synthetic_flag = 0;
+  point.keypoint_flag = 0;
+  point.withheld_flag = 0;
   point.gps_time = words[kWordTime] * kTimeScale;
   std::int32_t longitude = words[kWordLongitude];
   if (longitude > kHalfCircle) longitude -= kFullCircle;

@@ -283,6 +283,11 @@ bool LASreaderSHP::read_raw_point() {
     }
   }
   const std::int32_t* vertex = vertices_.data() + 3 * next_vertex_;
+  // The format has no class or flags: a mark set on the previous point must not stay.
+  point.classification = 0;
+  point.synthetic_flag = 0;
+  point.keypoint_flag = 0;
+  point.withheld_flag = 0;
   point.X = vertex[0];
   point.Y = vertex[1];
   point.Z = vertex[2];
