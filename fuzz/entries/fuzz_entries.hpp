@@ -62,3 +62,13 @@ int tool_args(const std::uint8_t* data, std::size_t size);
 int tool_run(const std::uint8_t* data, std::size_t size);
 
 }  // namespace fuzz_entry
+
+namespace fuzz_entry {
+
+// One Terrasolid binary, QFIT or shapefile file from memory: byte 0 picks the reader (by
+// its value modulo 3: binary, QFIT, shapefile), the rest is the file. Every point is read,
+// a few seeks follow, and the file is opened a second time. No reader may deliver more
+// points than the file's bytes can hold.
+int point_formats(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzz_entry
