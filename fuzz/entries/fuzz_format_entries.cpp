@@ -31,7 +31,8 @@ void read_twice(Reader& reader, const std::uint8_t* file, std::size_t size, int 
         finding("more points delivered than the file's bytes hold");
       }
     }
-    for (std::int64_t target : {std::int64_t{0}, delivered / 2, delivered - 1, reader.points_total}) {
+    for (std::int64_t target :
+         {std::int64_t{0}, delivered / 2, delivered - 1, reader.points_total}) {
       if (reader.seek_point(target)) reader.read_next();
     }
     reader.close_reader(true);

@@ -73,8 +73,10 @@ int main(int argc, char** argv) {
     for (const auto& entry : std::filesystem::directory_iterator(argv[2])) {
       const std::string extension = entry.path().extension().string();
       // The other formats go to their target behind the byte that picks their reader.
-      const int format_reader = extension == ".bin" ? 0 : extension == ".qi" ? 1
-                                : extension == ".shp" ? 2 : -1;
+      const int format_reader = extension == ".bin"   ? 0
+                                : extension == ".qi"  ? 1
+                                : extension == ".shp" ? 2
+                                                      : -1;
       if (format_reader >= 0) {
         std::ifstream in(entry.path(), std::ios::binary);
         std::vector<std::uint8_t> input{static_cast<std::uint8_t>(format_reader)};

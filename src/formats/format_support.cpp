@@ -60,8 +60,8 @@ void snap(double& bound, double scale, double offset, const char* name, char axi
   if ((snapped < 0) != (bound < 0) && snapped != 0.0 && bound != 0.0) {
     std::fprintf(stderr, "WARNING: quantization sign flip for %s from %g to %g.\n", name, bound,
                  snapped);
-    std::fprintf(stderr, "         set scale factor for %c coarser than %g with '-rescale'\n",
-                 axis, scale);
+    std::fprintf(stderr, "         set scale factor for %c coarser than %g with '-rescale'\n", axis,
+                 scale);
     return;
   }
   bound = snapped;
@@ -71,8 +71,8 @@ void snap(double& bound, double scale, double offset, const char* name, char axi
 
 void choose_quantization(LASheader& header, const double* requested_scale,
                          const double* requested_offset) {
-  const bool geographic = header.min_x > -360 && header.min_y > -360 && header.max_x < 360 &&
-                          header.max_y < 360;
+  const bool geographic =
+      header.min_x > -360 && header.min_y > -360 && header.max_x < 360 && header.max_y < 360;
   const double chosen[3] = {geographic ? 0.0000001 : 0.01, geographic ? 0.0000001 : 0.01, 0.01};
   double* scales[3] = {&header.x_scale_factor, &header.y_scale_factor, &header.z_scale_factor};
   double* offsets[3] = {&header.x_offset, &header.y_offset, &header.z_offset};
@@ -130,7 +130,8 @@ void LAScoordinateConversion::apply_to(LASheader& header) {
       if (converted >= -2147483648.5 && converted < 2147483647.5) continue;
       const char* bound = kBoundNames[axis][end];
       if (!reoffset_) {
-        std::fprintf(stderr, "WARNING: rescaling from %g to %g causes LAS integer overflow for %s\n",
+        std::fprintf(stderr,
+                     "WARNING: rescaling from %g to %g causes LAS integer overflow for %s\n",
                      file_scale_[axis], new_scale_[axis], bound);
       } else if (!rescale_) {
         std::fprintf(stderr,

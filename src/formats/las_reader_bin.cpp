@@ -112,7 +112,8 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
                 format_support::kFormatsVersion);
   header.set_generating_software(software);
 
-  const std::uint8_t point_type = static_cast<std::uint8_t>((has_time_ ? 1 : 0) | (has_color_ ? 2 : 0));
+  const std::uint8_t point_type =
+      static_cast<std::uint8_t>((has_time_ ? 1 : 0) | (has_color_ ? 2 : 0));
   static constexpr std::uint16_t kRecordLengths[4] = {20, 28, 26, 34};
   header.point_data_format = point_type;
   header.point_data_record_length = kRecordLengths[point_type];
@@ -124,8 +125,8 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
     const std::int64_t present = (size - static_cast<std::int64_t>(kHeaderSize)) / record_size_;
     if (count < 0 || count > present) {
       std::fprintf(stderr,
-                   "WARNING: terrasolid header claims %" PRId64 " points but the file holds %" PRId64
-                   ". reading those.\n",
+                   "WARNING: terrasolid header claims %" PRId64
+                   " points but the file holds %" PRId64 ". reading those.\n",
                    count, present);
       count = present;
     }

@@ -166,8 +166,7 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
   std::snprintf(software, sizeof(software), "via LASreaderQFIT (%d)",
                 format_support::kFormatsVersion);
   header.set_generating_software(software);
-  header.number_of_point_records =
-      count <= 0xFFFFFFFFLL ? static_cast<std::uint32_t>(count) : 0;
+  header.number_of_point_records = count <= 0xFFFFFFFFLL ? static_cast<std::uint32_t>(count) : 0;
   header.number_of_points_by_return[0] = header.number_of_point_records;
   header.extended_number_of_point_records = static_cast<std::uint64_t>(count);
   header.extended_number_of_points_by_return[0] = static_cast<std::uint64_t>(count);
@@ -246,7 +245,8 @@ bool LASreaderQFIT::read_record() {
   put_int32(extra + scan_azimuth_at_, words[kWordScanAzimuth]);
   put_int32(extra + pitch_at_, words[kWordPitch]);
   put_int32(extra + roll_at_, words[kWordRoll]);
-  if (pulse_width_at_ >= 0) extra[pulse_width_at_] = static_cast<std::uint8_t>(words[kWordPulseWidth] & 0xFF);
+  if (pulse_width_at_ >= 0)
+    extra[pulse_width_at_] = static_cast<std::uint8_t>(words[kWordPulseWidth] & 0xFF);
   if (!end_reached_ && inside() == kAreaNone) {
     const double x = file_scaling_.get_x(point.X);
     const double y = file_scaling_.get_y(point.Y);

@@ -148,10 +148,9 @@ bool LASreaderSHP::open_header(ByteStreamIn* stream) {
   file_size_ = format_support::stream_size(*stream);
   std::int64_t words = file_length_words;
   if (file_size_ >= 0 && (words < 0 || words * 2 > file_size_)) {
-    std::fprintf(stderr,
-                 "WARNING: shapefile header claims %" PRId64 " bytes but the file has %" PRId64
-                 "\n",
-                 words * 2, file_size_);
+    std::fprintf(
+        stderr, "WARNING: shapefile header claims %" PRId64 " bytes but the file has %" PRId64 "\n",
+        words * 2, file_size_);
     words = file_size_ / 2;
   }
   std::int64_t estimate = 0;
@@ -166,8 +165,7 @@ bool LASreaderSHP::open_header(ByteStreamIn* stream) {
   points_total = estimate;
   points_done = 0;
 
-  format_support::choose_quantization(header,
-                                      requested_scale_ ? requested_scale_->data() : nullptr,
+  format_support::choose_quantization(header, requested_scale_ ? requested_scale_->data() : nullptr,
                                       requested_offset_ ? requested_offset_->data() : nullptr);
   if (!point.init_for_point_type(&header, 0, 20, &header)) return false;
   record_number_ = 0;
@@ -180,9 +178,8 @@ bool LASreaderSHP::open_header(ByteStreamIn* stream) {
 void LASreaderSHP::reach_end() {
   ended_ = true;
   points_total = points_done;
-  const std::uint32_t count = points_done <= 0xFFFFFFFFLL
-                                  ? static_cast<std::uint32_t>(points_done)
-                                  : 0xFFFFFFFFu;
+  const std::uint32_t count =
+      points_done <= 0xFFFFFFFFLL ? static_cast<std::uint32_t>(points_done) : 0xFFFFFFFFu;
   header.number_of_point_records = count;
   header.number_of_points_by_return[0] = count;
 }
@@ -230,8 +227,8 @@ bool LASreaderSHP::read_shape_record() {
       const std::int64_t left = file_size_ >= 0 ? file_size_ - in.position() : INT64_MAX;
       if (count < 0 || count > left / 16) {
         std::fprintf(stderr,
-                     "ERROR: shapefile record %u claims %" PRId64 " points but the file has only %" PRId64
-                     " bytes left\n",
+                     "ERROR: shapefile record %u claims %" PRId64
+                     " points but the file has only %" PRId64 " bytes left\n",
                      record_number_, count, left);
         read_failed_ = true;
         return false;
@@ -253,8 +250,8 @@ bool LASreaderSHP::read_shape_record() {
       for (std::int64_t i = 0; i < count; i++) {
         std::uint8_t z[8];
         in.read_bytes(z, 8);
-        vertices_[3 * i + 2] =
-            format_support::round_to_int32((double_le(z) - header.z_offset) / header.z_scale_factor);
+        vertices_[3 * i + 2] = format_support::round_to_int32((double_le(z) - header.z_offset) /
+                                                              header.z_scale_factor);
       }
     }
     vertex_count_ = count;
@@ -266,8 +263,7 @@ bool LASreaderSHP::read_shape_record() {
       in.skip(is_multi(type) ? kRangeSize + 8 * count : 8);
     }
   } catch (const ByteStreamEndOfData&) {
-    std::fprintf(stderr, "WARNING: shapefile record %u cut short. ending there.\n",
-                 record_number_);
+    std::fprintf(stderr, "WARNING: shapefile record %u cut short. ending there.\n", record_number_);
     vertex_count_ = 0;
     return false;
   }

@@ -59,7 +59,7 @@ class LASreaderSHP : public LASreader {
   ByteStreamIn* stream_ = nullptr;
   std::int64_t file_size_ = -1;
   std::int32_t shape_type_ = 0;
-  std::uint32_t record_number_ = 0;  // records read, for messages
+  std::uint32_t record_number_ = 0;     // records read, for messages
   std::vector<std::int32_t> vertices_;  // X, Y, Z of each vertex of the current record
   std::int64_t vertex_count_ = 0;
   std::int64_t next_vertex_ = 0;

@@ -82,7 +82,8 @@ bool LASwriterBIN::open_stream(ByteStreamOut* stream, const LASheader* header,
   failed_ = false;
   header_start_ = stream->position();
   scaling = static_cast<const LASscaling&>(*header);
-  version_ = version != nullptr && std::strstr(version, "ts16") != nullptr ? kVersion20 : kVersion16;
+  version_ =
+      version != nullptr && std::strstr(version, "ts16") != nullptr ? kVersion20 : kVersion16;
   const int type = header->point_data_format & 0x7F;
   has_time_ = type_has_time(type);
   has_color_ = type_has_color(type);
@@ -159,8 +160,9 @@ bool LASwriterBIN::write_point(const LASpoint& point) {
   } else {
     record[k16Class] = classification;
     record[k16Line] = static_cast<std::uint8_t>(point.point_source_ID & 0xFF);
-    put_uint16(record + k16EchoIntensity,
-               static_cast<std::uint16_t>((echo << k16EchoShift) | (point.intensity & k16IntensityMask)));
+    put_uint16(
+        record + k16EchoIntensity,
+        static_cast<std::uint16_t>((echo << k16EchoShift) | (point.intensity & k16IntensityMask)));
     put_int32(record + k16X, x);
     put_int32(record + k16Y, y);
     put_int32(record + k16Z, z);
@@ -169,10 +171,9 @@ bool LASwriterBIN::write_point(const LASpoint& point) {
   if (has_time_) {
     const double units = point.gps_time / kTimeUnit + 0.5;
     // Negative or huge times have no word: they are stored as 0 or the largest word.
-    const std::uint32_t word = !(units > 0) ? 0u
-                               : units >= 4294967295.0
-                                   ? 0xFFFFFFFFu
-                                   : static_cast<std::uint32_t>(units);
+    const std::uint32_t word = !(units > 0)            ? 0u
+                               : units >= 4294967295.0 ? 0xFFFFFFFFu
+                                                       : static_cast<std::uint32_t>(units);
     std::memcpy(record + size, &word, 4);
     size += kTimeWordSize;
   }

@@ -138,8 +138,7 @@ std::int32_t LASwriterQFIT::attribute_word(const LASpoint& point, int index) con
     std::memcpy(&word, point.extra_bytes.data() + at, 4);
     return word;
   }
-  double value =
-      attributes_->get_value(point.extra_bytes.data(), point.extra_bytes_size, index);
+  double value = attributes_->get_value(point.extra_bytes.data(), point.extra_bytes_size, index);
   if (descriptor.has_offset()) value -= descriptor.offset[0];
   if (descriptor.has_scale() && descriptor.scale[0] != 0.0) value /= descriptor.scale[0];
   return format_support::round_to_int32(value);
@@ -164,9 +163,9 @@ bool LASwriterQFIT::write_point(const LASpoint& point) {
   words[kWordLatitude] = latitude;
   words[kWordElevation] = elevation;
   words[kWordReflected] = point.intensity;
-  words[kWordScanAzimuth] = scan_azimuth_ >= 0
-                                ? attribute_word(point, scan_azimuth_)
-                                : format_support::round_to_int32(point.scan_angle_rank / kAngleScale);
+  words[kWordScanAzimuth] =
+      scan_azimuth_ >= 0 ? attribute_word(point, scan_azimuth_)
+                         : format_support::round_to_int32(point.scan_angle_rank / kAngleScale);
   if (pitch_ >= 0) words[kWordPitch] = attribute_word(point, pitch_);
   if (roll_ >= 0) words[kWordRoll] = attribute_word(point, roll_);
   if (pulse_width_ >= 0 && record_size_ > kRecordSize10) {

@@ -14,16 +14,16 @@ inline constexpr int kMaxWords = 14;
 inline constexpr std::int32_t kSecondRecordMark = -9000000;
 
 // Words of a point record.
-inline constexpr int kWordTime = 0;           // milliseconds
-inline constexpr int kWordLatitude = 1;       // micro-degrees
-inline constexpr int kWordLongitude = 2;      // micro-degrees, 0 ... 360 degrees
-inline constexpr int kWordElevation = 3;      // millimetres
-inline constexpr int kWordStartPulse = 4;     // not used
-inline constexpr int kWordReflected = 5;      // reflected signal strength
-inline constexpr int kWordScanAzimuth = 6;    // thousandths of a degree
-inline constexpr int kWordPitch = 7;          // thousandths of a degree
-inline constexpr int kWordRoll = 8;           // thousandths of a degree
-inline constexpr int kWordPulseWidth = 10;    // 48-byte records, low byte
+inline constexpr int kWordTime = 0;         // milliseconds
+inline constexpr int kWordLatitude = 1;     // micro-degrees
+inline constexpr int kWordLongitude = 2;    // micro-degrees, 0 ... 360 degrees
+inline constexpr int kWordElevation = 3;    // millimetres
+inline constexpr int kWordStartPulse = 4;   // not used
+inline constexpr int kWordReflected = 5;    // reflected signal strength
+inline constexpr int kWordScanAzimuth = 6;  // thousandths of a degree
+inline constexpr int kWordPitch = 7;        // thousandths of a degree
+inline constexpr int kWordRoll = 8;         // thousandths of a degree
+inline constexpr int kWordPulseWidth = 10;  // 48-byte records, low byte
 
 inline constexpr double kTimeScale = 0.001;
 inline constexpr double kXYScale = 0.000001;

@@ -60,21 +60,36 @@ inline constexpr bool has_m(std::int32_t type) {
 // The name of a shape type for messages; "unknown" for codes the layout does not define.
 inline constexpr const char* shape_type_name(std::int32_t type) {
   switch (type) {
-    case kNullShape: return "Null";
-    case kPoint: return "Point";
-    case kPolyLine: return "PolyLine";
-    case kPolygon: return "Polygon";
-    case kMultiPoint: return "MultiPoint";
-    case kPointZ: return "PointZ";
-    case kPolyLineZ: return "PolyLineZ";
-    case kPolygonZ: return "PolygonZ";
-    case kMultiPointZ: return "MultiPointZ";
-    case kPointM: return "PointM";
-    case kPolyLineM: return "PolyLineM";
-    case kPolygonM: return "PolygonM";
-    case kMultiPointM: return "MultiPointM";
-    case kMultiPatch: return "MultiPatch";
-    default: return "unknown";
+    case kNullShape:
+      return "Null";
+    case kPoint:
+      return "Point";
+    case kPolyLine:
+      return "PolyLine";
+    case kPolygon:
+      return "Polygon";
+    case kMultiPoint:
+      return "MultiPoint";
+    case kPointZ:
+      return "PointZ";
+    case kPolyLineZ:
+      return "PolyLineZ";
+    case kPolygonZ:
+      return "PolygonZ";
+    case kMultiPointZ:
+      return "MultiPointZ";
+    case kPointM:
+      return "PointM";
+    case kPolyLineM:
+      return "PolyLineM";
+    case kPolygonM:
+      return "PolygonM";
+    case kMultiPointM:
+      return "MultiPointM";
+    case kMultiPatch:
+      return "MultiPatch";
+    default:
+      return "unknown";
   }
 }
 
@@ -86,8 +101,8 @@ struct PointEstimate {
   std::int64_t words_per_point;
 };
 inline constexpr PointEstimate kEstimates[] = {
-    {kPoint, 50, 14},  {kMultiPoint, 70, 8},  {kPointZ, 50, 22},
-    {kMultiPointZ, 86, 16}, {kPointM, 50, 18}, {kMultiPointM, 78, 12},
+    {kPoint, 50, 14},       {kMultiPoint, 70, 8}, {kPointZ, 50, 22},
+    {kMultiPointZ, 86, 16}, {kPointM, 50, 18},    {kMultiPointM, 78, 12},
 };
 
 }  // namespace shp_layout

@@ -61,8 +61,8 @@ std::unique_ptr<Plain> make_format_reader(const LASreaderSettings& settings) {
   const auto& scale = settings.scale_factor;
   const auto& offset = settings.offset;
   if (scale && offset) {
-    return std::make_unique<Both>((*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0],
-                                  (*offset)[1], (*offset)[2]);
+    return std::make_unique<Both>((*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0], (*offset)[1],
+                                  (*offset)[2]);
   }
   if (scale) return std::make_unique<Rescale>((*scale)[0], (*scale)[1], (*scale)[2]);
   if (offset) return std::make_unique<Reoffset>((*offset)[0], (*offset)[1], (*offset)[2]);

@@ -260,7 +260,9 @@ using Words = std::array<std::int32_t, 14>;
 std::vector<std::uint8_t> qfit_file(int record_size, bool big_endian,
                                     const std::vector<Words>& records) {
   Bytes file;
-  file.word32(record_size, big_endian).text("test", 4).zeros(static_cast<std::size_t>(record_size - 8));
+  file.word32(record_size, big_endian)
+      .text("test", 4)
+      .zeros(static_cast<std::size_t>(record_size - 8));
   file.word32(-9000000, big_endian).word32(2 * record_size, big_endian);
   file.zeros(static_cast<std::size_t>(record_size - 8));
   for (const Words& w : records) {
@@ -422,7 +424,8 @@ void qfit_round_trip(const std::string& source, const TempDir& dir) {
   auto word = [](const std::vector<std::uint8_t>& bytes, std::size_t at, bool big) {
     return big ? be32_at(bytes, at) : le32_at(bytes, at);
   };
-  const std::size_t start = static_cast<std::size_t>(word(original, 4 + static_cast<std::size_t>(record_size), big_endian));
+  const std::size_t start = static_cast<std::size_t>(
+      word(original, 4 + static_cast<std::size_t>(record_size), big_endian));
   const std::size_t count = (original.size() - start) / static_cast<std::size_t>(record_size);
   ASSERT_EQ(written.size(), 2u * size + count * size);
   // Words 4 (start pulse) and 9 are not kept; 11-13 have no field.

@@ -83,8 +83,8 @@ std::vector<std::uint8_t> shapefile(int type, const std::vector<std::vector<Vert
     }
   }
   Bytes file;
-  const std::int64_t words = claimed_words >= 0 ? claimed_words
-                                                : static_cast<std::int64_t>(100 + body.size()) / 2;
+  const std::int64_t words =
+      claimed_words >= 0 ? claimed_words : static_cast<std::int64_t>(100 + body.size()) / 2;
   file.be32(9994).zeros(20).be32(words).le32(1000).le32(type);
   file.f64(lo[0]).f64(lo[1]).f64(hi[0]).f64(hi[1]).f64(lo[2]).f64(hi[2]).f64(lo[3]).f64(hi[3]);
   file.data.insert(file.data.end(), body.data.begin(), body.data.end());
@@ -110,7 +110,8 @@ ReadBack read_back(const TempDir& dir, const std::vector<std::uint8_t>& bytes) {
   if (result.opened) {
     result.count_before = reader.header.number_of_point_records;
     while (reader.read_next())
-      result.points.push_back({reader.point.get_x(), reader.point.get_y(), reader.point.get_z(), 0});
+      result.points.push_back(
+          {reader.point.get_x(), reader.point.get_y(), reader.point.get_z(), 0});
     result.count_after = reader.header.number_of_point_records;
     result.failed = reader.read_failed();
   }
@@ -138,7 +139,8 @@ const std::vector<std::vector<Vertex>> kSingles = {
     {{630249.75, 4834501.25, 179.75, 9.0}},
 };
 const std::vector<std::vector<Vertex>> kGroups = {
-    {{630250.25, 4834500.75, 181.5, 1.0}, {630251.0, 4834499.5, 183.25, 2.0},
+    {{630250.25, 4834500.75, 181.5, 1.0},
+     {630251.0, 4834499.5, 183.25, 2.0},
      {630249.75, 4834501.25, 179.75, 3.0}},
     {{630260.5, 4834510.25, 190.0, 4.0}, {630261.25, 4834511.0, 191.5, 5.0}},
     {{630270.0, 4834520.0, 200.25, 6.0}},
@@ -266,9 +268,11 @@ TEST(ShapefileReader, LyingCountsAndLengthsNeverSizeAnything) {
 TEST(ShapefileReader, ACutFileDeliversTheWholeRecordsItHolds) {
   TempDir dir;
   const std::vector<std::uint8_t> whole = shapefile(18, kGroups);
-  for (std::size_t keep : {std::size_t{100}, std::size_t{99}, whole.size() - 1, whole.size() - 60}) {
+  for (std::size_t keep :
+       {std::size_t{100}, std::size_t{99}, whole.size() - 1, whole.size() - 60}) {
     SCOPED_TRACE(keep);
-    const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep));
+    const std::vector<std::uint8_t> cut(whole.begin(),
+                                        whole.begin() + static_cast<std::ptrdiff_t>(keep));
     const ReadBack got = read_back(dir, cut);
     if (keep < 100) {
       EXPECT_FALSE(got.opened);

@@ -84,7 +84,8 @@ TEST(LasReaderFactoryFormats, RescaleAndReoffsetConvertTheCoordinatesOfEachForma
 
 TEST(LasReaderFactoryFormats, MissingFilesNameTheirReader) {
   for (const char* reader : {"bin", "shp", "qfit"}) {
-    const std::string name = std::string("/nonexistent/points.") + (reader[0] == 'q' ? "qi" : reader);
+    const std::string name =
+        std::string("/nonexistent/points.") + (reader[0] == 'q' ? "qi" : reader);
     LASreaderFactory factory;
     factory.add_file_name(name.c_str());
     std::string messages;

@@ -30,7 +30,8 @@ void put_f64(std::vector<std::uint8_t>& bytes, double value) {
 }
 bool save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
 
@@ -64,9 +65,16 @@ std::vector<std::uint8_t> qfit_patch() {
   bytes.resize(80, 0);
   std::int64_t time = 1000;
   for (const GridPoint& p : patch_with_outliers()) {
-    const std::int64_t words[10] = {time++, 70000000 + static_cast<std::int64_t>(p.row * 10),
+    const std::int64_t words[10] = {time++,
+                                    70000000 + static_cast<std::int64_t>(p.row * 10),
                                     315000000 + static_cast<std::int64_t>(p.column * 10),
-                                    101000, 0, 50, 90000, 100, -100, 0};
+                                    101000,
+                                    0,
+                                    50,
+                                    90000,
+                                    100,
+                                    -100,
+                                    0};
     for (std::int64_t w : words)
       put_be32(bytes, w);
   }
@@ -128,8 +136,8 @@ struct Format {
 // but for the marks.
 std::string reference(const TempDir& dir, const std::string& input) {
   const std::string ref = dir.path() + "/reference.las";
-  const ToolRun run = run_tool({"-i", input, "-o", ref, "-step", "100000", "-isolated", "1"},
-                               dir.path());
+  const ToolRun run =
+      run_tool({"-i", input, "-o", ref, "-step", "100000", "-isolated", "1"}, dir.path());
   EXPECT_EQ(run.exit_code, 0) << run.err;
   return ref;
 }
@@ -163,9 +171,11 @@ void check_las_outputs(const TempDir& dir, const std::string& input, const Forma
 }
 
 const Format kBin = {"bin", {"-step", "2", "-isolated", "2"}, {2.0f, 2.0f, 2, false, nullptr}};
-const Format kQfit = {
-    "qi", {"-step_xy", "0.00004", "-step_z", "4", "-isolated", "5"}, {0.00004f, 4.0f, 5, false, nullptr}};
-const Format kShp = {"shp", {"-step_xy", "2", "-step_z", "4", "-isolated", "5"}, {2.0f, 4.0f, 5, false, nullptr}};
+const Format kQfit = {"qi",
+                      {"-step_xy", "0.00004", "-step_z", "4", "-isolated", "5"},
+                      {0.00004f, 4.0f, 5, false, nullptr}};
+const Format kShp = {
+    "shp", {"-step_xy", "2", "-step_z", "4", "-isolated", "5"}, {2.0f, 4.0f, 5, false, nullptr}};
 
 TEST(IsocullFormats, TerrasolidBinaryIsDenoisedIntoLasAndIntoItsOwnFormat) {
   TempDir dir;
@@ -192,8 +202,7 @@ TEST(IsocullFormats, TerrasolidBinaryIsDenoisedIntoLasAndIntoItsOwnFormat) {
     for (std::size_t i = 0; i < points.size(); i++) {
       ASSERT_TRUE(marked.read_next());
       EXPECT_EQ(marked.point.X, points[i].X);
-      EXPECT_EQ(marked.point.classification, verdicts.noise[i] ? 7 : points[i].classification)
-          << i;
+      EXPECT_EQ(marked.point.classification, verdicts.noise[i] ? 7 : points[i].classification) << i;
     }
     EXPECT_FALSE(marked.read_next());
   }
