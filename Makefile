@@ -5,11 +5,12 @@ MAKEFLAGS += --no-print-directory
 
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
+TSAN_DIR  ?= build-tsan
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test format clean bench demo fuzz fuzz-build
+.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build
 
 all: build
 
@@ -30,6 +31,17 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  $(CTEST) --output-on-failure -j $(JOBS)
 
+# The threaded paths (file streams, codec, LAS reader and writer, the tool's passes) under
+# ThreadSanitizer: the test programs of those subsystems and the tool they run.
+TSAN_TESTS ?= stream codec las tool
+$(TSAN_DIR)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DISOCULL_TSAN=ON -DISOCULL_BENCH=OFF
+
+tsan-test: $(TSAN_DIR)/CMakeCache.txt
+	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS) --target isocull tile_list $(addprefix test_,$(TSAN_TESTS))
+	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  $(CTEST) --output-on-failure -j $(JOBS) -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
+
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs; the 20-million-point scenes are generated
 # once into $(BENCH_DATA) and reused.
@@ -40,6 +52,7 @@ bench: build
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
 	./$(BUILD_DIR)/bench_pkz14
+	./$(BUILD_DIR)/bench_wrappers $(BENCH_DATA)
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
