@@ -70,5 +70,10 @@ namespace fuzz_entry {
 // is read, a few seeks made, the file reopened and every point written as text again. A
 // reader may never deliver more points than the text has lines.
 int text_file(const std::uint8_t* data, std::size_t size);
+// One Terrasolid binary, QFIT or shapefile file from memory: byte 0 picks the reader (by
+// its value modulo 3: binary, QFIT, shapefile), the rest is the file. Every point is read,
+// a few seeks follow, and the file is opened a second time. No reader may deliver more
+// points than the file's bytes can hold.
+int point_formats(const std::uint8_t* data, std::size_t size);
 
 }  // namespace fuzz_entry

@@ -72,6 +72,18 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::filesystem::is_directory(argv[2])) {
     for (const auto& entry : std::filesystem::directory_iterator(argv[2])) {
       const std::string extension = entry.path().extension().string();
+      // The other formats go to their target behind the byte that picks their reader.
+      const int format_reader = extension == ".bin"   ? 0
+                                : extension == ".qi"  ? 1
+                                : extension == ".shp" ? 2
+                                                      : -1;
+      if (format_reader >= 0) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::vector<std::uint8_t> input{static_cast<std::uint8_t>(format_reader)};
+        input.insert(input.end(), std::istreambuf_iterator<char>(in), {});
+        write(dir / "point_formats" / ("real_" + entry.path().filename().string()), input);
+        continue;
+      }
       if (extension != ".las" && extension != ".pkz") continue;
       std::ifstream in(entry.path(), std::ios::binary);
       const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), {}};

@@ -8,6 +8,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "formats/las_reader_bin.hpp"
+#include "formats/las_reader_qfit.hpp"
+#include "formats/las_reader_shp.hpp"
 #include "las/las_reader_las.hpp"
 #include "model/las_point.hpp"
 #include "select/command_options.hpp"
@@ -56,6 +59,40 @@ bool reopen_las(LASreader& reader, const LASreaderSettings& settings,
                         settings.selective_decoding);
 }
 
+// The four forms of a format's reader: plain, with scale factors, with offsets, or both.
+template <class Plain, class Rescale, class Reoffset, class Both>
+std::unique_ptr<Plain> make_format_reader(const LASreaderSettings& settings) {
+  const auto& scale = settings.scale_factor;
+  const auto& offset = settings.offset;
+  if (scale && offset) {
+    return std::make_unique<Both>((*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0], (*offset)[1],
+                                  (*offset)[2]);
+  }
+  if (scale) return std::make_unique<Rescale>((*scale)[0], (*scale)[1], (*scale)[2]);
+  if (offset) return std::make_unique<Reoffset>((*offset)[0], (*offset)[1], (*offset)[2]);
+  return std::make_unique<Plain>();
+}
+
+template <class Plain, class Rescale, class Reoffset, class Both>
+std::unique_ptr<LASreader> open_format(const LASreaderSettings& settings,
+                                       const std::string& file_name) {
+  std::unique_ptr<Plain> reader = make_format_reader<Plain, Rescale, Reoffset, Both>(settings);
+  if (!reader->open_file(file_name.c_str())) return nullptr;
+  return reader;
+}
+
+template <class Plain>
+bool reopen_format(LASreader& reader, const LASreaderSettings&, const std::string& file_name) {
+  auto* plain = dynamic_cast<Plain*>(&reader);
+  return plain != nullptr && plain->open_file(file_name.c_str());
+}
+
+// A shapefile keeps the header of its first pass, whose count is then the real one.
+bool reopen_shp(LASreader& reader, const LASreaderSettings&, const std::string& file_name) {
+  auto* shp = dynamic_cast<LASreaderSHP*>(&reader);
+  return shp != nullptr && shp->reopen_file(file_name.c_str());
+}
+
 // The input formats, chosen by the extension text found in the file's base name, tested in
 // this order; the last row takes every other name. Each format's reader is opened and
 // reopened through its row; a row without them is a format this version recognises but
@@ -79,13 +116,31 @@ const InputFormatRow kInputFormats[] = {
      "LAS",
      &open_las,
      &reopen_las},
-    {InputFormat::kBIN, {".bin", ".BIN"}, "lasreaderbin", "Terrasolid binary", nullptr, nullptr},
-    {InputFormat::kSHP, {".shp", ".SHP"}, "lasreadershp", "shapefile", nullptr, nullptr},
+    {InputFormat::kBIN,
+     {".bin", ".BIN"},
+     "lasreaderbin",
+     "Terrasolid binary",
+     &open_format<LASreaderBIN, LASreaderBINrescale, LASreaderBINreoffset,
+                  LASreaderBINrescalereoffset>,
+     &reopen_format<LASreaderBIN>},
+    {InputFormat::kSHP,
+     {".shp", ".SHP"},
+     "lasreadershp",
+     "shapefile",
+     &open_format<LASreaderSHP, LASreaderSHPrescale, LASreaderSHPreoffset,
+                  LASreaderSHPrescalereoffset>,
+     &reopen_shp},
     {InputFormat::kASC, {".asc", ".ASC"}, "lasreaderasc", "ASCII grid", nullptr, nullptr},
     {InputFormat::kBIL, {".bil", ".BIL"}, "lasreaderbil", "BIL grid", nullptr, nullptr},
     {InputFormat::kDTM, {".dtm", ".DTM"}, "lasreaderdtm", "DTM grid", nullptr, nullptr},
     {InputFormat::kPLY, {".ply", ".PLY"}, "lasreaderply", "PLY", nullptr, nullptr},
-    {InputFormat::kQFIT, {".qi", ".QI"}, "lasreaderqfit", "QFIT", nullptr, nullptr},
+    {InputFormat::kQFIT,
+     {".qi", ".QI"},
+     "lasreaderqfit",
+     "QFIT",
+     &open_format<LASreaderQFIT, LASreaderQFITrescale, LASreaderQFITreoffset,
+                  LASreaderQFITrescalereoffset>,
+     &reopen_format<LASreaderQFIT>},
     {InputFormat::kTXT,
      {},
      "lasreadertxt",

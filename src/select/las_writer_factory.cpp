@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "codec/pakrel.hpp"
+#include "formats/las_writer_bin.hpp"
+#include "formats/las_writer_qfit.hpp"
 #include "las/las_writer_las.hpp"
 #include "select/file_names.hpp"
 #include "select/las_text_open.hpp"
@@ -80,6 +82,41 @@ std::unique_ptr<LASwriter> open_txt_stdout(const LASheader& header, const LASope
   return las_text_open::open_writer(*request.settings, header, "");
 }
 
+// Terrasolid binary goes out with 16-byte records ("ts8"), QFIT with 40-byte ones, each with
+// a stdio buffer of its own size.
+constexpr const char* kBinVersion = "ts8";
+constexpr std::uint32_t kBinBufferSize = 262144;
+constexpr std::int32_t kQfitRecordSize = 40;
+constexpr std::uint32_t kQfitBufferSize = 65536;
+
+std::unique_ptr<LASwriter> open_bin_file(const LASheader& header, const std::string& file_name,
+                                         const LASopenRequest&) {
+  auto writer = std::make_unique<LASwriterBIN>();
+  if (!writer->open_file(file_name.c_str(), &header, kBinVersion, kBinBufferSize)) return nullptr;
+  return writer;
+}
+
+std::unique_ptr<LASwriter> open_bin_stdout(const LASheader& header, const LASopenRequest&) {
+  auto writer = std::make_unique<LASwriterBIN>();
+  if (!writer->open_handle(stdout, &header, kBinVersion)) return nullptr;
+  return writer;
+}
+
+std::unique_ptr<LASwriter> open_qfit_file(const LASheader& header, const std::string& file_name,
+                                          const LASopenRequest&) {
+  auto writer = std::make_unique<LASwriterQFIT>();
+  if (!writer->open_file(file_name.c_str(), &header, kQfitRecordSize, kQfitBufferSize)) {
+    return nullptr;
+  }
+  return writer;
+}
+
+std::unique_ptr<LASwriter> open_qfit_stdout(const LASheader& header, const LASopenRequest&) {
+  auto writer = std::make_unique<LASwriterQFIT>();
+  if (!writer->open_handle(stdout, &header, kQfitRecordSize)) return nullptr;
+  return writer;
+}
+
 // The output formats by code. Each format's writer is opened through its row; a row without
 // openers is a format this version recognises but does not write, and `open` refuses it
 // naming `description`.
@@ -96,8 +133,8 @@ const OutputFormatRow kOutputFormats[] = {
     {"las", "laswriterlas", "LAS", &open_las_file, &open_las_stdout},
     {"las", "laswriterlas", "LAS", &open_las_file, &open_las_stdout},
     {"pkz", "laswriterlas", "PKZ", &open_las_file, &open_las_stdout},
-    {"bin", "laswriterbin", "Terrasolid binary", nullptr, nullptr},
-    {"qi", "laswriterqfit", "QFIT", nullptr, nullptr},
+    {"bin", "laswriterbin", "Terrasolid binary", &open_bin_file, &open_bin_stdout},
+    {"qi", "laswriterqfit", "QFIT", &open_qfit_file, &open_qfit_stdout},
     {"wrl", "laswriterwrl", "VRML", nullptr, nullptr},
     {"txt", "laswritertxt", "text", &open_txt_file, &open_txt_stdout},
 };
@@ -166,6 +203,8 @@ const command_options::Option<LASwriterFactory> LASwriterFactory::kOptions[] = {
     {"-otxt", 0, nullptr, &LASwriterFactory::parse_text_format},
     {"-obin", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatBIN>},
     {"-oqi", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>},
+    // The usage names QFIT output "-oqfit".
+    {"-oqfit", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>},
     {"-owrl", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatWRL>},
     {"-stdout", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::to_stdout, true>},
     {"-nil", 0, nullptr, &LASwriterFactory::parse_nil},

@@ -13,6 +13,7 @@
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
+#include "tool/output_marking.hpp"
 
 int run_isocull(int argc, char* argv[]) {
   NoiseRun run(argc, argv);
@@ -114,6 +115,10 @@ void NoiseRun::start_up() {
         break;
     }
     check_layer_options();
+  }
+  if (!writer_factory_.settings().to_nil &&
+      !output_can_mark(writer_factory_.get_format(), settings_.marking_mode())) {
+    plain_exit(1);
   }
 
   // The wildcards that matched nothing were named already; the names that did match

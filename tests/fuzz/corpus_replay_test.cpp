@@ -62,6 +62,10 @@ TEST(FuzzCorpus, KeptPkzItemsInputsReadWithoutFault) {
   replay("pkz_items", fuzz_entry::pkz_items);
 }
 
+TEST(FuzzCorpus, KeptPointFormatInputsReadWithoutFault) {
+  replay("point_formats", fuzz_entry::point_formats);
+}
+
 // The seeds themselves: every template reads back whole, through every target body.
 TEST(FuzzCorpus, KeptTextFileInputsReadWithoutFault) {
   replay("text_file", fuzz_entry::text_file);

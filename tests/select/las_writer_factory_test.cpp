@@ -332,9 +332,6 @@ TEST(LasWriterFactoryOpen, AnUnwritableDirectoryGivesTheOpenFailure) {
 TEST(LasWriterFactoryOpen, UnbuiltFormatsAndMissingOutputsAreRefusedByName) {
   const LASheader header = select_test::make_header(1);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"-o", "out", "-obin"},
-       "ERROR: writing Terrasolid binary files ('out.bin') is not supported in this version\n"},
-      {{"-o", "out.qi"}, "ERROR: writing QFIT files ('out.qi') is not supported in this version\n"},
       {{"-o", "out", "-owrl"},
        "ERROR: writing VRML files ('out.wrl') is not supported in this version\n"},
       {{}, "ERROR: no laswriter output specified\n"},

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+
+class ByteStreamIn;
+class LASheader;
+class LASpoint;
+
+// Small pieces shared by the readers and writers of the non-LAS point formats.
+namespace format_support {
+
+// The version number the readers and writers of these formats name in their texts.
+inline constexpr int kFormatsVersion = 200509;
+
+// `value` rounded half away from zero and saturated to 32 bits; NaN gives 0. These formats
+// hold coordinates a file may push beyond any integer: the cast must stay defined.
+std::int32_t round_to_int32(double value);
+
+// The size of what `stream` reads, its position left unchanged; -1 when it cannot seek.
+// Every count, length and offset read from a file is held against this before it sizes
+// anything.
+std::int64_t stream_size(ByteStreamIn& stream);
+
+// The header's file creation day of year and year from the file's time stamp (the
+// modification time: POSIX keeps no creation time); day 1 of 2019 without a file.
+void set_creation_date(LASheader& header, const char* file_name);
+
+// Scale factors and offsets for coordinates that come as real numbers (shapefiles): x and
+// y at 0.0000001 when the box lies within +-360 degrees, else 0.01; z at 0.01; offsets at
+// multiples of 10,000,000 units near the box centre. A requested factor (non-zero) or offset
+// is taken as it is. Then the box is snapped to the chosen grid, keeping a bound whose sign
+// the snapping would flip (with a warning).
+void choose_quantization(LASheader& header, const double* requested_scale,
+                         const double* requested_offset);
+
+}  // namespace format_support
+
+// Rescales and/or reoffsets the coordinates of every point a reader delivers, as the LAS
+// reader's converting forms do: after open the header holds the new factors and offsets and
+// each point's X, Y, Z is converted to them. Axes whose request equals the file's value (or
+// is 0 for a scale factor) are left alone; a conversion that pushes the header's box beyond
+// 32 bits is reported with one "WARNING: " line per bound.
+class LAScoordinateConversion {
+ public:
+  // Null `scale` or `offset`: that part is not converted.
+  LAScoordinateConversion(const double* scale, const double* offset);
+  // Puts the requests into `header` and remembers what the file had.
+  void apply_to(LASheader& header);
+  void convert(LASpoint& point) const;
+
+ private:
+  std::int32_t convert_axis(int axis, std::int32_t value) const;
+
+  bool rescale_ = false;
+  bool reoffset_ = false;
+  double requested_scale_[3] = {0, 0, 0};
+  double requested_offset_[3] = {0, 0, 0};
+  double file_scale_[3] = {1, 1, 1};
+  double file_offset_[3] = {0, 0, 0};
+  double new_scale_[3] = {1, 1, 1};
+  double new_offset_[3] = {0, 0, 0};
+  bool axis_converted_[3] = {false, false, false};
+  bool any_ = false;
+};
+
+// The converting forms of a reader class: `Reader` must call the virtual `opened()` after
+// every successful open. Owned and borrowed things are those of `Reader`.
+template <class Reader>
+class LASreaderConverting : public Reader {
+ public:
+  LASreaderConverting(const double* scale, const double* offset) : conversion_(scale, offset) {}
+  bool read_raw_point() override {
+    if (!Reader::read_raw_point()) return false;
+    conversion_.convert(this->point);
+    return true;
+  }
+
+ protected:
+  void opened() override { conversion_.apply_to(this->header); }
+
+ private:
+  LAScoordinateConversion conversion_;
+};
+
+namespace format_support {
+// The system identifier the readers of these formats put into the headers they make.
+inline constexpr char kSystemBanner[] = "Brindlex";
+}  // namespace format_support

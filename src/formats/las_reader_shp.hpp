@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "las/las_reader.hpp"
+
+#include "stream/bytestream_in.hpp"
+
+// Reads the vertices of a point shapefile (".shp": Point, MultiPoint and their Z and M
+// variants) as points of LAS point type 0 with x, y and (Z types) z; every other field keeps
+// its reset value and m values are skipped. Files of other shape types are refused at open.
+// The header's box comes from the file header, its point count is estimated from the file
+// length and becomes the number of vertices read once the end is reached. The quantization
+// is chosen from the box unless scale factors or offsets were requested.
+//
+// Ownership: the reader owns its header, point and vertex buffer, and the stream and FILE it
+// opened itself; a stream given to open_stream is borrowed. Every failed operation prints
+// one "ERROR: " line and returns false. Nothing read from the file sizes the vertex buffer
+// before it was held against the bytes the file has left.
+class LASreaderSHP : public LASreader {
+ public:
+  static constexpr int kFormatCode = 5;
+
+  LASreaderSHP() = default;
+  // Requested scale factors (a 0 component keeps the chosen one) and offsets, or null.
+  LASreaderSHP(const double* scale, const double* offset);
+  ~LASreaderSHP() override;
+
+  bool open_file(const char* file_name);
+  bool open_stream(ByteStreamIn* stream);
+  // Reads the same file again from its first record, keeping the header.
+  bool reopen_file(const char* file_name);
+
+  int format_code() const override { return kFormatCode; }
+  // The records have no fixed size: only the start can be sought.
+  bool seek_point(std::int64_t index) override;
+  ByteStreamIn* stream_of() const override { return stream_; }
+  void close_reader(bool close_stream = true) override;
+  bool read_raw_point() override;
+
+  std::int32_t shape_type() const { return shape_type_; }
+
+ private:
+  bool open_header(ByteStreamIn* stream);
+  bool open_named(const char* file_name);
+  // The next record's vertices into `vertices_`; false at the end of the records.
+  bool read_shape_record();
+  void reach_end();
+
+  std::optional<std::array<double, 3>> requested_scale_;
+  std::optional<std::array<double, 3>> requested_offset_;
+  std::FILE* file_ = nullptr;
+  std::unique_ptr<ByteStreamIn> owned_stream_;
+  ByteStreamIn* stream_ = nullptr;
+  std::int64_t file_size_ = -1;
+  std::int32_t shape_type_ = 0;
+  std::uint32_t record_number_ = 0;     // records read, for messages
+  std::vector<std::int32_t> vertices_;  // X, Y, Z of each vertex of the current record
+  std::int64_t vertex_count_ = 0;
+  std::int64_t next_vertex_ = 0;
+  bool ended_ = false;
+};
+
+class LASreaderSHPrescale : public LASreaderSHP {
+ public:
+  LASreaderSHPrescale(double x_scale, double y_scale, double z_scale)
+      : LASreaderSHP(std::array<double, 3>{x_scale, y_scale, z_scale}.data(), nullptr) {}
+};
+
+class LASreaderSHPreoffset : public LASreaderSHP {
+ public:
+  LASreaderSHPreoffset(double x_offset, double y_offset, double z_offset)
+      : LASreaderSHP(nullptr, std::array<double, 3>{x_offset, y_offset, z_offset}.data()) {}
+};
+
+class LASreaderSHPrescalereoffset : public LASreaderSHP {
+ public:
+  LASreaderSHPrescalereoffset(double x_scale, double y_scale, double z_scale, double x_offset,
+                              double y_offset, double z_offset)
+      : LASreaderSHP(std::array<double, 3>{x_scale, y_scale, z_scale}.data(),
+                     std::array<double, 3>{x_offset, y_offset, z_offset}.data()) {}
+};

@@ -1,0 +1,309 @@
+// Point shapefiles written here byte by byte from the published shapefile layout, read back
+// to the expected points; lying and cut files.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "formats/las_reader_shp.hpp"
+#include "formats_test_support.hpp"
+#include "tool/temp_dir.hpp"
+
+namespace {
+
+using namespace formats_test;
+
+struct Vertex {
+  double x, y, z, m;
+};
+
+bool multi(int type) {
+  return type == 8 || type == 18 || type == 28;
+}
+bool with_z(int type) {
+  return type == 11 || type == 18;
+}
+bool with_m(int type) {
+  return type == 11 || type == 18 || type == 21 || type == 28;
+}
+
+// The content of one record of `type` (shape type word included).
+Bytes shape_content(int type, const std::vector<Vertex>& vertices) {
+  Bytes c;
+  c.le32(type);
+  if (!multi(type)) {
+    c.f64(vertices[0].x).f64(vertices[0].y);
+    if (with_z(type)) c.f64(vertices[0].z);
+    if (with_m(type)) c.f64(vertices[0].m);
+    return c;
+  }
+  double lo[4] = {1e300, 1e300, 1e300, 1e300}, hi[4] = {-1e300, -1e300, -1e300, -1e300};
+  for (const Vertex& v : vertices) {
+    const double values[4] = {v.x, v.y, v.z, v.m};
+    for (int k = 0; k < 4; k++) {
+      lo[k] = std::min(lo[k], values[k]);
+      hi[k] = std::max(hi[k], values[k]);
+    }
+  }
+  c.f64(lo[0]).f64(lo[1]).f64(hi[0]).f64(hi[1]).le32(static_cast<std::int64_t>(vertices.size()));
+  for (const Vertex& v : vertices)
+    c.f64(v.x).f64(v.y);
+  if (with_z(type)) {
+    c.f64(lo[2]).f64(hi[2]);
+    for (const Vertex& v : vertices)
+      c.f64(v.z);
+  }
+  if (with_m(type)) {
+    c.f64(lo[3]).f64(hi[3]);
+    for (const Vertex& v : vertices)
+      c.f64(v.m);
+  }
+  return c;
+}
+
+// A whole .shp file: the 100-byte header (file length in 16-bit words, big-endian code and
+// length, little-endian rest), then the records, each with its big-endian number and
+// content length.
+std::vector<std::uint8_t> shapefile(int type, const std::vector<std::vector<Vertex>>& records,
+                                    std::vector<int> record_types = {},
+                                    std::int64_t claimed_words = -1) {
+  Bytes body;
+  double lo[4] = {1e300, 1e300, 1e300, 1e300}, hi[4] = {-1e300, -1e300, -1e300, -1e300};
+  for (std::size_t r = 0; r < records.size(); r++) {
+    const int record_type = r < record_types.size() ? record_types[r] : type;
+    const Bytes content = shape_content(record_type, records[r]);
+    body.be32(static_cast<std::int64_t>(r + 1)).be32(static_cast<std::int64_t>(content.size() / 2));
+    body.data.insert(body.data.end(), content.data.begin(), content.data.end());
+    for (const Vertex& v : records[r]) {
+      const double values[4] = {v.x, v.y, v.z, v.m};
+      for (int k = 0; k < 4; k++) {
+        lo[k] = std::min(lo[k], values[k]);
+        hi[k] = std::max(hi[k], values[k]);
+      }
+    }
+  }
+  Bytes file;
+  const std::int64_t words =
+      claimed_words >= 0 ? claimed_words : static_cast<std::int64_t>(100 + body.size()) / 2;
+  file.be32(9994).zeros(20).be32(words).le32(1000).le32(type);
+  file.f64(lo[0]).f64(lo[1]).f64(hi[0]).f64(hi[1]).f64(lo[2]).f64(hi[2]).f64(lo[3]).f64(hi[3]);
+  file.data.insert(file.data.end(), body.data.begin(), body.data.end());
+  return file.data;
+}
+
+struct ReadBack {
+  bool opened = false;
+  std::vector<Vertex> points;  // x, y, z as delivered (m unused)
+  std::uint32_t count_before = 0;
+  std::uint32_t count_after = 0;
+  bool failed = false;
+  std::string err;
+};
+
+ReadBack read_back(const TempDir& dir, const std::vector<std::uint8_t>& bytes) {
+  const std::string path = dir.path() + "/points.shp";
+  EXPECT_TRUE(write_file(path, bytes));
+  ReadBack result;
+  LASreaderSHP reader;
+  testing::internal::CaptureStderr();
+  result.opened = reader.open_file(path.c_str());
+  if (result.opened) {
+    result.count_before = reader.header.number_of_point_records;
+    while (reader.read_next())
+      result.points.push_back(
+          {reader.point.get_x(), reader.point.get_y(), reader.point.get_z(), 0});
+    result.count_after = reader.header.number_of_point_records;
+    result.failed = reader.read_failed();
+  }
+  result.err = testing::internal::GetCapturedStderr();
+  return result;
+}
+
+void expect_points(const ReadBack& got, const std::vector<std::vector<Vertex>>& records,
+                   bool z_kept, double tolerance) {
+  std::vector<Vertex> expected;
+  for (const auto& record : records)
+    expected.insert(expected.end(), record.begin(), record.end());
+  ASSERT_EQ(got.points.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); i++) {
+    SCOPED_TRACE(i);
+    EXPECT_NEAR(got.points[i].x, expected[i].x, tolerance);
+    EXPECT_NEAR(got.points[i].y, expected[i].y, tolerance);
+    EXPECT_NEAR(got.points[i].z, z_kept ? expected[i].z : 0.0, 0.005);
+  }
+}
+
+const std::vector<std::vector<Vertex>> kSingles = {
+    {{630250.25, 4834500.75, 181.5, 7.0}},
+    {{630251.00, 4834499.50, 183.25, 8.0}},
+    {{630249.75, 4834501.25, 179.75, 9.0}},
+};
+const std::vector<std::vector<Vertex>> kGroups = {
+    {{630250.25, 4834500.75, 181.5, 1.0},
+     {630251.0, 4834499.5, 183.25, 2.0},
+     {630249.75, 4834501.25, 179.75, 3.0}},
+    {{630260.5, 4834510.25, 190.0, 4.0}, {630261.25, 4834511.0, 191.5, 5.0}},
+    {{630270.0, 4834520.0, 200.25, 6.0}},
+};
+
+TEST(ShapefileReader, EveryPointTypeReadsBackItsVertices) {
+  TempDir dir;
+  struct Case {
+    int type;
+    const std::vector<std::vector<Vertex>>* records;
+  };
+  const Case cases[] = {{1, &kSingles}, {11, &kSingles}, {21, &kSingles},
+                        {8, &kGroups},  {18, &kGroups},  {28, &kGroups}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    const ReadBack got = read_back(dir, shapefile(c.type, *c.records));
+    ASSERT_TRUE(got.opened) << got.err;
+    expect_points(got, *c.records, with_z(c.type), 0.005);
+    EXPECT_FALSE(got.failed);
+    EXPECT_TRUE(got.err.empty()) << got.err;
+    // Single points are estimated exactly from the file length; multipoints only roughly,
+    // and the end brings the real number.
+    if (!multi(c.type)) {
+      EXPECT_EQ(got.count_before, 3u);
+    }
+    EXPECT_EQ(got.count_after, multi(c.type) ? 6u : 3u);
+  }
+}
+
+TEST(ShapefileReader, GeographicCoordinatesAreQuantizedFinely) {
+  TempDir dir;
+  const std::vector<std::vector<Vertex>> records = {{{-122.4194155, 37.7749295, 12.5, 0}},
+                                                    {{-122.4194012, 37.7749401, 13.0, 0}}};
+  const ReadBack got = read_back(dir, shapefile(11, records));
+  ASSERT_TRUE(got.opened) << got.err;
+  expect_points(got, records, true, 0.00000006);
+}
+
+TEST(ShapefileReader, AnotherPointShapeInAMultiPointZFileWarnsAndReadsByItsOwnLayout) {
+  TempDir dir;
+  std::vector<std::vector<Vertex>> records = kGroups;
+  records.push_back({{630280.5, 4834530.5, 210.0, 0}});
+  const ReadBack got = read_back(dir, shapefile(18, records, {18, 18, 18, 1}));
+  ASSERT_TRUE(got.opened) << got.err;
+  EXPECT_NE(got.err.find("WARNING: wrong shape type 1 != 18 in record\n"), std::string::npos)
+      << got.err;
+  ASSERT_EQ(got.points.size(), 7u);
+  EXPECT_NEAR(got.points[6].x, 630280.5, 0.005);
+  EXPECT_NEAR(got.points[6].z, 0.0, 0.005);  // a Point record carries no z
+  EXPECT_NEAR(got.points[2].z, 179.75, 0.005);
+}
+
+TEST(ShapefileReader, NullShapesHoldNoPoints) {
+  TempDir dir;
+  std::vector<std::uint8_t> bytes = shapefile(1, kSingles);
+  // A null record (number 4, content length 2 words: its type 0) at the end.
+  Bytes null_record;
+  null_record.be32(4).be32(2).le32(0);
+  bytes.insert(bytes.end(), null_record.data.begin(), null_record.data.end());
+  const ReadBack got = read_back(dir, bytes);
+  ASSERT_TRUE(got.opened);
+  EXPECT_EQ(got.points.size(), 3u);
+  EXPECT_TRUE(got.err.empty()) << got.err;
+}
+
+TEST(ShapefileReader, WrongCodeVersionOrShapeTypeIsRefusedWithItsMessage) {
+  TempDir dir;
+  struct Case {
+    std::size_t at;
+    std::vector<std::uint8_t> patch;
+    const char* message;
+  };
+  const Case cases[] = {
+      {0, {0, 0, 0x27, 0x0B}, "ERROR: wrong shapefile code 9995 != 9994\n"},
+      {28, {0xE9, 0x03, 0, 0}, "ERROR: wrong shapefile version 1001 != 1000\n"},
+      {32, {3, 0, 0, 0}, "ERROR: wrong shape type 3 != 1,11,21,8,18,28\n"},
+      {32, {31, 0, 0, 0}, "MultiPatch"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::uint8_t> bytes = shapefile(1, kSingles);
+    std::copy(c.patch.begin(), c.patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.at));
+    const ReadBack got = read_back(dir, bytes);
+    EXPECT_FALSE(got.opened);
+    EXPECT_NE(got.err.find(c.message), std::string::npos) << got.err;
+  }
+}
+
+TEST(ShapefileReader, LyingCountsAndLengthsNeverSizeAnything) {
+  TempDir dir;
+  {
+    // A MultiPoint record that claims 100 million points in a file of a few hundred bytes.
+    std::vector<std::uint8_t> bytes = shapefile(8, kGroups);
+    const std::size_t count_at = 100 + 8 + 4 + 32;
+    bytes[count_at] = 0x00;
+    bytes[count_at + 1] = 0xE1;
+    bytes[count_at + 2] = 0xF5;
+    bytes[count_at + 3] = 0x05;
+    const ReadBack got = read_back(dir, bytes);
+    ASSERT_TRUE(got.opened);
+    EXPECT_TRUE(got.points.empty());
+    EXPECT_TRUE(got.failed);
+    EXPECT_NE(got.err.find("ERROR: shapefile record 1 claims 100000000 points"), std::string::npos)
+        << got.err;
+  }
+  {
+    // A negative count is a lie too.
+    std::vector<std::uint8_t> bytes = shapefile(28, kGroups);
+    const std::size_t count_at = 100 + 8 + 4 + 32;
+    for (int k = 0; k < 4; k++)
+      bytes[count_at + static_cast<std::size_t>(k)] = 0xFF;
+    const ReadBack got = read_back(dir, bytes);
+    EXPECT_TRUE(got.failed);
+  }
+  {
+    // A file length of 2^31 words: the estimate comes from the bytes there are.
+    const ReadBack got = read_back(dir, shapefile(1, kSingles, {}, 0x7FFFFFFF));
+    ASSERT_TRUE(got.opened);
+    EXPECT_NE(got.err.find("WARNING: shapefile header claims"), std::string::npos) << got.err;
+    EXPECT_EQ(got.count_before, 3u);
+    EXPECT_EQ(got.points.size(), 3u);
+  }
+}
+
+TEST(ShapefileReader, ACutFileDeliversTheWholeRecordsItHolds) {
+  TempDir dir;
+  const std::vector<std::uint8_t> whole = shapefile(18, kGroups);
+  for (std::size_t keep :
+       {std::size_t{100}, std::size_t{99}, whole.size() - 1, whole.size() - 60}) {
+    SCOPED_TRACE(keep);
+    const std::vector<std::uint8_t> cut(whole.begin(),
+                                        whole.begin() + static_cast<std::ptrdiff_t>(keep));
+    const ReadBack got = read_back(dir, cut);
+    if (keep < 100) {
+      EXPECT_FALSE(got.opened);
+      continue;
+    }
+    ASSERT_TRUE(got.opened);
+    EXPECT_LE(got.points.size(), 6u);
+    EXPECT_EQ(got.count_after, got.points.size());
+  }
+  // Cut inside the last record's m values: its points still read.
+  const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 4);
+  const ReadBack got = read_back(dir, cut);
+  EXPECT_EQ(got.points.size(), 6u);
+}
+
+TEST(ShapefileReader, ReopeningReadsTheSamePointsWithTheCountOfTheFirstPass) {
+  TempDir dir;
+  const std::string path = dir.path() + "/groups.shp";
+  ASSERT_TRUE(write_file(path, shapefile(18, kGroups)));
+  LASreaderSHP reader;
+  ASSERT_TRUE(reader.open_file(path.c_str()));
+  std::vector<std::int32_t> first;
+  while (reader.read_next())
+    first.push_back(reader.point.Z);
+  ASSERT_TRUE(reader.reopen_file(path.c_str()));
+  EXPECT_EQ(reader.header.number_of_point_records, 6u);
+  std::vector<std::int32_t> second;
+  while (reader.read_next())
+    second.push_back(reader.point.Z);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first.size(), 6u);
+}
+
+}  // namespace
