@@ -85,11 +85,9 @@ bool LASreader::read_inside_area() {
 
 bool LASreader::read_inside_area_indexed() {
   while (index_->advance(*this)) {
-    if (!read_raw_point()) {
-      // A run that reaches past the stored points would otherwise be retried forever.
-      if (points_done >= points_total) return false;
-      continue;
-    }
+    // A failed read ends reading as it does without the index: retrying the same point
+    // would never end, and later runs lie beyond what was read.
+    if (!read_raw_point()) return false;
     if (point_is_inside()) return true;
   }
   return false;

@@ -519,7 +519,7 @@ void LASreaderLAS::read_special_evlrs() {
                                 record_id == kRecordSpatialIndex;
       if (index_record && g_embedded_index_loader != nullptr) {
         if (!in.seek_to(head + kEvlrHeadSize)) throw ByteStreamEndOfData{};
-        if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in)) {
+        if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in, points_total)) {
           attach_index(std::move(index));
         }
         break;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "index/las_index.hpp"
 #include "las/las_reader_las.hpp"
 #include "model/las_point.hpp"
 #include "select/command_options.hpp"
@@ -377,10 +378,12 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   return reader;
 }
 
-// A ".lax" spatial index beside the file is loaded and attached here once the index
-// exists; areas then read only the runs of points it names.
-void LASreaderFactory::attach_spatial_index(LASreader& /*reader*/,
-                                            const std::string& /*file_name*/) const {}
+// A ".lax" spatial index beside the file (it replaces one stored inside the file); areas
+// then read only the runs of points it names. An index that does not read is dropped.
+void LASreaderFactory::attach_spatial_index(LASreader& reader, const std::string& file_name) const {
+  auto index = std::make_unique<LASindex>(reader.points_total);
+  if (index->load(file_name.c_str())) reader.attach_index(std::move(index));
+}
 
 void LASreaderFactory::attach_filter_transform_ignore(LASreader& reader) {
   reader.set_filter(filter_.get());
