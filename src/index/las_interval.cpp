@@ -9,10 +9,13 @@
 
 namespace {
 
+// A field that does not read whole keeps its value.
 template <typename T>
 bool read_field(ByteStreamIn& stream, T& value) {
   try {
-    stream.read_bytes(&value, sizeof(T));
+    T read;
+    stream.read_bytes(&read, sizeof(T));
+    value = read;
     return true;
   } catch (const ByteStreamEndOfData&) {
     return false;
