@@ -179,6 +179,8 @@ bool LASreaderLAS::open_stream(ByteStreamIn* stream, bool header_only,
   stream_ = stream;
   header.reset();
   point.reset();
+  // An index belongs to the file it was made for: a stale one would hide points.
+  attach_index(nullptr);
   points_total = 0;
   points_done = 0;
   end_tested_ = false;

@@ -36,7 +36,8 @@ class LASreaderLAS : public LASreader {
                  bool header_only = false, std::uint32_t selective_decoding = kDecompressAll);
   bool open_handle(std::FILE* file, bool header_only = false,
                    std::uint32_t selective_decoding = kDecompressAll);
-  // Reads from `stream`, borrowed, positioned at the first byte of the file.
+  // Reads from `stream`, borrowed, positioned at the first byte of the file. Opening drops
+  // the index of an earlier file; a compressed file may bring its own (see below).
   virtual bool open_stream(ByteStreamIn* stream, bool header_only = false,
                            std::uint32_t selective_decoding = kDecompressAll);
   // Reads from `stream`, owned from now on.

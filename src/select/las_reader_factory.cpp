@@ -431,7 +431,9 @@ bool LASreaderFactory::reopen(LASreader* reader, bool /*remain_buffered*/) {
                  file_name_->c_str());
     return false;
   }
-  // Opening read the header afresh: the flightline number and the area go on it again.
+  // Opening read the header afresh: the index, the flightline number and the area go on
+  // it again.
+  if (format.format == InputFormat::kLAS) attach_spatial_index(*reader, *file_name_);
   if (file_source_ID_) reader->header.file_source_ID = *file_source_ID_;
   if (has_area()) {
     reader->clear_area();

@@ -189,6 +189,44 @@ TEST(IndexFile, ARunOfOnePointReadsExactlyThatPoint) {
   EXPECT_EQ(points[2].number, 1501);
 }
 
+TEST(IndexFile, AnIndexOfAnotherFileOrAttachedAfterTheAreaHidesNoPoint) {
+  const auto dir = index_test::scratch_dir();
+  const std::string a = (dir / "a.las").string();
+  const std::string b = (dir / "b.las").string();
+  ASSERT_TRUE(index_test::make_scene(a, 3000, 1, 3));
+  ASSERT_TRUE(index_test::make_scene(b, 3000, 1, 4));
+  const std::unique_ptr<LASindex> index = build_index(a.c_str(), {100, 6});
+  ASSERT_TRUE(index);
+  const LASquadtree& tree = index->quadtree();
+  const double mid_x = (tree.min_x + tree.max_x) / 2, mid_y = (tree.min_y + tree.max_y) / 2;
+  const Area area{Area::kCircle, mid_x, mid_y, 15, 0};
+  auto read = [&](LASreader& reader) {
+    std::vector<Delivered> points;
+    while (reader.read_next())
+      points.push_back({reader.points_done - 1, reader.point.X, reader.point.Y, reader.point.Z});
+    return points;
+  };
+  const std::vector<Delivered> in_a = index_test::read_area(a, area, nullptr);
+  const std::vector<Delivered> in_b = index_test::read_area(b, area, nullptr);
+  ASSERT_FALSE(in_a.empty());
+  ASSERT_NE(in_a, in_b);
+
+  LASreaderLAS reader;
+  ASSERT_TRUE(reader.open_file(a.c_str()));
+  index_test::apply(reader, area);
+  reader.attach_index(std::make_unique<LASindex>(*index));
+  EXPECT_EQ(read(reader), in_a);
+  ASSERT_TRUE(reader.open_file(a.c_str()));
+  reader.attach_index(std::make_unique<LASindex>(*index));
+  index_test::apply(reader, area);
+  EXPECT_EQ(read(reader), in_a);
+  // The next file opened by the same reader is read without the first file's index.
+  ASSERT_TRUE(reader.open_file(b.c_str()));
+  EXPECT_EQ(reader.get_index(), nullptr);
+  index_test::apply(reader, area);
+  EXPECT_EQ(read(reader), in_b);
+}
+
 // A valid index of 100 points over two levels: cells 5 and 20 with two runs each.
 std::vector<std::uint8_t> small_index() {
   LASindex index;
