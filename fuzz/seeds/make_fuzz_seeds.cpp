@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
     std::copy(file.begin(), file.end(), run.begin() + 2);
     write(dir / "tool_run" / name, run);
   }
+  int seed_index = 0;
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::lax_file_seeds())
+    write(dir / "lax_file" / ("index_" + std::to_string(seed_index++)), seed);
   // Command lines: each argument ends with a zero byte.
   const char* const command_lines[] = {
       "-i\0in.las\0-o\0out.las\0",

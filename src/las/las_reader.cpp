@@ -15,6 +15,13 @@ void LASreader::set_transform(LAStransformHook* transform) {
 
 void LASreader::attach_index(std::unique_ptr<LASindexHook> index) {
   index_ = std::move(index);
+  // The area in place was queried on the index it replaces: test every point until an area
+  // operation queries the new one.
+  if (read_area_ == &LASreader::read_inside_area_indexed ||
+      (read_area_ == &LASreader::read_nothing && inside_ != kAreaNone)) {
+    read_area_ = &LASreader::read_inside_area;
+    choose_read_routines();
+  }
 }
 
 void LASreader::choose_read_routines() {
@@ -85,11 +92,9 @@ bool LASreader::read_inside_area() {
 
 bool LASreader::read_inside_area_indexed() {
   while (index_->advance(*this)) {
-    if (!read_raw_point()) {
-      // A run that reaches past the stored points would otherwise be retried forever.
-      if (points_done >= points_total) return false;
-      continue;
-    }
+    // A failed read ends reading as it does without the index: retrying the same point
+    // would never end, and later runs lie beyond what was read.
+    if (!read_raw_point()) return false;
     if (point_is_inside()) return true;
   }
   return false;

@@ -181,6 +181,8 @@ bool LASreaderLAS::open_stream(ByteStreamIn* stream, bool header_only,
   stream_ = stream;
   header.reset();
   point.reset();
+  // An index belongs to the file it was made for: a stale one would hide points.
+  attach_index(nullptr);
   points_total = 0;
   points_done = 0;
   end_tested_ = false;
@@ -521,7 +523,7 @@ void LASreaderLAS::read_special_evlrs() {
                                 record_id == kRecordSpatialIndex;
       if (index_record && g_embedded_index_loader != nullptr) {
         if (!in.seek_to(head + kEvlrHeadSize)) throw ByteStreamEndOfData{};
-        if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in)) {
+        if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in, points_total)) {
           attach_index(std::move(index));
         }
         break;

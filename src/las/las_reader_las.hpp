@@ -36,7 +36,8 @@ class LASreaderLAS : public LASreader {
                  bool header_only = false, std::uint32_t selective_decoding = kDecompressAll);
   bool open_handle(std::FILE* file, bool header_only = false,
                    std::uint32_t selective_decoding = kDecompressAll);
-  // Reads from `stream`, borrowed, positioned at the first byte of the file.
+  // Reads from `stream`, borrowed, positioned at the first byte of the file. Opening drops
+  // the index of an earlier file; a compressed file may bring its own (see below).
   virtual bool open_stream(ByteStreamIn* stream, bool header_only = false,
                            std::uint32_t selective_decoding = kDecompressAll);
   // Reads from `stream`, owned from now on.
@@ -71,8 +72,10 @@ class LASreaderLAS : public LASreader {
   // A compressed file may carry its spatial index inside, as a special extended record of
   // the suite (record 30). The index library installs a loader here; without one (the
   // default) the record is skipped. The loader reads from a stream positioned at the index
-  // bytes and returns null when they do not read.
-  using EmbeddedIndexLoader = std::unique_ptr<LASindexHook> (*)(ByteStreamIn& stream);
+  // bytes, checks the runs against the file's `points_total` and returns null when they do
+  // not read.
+  using EmbeddedIndexLoader = std::unique_ptr<LASindexHook> (*)(ByteStreamIn& stream,
+                                                                std::int64_t points_total);
   static void set_embedded_index_loader(EmbeddedIndexLoader loader);
 
  private:

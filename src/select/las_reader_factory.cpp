@@ -11,6 +11,7 @@
 #include "formats/las_reader_bin.hpp"
 #include "formats/las_reader_qfit.hpp"
 #include "formats/las_reader_shp.hpp"
+#include "index/las_index.hpp"
 #include "las/las_reader_las.hpp"
 #include "model/las_point.hpp"
 #include "select/command_options.hpp"
@@ -471,10 +472,12 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   return wrap(std::move(reader), "lasreaderlas", true);
 }
 
-// A ".lax" spatial index beside the file is loaded and attached here once the index
-// exists; areas then read only the runs of points it names.
-void LASreaderFactory::attach_spatial_index(LASreader& /*reader*/,
-                                            const std::string& /*file_name*/) const {}
+// A ".lax" spatial index beside the file (it replaces one stored inside the file); areas
+// then read only the runs of points it names. An index that does not read is dropped.
+void LASreaderFactory::attach_spatial_index(LASreader& reader, const std::string& file_name) const {
+  auto index = std::make_unique<LASindex>(reader.points_total);
+  if (index->load(file_name.c_str())) reader.attach_index(std::move(index));
+}
 
 void LASreaderFactory::attach_filter_transform_ignore(LASreader& reader) {
   reader.set_filter(filter_.get());
@@ -525,7 +528,9 @@ bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
                  file_name_->c_str());
     return false;
   }
-  // Opening read the header afresh: the flightline number and the area go on it again.
+  // Opening read the header afresh: the index, the flightline number and the area go on
+  // it again.
+  if (format.format == InputFormat::kLAS) attach_spatial_index(*reader, *file_name_);
   if (file_source_ID_) reader->header.file_source_ID = *file_source_ID_;
   if (has_area()) {
     reader->clear_area();

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "index/las_index.hpp"
 #include "select/command_options.hpp"
 #include "select/las_point_source_stamp.hpp"
 #include "select/las_reader_factory.hpp"
@@ -110,7 +111,10 @@ const command_options::Option<LASreaderFactory> LASreaderFactory::kOptions[] = {
      &LASreaderFactory::parse_reoffset},
 };
 
-LASreaderFactory::LASreaderFactory() = default;
+// Compressed files opened from here on bring the index stored inside them.
+LASreaderFactory::LASreaderFactory() {
+  install_embedded_index_loader();
+}
 LASreaderFactory::~LASreaderFactory() = default;
 
 void LASreaderFactory::usage() {

@@ -83,6 +83,15 @@ TEST(FuzzSeeds, EveryTemplateReadsThroughEveryTarget) {
   }
 }
 
+TEST(FuzzCorpus, KeptLaxFileInputsReadWithoutFault) {
+  replay("lax_file", fuzz_entry::lax_file);
+}
+
+TEST(FuzzSeeds, EveryIndexSeedReadsThroughItsTarget) {
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::lax_file_seeds())
+    EXPECT_EQ(fuzz_entry::lax_file(seed.data(), seed.size()), 0);
+}
+
 TEST(FuzzCorpus, KeptToolArgumentInputsRunWithoutFaultOrFiles) {
   replay("tool_args", fuzz_entry::tool_args);
 }

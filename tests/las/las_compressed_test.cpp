@@ -168,7 +168,7 @@ struct RecordedIndex : LASindexHook {
 
 std::string g_index_signature;
 
-std::unique_ptr<LASindexHook> load_recorded_index(ByteStreamIn& stream) {
+std::unique_ptr<LASindexHook> load_recorded_index(ByteStreamIn& stream, std::int64_t) {
   char signature[4];
   stream.read_bytes(signature, 4);
   g_index_signature.assign(signature, 4);
