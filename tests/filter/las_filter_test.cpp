@@ -70,21 +70,41 @@ struct Row {
   std::function<bool(const LASpoint&)> dropped;
 };
 
-double x(const LASpoint& p) { return p.X * 0.25; }
-double y(const LASpoint& p) { return p.Y * 0.25; }
-double z(const LASpoint& p) { return p.Z * 0.25; }
-int r(const LASpoint& p) { return p.return_number; }
-int n(const LASpoint& p) { return p.number_of_returns; }
+double x(const LASpoint& p) {
+  return p.X * 0.25;
+}
+double y(const LASpoint& p) {
+  return p.Y * 0.25;
+}
+double z(const LASpoint& p) {
+  return p.Z * 0.25;
+}
+int r(const LASpoint& p) {
+  return p.return_number;
+}
+int n(const LASpoint& p) {
+  return p.number_of_returns;
+}
 
 const std::vector<Row>& rows() {
   static const std::vector<Row> table = {
       // Coordinates: half-open at the maximum, closed at the minimum.
-      {"-keep_tile -5 -5 10", [](const LASpoint& p) { return !(x(p) >= -5 && x(p) < 5 && y(p) >= -5 && y(p) < 5); }},
-      {"-keep_circle 1 1 5", [](const LASpoint& p) { return (x(p) - 1) * (x(p) - 1) + (y(p) - 1) * (y(p) - 1) >= 25; }},
-      {"-keep_xy -2 -3 4 5", [](const LASpoint& p) { return !(x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5); }},
-      {"-drop_xy -2 -3 4 5", [](const LASpoint& p) { return x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5; }},
-      {"-keep_xyz -2 -3 0 4 5 10", [](const LASpoint& p) { return !(x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5 && z(p) >= 0 && z(p) < 10); }},
-      {"-drop_xyz -2 -3 0 4 5 10", [](const LASpoint& p) { return x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5 && z(p) >= 0 && z(p) < 10; }},
+      {"-keep_tile -5 -5 10",
+       [](const LASpoint& p) { return !(x(p) >= -5 && x(p) < 5 && y(p) >= -5 && y(p) < 5); }},
+      {"-keep_circle 1 1 5",
+       [](const LASpoint& p) { return (x(p) - 1) * (x(p) - 1) + (y(p) - 1) * (y(p) - 1) >= 25; }},
+      {"-keep_xy -2 -3 4 5",
+       [](const LASpoint& p) { return !(x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5); }},
+      {"-drop_xy -2 -3 4 5",
+       [](const LASpoint& p) { return x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5; }},
+      {"-keep_xyz -2 -3 0 4 5 10",
+       [](const LASpoint& p) {
+         return !(x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5 && z(p) >= 0 && z(p) < 10);
+       }},
+      {"-drop_xyz -2 -3 0 4 5 10",
+       [](const LASpoint& p) {
+         return x(p) >= -2 && x(p) < 4 && y(p) >= -3 && y(p) < 5 && z(p) >= 0 && z(p) < 10;
+       }},
       {"-keep_x 0 10", [](const LASpoint& p) { return x(p) < 0 || x(p) >= 10; }},
       {"-drop_y 0 10", [](const LASpoint& p) { return y(p) >= 0 && y(p) < 10; }},
       {"-drop_x_below 2.5", [](const LASpoint& p) { return x(p) < 2.5; }},
@@ -93,7 +113,8 @@ const std::vector<Row>& rows() {
       {"-drop_z_above 10", [](const LASpoint& p) { return z(p) >= 10; }},
       {"-keep_z_below 10", [](const LASpoint& p) { return z(p) >= 10; }},
       {"-keep_X -8 8", [](const LASpoint& p) { return p.X < -8 || p.X >= 8; }},
-      {"-keep_XY -8 0 8 20", [](const LASpoint& p) { return !(p.X >= -8 && p.X < 8 && p.Y >= 0 && p.Y < 20); }},
+      {"-keep_XY -8 0 8 20",
+       [](const LASpoint& p) { return !(p.X >= -8 && p.X < 8 && p.Y >= 0 && p.Y < 20); }},
       {"-drop_Z 0 40", [](const LASpoint& p) { return p.Z >= 0 && p.Z < 40; }},
       {"-keep_Z_above 40", [](const LASpoint& p) { return p.Z < 40; }},
       {"-drop_Y_above 4", [](const LASpoint& p) { return p.Y >= 4; }},
@@ -113,45 +134,87 @@ const std::vector<Row>& rows() {
       // Scanline flags and intensity.
       {"-drop_scan_direction 1", [](const LASpoint& p) { return p.scan_direction_flag == 1; }},
       {"-keep_edge_of_flight_line", [](const LASpoint& p) { return p.edge_of_flight_line == 0; }},
-      {"-keep_intensity 50 100", [](const LASpoint& p) { return p.intensity < 50 || p.intensity > 100; }},
+      {"-keep_intensity 50 100",
+       [](const LASpoint& p) { return p.intensity < 50 || p.intensity > 100; }},
       {"-keep_intensity_above 100", [](const LASpoint& p) { return p.intensity <= 100; }},
       {"-drop_intensity_above 100", [](const LASpoint& p) { return p.intensity > 100; }},
-      {"-drop_intensity_between 90 100", [](const LASpoint& p) { return p.intensity >= 90 && p.intensity <= 100; }},
+      {"-drop_intensity_between 90 100",
+       [](const LASpoint& p) { return p.intensity >= 90 && p.intensity <= 100; }},
       // Classes and flags.
-      {"-keep_class 2 6", [](const LASpoint& p) { return p.classification != 2 && p.classification != 6; }},
-      {"-drop_classification 1 2 9", [](const LASpoint& p) { return p.classification == 1 || p.classification == 2 || p.classification == 9; }},
-      {"-keep_classification_mask 12", [](const LASpoint& p) { return p.classification != 2 && p.classification != 3; }},
+      {"-keep_class 2 6",
+       [](const LASpoint& p) { return p.classification != 2 && p.classification != 6; }},
+      {"-drop_classification 1 2 9",
+       [](const LASpoint& p) {
+         return p.classification == 1 || p.classification == 2 || p.classification == 9;
+       }},
+      {"-keep_classification_mask 12",
+       [](const LASpoint& p) { return p.classification != 2 && p.classification != 3; }},
       {"-keep_extended_class 3", [](const LASpoint& p) { return p.classification != 3; }},
-      {"-drop_extended_classification_mask 0 0 0 0 0 0 0 16", [](const LASpoint& p) { return p.classification == 4; }},
+      {"-drop_extended_classification_mask 0 0 0 0 0 0 0 16",
+       [](const LASpoint& p) { return p.classification == 4; }},
       {"-drop_synthetic", [](const LASpoint& p) { return p.synthetic_flag == 1; }},
       {"-keep_keypoint", [](const LASpoint& p) { return p.keypoint_flag == 0; }},
       {"-drop_withheld", [](const LASpoint& p) { return p.withheld_flag == 1; }},
-      {"-keep_overlap", [](const LASpoint& p) { return (p.extended_classification_flags & 8) == 0; }},
-      {"-keep_scanner_channel 2", [](const LASpoint& p) { return p.extended_scanner_channel != 2; }},
+      {"-keep_overlap",
+       [](const LASpoint& p) { return (p.extended_classification_flags & 8) == 0; }},
+      {"-keep_scanner_channel 2",
+       [](const LASpoint& p) { return p.extended_scanner_channel != 2; }},
       // User data, point source, scan angle.
-      {"-keep_user_data_between 2 4", [](const LASpoint& p) { return p.user_data < 2 || p.user_data > 4; }},
-      {"-drop_user_data 1 5", [](const LASpoint& p) { return p.user_data == 1 || p.user_data == 5; }},
+      {"-keep_user_data_between 2 4",
+       [](const LASpoint& p) { return p.user_data < 2 || p.user_data > 4; }},
+      {"-drop_user_data 1 5",
+       [](const LASpoint& p) { return p.user_data == 1 || p.user_data == 5; }},
       {"-drop_user_data_below 3", [](const LASpoint& p) { return p.user_data < 3; }},
-      {"-keep_point_source 1 2 3", [](const LASpoint& p) { return p.point_source_ID < 1 || p.point_source_ID > 3; }},
-      {"-drop_point_source 0 4", [](const LASpoint& p) { return p.point_source_ID == 0 || p.point_source_ID == 4; }},
-      {"-keep_point_source_between 2 3", [](const LASpoint& p) { return p.point_source_ID < 2 || p.point_source_ID > 3; }},
-      {"-keep_scan_angle 10 -10", [](const LASpoint& p) { return p.scan_angle_rank < -10 || p.scan_angle_rank > 10; }},
-      {"-drop_abs_scan_angle_above 20", [](const LASpoint& p) { return std::abs(p.scan_angle_rank) > 20; }},
+      {"-keep_point_source 1 2 3",
+       [](const LASpoint& p) { return p.point_source_ID < 1 || p.point_source_ID > 3; }},
+      {"-drop_point_source 0 4",
+       [](const LASpoint& p) { return p.point_source_ID == 0 || p.point_source_ID == 4; }},
+      {"-keep_point_source_between 2 3",
+       [](const LASpoint& p) { return p.point_source_ID < 2 || p.point_source_ID > 3; }},
+      {"-keep_scan_angle 10 -10",
+       [](const LASpoint& p) { return p.scan_angle_rank < -10 || p.scan_angle_rank > 10; }},
+      {"-drop_abs_scan_angle_above 20",
+       [](const LASpoint& p) { return std::abs(p.scan_angle_rank) > 20; }},
       {"-drop_abs_scan_angle_below 1", [](const LASpoint& p) { return p.scan_angle_rank == 0; }},
-      {"-drop_abs_scan_angle_below 5", [](const LASpoint& p) { return std::abs(p.scan_angle_rank) <= 4; }},
+      {"-drop_abs_scan_angle_below 5",
+       [](const LASpoint& p) { return std::abs(p.scan_angle_rank) <= 4; }},
       // GPS time (only points that have one) and colour.
-      {"-keep_gps_time 1050 1100", [](const LASpoint& p) { return p.has_gps_time && (p.gps_time < 1050 || p.gps_time > 1100); }},
-      {"-keep_gps_time_above 1100", [](const LASpoint& p) { return p.has_gps_time && p.gps_time < 1100; }},
-      {"-drop_gpstime_between 1050 1100", [](const LASpoint& p) { return p.has_gps_time && p.gps_time >= 1050 && p.gps_time <= 1100; }},
+      {"-keep_gps_time 1050 1100",
+       [](const LASpoint& p) {
+         return p.has_gps_time && (p.gps_time < 1050 || p.gps_time > 1100);
+       }},
+      {"-keep_gps_time_above 1100",
+       [](const LASpoint& p) { return p.has_gps_time && p.gps_time < 1100; }},
+      {"-drop_gpstime_between 1050 1100",
+       [](const LASpoint& p) {
+         return p.has_gps_time && p.gps_time >= 1050 && p.gps_time <= 1100;
+       }},
       {"-keep_RGB_red 100 200", [](const LASpoint& p) { return p.rgb[0] < 100 || p.rgb[0] > 200; }},
       {"-drop_RGB_blue 200 0", [](const LASpoint& p) { return p.rgb[2] <= 200; }},
-      {"-keep_RGB_greenness 0 1000", [](const LASpoint& p) { const int g = 2 * p.rgb[1] - p.rgb[2] - p.rgb[0]; return g < 0 || g > 1000; }},
-      {"-keep_NDVI_from_CIR 0.2 1", [](const LASpoint& p) { const float v = (float(p.rgb[0]) - float(p.rgb[1])) / (float(p.rgb[0]) + float(p.rgb[1])); return !(v >= 0.2f && v <= 1.0f); }},
-      {"-keep_NDVI_green_is_NIR -0.5 0.5", [](const LASpoint& p) { const float v = (float(p.rgb[1]) - float(p.rgb[0])) / (float(p.rgb[1]) + float(p.rgb[0])); return !(v >= -0.5f && v <= 0.5f); }},
+      {"-keep_RGB_greenness 0 1000",
+       [](const LASpoint& p) {
+         const int g = 2 * p.rgb[1] - p.rgb[2] - p.rgb[0];
+         return g < 0 || g > 1000;
+       }},
+      {"-keep_NDVI_from_CIR 0.2 1",
+       [](const LASpoint& p) {
+         const float v = (float(p.rgb[0]) - float(p.rgb[1])) / (float(p.rgb[0]) + float(p.rgb[1]));
+         return !(v >= 0.2f && v <= 1.0f);
+       }},
+      {"-keep_NDVI_green_is_NIR -0.5 0.5",
+       [](const LASpoint& p) {
+         const float v = (float(p.rgb[1]) - float(p.rgb[0])) / (float(p.rgb[1]) + float(p.rgb[0]));
+         return !(v >= -0.5f && v <= 0.5f);
+       }},
       // Boolean combinations, read as what is kept.
-      {"-keep_xy -10 -10 0 0 -keep_xy 0 0 10 10 -filter_or", [](const LASpoint& p) { return !((x(p) < 0 && y(p) < 0) || (x(p) >= 0 && x(p) < 10 && y(p) >= 0 && y(p) < 10)); }},
-      {"-keep_first -keep_class 2 -filter_and", [](const LASpoint& p) { return r(p) > 1 || p.classification != 2; }},
-      {"-keep_first -keep_class 2 -filter_and -drop_withheld -filter_or", [](const LASpoint& p) { return (r(p) > 1 || p.classification != 2) && p.withheld_flag; }},
+      {"-keep_xy -10 -10 0 0 -keep_xy 0 0 10 10 -filter_or",
+       [](const LASpoint& p) {
+         return !((x(p) < 0 && y(p) < 0) || (x(p) >= 0 && x(p) < 10 && y(p) >= 0 && y(p) < 10));
+       }},
+      {"-keep_first -keep_class 2 -filter_and",
+       [](const LASpoint& p) { return r(p) > 1 || p.classification != 2; }},
+      {"-keep_first -keep_class 2 -filter_and -drop_withheld -filter_or",
+       [](const LASpoint& p) { return (r(p) > 1 || p.classification != 2) && p.withheld_flag; }},
   };
   return table;
 }
@@ -270,7 +333,8 @@ TEST(LasFilter, StatefulCriteriaSelectTheSamePointsOnEveryPass) {
     EXPECT_EQ(first, expected);
     EXPECT_EQ(second, expected);
     EXPECT_EQ(two_passes("-keep_every_nth 1", points).first.size(), points.size());
-    EXPECT_EQ(two_passes("-drop_every_nth 3", points).second.size(), points.size() - expected.size());
+    EXPECT_EQ(two_passes("-drop_every_nth 3", points).second.size(),
+              points.size() - expected.size());
   }
   {  // random fraction: the 15-bit generator reseeded with each value it draws
     const auto [first, second] = two_passes("-keep_random_fraction 0.5", points);
@@ -333,16 +397,16 @@ TEST(LasFilter, StatefulCriteriaSelectTheSamePointsOnEveryPass) {
 }
 
 TEST(LasFilter, ParsingBlanksWhatItTakesAndLeavesTheRest) {
-  std::vector<std::string> words = {"tool", "-i", "a.las", "-keep_class", "2", "6", "-o",
-                                    "b.las", "-drop_unknown_thing", "-keep_first"};
+  std::vector<std::string> words = {"tool", "-i", "a.las", "-keep_class",         "2",
+                                    "6",    "-o", "b.las", "-drop_unknown_thing", "-keep_first"};
   std::vector<char*> argv;
   for (std::string& word : words)
     argv.push_back(word.data());
   LASfilter filter;
   ASSERT_TRUE(filter.parse(static_cast<int>(argv.size()), argv.data()));
   EXPECT_EQ(filter.write_command(), "-keep_class 2 6 -keep_first ");
-  const std::vector<std::string> left = {"tool", "-i", "a.las", "", "", "", "-o",
-                                         "b.las", "-drop_unknown_thing", ""};
+  const std::vector<std::string> left = {
+      "tool", "-i", "a.las", "", "", "", "-o", "b.las", "-drop_unknown_thing", ""};
   std::vector<std::string> now(argv.begin(), argv.end());
   EXPECT_EQ(now, left);
 }

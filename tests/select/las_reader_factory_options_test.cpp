@@ -201,8 +201,7 @@ TEST(LasReaderFactoryOptions, SettingsLandInTheirFieldsAndConsumedEntriesAreBlan
   const ParseResult result = parse(factory, args);
   ASSERT_TRUE(result.ok) << result.messages;
   EXPECT_EQ(result.messages, "");
-  EXPECT_EQ(args.left(),
-            (std::vector<std::string>{"-o", "out.las", "-step", "2"}));
+  EXPECT_EQ(args.left(), (std::vector<std::string>{"-o", "out.las", "-step", "2"}));
 
   const LASreaderSettings& s = factory.settings();
   ASSERT_EQ(factory.get_file_count(), 2u);
