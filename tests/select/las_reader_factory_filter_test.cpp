@@ -38,7 +38,9 @@ std::vector<LASpoint> all_points(LASreaderLAS& reader, const std::string& path) 
 
 // What identifies a point of one file in the tests here.
 using Key = std::tuple<std::int32_t, std::int32_t, std::int32_t, double, std::uint16_t>;
-Key key_of(const LASpoint& p) { return {p.X, p.Y, p.Z, p.gps_time, p.intensity}; }
+Key key_of(const LASpoint& p) {
+  return {p.X, p.Y, p.Z, p.gps_time, p.intensity};
+}
 
 using Expectation = std::function<std::vector<bool>(const std::vector<LASpoint>&)>;
 
@@ -64,37 +66,49 @@ struct Case {
 
 std::vector<Case> cases() {
   return {
-      {"simple.las", {"-keep_class", "2"}, each([](const LASpoint& p) { return p.classification == 2; })},
-      {"simple.las", {"-keep_xy", "636000", "849500", "638000", "852000"},
-       each([](const LASpoint& p) {
-         return p.get_x() >= 636000 && p.get_x() < 638000 && p.get_y() >= 849500 && p.get_y() < 852000;
+      {"simple.las", {"-keep_class", "2"}, each([](const LASpoint& p) {
+         return p.classification == 2;
        })},
-      {"simple.las", {"-keep_gps_time", "246000", "248000"},
-       each([](const LASpoint& p) { return p.gps_time >= 246000 && p.gps_time <= 248000; })},
-      {"simple.las", {"-drop_intensity_below", "61", "-keep_last"},
-       each([](const LASpoint& p) { return p.intensity >= 61 && p.return_number >= p.number_of_returns; })},
-      {"simple.las", {"-keep_point_source", "7326", "7330"},
-       each([](const LASpoint& p) { return p.point_source_ID == 7326 || p.point_source_ID == 7330; })},
-      {"simple.las", {"-keep_scan_angle", "5", "-5", "-keep_user_data_between", "120", "130"},
+      {"simple.las",
+       {"-keep_xy", "636000", "849500", "638000", "852000"},
+       each([](const LASpoint& p) {
+         return p.get_x() >= 636000 && p.get_x() < 638000 && p.get_y() >= 849500 &&
+                p.get_y() < 852000;
+       })},
+      {"simple.las", {"-keep_gps_time", "246000", "248000"}, each([](const LASpoint& p) {
+         return p.gps_time >= 246000 && p.gps_time <= 248000;
+       })},
+      {"simple.las", {"-drop_intensity_below", "61", "-keep_last"}, each([](const LASpoint& p) {
+         return p.intensity >= 61 && p.return_number >= p.number_of_returns;
+       })},
+      {"simple.las", {"-keep_point_source", "7326", "7330"}, each([](const LASpoint& p) {
+         return p.point_source_ID == 7326 || p.point_source_ID == 7330;
+       })},
+      {"simple.las",
+       {"-keep_scan_angle", "5", "-5", "-keep_user_data_between", "120", "130"},
        each([](const LASpoint& p) {
          return std::abs(p.scan_angle_rank) <= 5 && p.user_data >= 120 && p.user_data <= 130;
        })},
-      {"simple.las", {"-keep_every_nth", "7"},
+      {"simple.las",
+       {"-keep_every_nth", "7"},
        [](const std::vector<LASpoint>& points) {
          std::vector<bool> kept;
          for (std::size_t i = 0; i < points.size(); i++)
            kept.push_back(i % 7 == 6);
          return kept;
        }},
-      {"simple.las", {"-thin_with_grid", "50"},
+      {"simple.las",
+       {"-thin_with_grid", "50"},
        [](const std::vector<LASpoint>& points) {
          std::set<std::pair<double, double>> cells;
          std::vector<bool> kept;
          for (const LASpoint& p : points)
-           kept.push_back(cells.emplace(std::floor(p.get_x() / 50), std::floor(p.get_y() / 50)).second);
+           kept.push_back(
+               cells.emplace(std::floor(p.get_x() / 50), std::floor(p.get_y() / 50)).second);
          return kept;
        }},
-      {"simple.las", {"-keep_random_fraction", "0.3", "17"},
+      {"simple.las",
+       {"-keep_random_fraction", "0.3", "17"},
        [](const std::vector<LASpoint>& points) {
          std::vector<bool> kept;
          std::uint32_t seed = 17;
@@ -104,27 +118,35 @@ std::vector<Case> cases() {
          }
          return kept;
        }},
-      {"extrabytes.las", {"-keep_attribute_between", "0", "100", "150", "-drop_attribute_above", "0", "140"},
+      {"extrabytes.las",
+       {"-keep_attribute_between", "0", "100", "150", "-drop_attribute_above", "0", "140"},
        each([](const LASpoint& p) { return attribute0(p) >= 100 && attribute0(p) <= 140; })},
-      {"fullwave.pkz", {"-keep_intensity_above", "4816", "-keep_wavepacket", "1"},
+      {"fullwave.pkz",
+       {"-keep_intensity_above", "4816", "-keep_wavepacket", "1"},
        each([](const LASpoint& p) { return p.intensity > 4816 && p.wave_packet[0] == 1; })},
-      {"fullwave.pkz", {"-thin_pulses_with_time", "0.01"},
+      {"fullwave.pkz",
+       {"-thin_pulses_with_time", "0.01"},
        [](const std::vector<LASpoint>& points) {
          std::map<std::int64_t, double> first;
          std::vector<bool> kept;
          for (const LASpoint& p : points) {
            const auto entry =
-               first.emplace(static_cast<std::int64_t>(std::floor(p.gps_time / 0.01f)), p.gps_time).first;
+               first.emplace(static_cast<std::int64_t>(std::floor(p.gps_time / 0.01f)), p.gps_time)
+                   .first;
            kept.push_back(entry->second == p.gps_time);
          }
          return kept;
        }},
-      {"test1_4.las", {"-keep_extended_class", "2", "-keep_gpstime_between", "83177420.55", "83177420.58"},
+      {"test1_4.las",
+       {"-keep_extended_class", "2", "-keep_gpstime_between", "83177420.55", "83177420.58"},
        each([](const LASpoint& p) {
-         return p.extended_classification == 2 && p.gps_time >= 83177420.55 && p.gps_time <= 83177420.58;
+         return p.extended_classification == 2 && p.gps_time >= 83177420.55 &&
+                p.gps_time <= 83177420.58;
        })},
       // Point type 0 has no GPS time: time criteria never drop its points.
-      {"hextest.las", {"-keep_gps_time", "1", "2", "-drop_gpstime_below", "5"}, each([](const LASpoint&) { return true; })},
+      {"hextest.las",
+       {"-keep_gps_time", "1", "2", "-drop_gpstime_below", "5"},
+       each([](const LASpoint&) { return true; })},
   };
 }
 
