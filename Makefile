@@ -40,6 +40,7 @@ bench: build
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
 	./$(BUILD_DIR)/bench_pkz14
+	./$(BUILD_DIR)/bench_wrappers $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_filter $(BENCH_DATA)
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
