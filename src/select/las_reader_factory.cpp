@@ -193,6 +193,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_part(const std::string& file_n
     return nullptr;
   }
   LASreaderSettings settings = settings_;
+  settings.selective_decoding = decoding_layers();
   if (scale) settings.scale_factor = *scale;
   if (offset) settings.offset = *offset;
   if (scale || offset) settings.auto_reoffset = false;
@@ -339,7 +340,7 @@ void LASreaderFactory::set_parse_string(const char* parse_string) {
   }
 }
 
-void LASreaderFactory::set_filter(std::unique_ptr<LASfilterHook> filter) {
+void LASreaderFactory::set_filter(std::unique_ptr<LASfilter> filter) {
   filter_ = std::move(filter);
 }
 
@@ -363,6 +364,16 @@ void LASreaderFactory::set_inside_rectangle(double min_x, double min_y, double m
 LASpointSourceStamp& LASreaderFactory::point_source() {
   if (!point_source_) point_source_ = std::make_unique<LASpointSourceStamp>();
   return *point_source_;
+}
+
+// The layers the filter reads are decoded whatever the caller asked for; a transform may
+// read or change any field, and the ignore set tests the class and the flags.
+std::uint32_t LASreaderFactory::decoding_layers() const {
+  std::uint32_t layers = settings_.selective_decoding;
+  if (filter_) layers |= filter_->get_selective_decoding();
+  if (transform_) layers = kDecompressAll;
+  if (ignore_) layers |= kDecompressClassification | kDecompressFlags;
+  return layers;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -424,7 +435,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   const InputKind kind = input_kind(file_name);
   if (kind == InputKind::kRefused) return nullptr;
-  std::unique_ptr<LASreader> reader = format.open(settings_, file_name);
+  LASreaderSettings opening = settings_;
+  opening.selective_decoding = decoding_layers();
+  std::unique_ptr<LASreader> reader = format.open(opening, file_name);
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
                  file_name.c_str());
@@ -523,7 +536,9 @@ bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
     return false;
   }
   const InputFormatRow& format = input_format_of(*file_name_);
-  if (format.reopen == nullptr || !format.reopen(*reader, settings_, *file_name_)) {
+  LASreaderSettings opening = settings_;
+  opening.selective_decoding = decoding_layers();
+  if (format.reopen == nullptr || !format.reopen(*reader, opening, *file_name_)) {
     std::fprintf(stderr, "ERROR: cannot reopen %s with file name '%s'\n", format.reader,
                  file_name_->c_str());
     return false;

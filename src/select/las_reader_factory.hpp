@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "codec/las_read_engine.hpp"
+#include "filter/las_filter.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
@@ -130,7 +131,7 @@ class LASreaderFactory {
   // Input comes from standard input and not from files.
   bool is_pipe_input() const;
   bool is_merged() const { return settings_.merged; }
-  LASfilterHook* get_filter() const { return filter_.get(); }
+  LASfilter* get_filter() const { return filter_.get(); }
   LAStransformHook* get_transform() const;
   LASignore* get_ignore() const { return ignore_.get(); }
   const LASreaderSettings& settings() const { return settings_; }
@@ -170,9 +171,12 @@ class LASreaderFactory {
   void set_scale_intensity(float value) { settings_.scale_intensity = value; }
   void set_translate_scan_angle(float value) { settings_.translate_scan_angle = value; }
   void set_scale_scan_angle(float value) { settings_.scale_scan_angle = value; }
+  // The layers a compressed reader decodes (kDecompress... bits): these, together with
+  // those the filter, the transform and the ignore set read (see decoding_layers).
   void set_selective_decoding(std::uint32_t layers) { settings_.selective_decoding = layers; }
+  std::uint32_t decoding_layers() const;
   // The factory takes the filter / transform over (null removes it).
-  void set_filter(std::unique_ptr<LASfilterHook> filter);
+  void set_filter(std::unique_ptr<LASfilter> filter);
   void set_transform(std::unique_ptr<LAStransformHook> transform);
   void set_inside_tile(float ll_x, float ll_y, float size);
   void set_inside_circle(double center_x, double center_y, double radius);
@@ -243,7 +247,7 @@ class LASreaderFactory {
   std::uint32_t unmatched_wildcards_ = 0;
   LASfileList file_names_{"file_names"};
   LASfileList neighbor_file_names_{"neighbor_file_names"};
-  std::unique_ptr<LASfilterHook> filter_;
+  std::unique_ptr<LASfilter> filter_;
   std::unique_ptr<LAStransformHook> transform_;
   std::unique_ptr<LASpointSourceStamp> point_source_;
   std::unique_ptr<LASignore> ignore_;

@@ -201,8 +201,7 @@ TEST(LasReaderFactoryOptions, SettingsLandInTheirFieldsAndConsumedEntriesAreBlan
   const ParseResult result = parse(factory, args);
   ASSERT_TRUE(result.ok) << result.messages;
   EXPECT_EQ(result.messages, "");
-  EXPECT_EQ(args.left(),
-            (std::vector<std::string>{"-keep_class", "2", "-o", "out.las", "-step", "2"}));
+  EXPECT_EQ(args.left(), (std::vector<std::string>{"-o", "out.las", "-step", "2"}));
 
   const LASreaderSettings& s = factory.settings();
   ASSERT_EQ(factory.get_file_count(), 2u);
@@ -234,7 +233,7 @@ TEST(LasReaderFactoryOptions, SettingsLandInTheirFieldsAndConsumedEntriesAreBlan
   EXPECT_NE(factory.get_transform(), nullptr);
 }
 
-TEST(LasReaderFactoryOptions, HelpPrintsTheIgnoreAndReaderUsagesAndStopsParsing) {
+TEST(LasReaderFactoryOptions, HelpPrintsTheFilterIgnoreAndReaderUsagesAndStopsParsing) {
   Args args({"-h", "-iskip", "0"});
   LASreaderFactory factory;
   const ParseResult result = parse(factory, args);
@@ -261,7 +260,9 @@ TEST(LasReaderFactoryOptions, HelpPrintsTheIgnoreAndReaderUsagesAndStopsParsing)
       "  -inside min_x min_y max_x max_y\n"
       "  -inside_tile ll_x ll_y size\n"
       "  -inside_circle center_x center_y radius\n";
-  EXPECT_EQ(result.messages.rfind("Ignore points based on classifications.\n", 0), 0u);
+  // The filter usage first, then the ignore set's.
+  EXPECT_EQ(result.messages.rfind("Filter points based on their coordinates.\n", 0), 0u);
+  EXPECT_NE(result.messages.find("Ignore points based on classifications.\n"), std::string::npos);
   ASSERT_GE(result.messages.size(), reader_usage.size());
   EXPECT_EQ(result.messages.substr(result.messages.size() - reader_usage.size()), reader_usage);
   // Parsing stopped at "-h": the refused skip count was never looked at.
@@ -405,13 +406,32 @@ TEST(LasReaderFactoryOptions, MoreThanThirtyTwoAttributesAreRefused) {
   EXPECT_EQ(factory.settings().attributes.size(), 32u);
 }
 
-TEST(LasReaderFactoryOptions, FilterAndTransformOptionsAreLeftForTheTool) {
+TEST(LasReaderFactoryOptions, FilterOptionsMakeTheFilterAndTransformOptionsAreLeftForTheTool) {
   Args args({"-keep_class", "2", "-drop_withheld", "-translate_z", "10", "-filtered_transform"});
   LASreaderFactory factory;
   ASSERT_TRUE(parse(factory, args).ok);
-  EXPECT_EQ(args.left().size(), 6u);
-  EXPECT_EQ(factory.get_filter(), nullptr);
+  EXPECT_EQ(args.left().size(), 3u);
+  ASSERT_NE(factory.get_filter(), nullptr);
+  EXPECT_EQ(factory.get_filter()->write_command(), "-keep_class 2 -drop_withheld ");
   EXPECT_EQ(factory.get_transform(), nullptr);
+  // Only what the filter reads is added to a restricted decoding.
+  factory.set_selective_decoding(kDecompressZ);
+  EXPECT_EQ(factory.decoding_layers(), kDecompressZ | kDecompressClassification | kDecompressFlags);
+}
+
+TEST(LasReaderFactoryOptions, AFilterWithoutCriteriaIsDeletedAndAFailedOneFailsTheParse) {
+  {
+    Args args({"-i", "a.las"});
+    LASreaderFactory factory;
+    ASSERT_TRUE(parse(factory, args).ok);
+    EXPECT_EQ(factory.get_filter(), nullptr);
+  }
+  Args args({"-keep_class", "2", "-keep_every_nth", "0"});
+  LASreaderFactory factory;
+  const ParseResult result = parse(factory, args);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.messages, "ERROR: 0 is no valid nth for '-keep_every_nth'\n");
+  EXPECT_EQ(factory.get_filter(), nullptr);
 }
 
 TEST(LasReaderFactoryOptions, StdinMakesAPipeInputOnlyWithoutFiles) {

@@ -1,4 +1,4 @@
-#include "select/command_options.hpp"
+#include "options/command_options.hpp"
 
 #include <cctype>
 #include <cerrno>
