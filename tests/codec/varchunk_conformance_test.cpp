@@ -40,7 +40,7 @@ struct VarchunkFile {
   LasFileFacts facts;
   Pakrel codec;
   std::int64_t table_position = 0;
-  std::int64_t table_end = 0;                // the first EVLR follows the table
+  std::int64_t table_end = 0;               // the first EVLR follows the table
   std::vector<std::uint64_t> chunk_totals;  // points before each chunk, and the total
 };
 
@@ -62,8 +62,8 @@ std::optional<VarchunkFile> open_varchunk(const char* name) {
   EntropyDecoder decoder;
   ChunkIndex index;
   std::string error, warning;
-  EXPECT_TRUE(read_chunk_index(in, decoder, true, file.facts.point_data_record_length, index,
-                               error, warning))
+  EXPECT_TRUE(read_chunk_index(in, decoder, true, file.facts.point_data_record_length, index, error,
+                               warning))
       << error;
   EXPECT_EQ(warning, "");
   file.chunk_totals = index.totals;
@@ -89,8 +89,8 @@ class VarchunkConformance : public ::testing::TestWithParam<const char*> {
     if (!file_) GTEST_SKIP() << "real data not present: " << real_data_path(GetParam());
     ASSERT_EQ(file_->codec.compressor, Pakrel::COMPRESSOR_LAYERED);
     ASSERT_EQ(file_->codec.chunk_size, kVariableChunkSize);
-    ASSERT_TRUE(point_.init_layout(nullptr, file_->codec.num_items, file_->codec.items.data(),
-                                   nullptr));
+    ASSERT_TRUE(
+        point_.init_layout(nullptr, file_->codec.num_items, file_->codec.items.data(), nullptr));
     in_ = std::make_unique<ByteStreamInArray>(file_->bytes.data(),
                                               static_cast<std::int64_t>(file_->bytes.size()));
     ASSERT_TRUE(in_->seek_to(file_->facts.offset_to_point_data));
@@ -133,8 +133,8 @@ TEST_P(VarchunkConformance, CodingTheRecordsWithTheProducersChunkEndsGivesItsBlo
   ASSERT_EQ(records.size(), file_->facts.number_of_points);
 
   LASpoint point;
-  ASSERT_TRUE(point.init_layout(nullptr, file_->codec.num_items, file_->codec.items.data(),
-                                nullptr));
+  ASSERT_TRUE(
+      point.init_layout(nullptr, file_->codec.num_items, file_->codec.items.data(), nullptr));
   RawRecordLayout layout;
   ASSERT_TRUE(layout.init(file_->codec.items));
   // The block begins where the producer's began, so the table pointer compares too.
@@ -176,7 +176,8 @@ TEST_P(VarchunkConformance, SeekingAnywhereGivesWhatSequentialReadingGives) {
     targets.insert(targets.end(), {first, first - 1, first + 1});
   }
   std::mt19937 rng(11);
-  for (int i = 0; i < 40; i++) targets.push_back(static_cast<std::int64_t>(rng() % count));
+  for (int i = 0; i < 40; i++)
+    targets.push_back(static_cast<std::int64_t>(rng() % count));
 
   // A new engine, so the first seek comes before any read.
   LASreadEngine engine;

@@ -27,19 +27,33 @@ struct Survey {
 
   auto key() const { return std::tie(x, y, z, gps_time); }
   auto all() const {
-    return std::tie(x, y, z, gps_time, intensity, return_number, number_of_returns,
-                    classification, synthetic, keypoint, withheld, scan_direction, edge,
-                    scan_angle_rank, user_data, point_source_ID, red, green, blue);
+    return std::tie(x, y, z, gps_time, intensity, return_number, number_of_returns, classification,
+                    synthetic, keypoint, withheld, scan_direction, edge, scan_angle_rank, user_data,
+                    point_source_ID, red, green, blue);
   }
 };
 
 Survey survey_of(const LASpoint& p) {
   const auto frame = [](double coordinate) { return std::llround(coordinate / 0.01); };
-  return {frame(p.get_x()),  frame(p.get_y()),  frame(p.get_z()),     p.gps_time,
-          p.intensity,       p.return_number,   p.number_of_returns,  p.classification,
-          p.synthetic_flag,  p.keypoint_flag,   p.withheld_flag,      p.scan_direction_flag,
-          p.edge_of_flight_line, p.scan_angle_rank, p.user_data,      p.point_source_ID,
-          p.rgb[0],          p.rgb[1],          p.rgb[2]};
+  return {frame(p.get_x()),
+          frame(p.get_y()),
+          frame(p.get_z()),
+          p.gps_time,
+          p.intensity,
+          p.return_number,
+          p.number_of_returns,
+          p.classification,
+          p.synthetic_flag,
+          p.keypoint_flag,
+          p.withheld_flag,
+          p.scan_direction_flag,
+          p.edge_of_flight_line,
+          p.scan_angle_rank,
+          p.user_data,
+          p.point_source_ID,
+          p.rgb[0],
+          p.rgb[1],
+          p.rgb[2]};
 }
 
 // Every point of a file; `stderr_text` receives what the reader printed.
@@ -94,7 +108,8 @@ TEST(LasVarchunk, SeekPointLandsOnTheSequentialPointAcrossChunks) {
     const auto count = static_cast<std::int64_t>(sequential.size());
     std::vector<std::int64_t> targets = {count - 1, 0, count / 3, count / 3 - 1, count - 2};
     std::mt19937 rng(3);
-    for (int i = 0; i < 30; i++) targets.push_back(static_cast<std::int64_t>(rng() % count));
+    for (int i = 0; i < 30; i++)
+      targets.push_back(static_cast<std::int64_t>(rng() % count));
     for (std::int64_t target : targets) {
       ASSERT_TRUE(reader.seek_point(target)) << target;
       ASSERT_TRUE(reader.read_next()) << target;

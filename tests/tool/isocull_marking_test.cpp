@@ -94,9 +94,8 @@ TEST(IsocullMarking, CompressedRealFilesGetExactlyTheBruteForceVerdictsBothWays)
   TempDir dir;
   ASSERT_TRUE(dir.ok());
   std::vector<std::string> without_codecs;
-  for (const char* name :
-       {"simple.pkz", "simple-v1.pkz", "extrabytes.pkz", "1_4_w_evlr.pkz", "fullwave.pkz",
-        "simple-varchunk.pkz", "autzen-clip-varchunk.pkz"}) {
+  for (const char* name : {"simple.pkz", "simple-v1.pkz", "extrabytes.pkz", "1_4_w_evlr.pkz",
+                           "fullwave.pkz", "simple-varchunk.pkz", "autzen-clip-varchunk.pkz"}) {
     SCOPED_TRACE(name);
     const std::string input = kRealData + "/" + name;
     {

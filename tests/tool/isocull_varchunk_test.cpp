@@ -113,7 +113,8 @@ TEST_F(IsocullVarchunk, WithoutAReadableChunkTableTheFileFailsWithOneErrorAndNoO
   damages.push_back({"cut inside the table", bare.substr(0, table_ + 20), "corrupt chunk table"});
   {
     std::string garbled = original_;
-    for (std::int64_t i = table_ + 8; i < table_ + 40; i++) garbled[i] ^= 0x5A;
+    for (std::int64_t i = table_ + 8; i < table_ + 40; i++)
+      garbled[i] ^= 0x5A;
     damages.push_back({"garbled entries", garbled, "corrupt chunk table"});
   }
   {
