@@ -34,7 +34,8 @@ inline constexpr std::uint32_t kChunkTableCoderRange = 0;
 inline constexpr std::uint32_t kChunkContextPointCount = 0;
 inline constexpr std::uint32_t kChunkContextByteLength = 1;
 
-// `chunk_size` of the engines for chunks of variable size (descriptor chunk size 0).
+// `chunk_size` of the engines for chunks of variable size: a descriptor chunk size of 0, or
+// this value itself, as other producers write it.
 inline constexpr std::uint32_t kVariableChunkSize = 0xFFFFFFFF;
 
 // Where a reader knows the chunks to start.

@@ -82,8 +82,10 @@ bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const P
       table_read_ = true;  // one coded stream, no table
     } else {
       chunked_ = true;
-      variable_chunks_ = codec->chunk_size == 0;
-      if (!variable_chunks_) chunk_size_ = codec->chunk_size;
+      // Descriptor chunk size 0 (ours) and all bits set (other producers) both mean
+      // variable chunks; the engine keeps the latter, as the writer does.
+      if (codec->chunk_size != 0) chunk_size_ = codec->chunk_size;
+      variable_chunks_ = chunk_size_ == kVariableChunkSize;
     }
   }
   num_items_ = num_items;

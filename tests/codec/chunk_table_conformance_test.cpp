@@ -30,6 +30,7 @@ constexpr std::size_t kOffsetToPointDataAt = 96;
 constexpr std::size_t kNumberOfVlrsAt = 100;
 constexpr std::size_t kStartOfFirstEvlrAt = 235;
 constexpr std::size_t kNumberOfEvlrsAt = 243;
+constexpr std::size_t kNumberOfPoints14At = 247;
 constexpr std::size_t kVlrHeaderSize = 54;
 constexpr std::size_t kVlrUserIdAt = 2;
 constexpr std::size_t kVlrRecordLengthAt = 20;
@@ -84,7 +85,9 @@ std::optional<ChunkTableSite> locate_chunk_table(const std::string& path, std::s
     return std::nullopt;
   }
   site.layered = compressor == 3;
-  site.variable_chunks = read_at<std::uint32_t>(file, *codec_payload + kChunkSizeAt) == 0;
+  // Variable chunks: a chunk size of 0, or all bits set as other producers write it.
+  const std::uint32_t chunk_size = read_at<std::uint32_t>(file, *codec_payload + kChunkSizeAt);
+  site.variable_chunks = chunk_size == 0 || chunk_size == 0xFFFFFFFF;
   if (site.offset_to_point_data + std::int64_t{8} > size) {
     why = "point data beyond the end";
     return std::nullopt;
@@ -149,6 +152,15 @@ TEST_P(ChunkTableConformance, DecodesToTheChunkLengthsAndCodesBackToTheProducers
     chunk_bytes += l;
   }
   EXPECT_EQ(chunk_bytes, site->table_start - (site->offset_to_point_data + 8));
+  if (site->variable_chunks) {
+    // The chunks' point counts add up to the header's: the 64-bit count of LAS 1.4.
+    std::uint64_t points = 0;
+    for (std::int32_t c : point_counts) {
+      EXPECT_GT(c, 0);
+      points += static_cast<std::uint32_t>(c);
+    }
+    EXPECT_EQ(points, read_at<std::uint64_t>(file, kNumberOfPoints14At));
+  }
   if (!site->layered) {
     // Each chunk ends with its coded stream, and so with the coder's two zero tail bytes.
     std::int64_t chunk_end = site->offset_to_point_data + 8;
@@ -188,7 +200,8 @@ TEST_P(ChunkTableConformance, DecodesToTheChunkLengthsAndCodesBackToTheProducers
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, ChunkTableConformance,
                          ::testing::Values("simple.pkz", "extrabytes.pkz", "1_4_w_evlr.pkz",
-                                           "fullwave.pkz"),
+                                           "fullwave.pkz", "simple-varchunk.pkz",
+                                           "autzen-clip-varchunk.pkz"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            for (char& c : name) {

@@ -219,6 +219,25 @@ TEST(ChunkTable, ALyingTableIsCorruptAndAllocatesNothingItCannotJustify) {
   EXPECT_EQ(read.error, "corrupt chunk table");
 }
 
+TEST(ChunkTable, ACountOneBeyondWhatTheBlockCanHoldIsRefusedBeforeAnyEntryIsDecoded) {
+  // Five chunks of the smallest possible size fill the block: five entries is the most.
+  auto block = block_with_table({}, {10, 10, 10, 10, 10});
+  const std::size_t count_at = 8 + 50 + 4;
+  IndexRead read = read_index(block, block.size(), false, 10);
+  ASSERT_TRUE(read.warning.empty()) << read.warning;
+  EXPECT_EQ(read.index.tabled, 5u);
+
+  // One more: the five genuine entries must not be taken either, so the reader learns the
+  // chunks as it meets them instead of trusting a table that lies about its length.
+  const std::uint32_t one_too_many = 6;
+  std::memcpy(block.data() + count_at, &one_too_many, 4);
+  read = read_index(block, block.size(), false, 10);
+  EXPECT_TRUE(read.ok);
+  EXPECT_EQ(read.warning, "corrupt chunk table");
+  EXPECT_EQ(read.index.tabled, 1u);
+  EXPECT_EQ(read.index.starts, (std::vector<std::int64_t>{8}));
+}
+
 TEST(ChunkTable, WithoutSeekingFixedChunksAreLearnedAsTheyComeAndVariableOnesCannotBeRead) {
   class Pipe : public ByteStreamInArray {
    public:

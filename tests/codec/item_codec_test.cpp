@@ -183,6 +183,51 @@ TEST(GpsTime11v2, NegativeAndLargeMultipliersHaveTheirSymbolsAndContexts) {
   EXPECT_EQ(time.decompress(-100, 6), -300);
 }
 
+// Gaps that are no whole multiple of the step: 1.6, -1.6 and 2.5 steps round half away
+// from zero to multipliers 2, -2 and 3, 0.4 and 0.6 steps to 0 and 1. Truncating would give
+// 1, -1, 2, 0 and 0, other symbols and predictions, and so other bytes.
+constexpr std::int64_t kStep = 100;
+const std::vector<std::int64_t> kOffStepTimes = {1000000,       1000000 + 100, 1000000 + 260,
+                                                 1000000 + 420, 1000000 + 260, 1000000 + 510,
+                                                 1000000 + 550, 1000000 + 610};
+
+TEST(GpsTime11v2, GapsOfFractionalStepsRoundTheMultiplierHalfAwayFromZero) {
+  const auto bytes = code_items<LASwriteItemCompressed_GPSTIME11_v2>(kOffStepTimes);
+
+  // The same stream coded by hand with the multipliers the rule gives.
+  ByteStreamOutArray out;
+  EntropyEncoder encoder;
+  ASSERT_TRUE(encoder.init(&out));
+  SymbolModel multi(516, true), zero_diff(6, true);
+  multi.init();
+  zero_diff.init();
+  IntegerCoder time(&encoder, 32, 9, 8, 0);
+  time.init();
+  encoder.encode_symbol(zero_diff, 1);  // the first difference becomes the step
+  time.compress(0, kStep, 0);
+  encoder.encode_symbol(multi, 2);  // +160: 1.6 steps
+  time.compress(2 * kStep, 160, 2);
+  encoder.encode_symbol(multi, 2);
+  time.compress(2 * kStep, 160, 2);
+  encoder.encode_symbol(multi, 500 + 2);  // -160: -1.6 steps
+  time.compress(-2 * kStep, -160, 5);
+  encoder.encode_symbol(multi, 3);  // +250: 2.5 steps
+  time.compress(3 * kStep, 250, 2);
+  encoder.encode_symbol(multi, 0);  // +40: 0.4 steps
+  time.compress(0, 40, 7);
+  encoder.encode_symbol(multi, 1);  // +60: 0.6 steps
+  time.compress(kStep, 60, 1);
+  ASSERT_TRUE(encoder.done());
+  const std::vector<std::uint8_t> by_hand(out.data(), out.data() + out.size());
+  EXPECT_EQ(bytes, by_hand);
+
+  // And pinned, so that a change of the coder under both shows too.
+  const std::vector<std::uint8_t> pinned = {0x34, 0xB5, 0xF7, 0xCB, 0x75, 0x58, 0xD3,
+                                            0xCB, 0x6B, 0xDF, 0xAA, 0x7C, 0x87, 0xA5,
+                                            0xAC, 0x0D, 0xD5, 0x00, 0x00, 0x00};
+  EXPECT_EQ(bytes, pinned);
+}
+
 TEST(Rgb12v2, AGrayColourCodesOnlyItsRedBytes) {
   using Colour = std::array<std::uint16_t, 3>;
   const auto bytes = code_items<LASwriteItemCompressed_RGB12_v2>(

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "codec/entropy_encoder.hpp"
+#include "codec/entropy_models.hpp"
+#include "codec/integer_coder.hpp"
 #include "codec/item_layered_extras.hpp"
 #include "codec/item_point14_layered.hpp"
 #include "codec/las_item_raw.hpp"
@@ -323,6 +326,66 @@ TEST(LayeredPoint14, AChunkOfOnePointHasOnlyTheEndBytesOfTheFirstTwoLayers) {
   ByteStreamOutArray layers_out;
   ASSERT_TRUE(writer.write_layers(layers_out));
   EXPECT_EQ(layers_out.size(), sizes[0] + sizes[1]);
+}
+
+// GPS times (as bit patterns) whose gaps are 1.6, 1.6, -1.6, 2.5, 0.4 and 0.6 times the
+// first one: the multipliers round half away from zero to 2, 2, -2, 3, 0 and 1; truncating
+// would code other symbols against other predictions.
+TEST(LayeredPoint14, GapsOfFractionalStepsRoundTheGpsMultiplierHalfAwayFromZero) {
+  const std::int64_t base = 0x4112598200000000ll;
+  const std::int64_t offsets[] = {0, 100, 260, 420, 260, 510, 550, 610};
+  LASpoint point = point_for(layered_codec({6, 0, 3}, 50000));
+  LASwriteItemCompressed_POINT14_v3 writer;
+  std::uint32_t context = 0;
+  for (std::size_t i = 0; i < std::size(offsets); i++) {
+    CoreValues v{.X = 10, .Y = 20, .Z = 30};
+    const std::int64_t bits = base + offsets[i];
+    std::memcpy(&v.gps_time, &bits, 8);
+    set_core(point, v);
+    ASSERT_TRUE(i == 0 ? writer.init(point.item_data[0], context)
+                       : writer.write(point.item_data[0], context));
+  }
+  ByteStreamOutArray sizes_out, layers_out;
+  ASSERT_TRUE(writer.write_layer_sizes(sizes_out));
+  ASSERT_TRUE(writer.write_layers(layers_out));
+  const std::vector<std::uint32_t> sizes = sizes_of(sizes_out, 9);
+  for (int layer = 2; layer < 8; layer++)
+    EXPECT_EQ(sizes[layer], 0u) << "layer " << layer;
+  ASSERT_EQ(layers_out.size(), sizes[0] + sizes[1] + sizes[8]);
+  const std::uint8_t* gps_layer = layers_out.data() + sizes[0] + sizes[1];
+  const std::vector<std::uint8_t> gps(gps_layer, gps_layer + sizes[8]);
+
+  // The layer coded by hand with the multipliers the rule gives.
+  ByteStreamOutArray out;
+  EntropyEncoder encoder;
+  ASSERT_TRUE(encoder.init(&out));
+  SymbolModel multiplier(515, true), zero_diff(5, true);
+  multiplier.init();
+  zero_diff.init();
+  IntegerCoder time(&encoder, 32, 9, 8, 0);
+  time.init();
+  encoder.encode_symbol(zero_diff, 0);  // the first difference becomes the step
+  time.compress(0, 100, 0);
+  encoder.encode_symbol(multiplier, 2);  // 1.6 steps
+  time.compress(200, 160, 2);
+  encoder.encode_symbol(multiplier, 2);
+  time.compress(200, 160, 2);
+  encoder.encode_symbol(multiplier, 500 + 2);  // -1.6 steps
+  time.compress(-200, -160, 5);
+  encoder.encode_symbol(multiplier, 3);  // 2.5 steps
+  time.compress(300, 250, 2);
+  encoder.encode_symbol(multiplier, 0);  // 0.4 steps
+  time.compress(0, 40, 7);
+  encoder.encode_symbol(multiplier, 1);  // 0.6 steps
+  time.compress(100, 60, 1);
+  ASSERT_TRUE(encoder.done());
+  EXPECT_EQ(gps, std::vector<std::uint8_t>(out.data(), out.data() + out.size()));
+
+  // And pinned, so that a change of the coder under both shows too.
+  const std::vector<std::uint8_t> pinned = {0x0C, 0x0E, 0xB5, 0x11, 0x0A, 0x40, 0x75,
+                                            0x11, 0x76, 0x9F, 0x6D, 0x10, 0xAB, 0xA2,
+                                            0xC9, 0x52, 0xCB, 0x00, 0x00, 0x00};
+  EXPECT_EQ(gps, pinned);
 }
 
 TEST(LayeredPoint14, FieldsThatNeverChangeCostNoLayerAndReadAsTheFirstPoints) {
