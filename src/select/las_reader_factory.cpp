@@ -8,7 +8,6 @@
 #include "las/las_reader_las.hpp"
 #include "model/las_point.hpp"
 #include "select/command_options.hpp"
-#include "select/las_point_source_stamp.hpp"
 
 namespace {
 
@@ -34,22 +33,21 @@ int clamp_to_int(std::uint32_t value) {
   return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
 }
 
-std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings,
-                                    const std::string& file_name) {
+std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings, const std::string& file_name,
+                                    std::uint32_t layers) {
   std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings);
   if (!reader->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
-                         settings.selective_decoding)) {
+                         layers)) {
     return nullptr;
   }
   return reader;
 }
 
-bool reopen_las(LASreader& reader, const LASreaderSettings& settings,
-                const std::string& file_name) {
+bool reopen_las(LASreader& reader, const LASreaderSettings& settings, const std::string& file_name,
+                std::uint32_t layers) {
   auto* las = dynamic_cast<LASreaderLAS*>(&reader);
   return las != nullptr &&
-         las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
-                        settings.selective_decoding);
+         las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false, layers);
 }
 
 // The input formats, chosen by the extension text found in the file's base name, tested in
@@ -64,8 +62,10 @@ struct InputFormatRow {
   const char* reader;       // the reader class as messages name it
   const char* description;  // the format as the refusal names it
   // Null after the reader's own message when the file does not open.
-  std::unique_ptr<LASreader> (*open)(const LASreaderSettings&, const std::string& file_name);
-  bool (*reopen)(LASreader&, const LASreaderSettings&, const std::string& file_name);
+  std::unique_ptr<LASreader> (*open)(const LASreaderSettings&, const std::string& file_name,
+                                     std::uint32_t layers);
+  bool (*reopen)(LASreader&, const LASreaderSettings&, const std::string& file_name,
+                 std::uint32_t layers);
 };
 
 const InputFormatRow kInputFormats[] = {
@@ -198,12 +198,6 @@ bool LASreaderFactory::is_pipe_input() const {
   return file_names_.empty() && settings_.from_stdin;
 }
 
-LAStransformHook* LASreaderFactory::get_transform() const {
-  // Once the point transform exists it carries the point source operation itself.
-  if (transform_) return transform_.get();
-  return point_source_.get();
-}
-
 void LASreaderFactory::set_scale_factor(const double* scale_factor) {
   if (scale_factor == nullptr) {
     settings_.scale_factor.reset();
@@ -233,7 +227,7 @@ void LASreaderFactory::set_filter(std::unique_ptr<LASfilterHook> filter) {
   filter_ = std::move(filter);
 }
 
-void LASreaderFactory::set_transform(std::unique_ptr<LAStransformHook> transform) {
+void LASreaderFactory::set_transform(std::unique_ptr<LAStransform> transform) {
   transform_ = std::move(transform);
 }
 
@@ -250,9 +244,10 @@ void LASreaderFactory::set_inside_rectangle(double min_x, double min_y, double m
   settings_.inside_rectangle = std::array<double, 4>{min_x, min_y, max_x, max_y};
 }
 
-LASpointSourceStamp& LASreaderFactory::point_source() {
-  if (!point_source_) point_source_ = std::make_unique<LASpointSourceStamp>();
-  return *point_source_;
+std::uint32_t LASreaderFactory::decoding_layers() const {
+  std::uint32_t layers = settings_.selective_decoding;
+  if (transform_) layers |= transform_->get_selective_decoding();
+  return layers;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -323,7 +318,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     const std::int64_t number = static_cast<std::int64_t>(settings_.files_are_flightlines) +
                                 next_file_index_ + settings_.files_are_flightlines_index;
     flightline = static_cast<std::uint16_t>(number & 0xFFFF);
-    point_source().set_point_source(flightline);
+    if (transform_) transform_->set_point_source(flightline);
   }
   if (refuse_unbuilt_wrappers()) return nullptr;
 
@@ -332,7 +327,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     refuse_format(format, file_name);
     return nullptr;
   }
-  std::unique_ptr<LASreader> reader = format.open(settings_, file_name);
+  std::unique_ptr<LASreader> reader = format.open(settings_, file_name, decoding_layers());
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
                  file_name.c_str());
@@ -343,8 +338,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   if (settings_.files_are_flightlines != 0) {
     reader->header.file_source_ID = flightline;
     file_source_ID_ = flightline;
-  } else if (las && settings_.apply_file_source_ID) {
-    point_source().set_point_source(reader->header.file_source_ID);
+  } else if (las && settings_.apply_file_source_ID && transform_) {
+    transform_->set_point_source(reader->header.file_source_ID);
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
@@ -369,8 +364,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
     std::fprintf(stderr, "ERROR: cannot open lasreaderlas from stdin \n");
     return nullptr;
   }
-  if (settings_.apply_file_source_ID) {
-    point_source().set_point_source(reader->header.file_source_ID);
+  if (settings_.apply_file_source_ID && transform_) {
+    transform_->set_point_source(reader->header.file_source_ID);
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, true);
@@ -384,7 +379,7 @@ void LASreaderFactory::attach_spatial_index(LASreader& /*reader*/,
 
 void LASreaderFactory::attach_filter_transform_ignore(LASreader& reader) {
   reader.set_filter(filter_.get());
-  reader.set_transform(get_transform());
+  reader.set_transform(transform_.get());
   reader.set_ignore(ignore_.get());
 }
 
@@ -423,7 +418,8 @@ bool LASreaderFactory::reopen(LASreader* reader, bool /*remain_buffered*/) {
     return false;
   }
   const InputFormatRow& format = input_format_of(*file_name_);
-  if (format.reopen == nullptr || !format.reopen(*reader, settings_, *file_name_)) {
+  if (format.reopen == nullptr ||
+      !format.reopen(*reader, settings_, *file_name_, decoding_layers())) {
     std::fprintf(stderr, "ERROR: cannot reopen %s with file name '%s'\n", format.reader,
                  file_name_->c_str());
     return false;

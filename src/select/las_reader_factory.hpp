@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "codec/las_read_engine.hpp"
+#include "filter/las_transform.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
 #include "select/file_names.hpp"
 #include "select/las_ignore.hpp"
-
-class LASpointSourceStamp;
 
 // One attribute the text reader adds to every point (-iadd_extra, -iadd_attribute).
 struct LAStextAttribute {
@@ -129,7 +128,7 @@ class LASreaderFactory {
   bool is_pipe_input() const;
   bool is_merged() const { return settings_.merged; }
   LASfilterHook* get_filter() const { return filter_.get(); }
-  LAStransformHook* get_transform() const;
+  LAStransform* get_transform() const { return transform_.get(); }
   LASignore* get_ignore() const { return ignore_.get(); }
   const LASreaderSettings& settings() const { return settings_; }
 
@@ -171,7 +170,7 @@ class LASreaderFactory {
   void set_selective_decoding(std::uint32_t layers) { settings_.selective_decoding = layers; }
   // The factory takes the filter / transform over (null removes it).
   void set_filter(std::unique_ptr<LASfilterHook> filter);
-  void set_transform(std::unique_ptr<LAStransformHook> transform);
+  void set_transform(std::unique_ptr<LAStransform> transform);
   void set_inside_tile(float ll_x, float ll_y, float size);
   void set_inside_circle(double center_x, double center_y, double radius);
   void set_inside_rectangle(double min_x, double min_y, double max_x, double max_y);
@@ -219,7 +218,9 @@ class LASreaderFactory {
   void attach_filter_transform_ignore(LASreader& reader);
   void apply_area(LASreader& reader, bool one_area) const;
   void reset_filter_and_transform();
-  LASpointSourceStamp& point_source();
+  // The layers the read engine decodes: the tool's choice joined with what the filter and
+  // the transform read.
+  std::uint32_t decoding_layers() const;
 
   LASreaderSettings settings_;
   std::optional<std::string> file_name_;  // the input opened last
@@ -227,8 +228,7 @@ class LASreaderFactory {
   LASfileList file_names_{"file_names"};
   LASfileList neighbor_file_names_{"neighbor_file_names"};
   std::unique_ptr<LASfilterHook> filter_;
-  std::unique_ptr<LAStransformHook> transform_;
-  std::unique_ptr<LASpointSourceStamp> point_source_;
+  std::unique_ptr<LAStransform> transform_;
   std::unique_ptr<LASignore> ignore_;
   // The flightline number given to the open input's header, given again after a reopen.
   std::optional<std::uint16_t> file_source_ID_;

@@ -448,9 +448,13 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
     if (deleted->set_writer(std::move(writer))) writer = std::move(deleted);
   }
   // A filter, a buffer or an area delivers other points than the header counts; so does
-  // remove mode.
+  // remove mode. A transform that moves points needs the bounding box of what was written.
+  const LAStransform* transform = reader_factory_.get_transform();
+  const bool moved = transform != nullptr &&
+                     (transform->changed_fields & (kChangedX | kChangedY | kChangedZ)) != 0;
   const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
-                              reader_factory_.get_filter() != nullptr || reader_factory_.has_area();
+                              reader_factory_.get_filter() != nullptr ||
+                              reader_factory_.has_area() || moved;
 
   // Second pass.
   const SecondPassResult pass = second_pass(

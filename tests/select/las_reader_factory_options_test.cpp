@@ -261,7 +261,12 @@ TEST(LasReaderFactoryOptions, HelpPrintsTheIgnoreAndReaderUsagesAndStopsParsing)
       "  -inside min_x min_y max_x max_y\n"
       "  -inside_tile ll_x ll_y size\n"
       "  -inside_circle center_x center_y radius\n";
-  EXPECT_EQ(result.messages.rfind("Ignore points based on classifications.\n", 0), 0u);
+  // The transform's usage, then the ignore set's, then the reader's.
+  EXPECT_EQ(result.messages.rfind("Transform coordinates.\n", 0), 0u);
+  const std::size_t ignore_usage =
+      result.messages.find("Ignore points based on classifications.\n");
+  ASSERT_NE(ignore_usage, std::string::npos);
+  EXPECT_GT(ignore_usage, result.messages.find("Transform attributes in \"Extra Bytes\".\n"));
   ASSERT_GE(result.messages.size(), reader_usage.size());
   EXPECT_EQ(result.messages.substr(result.messages.size() - reader_usage.size()), reader_usage);
   // Parsing stopped at "-h": the refused skip count was never looked at.
@@ -405,13 +410,17 @@ TEST(LasReaderFactoryOptions, MoreThanThirtyTwoAttributesAreRefused) {
   EXPECT_EQ(factory.settings().attributes.size(), 32u);
 }
 
-TEST(LasReaderFactoryOptions, FilterAndTransformOptionsAreLeftForTheTool) {
+TEST(LasReaderFactoryOptions, TransformOptionsAreConsumedAndFilterOptionsLeftForTheTool) {
   Args args({"-keep_class", "2", "-drop_withheld", "-translate_z", "10", "-filtered_transform"});
   LASreaderFactory factory;
-  ASSERT_TRUE(parse(factory, args).ok);
-  EXPECT_EQ(args.left().size(), 6u);
+  const ParseResult result = parse(factory, args);
+  ASSERT_TRUE(result.ok);
+  EXPECT_EQ(args.left(), (std::vector<std::string>{"-keep_class", "2", "-drop_withheld"}));
   EXPECT_EQ(factory.get_filter(), nullptr);
-  EXPECT_EQ(factory.get_transform(), nullptr);
+  ASSERT_NE(factory.get_transform(), nullptr);
+  EXPECT_EQ(factory.get_transform()->operation_count(), 1u);
+  EXPECT_EQ(result.messages,
+            "WARNING: no LASfilter specified. '-filtered_transform' has no effect.\n");
 }
 
 TEST(LasReaderFactoryOptions, StdinMakesAPipeInputOnlyWithoutFiles) {

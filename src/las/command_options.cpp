@@ -1,4 +1,4 @@
-#include "select/command_options.hpp"
+#include "las/command_options.hpp"
 
 #include <cctype>
 #include <cerrno>
