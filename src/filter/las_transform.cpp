@@ -45,7 +45,7 @@ void LAStransform::report_overflows() const {
   }
 }
 
-void LAStransform::set_filter(std::unique_ptr<LASfilterHook> filter) {
+void LAStransform::set_filter(std::unique_ptr<LASfilter> filter) {
   filter_ = std::move(filter);
   if (!filter_) filtered_ = false;
 }
@@ -57,9 +57,10 @@ void LAStransform::set_point_source(std::uint16_t value) {
 
 int LAStransform::write_command(char* buffer, std::size_t size) const {
   std::string text;
-  // The filter's own options are written by the filter once it can write them; the flag
-  // says that one is held.
-  if (filter_) text += "-filtered_transform ";
+  if (filter_) {
+    text += filter_->write_command();
+    text += "-filtered_transform ";
+  }
   for (const std::unique_ptr<LASoperation>& operation : operations_) {
     const int length = operation->write_command(nullptr, 0);
     std::string command(static_cast<std::size_t>(length) + 1, '\0');
@@ -76,7 +77,7 @@ int LAStransform::write_command(char* buffer, std::size_t size) const {
 }
 
 std::uint32_t LAStransform::get_selective_decoding() const {
-  std::uint32_t layers = 0;
+  std::uint32_t layers = filter_ ? filter_->get_selective_decoding() : 0;
   for (const std::unique_ptr<LASoperation>& operation : operations_)
     layers |= operation->get_selective_decoding();
   return layers;

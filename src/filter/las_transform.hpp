@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filter/las_filter.hpp"
 #include "filter/las_operation.hpp"
 #include "las/las_reader_hooks.hpp"
 
@@ -50,8 +51,8 @@ class LAStransform : public LAStransformHook {
   void report_overflows() const override;
 
   // Replaces (and deletes) the filter; null also ends `-filtered_transform`.
-  void set_filter(std::unique_ptr<LASfilterHook> filter);
-  LASfilterHook* get_filter() const { return filter_.get(); }
+  void set_filter(std::unique_ptr<LASfilter> filter);
+  LASfilter* get_filter() const { return filter_.get(); }
   // "-filtered_transform" was given: the reader factory hands its filter over.
   bool is_filtered() const { return filtered_; }
   void set_filtered(bool filtered) { filtered_ = filtered; }
@@ -70,5 +71,5 @@ class LAStransform : public LAStransformHook {
  private:
   std::vector<std::unique_ptr<LASoperation>> operations_;
   bool filtered_ = false;
-  std::unique_ptr<LASfilterHook> filter_;
+  std::unique_ptr<LASfilter> filter_;
 };

@@ -15,7 +15,7 @@
 #include "filter/las_operations_coordinates.hpp"
 #include "filter/las_operations_values.hpp"
 #include "filter/las_transform.hpp"
-#include "las/command_options.hpp"
+#include "options/command_options.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
 
-// The option parsing helpers live with the LAS library, so that the point filter and the
-// point transform (built below this library) parse their numbers the same way.
-#include "las/command_options.hpp"
+// The option helpers moved below the filter and transform libraries, which parse options
+// too; the factories keep including them from here.
+#include "options/command_options.hpp"

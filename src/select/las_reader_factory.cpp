@@ -33,21 +33,22 @@ int clamp_to_int(std::uint32_t value) {
   return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
 }
 
-std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings, const std::string& file_name,
-                                    std::uint32_t layers) {
+std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings,
+                                    const std::string& file_name) {
   std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings);
   if (!reader->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
-                         layers)) {
+                         settings.selective_decoding)) {
     return nullptr;
   }
   return reader;
 }
 
-bool reopen_las(LASreader& reader, const LASreaderSettings& settings, const std::string& file_name,
-                std::uint32_t layers) {
+bool reopen_las(LASreader& reader, const LASreaderSettings& settings,
+                const std::string& file_name) {
   auto* las = dynamic_cast<LASreaderLAS*>(&reader);
   return las != nullptr &&
-         las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false, layers);
+         las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
+                        settings.selective_decoding);
 }
 
 // The input formats, chosen by the extension text found in the file's base name, tested in
@@ -62,10 +63,8 @@ struct InputFormatRow {
   const char* reader;       // the reader class as messages name it
   const char* description;  // the format as the refusal names it
   // Null after the reader's own message when the file does not open.
-  std::unique_ptr<LASreader> (*open)(const LASreaderSettings&, const std::string& file_name,
-                                     std::uint32_t layers);
-  bool (*reopen)(LASreader&, const LASreaderSettings&, const std::string& file_name,
-                 std::uint32_t layers);
+  std::unique_ptr<LASreader> (*open)(const LASreaderSettings&, const std::string& file_name);
+  bool (*reopen)(LASreader&, const LASreaderSettings&, const std::string& file_name);
 };
 
 const InputFormatRow kInputFormats[] = {
@@ -223,7 +222,7 @@ void LASreaderFactory::set_parse_string(const char* parse_string) {
   }
 }
 
-void LASreaderFactory::set_filter(std::unique_ptr<LASfilterHook> filter) {
+void LASreaderFactory::set_filter(std::unique_ptr<LASfilter> filter) {
   filter_ = std::move(filter);
 }
 
@@ -244,9 +243,13 @@ void LASreaderFactory::set_inside_rectangle(double min_x, double min_y, double m
   settings_.inside_rectangle = std::array<double, 4>{min_x, min_y, max_x, max_y};
 }
 
+// The layers the filter and the transform read are decoded whatever the caller asked for,
+// and the ignore set tests the class and the flags.
 std::uint32_t LASreaderFactory::decoding_layers() const {
   std::uint32_t layers = settings_.selective_decoding;
+  if (filter_) layers |= filter_->get_selective_decoding();
   if (transform_) layers |= transform_->get_selective_decoding();
+  if (ignore_) layers |= kDecompressClassification | kDecompressFlags;
   return layers;
 }
 
@@ -327,7 +330,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     refuse_format(format, file_name);
     return nullptr;
   }
-  std::unique_ptr<LASreader> reader = format.open(settings_, file_name, decoding_layers());
+  LASreaderSettings opening = settings_;
+  opening.selective_decoding = decoding_layers();
+  std::unique_ptr<LASreader> reader = format.open(opening, file_name);
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
                  file_name.c_str());
@@ -418,8 +423,9 @@ bool LASreaderFactory::reopen(LASreader* reader, bool /*remain_buffered*/) {
     return false;
   }
   const InputFormatRow& format = input_format_of(*file_name_);
-  if (format.reopen == nullptr ||
-      !format.reopen(*reader, settings_, *file_name_, decoding_layers())) {
+  LASreaderSettings opening = settings_;
+  opening.selective_decoding = decoding_layers();
+  if (format.reopen == nullptr || !format.reopen(*reader, opening, *file_name_)) {
     std::fprintf(stderr, "ERROR: cannot reopen %s with file name '%s'\n", format.reader,
                  file_name_->c_str());
     return false;

@@ -9,6 +9,7 @@
 
 #include "codec/las_read_engine.hpp"
 #include "filter/las_transform.hpp"
+#include "filter/las_filter.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
@@ -127,7 +128,7 @@ class LASreaderFactory {
   // Input comes from standard input and not from files.
   bool is_pipe_input() const;
   bool is_merged() const { return settings_.merged; }
-  LASfilterHook* get_filter() const { return filter_.get(); }
+  LASfilter* get_filter() const { return filter_.get(); }
   LAStransform* get_transform() const { return transform_.get(); }
   LASignore* get_ignore() const { return ignore_.get(); }
   const LASreaderSettings& settings() const { return settings_; }
@@ -167,9 +168,12 @@ class LASreaderFactory {
   void set_scale_intensity(float value) { settings_.scale_intensity = value; }
   void set_translate_scan_angle(float value) { settings_.translate_scan_angle = value; }
   void set_scale_scan_angle(float value) { settings_.scale_scan_angle = value; }
+  // The layers a compressed reader decodes (kDecompress... bits): these, together with
+  // those the filter, the transform and the ignore set read (see decoding_layers).
   void set_selective_decoding(std::uint32_t layers) { settings_.selective_decoding = layers; }
+  std::uint32_t decoding_layers() const;
   // The factory takes the filter / transform over (null removes it).
-  void set_filter(std::unique_ptr<LASfilterHook> filter);
+  void set_filter(std::unique_ptr<LASfilter> filter);
   void set_transform(std::unique_ptr<LAStransform> transform);
   void set_inside_tile(float ll_x, float ll_y, float size);
   void set_inside_circle(double center_x, double center_y, double radius);
@@ -218,16 +222,13 @@ class LASreaderFactory {
   void attach_filter_transform_ignore(LASreader& reader);
   void apply_area(LASreader& reader, bool one_area) const;
   void reset_filter_and_transform();
-  // The layers the read engine decodes: the tool's choice joined with what the filter and
-  // the transform read.
-  std::uint32_t decoding_layers() const;
 
   LASreaderSettings settings_;
   std::optional<std::string> file_name_;  // the input opened last
   std::uint32_t next_file_index_ = 0;
   LASfileList file_names_{"file_names"};
   LASfileList neighbor_file_names_{"neighbor_file_names"};
-  std::unique_ptr<LASfilterHook> filter_;
+  std::unique_ptr<LASfilter> filter_;
   std::unique_ptr<LAStransform> transform_;
   std::unique_ptr<LASignore> ignore_;
   // The flightline number given to the open input's header, given again after a reopen.

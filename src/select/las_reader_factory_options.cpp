@@ -121,7 +121,7 @@ bool LASreaderFactory::parse(int argc, char* argv[], bool parse_ignore) {
     if (is_blank(argv[i])) continue;
     const std::string_view name = argv[i];
     if (name == "-h") {
-      // The usage of the point filter comes first once it exists.
+      LASfilter::usage();
       LAStransform::usage();
       LASignore::usage();
       usage();
@@ -185,9 +185,18 @@ bool LASreaderFactory::finish_parse(int argc, char* argv[]) {
 
 // The point filter ("-keep_...", "-drop_...") parses the entries left over here: it is
 // created (or cleared), deleted again when it holds no criterion, and a parse failure fails
-// the whole parse. Until the filter exists its options stay in the vector, where the tool
-// rejects them as not understood.
-bool LASreaderFactory::parse_filter(int /*argc*/, char* /*argv*/[]) {
+// the whole parse.
+bool LASreaderFactory::parse_filter(int argc, char* argv[]) {
+  if (filter_) {
+    filter_->clean();
+  } else {
+    filter_ = std::make_unique<LASfilter>();
+  }
+  if (!filter_->parse(argc, argv)) {
+    filter_.reset();
+    return false;
+  }
+  if (!filter_->active()) filter_.reset();
   return true;
 }
 

@@ -408,16 +408,12 @@ TEST_F(LasTransformFiles, AttributeValuesFromTextAreReadAgainOnTheSecondPass) {
   }
 }
 
-// Drops (selects for the transform) every point whose class is not 2.
-class KeepClassTwo : public LASfilterHook {
- public:
-  bool filter(const LASpoint& point) override { return point.classification != 2; }
-};
-
 TEST(LasTransform, AFilteredTransformChangesOnlyTheSelectedPoints) {
   LAStransform transform;
   ASSERT_TRUE(transform.parse("-set_user_data 9"));
-  transform.set_filter(std::make_unique<KeepClassTwo>());
+  auto filter = std::make_unique<LASfilter>();
+  ASSERT_TRUE(filter->parse("-keep_class 2"));
+  transform.set_filter(std::move(filter));
   for (std::uint8_t classification : {2, 3}) {
     TestPoint test;
     test.point.classification = classification;
@@ -426,7 +422,7 @@ TEST(LasTransform, AFilteredTransformChangesOnlyTheSelectedPoints) {
   }
   char command[256];
   transform.write_command(command, sizeof(command));
-  EXPECT_EQ(std::string(command), "-filtered_transform -set_user_data 9 ");
+  EXPECT_EQ(std::string(command), "-keep_class 2 -filtered_transform -set_user_data 9 ");
   transform.set_filter(nullptr);
   EXPECT_FALSE(transform.is_filtered());
 }

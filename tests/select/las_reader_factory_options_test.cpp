@@ -201,8 +201,7 @@ TEST(LasReaderFactoryOptions, SettingsLandInTheirFieldsAndConsumedEntriesAreBlan
   const ParseResult result = parse(factory, args);
   ASSERT_TRUE(result.ok) << result.messages;
   EXPECT_EQ(result.messages, "");
-  EXPECT_EQ(args.left(),
-            (std::vector<std::string>{"-keep_class", "2", "-o", "out.las", "-step", "2"}));
+  EXPECT_EQ(args.left(), (std::vector<std::string>{"-o", "out.las", "-step", "2"}));
 
   const LASreaderSettings& s = factory.settings();
   ASSERT_EQ(factory.get_file_count(), 2u);
@@ -234,7 +233,7 @@ TEST(LasReaderFactoryOptions, SettingsLandInTheirFieldsAndConsumedEntriesAreBlan
   EXPECT_NE(factory.get_transform(), nullptr);
 }
 
-TEST(LasReaderFactoryOptions, HelpPrintsTheIgnoreAndReaderUsagesAndStopsParsing) {
+TEST(LasReaderFactoryOptions, HelpPrintsTheFilterIgnoreAndReaderUsagesAndStopsParsing) {
   Args args({"-h", "-iskip", "0"});
   LASreaderFactory factory;
   const ParseResult result = parse(factory, args);
@@ -261,12 +260,15 @@ TEST(LasReaderFactoryOptions, HelpPrintsTheIgnoreAndReaderUsagesAndStopsParsing)
       "  -inside min_x min_y max_x max_y\n"
       "  -inside_tile ll_x ll_y size\n"
       "  -inside_circle center_x center_y radius\n";
-  // The transform's usage, then the ignore set's, then the reader's.
-  EXPECT_EQ(result.messages.rfind("Transform coordinates.\n", 0), 0u);
+  // The filter usage first, then the transform's, then the ignore set's.
+  EXPECT_EQ(result.messages.rfind("Filter points based on their coordinates.\n", 0), 0u);
+  const std::size_t transform_usage = result.messages.find("Transform coordinates.\n");
   const std::size_t ignore_usage =
       result.messages.find("Ignore points based on classifications.\n");
+  ASSERT_NE(transform_usage, std::string::npos);
   ASSERT_NE(ignore_usage, std::string::npos);
-  EXPECT_GT(ignore_usage, result.messages.find("Transform attributes in \"Extra Bytes\".\n"));
+  EXPECT_LT(result.messages.find("Boolean combination of filters.\n"), transform_usage);
+  EXPECT_LT(result.messages.find("Transform attributes in \"Extra Bytes\".\n"), ignore_usage);
   ASSERT_GE(result.messages.size(), reader_usage.size());
   EXPECT_EQ(result.messages.substr(result.messages.size() - reader_usage.size()), reader_usage);
   // Parsing stopped at "-h": the refused skip count was never looked at.
@@ -410,17 +412,54 @@ TEST(LasReaderFactoryOptions, MoreThanThirtyTwoAttributesAreRefused) {
   EXPECT_EQ(factory.settings().attributes.size(), 32u);
 }
 
-TEST(LasReaderFactoryOptions, TransformOptionsAreConsumedAndFilterOptionsLeftForTheTool) {
+TEST(LasReaderFactoryOptions, FilterAndTransformOptionsMakeAFilteredTransform) {
   Args args({"-keep_class", "2", "-drop_withheld", "-translate_z", "10", "-filtered_transform"});
   LASreaderFactory factory;
   const ParseResult result = parse(factory, args);
-  ASSERT_TRUE(result.ok);
-  EXPECT_EQ(args.left(), (std::vector<std::string>{"-keep_class", "2", "-drop_withheld"}));
+  ASSERT_TRUE(result.ok) << result.messages;
+  EXPECT_EQ(result.messages, "");
+  EXPECT_TRUE(args.left().empty());
+  // The filter went into the transform: it selects the points to move and drops none.
   EXPECT_EQ(factory.get_filter(), nullptr);
   ASSERT_NE(factory.get_transform(), nullptr);
-  EXPECT_EQ(factory.get_transform()->operation_count(), 1u);
-  EXPECT_EQ(result.messages,
-            "WARNING: no LASfilter specified. '-filtered_transform' has no effect.\n");
+  char command[128];
+  factory.get_transform()->write_command(command, sizeof(command));
+  EXPECT_STREQ(command, "-keep_class 2 -drop_withheld -filtered_transform -translate_z 10.000000 ");
+  // What the filter and the transform read joins a restricted decoding.
+  factory.set_selective_decoding(kDecompressGpsTime);
+  EXPECT_EQ(factory.decoding_layers(),
+            kDecompressGpsTime | kDecompressZ | kDecompressClassification | kDecompressFlags);
+}
+
+TEST(LasReaderFactoryOptions, FilteredTransformWithoutAFilterOrOperationsWarns) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-translate_z", "10", "-filtered_transform"},
+       "WARNING: no LASfilter specified. '-filtered_transform' has no effect.\n"},
+      {{"-keep_class", "2", "-filtered_transform"},
+       "WARNING: no LAStransform specified. '-filtered_transform' has no effect.\n"},
+  };
+  for (const auto& [entries, warning] : cases) {
+    Args args(entries);
+    LASreaderFactory factory;
+    const ParseResult result = parse(factory, args);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.messages, warning);
+  }
+}
+
+TEST(LasReaderFactoryOptions, AFilterWithoutCriteriaIsDeletedAndAFailedOneFailsTheParse) {
+  {
+    Args args({"-i", "a.las"});
+    LASreaderFactory factory;
+    ASSERT_TRUE(parse(factory, args).ok);
+    EXPECT_EQ(factory.get_filter(), nullptr);
+  }
+  Args args({"-keep_class", "2", "-keep_every_nth", "0"});
+  LASreaderFactory factory;
+  const ParseResult result = parse(factory, args);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.messages, "ERROR: 0 is no valid nth for '-keep_every_nth'\n");
+  EXPECT_EQ(factory.get_filter(), nullptr);
 }
 
 TEST(LasReaderFactoryOptions, StdinMakesAPipeInputOnlyWithoutFiles) {

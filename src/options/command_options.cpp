@@ -1,4 +1,4 @@
-#include "las/command_options.hpp"
+#include "options/command_options.hpp"
 
 #include <cctype>
 #include <cerrno>
