@@ -82,10 +82,11 @@ class LASoperationTranslateXYZ final : public LASoperationCoordinate {
     return print(buffer, size, "-%s %lf %lf %lf ", name(), offset_[0], offset_[1], offset_[2]);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
+  // An axis shifted by 0 keeps its integer (the store rule gives it back), so it is skipped.
   void transform(LASpoint& point) override {
-    store<0>(point, point.get_x() + offset_[0]);
-    store<1>(point, point.get_y() + offset_[1]);
-    store<2>(point, point.get_z() + offset_[2]);
+    if (offset_[0] != 0) store<0>(point, point.get_x() + offset_[0]);
+    if (offset_[1] != 0) store<1>(point, point.get_y() + offset_[1]);
+    if (offset_[2] != 0) store<2>(point, point.get_z() + offset_[2]);
   }
   std::uint32_t changed() const {
     return (offset_[0] != 0 ? kChangedX : 0) | (offset_[1] != 0 ? kChangedY : 0) |
