@@ -41,6 +41,8 @@ bench: build
 	./$(BUILD_DIR)/bench_transform $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
 	./$(BUILD_DIR)/bench_pkz14
+	./$(BUILD_DIR)/bench_wrappers $(BENCH_DATA)
+	./$(BUILD_DIR)/bench_filter $(BENCH_DATA)
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied

@@ -3,12 +3,18 @@
 // What the file benchmarks share: wall-clock timing, timing a shell command, and generated
 // scene files that are made once and reused while they hold the wanted number of points.
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "las/las_reader_las.hpp"
 #include "scene/scene_las.hpp"
@@ -45,6 +51,43 @@ inline bool ensure_scene(const std::filesystem::path& path, const SceneFileOptio
   if (!write_scene_las(path.string().c_str(), options)) return false;
   std::fprintf(stderr, "generated in %g s\n", seconds_since(start));
   return true;
+}
+
+struct ToolFigures {
+  bool ok = false;
+  double seconds = 0;
+  double peak_megabytes = 0;
+};
+
+// Runs the tool as a child process (standard input from `input_file` when given) and takes
+// its peak resident size from wait4.
+inline ToolFigures run_tool(const std::string& binary, const std::vector<std::string>& args,
+                            const std::string& input_file = "") {
+  ToolFigures figures;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(binary.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!input_file.empty()) {
+      const int in = open(input_file.c_str(), O_RDONLY);
+      if (in < 0 || dup2(in, 0) < 0) _exit(126);
+    }
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  if (child < 0) return figures;
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child) return figures;
+  figures.seconds = seconds_since(start);
+  figures.peak_megabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!figures.ok) std::fprintf(stderr, "ERROR: the tool failed\n");
+  return figures;
 }
 
 }  // namespace bench

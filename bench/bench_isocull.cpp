@@ -10,10 +10,6 @@
 // The tiles are generated once into the folder and reused by later runs. The tool is the
 // `isocull` beside this program.
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,36 +35,8 @@ bool ensure_scene(const std::filesystem::path& path, std::uint64_t points, doubl
   return bench::ensure_scene(path, options);
 }
 
-struct ToolFigures {
-  bool ok = false;
-  double seconds = 0;
-  double peak_megabytes = 0;
-};
-
-// Runs the tool as a child process and takes its peak resident size from wait4.
-ToolFigures run_tool(const std::string& binary, const std::vector<std::string>& args) {
-  ToolFigures figures;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(binary.c_str()));
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const auto start = Clock::now();
-  const pid_t child = fork();
-  if (child == 0) {
-    execv(binary.c_str(), argv.data());
-    _exit(127);
-  }
-  if (child < 0) return figures;
-  int status = 0;
-  rusage usage{};
-  if (wait4(child, &status, 0, &usage) != child) return figures;
-  figures.seconds = seconds_since(start);
-  figures.peak_megabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
-  figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!figures.ok) std::fprintf(stderr, "ERROR: the tool failed\n");
-  return figures;
-}
+using bench::run_tool;
+using bench::ToolFigures;
 
 struct Floor {
   double cat = 0, cp = 0;

@@ -83,6 +83,21 @@ class LASreadEngine {
     return instream_->take_bytes(count * point_size_);
   }
   bool reads_raw_records() const { return current_ == ReaderSet::RAW; }
+  // The same records without consuming them, for a caller that looks at each before it
+  // decides how many to take: `skip_raw_records` then consumes m <= count of them, and
+  // `scatter_raw_record` fills point items from one, as `read` would.
+  const std::uint8_t* peek_raw_records(std::size_t& count) const {
+    if (current_ != ReaderSet::RAW || point_size_ == 0) return nullptr;
+    const std::size_t whole = instream_->buffered() / point_size_;
+    if (whole < count) count = whole;
+    if (count == 0) return nullptr;
+    return instream_->peek_bytes(count * point_size_);
+  }
+  void skip_raw_records(std::size_t count) { instream_->skip_buffered(count * point_size_); }
+  void scatter_raw_record(const std::uint8_t* record, std::uint8_t* const* point_items) const {
+    raw_layout_.scatter(record, point_items);
+  }
+  std::size_t point_size() const { return point_size_; }
 
   // Moves so that the next `read` yields point `target`; `current` is the point the next
   // read would yield now. False for a stream that cannot seek or a failed read on the way.

@@ -66,13 +66,15 @@ class LASreader {
   bool read_next() { return (this->*read_outer_)(); }
 
   // Zero-copy access to the stored records, for a tool that needs only a few fields of
-  // each: true while every stored point is delivered as it is (no filter, transform, area
-  // or conversion) from uncompressed records laid out like `point.items`. Then
-  // `take_raw_records` hands out up to `max` whole records of `point.record_size` bytes
-  // that are already buffered (valid until the next read or seek) and counts them as
-  // delivered, leaving `point` as it was. It returns 0 when none is buffered whole (a
-  // record across two buffer fills, the end of the points): `read_next` then delivers the
-  // next point, after which records may be taken again.
+  // each: true while every stored point is delivered as it is (no transform, area or
+  // conversion; a filter only drops points) from uncompressed records laid out like
+  // `point.items`. Then `take_raw_records` hands out up to `max` whole records of
+  // `point.record_size` bytes that are already buffered (valid until the next read or
+  // seek) and counts them as delivered; the records a filter drops are consumed and never
+  // handed out, and `point` is then left holding one of the records looked at. It returns
+  // 0 when none is buffered whole (a record across two buffer fills, the end of the
+  // points): `read_next` then delivers the next point, after which records may be taken
+  // again.
   virtual bool delivers_raw_records() const { return false; }
   virtual std::size_t take_raw_records(const std::uint8_t*& records, std::size_t max) {
     (void)records;
@@ -104,6 +106,11 @@ class LASreader {
   void choose_read_routines();
   // Whether read_next reads the stored points straight, with no filter, transform or area.
   bool reads_plain() const { return read_outer_ == &LASreader::read_raw_point; }
+  // Whether read_next reads the stored points straight through the filter alone (no
+  // transform, no area).
+  bool reads_filtered_plain() const {
+    return read_outer_ == &LASreader::read_filtered && read_inner_ == &LASreader::read_raw_point;
+  }
 
   bool read_failed_ = false;
 

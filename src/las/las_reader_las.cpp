@@ -627,3 +627,30 @@ void LASreaderLAS::close_reader(bool close_stream) {
     file_name_.clear();
   }
 }
+
+std::size_t LASreaderLAS::take_filtered_records(const std::uint8_t*& records, std::size_t max) {
+  LASfilterHook& filter = *get_filter();
+  const std::size_t size = engine_->point_size();
+  std::uint8_t* const* items = point.item_data.data();
+  while (points_done < points_total) {
+    const std::uint64_t left = static_cast<std::uint64_t>(points_total - points_done);
+    std::size_t count = left < max ? static_cast<std::size_t>(left) : max;
+    const std::uint8_t* run = engine_->peek_raw_records(count);
+    if (run == nullptr) return 0;
+    std::size_t kept = 0;
+    while (kept < count) {
+      engine_->scatter_raw_record(run + kept * size, items);
+      if (filter.filter(point)) break;
+      kept++;
+    }
+    // Each record meets the filter once: the dropped one that ended the run goes too.
+    const std::size_t consumed = kept < count ? kept + 1 : kept;
+    engine_->skip_raw_records(consumed);
+    points_done += static_cast<std::int64_t>(consumed);
+    if (kept > 0) {
+      records = run;
+      return kept;
+    }
+  }
+  return 0;
+}

@@ -49,16 +49,20 @@ class LASreaderLAS : public LASreader {
   void close_reader(bool close_stream = true) override;
   bool read_raw_point() override;
   bool delivers_raw_records() const override {
-    return engine_ && reads_plain() && engine_->reads_raw_records();
+    return engine_ && (reads_plain() || reads_filtered_plain()) && engine_->reads_raw_records();
   }
   std::size_t take_raw_records(const std::uint8_t*& records, std::size_t max) override {
-    if (!delivers_raw_records() || points_done >= points_total) return 0;
-    const std::uint64_t left = static_cast<std::uint64_t>(points_total - points_done);
-    std::size_t count = left < max ? static_cast<std::size_t>(left) : max;
-    records = engine_->take_raw_records(count);
-    if (records == nullptr) return 0;
-    points_done += static_cast<std::int64_t>(count);
-    return count;
+    if (!delivers_raw_records()) return 0;
+    if (reads_plain()) {
+      if (points_done >= points_total) return 0;
+      const std::uint64_t left = static_cast<std::uint64_t>(points_total - points_done);
+      std::size_t count = left < max ? static_cast<std::size_t>(left) : max;
+      records = engine_->take_raw_records(count);
+      if (records == nullptr) return 0;
+      points_done += static_cast<std::int64_t>(count);
+      return count;
+    }
+    return take_filtered_records(records, max);
   }
 
   // Where the engine of the next open takes its compressed item codecs from: the codec
@@ -81,6 +85,9 @@ class LASreaderLAS : public LASreader {
   bool read_evlrs();
   void read_special_evlrs();
   bool open_point_engine(std::uint32_t selective_decoding);
+  // take_raw_records through the filter: the leading run of kept records, with the
+  // dropped ones before it and the one that ended it consumed.
+  std::size_t take_filtered_records(const std::uint8_t*& records, std::size_t max);
   void release_stream();
   // The ends of read_raw_point: a read that failed (prints why) and the end of the points
   // (checks the end of the encoding once). Both return false.

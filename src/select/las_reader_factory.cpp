@@ -101,6 +101,27 @@ void refuse_format(const InputFormatRow& row, const std::string& file_name) {
 
 }  // namespace
 
+std::unique_ptr<LASreader> LASreaderFactory::open_part(const std::string& file_name,
+                                                       const std::array<double, 3>* scale,
+                                                       const std::array<double, 3>* offset) const {
+  const InputFormatRow& format = input_format_of(file_name);
+  if (format.open == nullptr) {
+    refuse_format(format, file_name);
+    return nullptr;
+  }
+  LASreaderSettings settings = settings_;
+  settings.selective_decoding = decoding_layers();
+  if (scale) settings.scale_factor = *scale;
+  if (offset) settings.offset = *offset;
+  if (scale || offset) settings.auto_reoffset = false;
+  std::unique_ptr<LASreader> reader = format.open(settings, file_name);
+  if (!reader) {
+    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
+                 file_name.c_str());
+  }
+  return reader;
+}
+
 // ---------------------------------------------------------------------------------------
 // Names
 
@@ -261,22 +282,6 @@ void LASreaderFactory::reset_filter_and_transform() {
   if (transform_) transform_->reset();
 }
 
-bool LASreaderFactory::refuse_unbuilt_wrappers() const {
-  if (settings_.stored) {
-    std::fprintf(stderr,
-                 "ERROR: keeping the points of an input in memory for another pass ('-stored', "
-                 "needed for '-stdin') is not supported in this version\n");
-    return true;
-  }
-  if (settings_.pipe_on) {
-    std::fprintf(stderr,
-                 "ERROR: passing the points read on to standard output ('-pipe_on') is not "
-                 "supported in this version\n");
-    return true;
-  }
-  return false;
-}
-
 std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
                                                   bool reset_after_other) {
   reset_filter_and_transform();
@@ -286,18 +291,15 @@ std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
       if (settings_.merged && (file_names_.size() > 1 || file_names_.has_IDs())) {
         // The merged reader takes the whole list at once.
         next_file_index_ = static_cast<std::uint32_t>(file_names_.size());
-        std::fprintf(stderr,
-                     "ERROR: reading several files as one ('-merged') is not supported in this "
-                     "version\n");
-        return nullptr;
+        return open_merged();
       }
     }
     if (has_buffer()) {
-      if (other_file_name == nullptr) next_file_index_++;
-      std::fprintf(stderr,
-                   "ERROR: reading with a buffer of points from other files ('-buffered') is not "
-                   "supported in this version\n");
-      return nullptr;
+      if (other_file_name != nullptr) {
+        if (reset_after_other) next_file_index_ = 0;
+        return open_buffered(other_file_name);
+      }
+      return open_buffered(file_names_[next_file_index_++].name);
     }
     std::string name;
     if (other_file_name != nullptr) {
@@ -323,7 +325,6 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     flightline = static_cast<std::uint16_t>(number & 0xFFFF);
     if (transform_) transform_->set_point_source(flightline);
   }
-  if (refuse_unbuilt_wrappers()) return nullptr;
 
   const InputFormatRow& format = input_format_of(file_name);
   if (format.open == nullptr) {
@@ -348,7 +349,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
-  return reader;
+  return wrap(std::move(reader), format.reader, false);
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
@@ -357,7 +358,6 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   settings_.fill_header = true;
   file_name_.reset();
   file_source_ID_.reset();
-  if (refuse_unbuilt_wrappers()) return nullptr;
   if (settings_.itxt) {
     std::fprintf(stderr,
                  "ERROR: reading text from standard input ('-itxt', '-ipts', '-iptx') is not "
@@ -374,7 +374,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, true);
-  return reader;
+  return wrap(std::move(reader), "lasreaderlas", true);
 }
 
 // A ".lax" spatial index beside the file is loaded and attached here once the index
@@ -411,13 +411,16 @@ void LASreaderFactory::apply_area(LASreader& reader, bool one_area) const {
   }
 }
 
-bool LASreaderFactory::reopen(LASreader* reader, bool /*remain_buffered*/) {
+bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
   if (reader == nullptr) {
     std::fprintf(stderr, "ERROR: pointer to LASreader is NULL\n");
     return false;
   }
   reader->close_reader(true);
   reset_filter_and_transform();
+  bool wrapped = false;
+  const bool reopened = reopen_wrapped(reader, remain_buffered, wrapped);
+  if (wrapped) return reopened;
   if (!file_name_) {
     std::fprintf(stderr, "ERROR: no lasreader input specified\n");
     return false;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "codec/las_read_engine.hpp"
-#include "filter/las_transform.hpp"
 #include "filter/las_filter.hpp"
+#include "filter/las_transform.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
@@ -217,11 +217,28 @@ class LASreaderFactory {
 
   std::unique_ptr<LASreader> open_file(const std::string& file_name);
   std::unique_ptr<LASreader> open_standard_input();
-  bool refuse_unbuilt_wrappers() const;
+  // The wrappers (las_reader_factory_wrappers.cpp): merged and buffered reading, and the
+  // stored and pipe-on readers put around what was opened. `reader_name` names the inner
+  // reader in messages.
+  std::unique_ptr<LASreader> open_merged();
+  std::unique_ptr<LASreader> open_buffered(const std::string& main_name);
+  std::unique_ptr<LASreader> wrap(std::unique_ptr<LASreader> reader, const char* reader_name,
+                                  bool from_stdin);
+  // Reopens a wrapped reader; `handled` false when `reader` is no wrapper.
+  bool reopen_wrapped(LASreader*& reader, bool remain_buffered, bool& handled);
+  // Opens one file by its name's format, at the given scale factors and offsets, for the
+  // merged and buffered readers.
+  std::unique_ptr<LASreader> open_part(const std::string& file_name,
+                                       const std::array<double, 3>* scale,
+                                       const std::array<double, 3>* offset) const;
   void attach_spatial_index(LASreader& reader, const std::string& file_name) const;
   void attach_filter_transform_ignore(LASreader& reader);
   void apply_area(LASreader& reader, bool one_area) const;
   void reset_filter_and_transform();
+  // The point source ID every point of the input opened next gets (flightline options).
+  void stamp_point_source(std::uint16_t value) {
+    if (transform_) transform_->set_point_source(value);
+  }
 
   LASreaderSettings settings_;
   std::optional<std::string> file_name_;  // the input opened last

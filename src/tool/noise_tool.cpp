@@ -126,14 +126,8 @@ void NoiseRun::start_up() {
   }
   take_command_line_units();
   threshold_ = settings_.threshold();
-  if (reader_factory_.is_pipe_input()) {
-    // The second pass needs the points again, and piped points cannot be read twice
-    // without storing them, which this version does not do yet.
-    std::fprintf(stderr,
-                 "ERROR: piped input ('-stdin') is not supported in this version. give the input "
-                 "file with '-i'.\n");
-    plain_exit(1);
-  }
+  // Piped points cannot be read twice: the reader keeps them for the second pass.
+  if (reader_factory_.is_pipe_input()) reader_factory_.set_stored(true);
   if (!settings_.quiet) run_start_ = process_seconds();
 }
 

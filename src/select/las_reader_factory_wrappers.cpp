@@ -1,0 +1,143 @@
+// The reader factory's wrappers: several files read as one, a file read with the points of
+// its neighbours, and the stored and pipe-on readers put around what was opened.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "formats/las_reader_buffered.hpp"
+#include "formats/las_reader_merged.hpp"
+#include "formats/las_reader_pipe_on.hpp"
+#include "formats/las_reader_stored.hpp"
+#include "select/las_reader_factory.hpp"
+
+std::unique_ptr<LASreader> LASreaderFactory::open_merged() {
+  file_name_.reset();
+  file_source_ID_.reset();
+  auto opener = [this](const std::string& name, bool /*header_only*/,
+                       const std::array<double, 3>* scale, const std::array<double, 3>* offset) {
+    return open_part(name, scale, offset);
+  };
+  auto prepare = [this](LASreader& reader, std::uint32_t file_index,
+                        std::optional<std::uint32_t> file_ID) {
+    if (settings_.files_are_flightlines != 0) {
+      const std::int64_t number =
+          file_ID ? static_cast<std::int64_t>(*file_ID) + 1
+                  : static_cast<std::int64_t>(file_index) + settings_.files_are_flightlines;
+      stamp_point_source(static_cast<std::uint16_t>(number & 0xFFFF));
+    } else if (settings_.apply_file_source_ID) {
+      stamp_point_source(reader.header.file_source_ID);
+    }
+  };
+  auto merged = std::make_unique<LASreaderMerged>(opener, prepare);
+  if (settings_.scale_factor) merged->set_scale_factor(*settings_.scale_factor);
+  if (settings_.offset) merged->set_offset(*settings_.offset);
+  for (std::size_t i = 0; i < file_names_.size(); i++) {
+    merged->add_file_name(file_names_[i].name, file_names_[i].ID);
+  }
+  if (merged->file_count() == 0 || !merged->open()) {
+    std::fprintf(stderr, "ERROR: cannot open lasreadermerged with %d file names\n",
+                 static_cast<int>(file_names_.size()));
+    return nullptr;
+  }
+  attach_filter_transform_ignore(*merged);
+  apply_area(*merged, false);
+  return wrap(std::move(merged), "lasreadermerged", false);
+}
+
+std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const std::string& main_name) {
+  file_name_ = main_name;
+  file_source_ID_.reset();
+  auto opener = [this](const std::string& name, bool /*header_only*/,
+                       const std::array<double, 3>* scale, const std::array<double, 3>* offset) {
+    std::unique_ptr<LASreader> reader = open_part(name, scale, offset);
+    if (reader) attach_spatial_index(*reader, name);
+    return reader;
+  };
+  auto buffered = std::make_unique<LASreaderBuffered>(opener, settings_.buffer_size);
+  buffered->set_main_file(main_name);
+  auto add = [&](const LASfileEntry& entry) {
+    if (entry.name == main_name) return;
+    std::optional<LASreaderBuffered::Rectangle> bounds;
+    if (entry.bounds) {
+      bounds = LASreaderBuffered::Rectangle{entry.bounds->min_x, entry.bounds->min_y,
+                                            entry.bounds->max_x, entry.bounds->max_y};
+    }
+    buffered->add_buffer_source(entry.name, bounds);
+  };
+  for (std::size_t i = 0; i < file_names_.size(); i++)
+    add(file_names_[i]);
+  for (std::size_t i = 0; i < neighbor_file_names_.size(); i++)
+    add(neighbor_file_names_[i]);
+  if (!buffered->open()) {
+    std::fprintf(stderr, "ERROR: cannot open lasreaderbuffered with %d file names\n",
+                 static_cast<int>(file_names_.size() + neighbor_file_names_.size()));
+    return nullptr;
+  }
+  if (settings_.apply_file_source_ID) {
+    stamp_point_source(buffered->header.file_source_ID);
+  }
+  attach_filter_transform_ignore(*buffered);
+  apply_area(*buffered, false);
+  return wrap(std::move(buffered), "lasreaderbuffered", false);
+}
+
+std::unique_ptr<LASreader> LASreaderFactory::wrap(std::unique_ptr<LASreader> reader,
+                                                  const char* reader_name, bool from_stdin) {
+  if (!reader) return nullptr;
+  if (settings_.stored) {
+    auto stored = std::make_unique<LASreaderStored>();
+    LASignore* ignore = reader->get_ignore();
+    if (!stored->open(std::move(reader))) {
+      std::fprintf(stderr, "ERROR: could not open lasreaderstored with %s\n", reader_name);
+      return nullptr;
+    }
+    stored->set_ignore(ignore);
+    reader = std::move(stored);
+  }
+  if (settings_.pipe_on) {
+    auto pipe = std::make_unique<LASreaderPipeOn>();
+    LASignore* ignore = reader->get_ignore();
+    if (!pipe->open(std::move(reader))) {
+      std::fprintf(stderr, "ERROR: cannot open lasreaderpipeon with %s%s\n", reader_name,
+                   from_stdin ? " from stdin" : "");
+      return nullptr;
+    }
+    pipe->set_ignore(ignore);
+    reader = std::move(pipe);
+  }
+  return reader;
+}
+
+bool LASreaderFactory::reopen_wrapped(LASreader*& reader, bool remain_buffered, bool& handled) {
+  handled = true;
+  if (auto* pipe = dynamic_cast<LASreaderPipeOn*>(reader)) {
+    pipe->points_done = 0;
+    // The points went to standard output once; the passes after read the inner reader.
+    reader = pipe->inner();
+    if (reader == nullptr) return false;
+  }
+  if (auto* stored = dynamic_cast<LASreaderStored*>(reader)) {
+    if (!stored->reopen()) {
+      std::fprintf(stderr, "ERROR: could not reopen lasreaderstored for stored input\n");
+      return false;
+    }
+    return true;
+  }
+  if (auto* merged = dynamic_cast<LASreaderMerged*>(reader)) {
+    if (!merged->reopen()) {
+      std::fprintf(stderr, "ERROR: cannot reopen lasreadermerged\n");
+      return false;
+    }
+    return true;
+  }
+  if (auto* buffered = dynamic_cast<LASreaderBuffered*>(reader)) {
+    if (!buffered->reopen(remain_buffered)) {
+      std::fprintf(stderr, "ERROR: cannot reopen lasreaderbuffered\n");
+      return false;
+    }
+    return true;
+  }
+  handled = false;
+  return false;
+}
