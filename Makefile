@@ -56,6 +56,7 @@ bench: build
 	./$(BUILD_DIR)/bench_grid
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
+	./$(BUILD_DIR)/bench_transform $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
 	./$(BUILD_DIR)/bench_pkz14
 	./$(BUILD_DIR)/bench_text $(BENCH_DATA)

@@ -1,7 +1,9 @@
 #include "las/las_reader.hpp"
 
 LASreader::LASreader() = default;
-LASreader::~LASreader() = default;
+LASreader::~LASreader() {
+  if (transform_ != nullptr) transform_->report_overflows();
+}
 
 void LASreader::set_filter(LASfilterHook* filter) {
   filter_ = filter;

@@ -26,6 +26,9 @@ class LAStransformHook {
   virtual ~LAStransformHook() = default;
   virtual void transform(LASpoint& point) = 0;
   virtual void reset() {}
+  // Called by a reader when it is destroyed: warns about what the last pass could not
+  // store (coordinates beyond the 32-bit integers).
+  virtual void report_overflows() const {}
 };
 
 // A spatial index that turns an area of interest into runs of point numbers. The query

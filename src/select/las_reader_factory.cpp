@@ -15,7 +15,6 @@
 #include "las/las_reader_las.hpp"
 #include "model/las_point.hpp"
 #include "select/command_options.hpp"
-#include "select/las_point_source_stamp.hpp"
 #include "select/las_text_open.hpp"
 
 namespace {
@@ -309,12 +308,6 @@ bool LASreaderFactory::is_pipe_input() const {
   return file_names_.empty() && settings_.from_stdin;
 }
 
-LAStransformHook* LASreaderFactory::get_transform() const {
-  // Once the point transform exists it carries the point source operation itself.
-  if (transform_) return transform_.get();
-  return point_source_.get();
-}
-
 void LASreaderFactory::set_scale_factor(const double* scale_factor) {
   if (scale_factor == nullptr) {
     settings_.scale_factor.reset();
@@ -344,7 +337,7 @@ void LASreaderFactory::set_filter(std::unique_ptr<LASfilter> filter) {
   filter_ = std::move(filter);
 }
 
-void LASreaderFactory::set_transform(std::unique_ptr<LAStransformHook> transform) {
+void LASreaderFactory::set_transform(std::unique_ptr<LAStransform> transform) {
   transform_ = std::move(transform);
 }
 
@@ -361,17 +354,12 @@ void LASreaderFactory::set_inside_rectangle(double min_x, double min_y, double m
   settings_.inside_rectangle = std::array<double, 4>{min_x, min_y, max_x, max_y};
 }
 
-LASpointSourceStamp& LASreaderFactory::point_source() {
-  if (!point_source_) point_source_ = std::make_unique<LASpointSourceStamp>();
-  return *point_source_;
-}
-
-// The layers the filter reads are decoded whatever the caller asked for; a transform may
-// read or change any field, and the ignore set tests the class and the flags.
+// The layers the filter and the transform read are decoded whatever the caller asked for,
+// and the ignore set tests the class and the flags.
 std::uint32_t LASreaderFactory::decoding_layers() const {
   std::uint32_t layers = settings_.selective_decoding;
   if (filter_) layers |= filter_->get_selective_decoding();
-  if (transform_) layers = kDecompressAll;
+  if (transform_) layers |= transform_->get_selective_decoding();
   if (ignore_) layers |= kDecompressClassification | kDecompressFlags;
   return layers;
 }
@@ -425,7 +413,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     const std::int64_t number = static_cast<std::int64_t>(settings_.files_are_flightlines) +
                                 next_file_index_ + settings_.files_are_flightlines_index;
     flightline = static_cast<std::uint16_t>(number & 0xFFFF);
-    point_source().set_point_source(flightline);
+    if (transform_) transform_->set_point_source(flightline);
   }
 
   const InputFormatRow& format = input_format_of(file_name);
@@ -448,8 +436,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   if (settings_.files_are_flightlines != 0) {
     reader->header.file_source_ID = flightline;
     file_source_ID_ = flightline;
-  } else if (las && settings_.apply_file_source_ID) {
-    point_source().set_point_source(reader->header.file_source_ID);
+  } else if (las && settings_.apply_file_source_ID && transform_) {
+    transform_->set_point_source(reader->header.file_source_ID);
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
@@ -477,8 +465,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
     std::fprintf(stderr, "ERROR: cannot open lasreaderlas from stdin \n");
     return nullptr;
   }
-  if (settings_.apply_file_source_ID) {
-    point_source().set_point_source(reader->header.file_source_ID);
+  if (settings_.apply_file_source_ID && transform_) {
+    transform_->set_point_source(reader->header.file_source_ID);
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, true);
@@ -494,7 +482,7 @@ void LASreaderFactory::attach_spatial_index(LASreader& reader, const std::string
 
 void LASreaderFactory::attach_filter_transform_ignore(LASreader& reader) {
   reader.set_filter(filter_.get());
-  reader.set_transform(get_transform());
+  reader.set_transform(transform_.get());
   reader.set_ignore(ignore_.get());
 }
 

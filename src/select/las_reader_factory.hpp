@@ -9,13 +9,12 @@
 
 #include "codec/las_read_engine.hpp"
 #include "filter/las_filter.hpp"
+#include "filter/las_transform.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
 #include "select/file_names.hpp"
 #include "select/las_ignore.hpp"
-
-class LASpointSourceStamp;
 
 // One attribute the text reader adds to every point (-iadd_extra, -iadd_attribute).
 struct LAStextAttribute {
@@ -132,7 +131,7 @@ class LASreaderFactory {
   bool is_pipe_input() const;
   bool is_merged() const { return settings_.merged; }
   LASfilter* get_filter() const { return filter_.get(); }
-  LAStransformHook* get_transform() const;
+  LAStransform* get_transform() const { return transform_.get(); }
   LASignore* get_ignore() const { return ignore_.get(); }
   const LASreaderSettings& settings() const { return settings_; }
 
@@ -177,7 +176,7 @@ class LASreaderFactory {
   std::uint32_t decoding_layers() const;
   // The factory takes the filter / transform over (null removes it).
   void set_filter(std::unique_ptr<LASfilter> filter);
-  void set_transform(std::unique_ptr<LAStransformHook> transform);
+  void set_transform(std::unique_ptr<LAStransform> transform);
   void set_inside_tile(float ll_x, float ll_y, float size);
   void set_inside_circle(double center_x, double center_y, double radius);
   void set_inside_rectangle(double min_x, double min_y, double max_x, double max_y);
@@ -239,7 +238,10 @@ class LASreaderFactory {
   void attach_filter_transform_ignore(LASreader& reader);
   void apply_area(LASreader& reader, bool one_area) const;
   void reset_filter_and_transform();
-  LASpointSourceStamp& point_source();
+  // The point source ID every point of the input opened next gets (flightline options).
+  void stamp_point_source(std::uint16_t value) {
+    if (transform_) transform_->set_point_source(value);
+  }
 
   LASreaderSettings settings_;
   std::optional<std::string> file_name_;  // the input opened last
@@ -248,8 +250,7 @@ class LASreaderFactory {
   LASfileList file_names_{"file_names"};
   LASfileList neighbor_file_names_{"neighbor_file_names"};
   std::unique_ptr<LASfilter> filter_;
-  std::unique_ptr<LAStransformHook> transform_;
-  std::unique_ptr<LASpointSourceStamp> point_source_;
+  std::unique_ptr<LAStransform> transform_;
   std::unique_ptr<LASignore> ignore_;
   // The flightline number given to the open input's header, given again after a reopen.
   std::optional<std::uint16_t> file_source_ID_;

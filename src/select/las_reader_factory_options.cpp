@@ -4,7 +4,6 @@
 
 #include "index/las_index.hpp"
 #include "select/command_options.hpp"
-#include "select/las_point_source_stamp.hpp"
 #include "select/las_reader_factory.hpp"
 
 using command_options::is_blank;
@@ -126,8 +125,8 @@ bool LASreaderFactory::parse(int argc, char* argv[], bool parse_ignore) {
     if (is_blank(argv[i])) continue;
     const std::string_view name = argv[i];
     if (name == "-h") {
-      // The usage of the point transform comes after the filter's once it exists.
       LASfilter::usage();
+      LAStransform::usage();
       LASignore::usage();
       usage();
       return true;
@@ -182,7 +181,8 @@ bool LASreaderFactory::finish_parse(int argc, char* argv[]) {
   if (!parse_transform(argc, argv)) return false;
   // The value is set per file by `open`.
   if (settings_.files_are_flightlines != 0 || settings_.apply_file_source_ID) {
-    point_source().set_point_source(0);
+    if (!transform_) transform_ = std::make_unique<LAStransform>();
+    transform_->set_point_source(0);
   }
   return true;
 }
@@ -206,8 +206,36 @@ bool LASreaderFactory::parse_filter(int argc, char* argv[]) {
 
 // The point transform ("-translate_...", "-scale_...", "-set_...", "-filtered_transform")
 // parses the entries left over after the filter, the same way. With "-filtered_transform"
-// it takes the filter over. Until it exists its options stay for the tool to reject.
-bool LASreaderFactory::parse_transform(int /*argc*/, char* /*argv*/[]) {
+// it takes the filter over: its operations then change only the points the filter keeps,
+// and no point is dropped.
+bool LASreaderFactory::parse_transform(int argc, char* argv[]) {
+  if (transform_) {
+    transform_->clean();
+  } else {
+    transform_ = std::make_unique<LAStransform>();
+  }
+  if (!transform_->parse(argc, argv)) {
+    transform_.reset();
+    return false;
+  }
+  if (transform_->operation_count() == 0) {
+    if (transform_->is_filtered()) {
+      std::fprintf(stderr,
+                   "WARNING: no LAStransform specified. '-filtered_transform' has no "
+                   "effect.\n");
+    }
+    transform_.reset();
+    return true;
+  }
+  if (transform_->is_filtered()) {
+    if (filter_) {
+      transform_->set_filter(std::move(filter_));
+      transform_->set_filtered(true);
+    } else {
+      std::fprintf(stderr,
+                   "WARNING: no LASfilter specified. '-filtered_transform' has no effect.\n");
+    }
+  }
   return true;
 }
 

@@ -9,7 +9,6 @@
 #include "formats/las_reader_merged.hpp"
 #include "formats/las_reader_pipe_on.hpp"
 #include "formats/las_reader_stored.hpp"
-#include "select/las_point_source_stamp.hpp"
 #include "select/las_reader_factory.hpp"
 
 std::unique_ptr<LASreader> LASreaderFactory::open_merged() {
@@ -25,9 +24,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open_merged() {
       const std::int64_t number =
           file_ID ? static_cast<std::int64_t>(*file_ID) + 1
                   : static_cast<std::int64_t>(file_index) + settings_.files_are_flightlines;
-      point_source().set_point_source(static_cast<std::uint16_t>(number & 0xFFFF));
+      stamp_point_source(static_cast<std::uint16_t>(number & 0xFFFF));
     } else if (settings_.apply_file_source_ID) {
-      point_source().set_point_source(reader.header.file_source_ID);
+      stamp_point_source(reader.header.file_source_ID);
     }
   };
   auto merged = std::make_unique<LASreaderMerged>(opener, prepare);
@@ -76,7 +75,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const std::string& ma
     return nullptr;
   }
   if (settings_.apply_file_source_ID) {
-    point_source().set_point_source(buffered->header.file_source_ID);
+    stamp_point_source(buffered->header.file_source_ID);
   }
   attach_filter_transform_ignore(*buffered);
   apply_area(*buffered, false);

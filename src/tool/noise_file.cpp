@@ -536,10 +536,14 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   prepare_output_header(header);
   const bool output_existed = !output_name.empty() && path_exists(output_name);
   // A filter, a buffer or an area delivers other points than the header counts; so does
-  // remove mode. Readers of other formats only estimate the box (and some the count).
+  // remove mode. Readers of other formats only estimate the box (and some the count), and a
+  // transform that moves points needs the bounding box of what was written.
+  const LAStransform* transform = reader_factory_.get_transform();
+  const bool moved = transform != nullptr &&
+                     (transform->changed_fields & (kChangedX | kChangedY | kChangedZ)) != 0;
   const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
                               reader_factory_.get_filter() != nullptr ||
-                              reader_factory_.has_area() || reader.format_code() > 2;
+                              reader_factory_.has_area() || reader.format_code() > 2 || moved;
   const bool can_seek = output_can_seek(output_name, writer_factory_.settings().to_nil);
   const std::uint8_t classify_as = static_cast<std::uint8_t>(s.classify_as & 0xFF);
   if (!can_seek && (keep_inventory || cut)) {

@@ -260,9 +260,15 @@ TEST(LasReaderFactoryOptions, HelpPrintsTheFilterIgnoreAndReaderUsagesAndStopsPa
       "  -inside min_x min_y max_x max_y\n"
       "  -inside_tile ll_x ll_y size\n"
       "  -inside_circle center_x center_y radius\n";
-  // The filter usage first, then the ignore set's.
+  // The filter usage first, then the transform's, then the ignore set's.
   EXPECT_EQ(result.messages.rfind("Filter points based on their coordinates.\n", 0), 0u);
-  EXPECT_NE(result.messages.find("Ignore points based on classifications.\n"), std::string::npos);
+  const std::size_t transform_usage = result.messages.find("Transform coordinates.\n");
+  const std::size_t ignore_usage =
+      result.messages.find("Ignore points based on classifications.\n");
+  ASSERT_NE(transform_usage, std::string::npos);
+  ASSERT_NE(ignore_usage, std::string::npos);
+  EXPECT_LT(result.messages.find("Boolean combination of filters.\n"), transform_usage);
+  EXPECT_LT(result.messages.find("Transform attributes in \"Extra Bytes\".\n"), ignore_usage);
   ASSERT_GE(result.messages.size(), reader_usage.size());
   EXPECT_EQ(result.messages.substr(result.messages.size() - reader_usage.size()), reader_usage);
   // Parsing stopped at "-h": the refused skip count was never looked at.
@@ -406,17 +412,39 @@ TEST(LasReaderFactoryOptions, MoreThanThirtyTwoAttributesAreRefused) {
   EXPECT_EQ(factory.settings().attributes.size(), 32u);
 }
 
-TEST(LasReaderFactoryOptions, FilterOptionsMakeTheFilterAndTransformOptionsAreLeftForTheTool) {
+TEST(LasReaderFactoryOptions, FilterAndTransformOptionsMakeAFilteredTransform) {
   Args args({"-keep_class", "2", "-drop_withheld", "-translate_z", "10", "-filtered_transform"});
   LASreaderFactory factory;
-  ASSERT_TRUE(parse(factory, args).ok);
-  EXPECT_EQ(args.left().size(), 3u);
-  ASSERT_NE(factory.get_filter(), nullptr);
-  EXPECT_EQ(factory.get_filter()->write_command(), "-keep_class 2 -drop_withheld ");
-  EXPECT_EQ(factory.get_transform(), nullptr);
-  // Only what the filter reads is added to a restricted decoding.
-  factory.set_selective_decoding(kDecompressZ);
-  EXPECT_EQ(factory.decoding_layers(), kDecompressZ | kDecompressClassification | kDecompressFlags);
+  const ParseResult result = parse(factory, args);
+  ASSERT_TRUE(result.ok) << result.messages;
+  EXPECT_EQ(result.messages, "");
+  EXPECT_TRUE(args.left().empty());
+  // The filter went into the transform: it selects the points to move and drops none.
+  EXPECT_EQ(factory.get_filter(), nullptr);
+  ASSERT_NE(factory.get_transform(), nullptr);
+  char command[128];
+  factory.get_transform()->write_command(command, sizeof(command));
+  EXPECT_STREQ(command, "-keep_class 2 -drop_withheld -filtered_transform -translate_z 10.000000 ");
+  // What the filter and the transform read joins a restricted decoding.
+  factory.set_selective_decoding(kDecompressGpsTime);
+  EXPECT_EQ(factory.decoding_layers(),
+            kDecompressGpsTime | kDecompressZ | kDecompressClassification | kDecompressFlags);
+}
+
+TEST(LasReaderFactoryOptions, FilteredTransformWithoutAFilterOrOperationsWarns) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-translate_z", "10", "-filtered_transform"},
+       "WARNING: no LASfilter specified. '-filtered_transform' has no effect.\n"},
+      {{"-keep_class", "2", "-filtered_transform"},
+       "WARNING: no LAStransform specified. '-filtered_transform' has no effect.\n"},
+  };
+  for (const auto& [entries, warning] : cases) {
+    Args args(entries);
+    LASreaderFactory factory;
+    const ParseResult result = parse(factory, args);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.messages, warning);
+  }
 }
 
 TEST(LasReaderFactoryOptions, AFilterWithoutCriteriaIsDeletedAndAFailedOneFailsTheParse) {

@@ -82,9 +82,11 @@ TEST_F(IsocullVarchunk, TheRecordsAfterTheChunkTableReachTheOutputUnchanged) {
   ASSERT_EQ(expected.size(), 1u);
   for (const char* output : {"out/copy.las", "out/copy.pkz"}) {
     SCOPED_TRACE(output);
+    // At the default step every point of this small file is noise; the tool's warning about
+    // that is the only one expected.
     const ToolRun result = run({"-i", kRealData + "/simple-varchunk.pkz", "-o", output});
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_FALSE(result.printed("WARNING")) << result.err;
+    EXPECT_EQ(result.count("WARNING"), result.count("WARNING: 100% of the points")) << result.err;
     EXPECT_FALSE(result.printed("ERROR")) << result.err;
     EXPECT_EQ(evlrs_of(read_text(path(output))), expected);
   }

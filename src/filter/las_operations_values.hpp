@@ -1,0 +1,568 @@
+#pragma once
+
+// Operations on the point's values other than coordinates and colours: intensity, scan
+// angle, classification and flags, returns, scanner channel, user data, point source ID and
+// GPS time. Each is a kernel (see las_operation_kinds.hpp); the class names are aliases.
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "filter/las_operation_kinds.hpp"
+
+namespace value_kernels {
+
+namespace layer = transform_layers;
+using operation_values::clamp_intensity;
+using operation_values::clamp_scan_angle_rank;
+using operation_values::clamp_user_data;
+
+// Half away from zero, for the GPS time bins.
+inline std::int64_t round_half_away(double value) {
+  return value >= 0.0 ? static_cast<std::int64_t>(value + 0.5)
+                      : static_cast<std::int64_t>(value - 0.5);
+}
+
+// ---- intensity ----
+struct TranslateIntensity {
+  using Value = float;
+  static constexpr const char* kName = "translate_intensity";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p, float offset) {
+    p.intensity = clamp_intensity(static_cast<float>(p.intensity) + offset);
+  }
+};
+struct ScaleIntensity {
+  using Value = float;
+  static constexpr const char* kName = "scale_intensity";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p, float scale) {
+    p.intensity = clamp_intensity(static_cast<float>(p.intensity) * scale);
+  }
+};
+struct TranslateThenScaleIntensity {
+  using Value = float;
+  static constexpr const char* kName = "translate_then_scale_intensity";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p, float offset, float scale) {
+    p.intensity = clamp_intensity((static_cast<float>(p.intensity) + offset) * scale);
+  }
+};
+struct ClampIntensity {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "clamp_intensity";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p, std::uint32_t below, std::uint32_t above) {
+    if (p.intensity < below) {
+      p.intensity = static_cast<std::uint16_t>(below);
+    } else if (p.intensity > above) {
+      p.intensity = static_cast<std::uint16_t>(above);
+    }
+  }
+};
+struct ClampIntensityBelow {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "clamp_intensity_below";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p, std::uint32_t below) {
+    if (p.intensity < below) p.intensity = static_cast<std::uint16_t>(below);
+  }
+};
+struct ClampIntensityAbove {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "clamp_intensity_above";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p, std::uint32_t above) {
+    if (p.intensity > above) p.intensity = static_cast<std::uint16_t>(above);
+  }
+};
+struct SetIntensity {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_intensity";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.intensity = static_cast<std::uint16_t>(value);
+  }
+};
+struct BinGpsTimeIntoIntensity {
+  using Value = double;
+  static constexpr const char* kName = "bin_gps_time_into_intensity";
+  static constexpr std::uint32_t kLayers = layer::kGpsTime;
+  static void apply(LASpoint& p, double bin) {
+    p.intensity = static_cast<std::uint16_t>(round_half_away(p.gps_time / bin) & 0xFFFF);
+  }
+};
+
+// ---- scan angle ----
+struct TranslateScanAngle {
+  using Value = float;
+  static constexpr const char* kName = "translate_scan_angle";
+  static constexpr std::uint32_t kLayers = layer::kScanAngle;
+  static void apply(LASpoint& p, float offset) {
+    p.scan_angle_rank = clamp_scan_angle_rank(static_cast<float>(p.scan_angle_rank) + offset);
+  }
+};
+struct ScaleScanAngle {
+  using Value = float;
+  static constexpr const char* kName = "scale_scan_angle";
+  static constexpr std::uint32_t kLayers = layer::kScanAngle;
+  static void apply(LASpoint& p, float scale) {
+    p.scan_angle_rank = clamp_scan_angle_rank(static_cast<float>(p.scan_angle_rank) * scale);
+  }
+};
+struct TranslateThenScaleScanAngle {
+  using Value = float;
+  static constexpr const char* kName = "translate_then_scale_scan_angle";
+  static constexpr std::uint32_t kLayers = layer::kScanAngle;
+  static void apply(LASpoint& p, float offset, float scale) {
+    p.scan_angle_rank =
+        clamp_scan_angle_rank((static_cast<float>(p.scan_angle_rank) + offset) * scale);
+  }
+};
+struct SetScanAngle {
+  using Value = float;
+  static constexpr const char* kName = "set_scan_angle";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, float degrees) { p.set_scan_angle(degrees); }
+};
+
+// ---- classification and flags ----
+struct SetClassification {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_classification";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.set_classification(static_cast<std::uint8_t>(value));
+  }
+};
+// A from value below 32 is the 5-bit class, a larger one the extended classification.
+struct ChangeClassificationFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_classification_from_to";
+  static constexpr std::uint32_t kLayers = layer::kClassification;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    const std::uint32_t current = from < 32 ? p.classification : p.extended_classification;
+    if (current == from) p.set_classification(static_cast<std::uint8_t>(to));
+  }
+};
+struct MoveAncientToExtendedClassification {
+  static constexpr const char* kName = "move_ancient_to_extended_classification";
+  static constexpr std::uint32_t kLayers = layer::kClassification | layer::kFlags;
+  static void apply(LASpoint& p) {
+    if (!(p.synthetic_flag || p.keypoint_flag || p.withheld_flag)) return;
+    const std::uint8_t whole =
+        static_cast<std::uint8_t>(p.classification | (p.synthetic_flag << 5) |
+                                  (p.keypoint_flag << 6) | (p.withheld_flag << 7));
+    p.extended_classification = whole;
+    p.classification = whole < 32 ? whole : 0;
+    p.synthetic_flag = 0;
+    p.keypoint_flag = 0;
+    p.withheld_flag = 0;
+    p.extended_classification_flags &= 0x8;  // the overlap bit stays
+  }
+};
+// Flags 0 or 1, kept in the legacy and the extended flag bits alike.
+struct SetWithheldFlag {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_withheld_flag";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) { p.set_withheld_flag(value != 0); }
+};
+struct SetSyntheticFlag {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_synthetic_flag";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) { p.set_synthetic_flag(value != 0); }
+};
+struct SetKeypointFlag {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_keypoint_flag";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) { p.set_keypoint_flag(value != 0); }
+};
+struct SetExtendedOverlapFlag {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_extended_overlap_flag";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) { p.set_overlap_flag(value != 0); }
+};
+struct SetScanDirectionFlag {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_scan_direction_flag";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) { p.scan_direction_flag = value & 1; }
+};
+struct SetEdgeOfFlightLine {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_edge_of_flight_line";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) { p.edge_of_flight_line = value & 1; }
+};
+struct SetExtendedScannerChannel {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_extended_scanner_channel";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.set_extended_scanner_channel(static_cast<std::uint8_t>(value));
+  }
+};
+
+// ---- returns ----
+struct SetReturnNumber {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_return_number";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.set_return_number(static_cast<std::uint8_t>(value));
+  }
+};
+struct SetNumberOfReturns {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_number_of_returns";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.set_number_of_returns(static_cast<std::uint8_t>(value));
+  }
+};
+struct SetExtendedReturnNumber {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_extended_return_number";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.set_extended_return_number(static_cast<std::uint8_t>(value));
+  }
+};
+struct SetExtendedNumberOfReturns {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_extended_number_of_returns";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.set_extended_number_of_returns(static_cast<std::uint8_t>(value));
+  }
+};
+struct ChangeReturnNumberFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_return_number_from_to";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    if (p.return_number == from) p.set_return_number(static_cast<std::uint8_t>(to));
+  }
+};
+struct ChangeNumberOfReturnsFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_number_of_returns_from_to";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    if (p.number_of_returns == from) p.set_number_of_returns(static_cast<std::uint8_t>(to));
+  }
+};
+struct ChangeExtendedReturnNumberFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_extended_return_number_from_to";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    if (p.extended_return_number == from) {
+      p.set_extended_return_number(static_cast<std::uint8_t>(to));
+    }
+  }
+};
+struct ChangeExtendedNumberOfReturnsFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_extended_number_of_returns_from_to";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    if (p.extended_number_of_returns == from) {
+      p.set_extended_number_of_returns(static_cast<std::uint8_t>(to));
+    }
+  }
+};
+struct RepairZeroReturns {
+  static constexpr const char* kName = "repair_zero_returns";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p) {
+    if (p.number_of_returns == 0) p.number_of_returns = 1;
+    if (p.return_number == 0) p.return_number = 1;
+  }
+};
+
+// ---- user data ----
+struct SetUserData {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_user_data";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.user_data = static_cast<std::uint8_t>(value);
+  }
+};
+struct ScaleUserData {
+  using Value = float;
+  static constexpr const char* kName = "scale_user_data";
+  static constexpr std::uint32_t kLayers = layer::kUserData;
+  static void apply(LASpoint& p, float scale) {
+    p.user_data = clamp_user_data(static_cast<float>(p.user_data) * scale);
+  }
+};
+struct ChangeUserDataFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_user_data_from_to";
+  static constexpr std::uint32_t kLayers = layer::kUserData;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    if (p.user_data == from) p.user_data = static_cast<std::uint8_t>(to);
+  }
+};
+struct CopyUserDataIntoPointSource {
+  static constexpr const char* kName = "copy_user_data_into_point_source";
+  static constexpr std::uint32_t kLayers = layer::kUserData;
+  static void apply(LASpoint& p) { p.point_source_ID = p.user_data; }
+};
+struct CopyUserDataIntoScannerChannel {
+  static constexpr const char* kName = "copy_user_data_into_scanner_channel";
+  static constexpr std::uint32_t kLayers = layer::kUserData;
+  static void apply(LASpoint& p) { p.set_extended_scanner_channel(p.user_data); }
+};
+// Point types 6-10 take any class; older ones only the 5-bit classes.
+struct CopyUserDataIntoClassification {
+  static constexpr const char* kName = "copy_user_data_into_classification";
+  static constexpr std::uint32_t kLayers = layer::kUserData;
+  static void apply(LASpoint& p) {
+    if (p.extended_layout) {
+      p.set_classification(p.user_data);
+    } else if (p.user_data < 32) {
+      p.set_classification(p.user_data);
+    }
+  }
+};
+
+// ---- scanner channel ----
+struct CopyScannerChannelIntoPointSource {
+  static constexpr const char* kName = "copy_scanner_channel_into_point_source";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p) { p.point_source_ID = p.extended_scanner_channel; }
+};
+struct CopyScannerChannelIntoUserData {
+  static constexpr const char* kName = "copy_scanner_channel_into_user_data";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p) { p.user_data = p.extended_scanner_channel; }
+};
+struct MergeScannerChannelIntoPointSource {
+  static constexpr const char* kName = "merge_scanner_channel_into_point_source";
+  static constexpr std::uint32_t kLayers = layer::kPointSource;
+  static void apply(LASpoint& p) {
+    p.point_source_ID =
+        static_cast<std::uint16_t>(p.point_source_ID * 4u + p.extended_scanner_channel);
+  }
+};
+struct SplitScannerChannelFromPointSource {
+  static constexpr const char* kName = "split_scanner_channel_from_point_source";
+  static constexpr std::uint32_t kLayers = layer::kPointSource;
+  static void apply(LASpoint& p) {
+    p.set_extended_scanner_channel(static_cast<std::uint8_t>(p.point_source_ID % 4u));
+    p.point_source_ID = static_cast<std::uint16_t>(p.point_source_ID / 4u);
+  }
+};
+
+// ---- point source ID ----
+struct SetPointSource {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "set_point_source";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, std::uint32_t value) {
+    p.point_source_ID = static_cast<std::uint16_t>(value);
+  }
+};
+struct ChangePointSourceFromTo {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "change_point_source_from_to";
+  static constexpr std::uint32_t kLayers = layer::kPointSource;
+  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
+    if (p.point_source_ID == from) p.point_source_ID = static_cast<std::uint16_t>(to);
+  }
+};
+struct BinZintoPointSource {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "bin_Z_into_point_source";
+  static constexpr std::uint32_t kLayers = layer::kZ;
+  static void apply(LASpoint& p, std::uint32_t bin) {
+    const std::int64_t id = static_cast<std::int64_t>(p.Z) / static_cast<std::int64_t>(bin);
+    p.point_source_ID = id <= 0 ? 0 : id > 65534 ? 65535 : static_cast<std::uint16_t>(id);
+  }
+};
+struct BinAbsScanAngleIntoPointSource {
+  using Value = float;
+  static constexpr const char* kName = "bin_abs_scan_angle_into_point_source";
+  static constexpr std::uint32_t kLayers = layer::kScanAngle;
+  static void apply(LASpoint& p, float bin) {
+    const float angle = p.extended_layout ? std::fabs(p.extended_scan_angle * 0.006f)
+                                          : std::fabs(static_cast<float>(p.scan_angle_rank));
+    const float id = angle / bin;
+    p.point_source_ID = !(id > 0.0f) ? 0 : id >= 65535.f ? 65535 : static_cast<std::uint16_t>(id);
+  }
+};
+struct BinGpsTimeIntoPointSource {
+  using Value = double;
+  static constexpr const char* kName = "bin_gps_time_into_point_source";
+  static constexpr std::uint32_t kLayers = layer::kGpsTime;
+  static void apply(LASpoint& p, double bin) {
+    p.point_source_ID = static_cast<std::uint16_t>(round_half_away(p.gps_time / bin) & 0xFFFF);
+  }
+};
+// The 5-bit class, or the extended classification when the class is 0.
+struct CopyClassificationIntoUserData {
+  static constexpr const char* kName = "copy_classification_into_user_data";
+  static constexpr std::uint32_t kLayers = layer::kClassification;
+  static void apply(LASpoint& p) {
+    p.user_data = p.classification ? p.classification : p.extended_classification;
+  }
+};
+struct CopyClassificationIntoPointSource {
+  static constexpr const char* kName = "copy_classification_into_point_source";
+  static constexpr std::uint32_t kLayers = layer::kClassification;
+  static void apply(LASpoint& p) {
+    p.point_source_ID = p.classification ? p.classification : p.extended_classification;
+  }
+};
+struct CopyIntensityIntoClassification {
+  static constexpr const char* kName = "copy_intensity_into_classification";
+  static constexpr std::uint32_t kLayers = layer::kIntensity;
+  static void apply(LASpoint& p) {
+    if (p.intensity < 32) p.set_classification(static_cast<std::uint8_t>(p.intensity));
+  }
+};
+
+// ---- GPS time ----
+struct SetGpsTime {
+  using Value = double;
+  static constexpr const char* kName = "set_gps_time";
+  static constexpr std::uint32_t kLayers = 0;
+  static void apply(LASpoint& p, double value) { p.gps_time = value; }
+};
+struct TranslateGpsTime {
+  using Value = double;
+  static constexpr const char* kName = "translate_gps_time";
+  static constexpr std::uint32_t kLayers = layer::kGpsTime;
+  static void apply(LASpoint& p, double offset) { p.gps_time += offset; }
+};
+inline constexpr double kSecondsPerWeek = 604800.0;
+inline constexpr double kAdjustedOffset = 1000000000.0;
+// Adjusted standard GPS time (GPS seconds minus 10^9) to seconds of its GPS week.
+struct ConvertAdjustedGpsToWeek {
+  static constexpr const char* kName = "adjusted_to_week";
+  static constexpr std::uint32_t kLayers = layer::kGpsTime;
+  static void apply(LASpoint& p) {
+    const double week = std::trunc(p.gps_time / kSecondsPerWeek + 1653.4391534391534);
+    p.gps_time -= week * kSecondsPerWeek - kAdjustedOffset;
+  }
+};
+struct ConvertWeekToAdjustedGps {
+  using Value = std::uint32_t;
+  static constexpr const char* kName = "week_to_adjusted";
+  static constexpr std::uint32_t kLayers = layer::kGpsTime;
+  static void apply(LASpoint& p, std::uint32_t week) {
+    p.gps_time += static_cast<double>(week) * kSecondsPerWeek - kAdjustedOffset;
+  }
+};
+
+// ---- wave packet ----
+// The direction vector is the last three floats of the 29-byte wave packet.
+inline constexpr std::size_t kWaveDirectionOffset = 17;
+struct FlipWaveformDirection {
+  static constexpr const char* kName = "flip_waveform_direction";
+  static constexpr std::uint32_t kLayers = layer::kWavePacket;
+  static void apply(LASpoint& p) {
+    for (int k = 0; k < 3; k++) {
+      float component;
+      std::uint8_t* at = p.wave_packet + kWaveDirectionOffset + 4 * k;
+      std::memcpy(&component, at, 4);
+      component = -component;
+      std::memcpy(at, &component, 4);
+    }
+  }
+};
+
+}  // namespace value_kernels
+
+using LASoperationTranslateIntensity = LASoperationOneArgument<value_kernels::TranslateIntensity>;
+using LASoperationScaleIntensity = LASoperationOneArgument<value_kernels::ScaleIntensity>;
+using LASoperationTranslateThenScaleIntensity =
+    LASoperationTwoArguments<value_kernels::TranslateThenScaleIntensity>;
+using LASoperationClampIntensity = LASoperationTwoArguments<value_kernels::ClampIntensity>;
+using LASoperationClampIntensityBelow = LASoperationOneArgument<value_kernels::ClampIntensityBelow>;
+using LASoperationClampIntensityAbove = LASoperationOneArgument<value_kernels::ClampIntensityAbove>;
+using LASoperationSetIntensity = LASoperationOneArgument<value_kernels::SetIntensity>;
+using LASoperationBinGpsTimeIntoIntensity =
+    LASoperationOneArgument<value_kernels::BinGpsTimeIntoIntensity>;
+using LASoperationTranslateScanAngle = LASoperationOneArgument<value_kernels::TranslateScanAngle>;
+using LASoperationScaleScanAngle = LASoperationOneArgument<value_kernels::ScaleScanAngle>;
+using LASoperationTranslateThenScaleScanAngle =
+    LASoperationTwoArguments<value_kernels::TranslateThenScaleScanAngle>;
+using LASoperationSetScanAngle = LASoperationOneArgument<value_kernels::SetScanAngle>;
+using LASoperationSetClassification = LASoperationOneArgument<value_kernels::SetClassification>;
+using LASoperationChangeClassificationFromTo =
+    LASoperationTwoArguments<value_kernels::ChangeClassificationFromTo>;
+using LASoperationMoveAncientToExtendedClassification =
+    LASoperationNoArgument<value_kernels::MoveAncientToExtendedClassification>;
+using LASoperationSetWithheldFlag = LASoperationOneArgument<value_kernels::SetWithheldFlag>;
+using LASoperationSetSyntheticFlag = LASoperationOneArgument<value_kernels::SetSyntheticFlag>;
+using LASoperationSetKeypointFlag = LASoperationOneArgument<value_kernels::SetKeypointFlag>;
+using LASoperationSetExtendedOverlapFlag =
+    LASoperationOneArgument<value_kernels::SetExtendedOverlapFlag>;
+using LASoperationSetScanDirectionFlag =
+    LASoperationOneArgument<value_kernels::SetScanDirectionFlag>;
+using LASoperationSetEdgeOfFlightLine = LASoperationOneArgument<value_kernels::SetEdgeOfFlightLine>;
+using LASoperationSetExtendedScannerChannel =
+    LASoperationOneArgument<value_kernels::SetExtendedScannerChannel>;
+using LASoperationSetReturnNumber = LASoperationOneArgument<value_kernels::SetReturnNumber>;
+using LASoperationSetNumberOfReturns = LASoperationOneArgument<value_kernels::SetNumberOfReturns>;
+using LASoperationSetExtendedReturnNumber =
+    LASoperationOneArgument<value_kernels::SetExtendedReturnNumber>;
+using LASoperationSetExtendedNumberOfReturns =
+    LASoperationOneArgument<value_kernels::SetExtendedNumberOfReturns>;
+using LASoperationChangeReturnNumberFromTo =
+    LASoperationTwoArguments<value_kernels::ChangeReturnNumberFromTo>;
+using LASoperationChangeNumberOfReturnsFromTo =
+    LASoperationTwoArguments<value_kernels::ChangeNumberOfReturnsFromTo>;
+using LASoperationChangeExtendedReturnNumberFromTo =
+    LASoperationTwoArguments<value_kernels::ChangeExtendedReturnNumberFromTo>;
+using LASoperationChangeExtendedNumberOfReturnsFromTo =
+    LASoperationTwoArguments<value_kernels::ChangeExtendedNumberOfReturnsFromTo>;
+using LASoperationRepairZeroReturns = LASoperationNoArgument<value_kernels::RepairZeroReturns>;
+using LASoperationSetUserData = LASoperationOneArgument<value_kernels::SetUserData>;
+using LASoperationScaleUserData = LASoperationOneArgument<value_kernels::ScaleUserData>;
+using LASoperationChangeUserDataFromTo =
+    LASoperationTwoArguments<value_kernels::ChangeUserDataFromTo>;
+using LASoperationCopyUserDataIntoPointSource =
+    LASoperationNoArgument<value_kernels::CopyUserDataIntoPointSource>;
+using LASoperationCopyUserDataIntoScannerChannel =
+    LASoperationNoArgument<value_kernels::CopyUserDataIntoScannerChannel>;
+using LASoperationCopyUserDataIntoClassification =
+    LASoperationNoArgument<value_kernels::CopyUserDataIntoClassification>;
+using LASoperationCopyScannerChannelIntoPointSource =
+    LASoperationNoArgument<value_kernels::CopyScannerChannelIntoPointSource>;
+using LASoperationCopyScannerChannelIntoUserData =
+    LASoperationNoArgument<value_kernels::CopyScannerChannelIntoUserData>;
+using LASoperationMergeScannerChannelIntoPointSource =
+    LASoperationNoArgument<value_kernels::MergeScannerChannelIntoPointSource>;
+using LASoperationSplitScannerChannelFromPointSource =
+    LASoperationNoArgument<value_kernels::SplitScannerChannelFromPointSource>;
+using LASoperationSetPointSource = LASoperationOneArgument<value_kernels::SetPointSource>;
+using LASoperationChangePointSourceFromTo =
+    LASoperationTwoArguments<value_kernels::ChangePointSourceFromTo>;
+using LASoperationBinZintoPointSource = LASoperationOneArgument<value_kernels::BinZintoPointSource>;
+using LASoperationBinAbsScanAngleIntoPointSource =
+    LASoperationOneArgument<value_kernels::BinAbsScanAngleIntoPointSource>;
+using LASoperationBinGpsTimeIntoPointSource =
+    LASoperationOneArgument<value_kernels::BinGpsTimeIntoPointSource>;
+using LASoperationCopyClassificationIntoUserData =
+    LASoperationNoArgument<value_kernels::CopyClassificationIntoUserData>;
+using LASoperationCopyClassificationIntoPointSource =
+    LASoperationNoArgument<value_kernels::CopyClassificationIntoPointSource>;
+using LASoperationCopyIntensityIntoClassification =
+    LASoperationNoArgument<value_kernels::CopyIntensityIntoClassification>;
+using LASoperationSetGpsTime = LASoperationOneArgument<value_kernels::SetGpsTime>;
+using LASoperationTranslateGpsTime = LASoperationOneArgument<value_kernels::TranslateGpsTime>;
+using LASoperationConvertAdjustedGpsToWeek =
+    LASoperationNoArgument<value_kernels::ConvertAdjustedGpsToWeek>;
+using LASoperationConvertWeekToAdjustedGps =
+    LASoperationOneArgument<value_kernels::ConvertWeekToAdjustedGps>;
+using LASoperationFlipWaveformDirection =
+    LASoperationNoArgument<value_kernels::FlipWaveformDirection>;
