@@ -91,6 +91,8 @@ class SpillRegistration {
   SpillRegistration& operator=(const SpillRegistration&) = delete;
 };
 
+}  // namespace
+
 const char* marking_word(MarkingMode mode) {
   switch (mode) {
     case MarkingMode::kClassify:
@@ -114,6 +116,8 @@ void report_noise_point(const LASreader& reader) {
   if (point.has_rgb) std::fprintf(stderr, "  (%d %d %d)", point.rgb[0], point.rgb[1], point.rgb[2]);
   std::fprintf(stderr, "\n");
 }
+
+namespace {
 
 struct SecondPassResult {
   std::uint64_t noise_points = 0;
@@ -405,7 +409,9 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   });
   if (s.verbose && s.by_flightline) print_now_outputting();
 
-  if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
+  if (reader.is_layered()) {
+    reopen_layered(reader);
+  } else if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
     std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
     usage_exit(1);
   }
@@ -413,6 +419,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start) {
   // Output header and writer.
   LASheader header = reader.header;
   prepare_output_header(header);
+  if (s.olay) return write_layer_file(reader, grid, input_name, file_start, phase_start);
   if (!writer_factory_.active()) writer_factory_.derive_file_name(input_name.c_str(), -1);
 
   const std::string output_name = output_file_name();

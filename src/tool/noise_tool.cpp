@@ -87,6 +87,7 @@ void NoiseRun::start_up() {
     for (int i = 1; i < argc_; i++) {
       if (static_cast<unsigned char>(argv_[i][0]) == 0x96) argv_[i][0] = '-';
     }
+    take_olay_command_line();
     // Parse failures end the run with code 1: a run that did not start has failed.
     if (!projection_.parse(argc_, argv_)) plain_exit(1);
     if (!reader_factory_.parse(argc_, argv_, true)) plain_exit(1);
@@ -160,10 +161,6 @@ void NoiseRun::check_layer_options() const {
     std::fprintf(stderr, "ERROR: inside queries and '-olay' cannot currently be combined.\n");
     plain_exit(1);
   }
-  std::fprintf(stderr,
-               "ERROR: layer files ('-ilay', '-olay', '-ilaydir', '-olaydir') are not supported in "
-               "this version\n");
-  plain_exit(1);
 }
 
 void NoiseRun::take_command_line_units() {
@@ -179,6 +176,7 @@ void NoiseRun::take_command_line_units() {
 void NoiseRun::process_next_file() {
   const double file_start = settings_.quiet ? 0.0 : process_seconds();
   std::unique_ptr<LASreader> reader = reader_factory_.open();
+  if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader));
   if (!reader) {
     std::fprintf(stderr, "ERROR: could not open lasreader\n");
     if (reader_factory_.get_file_count() <= 1) usage_exit(1);
