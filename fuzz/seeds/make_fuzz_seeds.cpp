@@ -46,6 +46,8 @@ int main(int argc, char** argv) {
     std::copy(file.begin(), file.end(), run.begin() + 2);
     write(dir / "tool_run" / name, run);
   }
+  write(dir / "lay_file" / "two_layers_type1", fuzz_entry::lay_file_seed(false));
+  write(dir / "lay_file" / "two_layers_type6", fuzz_entry::lay_file_seed(true));
   // Command lines: each argument ends with a zero byte.
   const char* const command_lines[] = {
       "-i\0in.las\0-o\0out.las\0",
