@@ -31,8 +31,8 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 	  $(CTEST) --output-on-failure -j $(JOBS)
 
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
-# coding speed of the plain and the layered codecs; the 20-million-point scenes are generated
-# once into $(BENCH_DATA) and reused.
+# coding speed of the plain and the layered codecs, LAY files against full copies; the
+# 20-million-point scenes are generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
 bench: build
 	./$(BUILD_DIR)/bench_grid
@@ -40,6 +40,7 @@ bench: build
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_pkz
 	./$(BUILD_DIR)/bench_pkz14
+	./$(BUILD_DIR)/bench_layers $(BENCH_DATA)
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
