@@ -49,6 +49,8 @@ class LASmodify : public LASwriter {
             std::uint32_t first_kept_layer, std::uint32_t block_bytes);
 
   const std::string& lay_file_name() const { return lay_name_; }
+  // Where the LAY file is written until close renames it (empty when there is none).
+  const std::string& temporary_file_name() const { return temporary_name_; }
   std::uint64_t changed_points() const { return layer_.change_count; }
 
   bool write_point(const LASpoint& point) override;

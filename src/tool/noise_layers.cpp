@@ -11,6 +11,7 @@
 #include "layers/las_apply.hpp"
 #include "layers/las_modify.hpp"
 #include "select/las_ignore.hpp"
+#include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
 
@@ -173,6 +174,13 @@ bool NoiseRun::write_layer_file(LASreader& reader, IsolationGrid& grid,
     std::fprintf(stderr, "ERROR: opening lasmodify file for '%s'\n", input_name.c_str());
     plain_exit(1, interactive_);
   }
+  // A run ended by a signal must not leave the unfinished LAY file behind.
+  struct TemporaryRegistration {
+    explicit TemporaryRegistration(const std::string& name) {
+      interrupt_cleanup::set_partial_output(name.c_str());
+    }
+    ~TemporaryRegistration() { interrupt_cleanup::set_partial_output(nullptr); }
+  } registration(modify.temporary_file_name());
 
   const std::uint8_t classify_as = static_cast<std::uint8_t>(s.classify_as & 0xFF);
   LayerPassResult pass;
