@@ -39,7 +39,7 @@
 // point 0 for the first run); then, when has_length, a varint of (run length - 2) (a run
 // without it is one point long); then, when new_value, one value byte. A run without a new
 // value takes the value of the run before it (the first run always has one in valued
-// layers). Two runs with the same value are never adjacent (gap 0 means the value changed).
+// layers). The writer never makes two adjacent runs of one value (gap 0 means a new value).
 
 #include <cstddef>
 #include <cstdint>
