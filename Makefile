@@ -49,8 +49,8 @@ tsan-test: $(TSAN_DIR)/CMakeCache.txt
 
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs, text to LAS and LAS to text, area
-# queries with and without a spatial index; the 20-million-point scenes are generated once
-# into $(BENCH_DATA) and reused.
+# queries with and without a spatial index, LAY files against full copies; the
+# 20-million-point scenes are generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
 bench: build
 	./$(BUILD_DIR)/bench_grid
@@ -63,6 +63,7 @@ bench: build
 	./$(BUILD_DIR)/bench_wrappers $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_index $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_filter $(BENCH_DATA)
+	./$(BUILD_DIR)/bench_layers $(BENCH_DATA)
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
@@ -73,7 +74,7 @@ bench: build
 # $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file point_formats text_file tool_args tool_run
+FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run
 FUZZ_FLAGS    ?= -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=10 -close_fd_mask=2
 REAL_DATA_DIR ?= ../shared/data/real
 

@@ -81,5 +81,13 @@ int point_formats(const std::uint8_t* data, std::size_t size);
 int lax_file(const std::uint8_t* data, std::size_t size);
 // Valid indexes of both point files at two depths, as inputs of `lax_file`.
 std::vector<std::vector<std::uint8_t>> lax_file_seeds();
+// A LAY file beside a small point file, read through LASapply: byte 0 bit 0 gives the LAY
+// file the point file's identity (so that its layers are reached), bit 1 picks the point
+// type 6 file instead of the type 1 file; the rest is the LAY file. A refused file must
+// leave the points read whole; a loaded one must deliver exactly the points its layers do
+// not delete, in order.
+int lay_file(const std::uint8_t* data, std::size_t size);
+// A valid input of `lay_file` with two layers.
+std::vector<std::uint8_t> lay_file_seed(bool extended);
 
 }  // namespace fuzz_entry

@@ -93,6 +93,8 @@ class SpillRegistration {
   SpillRegistration& operator=(const SpillRegistration&) = delete;
 };
 
+}  // namespace
+
 const char* marking_word(MarkingMode mode) {
   switch (mode) {
     case MarkingMode::kClassify:
@@ -134,6 +136,8 @@ void report_noise_point(const LASreader& reader) {
   }
   std::fprintf(stderr, "\n");
 }
+
+namespace {
 
 struct SecondPassResult {
   std::uint64_t points = 0;  // delivered by the reader
@@ -427,11 +431,14 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
 
   // The output is known before the first pass: a file that may not be written is not read.
-  if (!writer_factory_.active()) writer_factory_.derive_file_name(input_name.c_str(), -1);
-
-  const std::string output_name = output_file_name();
+  // With -olay the output is a LAY file beside the input, not a point file.
+  if (!writer_factory_.active() && !s.olay) {
+    writer_factory_.derive_file_name(input_name.c_str(), -1);
+  }
+  const std::string output_name = s.olay ? std::string() : output_file_name();
   record.output = output_name;
-  const std::string conflict = claims_.conflict(output_name, input_name, reader_factory_);
+  const std::string conflict =
+      s.olay ? std::string() : claims_.conflict(output_name, input_name, reader_factory_);
   if (!conflict.empty()) {
     std::fputs(conflict.c_str(), stderr);
     record.message = conflict.substr(7, conflict.size() - 8);  // without "ERROR: " and "\n"
@@ -524,7 +531,9 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
     return false;
   }
 
-  if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
+  if (reader.is_layered()) {
+    reopen_layered(reader);
+  } else if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
     std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
     record.message = "could not re-open lasreader";
     return false;
@@ -534,6 +543,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   // Output header and writer.
   LASheader header = reader.header;
   prepare_output_header(header);
+  if (s.olay) return write_layer_file(reader, grid, input_name, file_start, phase_start, record);
   const bool output_existed = !output_name.empty() && path_exists(output_name);
   // A filter, a buffer or an area delivers other points than the header counts; so does
   // remove mode. Readers of other formats only estimate the box (and some the count), and a

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tool/progress_line.hpp"
 #include "tool/run_report.hpp"
 
+class IsolationGrid;
 class LASheader;
 class LASreader;
 
@@ -38,6 +40,14 @@ class NoiseRun {
   void read_interactive_names();
   void check_layer_options() const;
   void take_command_line_units();
+  // Layer files (noise_layers.cpp): the command line a layer records, the LAY file applied
+  // to a reader (the reader itself when none can be), the layered reader opened again, and
+  // the second pass into a new layer instead of an output file.
+  void take_olay_command_line();
+  std::unique_ptr<LASreader> apply_layer_file(std::unique_ptr<LASreader> reader);
+  void reopen_layered(LASreader& reader);
+  bool write_layer_file(LASreader& reader, IsolationGrid& grid, const std::string& input_name,
+                        double file_start, double phase_start, FileRecord& record);
 
   // One input file, from opening its reader to "done with"; failures of the file itself
   // (unreadable points, unwritable output, exceptions) mark the run as failed and return.
@@ -73,6 +83,7 @@ class NoiseRun {
   std::vector<LASvlrKeyEntry> geo_keys_;
   std::vector<double> geo_double_params_;
 
+  std::string olay_command_line_;  // with -olay: what every layer records
   double run_start_ = 0.0;
   std::uint32_t files_failed_ = 0;
   RunReport report_;
@@ -82,3 +93,7 @@ class NoiseRun {
 
 // Seconds of the wall clock (with threads, processor time would mislead).
 double process_seconds();
+// "classified", "flagged" or "removed".
+const char* marking_word(NoiseSettings::MarkingMode mode);
+// The "-vv" line of a noise point, with its values before it is changed.
+void report_noise_point(const LASreader& reader);

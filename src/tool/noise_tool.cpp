@@ -91,6 +91,7 @@ void NoiseRun::start_up() {
     for (int i = 1; i < argc_; i++) {
       if (std::strcmp(argv_[i], "-h") == 0 || std::strcmp(argv_[i], "-help") == 0) print_help();
     }
+    take_olay_command_line();
     // Parse failures end the run with code 1: a run that did not start has failed.
     if (!projection_.parse(argc_, argv_)) plain_exit(1);
     if (!reader_factory_.parse(argc_, argv_, true)) plain_exit(1);
@@ -217,10 +218,6 @@ void NoiseRun::check_layer_options() const {
     std::fprintf(stderr, "ERROR: inside queries and '-olay' cannot currently be combined.\n");
     plain_exit(1);
   }
-  std::fprintf(stderr,
-               "ERROR: layer files ('-ilay', '-olay', '-ilaydir', '-olaydir') are not supported in "
-               "this version\n");
-  plain_exit(1);
 }
 
 void NoiseRun::take_command_line_units() {
@@ -250,6 +247,7 @@ void NoiseRun::process_next_file() {
   FileRecord record;
   const char* opened_name = reader_factory_.get_file_name();
   record.input = opened_name ? opened_name : "";
+  if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader));
   if (!reader) {
     std::fprintf(stderr, "ERROR: could not open lasreader\n");
     // One broken or vanished input must not cost the files after it, and its lines say

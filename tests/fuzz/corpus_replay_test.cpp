@@ -99,3 +99,11 @@ TEST(FuzzCorpus, KeptToolArgumentInputsRunWithoutFaultOrFiles) {
 TEST(FuzzCorpus, KeptToolRunInputsLeaveAWholeOutputOrNone) {
   replay("tool_run", fuzz_entry::tool_run);
 }
+
+TEST(FuzzCorpus, KeptLayFileInputsApplyWithoutFault) {
+  replay("lay_file", fuzz_entry::lay_file);
+  for (bool extended : {false, true}) {
+    const std::vector<std::uint8_t> seed = fuzz_entry::lay_file_seed(extended);
+    EXPECT_EQ(fuzz_entry::lay_file(seed.data(), seed.size()), 0);
+  }
+}

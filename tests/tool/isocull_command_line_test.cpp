@@ -134,24 +134,24 @@ TEST_F(IsocullCommandLine, HelpAndVersionEndWithCodeZero) {
   EXPECT_EQ(result.err, "isocull (Brindlex) version 200509\n");
 }
 
-TEST_F(IsocullCommandLine, LayerFilesAreRefusedAfterTheirWarnings) {
+TEST_F(IsocullCommandLine, LayerOptionsPrintTheirWarningsAndWriteALayInsteadOfACopy) {
   ToolRun result = run({"-i", "in.las", "-olay"});
-  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(
       result.printed("WARNING: do not expect LAY files to work across different versions\n"
                      "         of Brindlex because the development of RERavirod is still\n"
                      "         not completed. this is just an awesome prototype as proof\n"
                      "         of concept. we continue to gather community input ... (-;\n"))
       << result.err;
-  EXPECT_EQ(result.count("ERROR: "), 1u) << result.err;
-  EXPECT_TRUE(result.printed("not supported in this version")) << result.err;
+  EXPECT_TRUE(result.printed("done with 'in.las'.")) << result.err;
+  EXPECT_TRUE(exists(dir_.path() + "/in.lay"));
   EXPECT_FALSE(exists(dir_.path() + "/in_1.las"));
 
-  // "-ilay 3" takes its count; quiet drops the warnings, not the error.
+  // "-ilay 3" takes its count; quiet drops the warnings.
   result = run({"-i", "in.las", "-ilay", "3", "-quiet"});
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_FALSE(result.printed("WARNING"));
-  EXPECT_TRUE(result.printed("ERROR: layer files")) << result.err;
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(exists(dir_.path() + "/in_1.las"));
 }
 
 TEST_F(IsocullCommandLine, AcceptedButIgnoredOptionsWarnAndTheRunGoesOn) {

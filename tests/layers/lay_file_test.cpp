@@ -1,0 +1,238 @@
+// The LAY file: its run code byte for byte, the name rule, and hostile files that must be
+// refused with a reason while the point file stays readable without them.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "las/las_reader_las.hpp"
+#include "layers/las_apply.hpp"
+#include "layers/lay_file.hpp"
+#include "scene/scene_las.hpp"
+
+namespace {
+
+constexpr std::uint32_t kBlock = 65536;
+
+std::uint64_t get64(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; i--)
+    value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
+  return value;
+}
+
+void put64(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value) {
+  for (int i = 0; i < 8; i++)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+LAYlayer classification_layer(const std::vector<std::pair<std::uint64_t, std::uint8_t>>& changes) {
+  LAYlayer layer;
+  layer.attribute = LAYattribute::kClassification;
+  layer.description = "replace classification";
+  layer.command_line = "isocull -i t.las -olay";
+  for (const auto& [index, value] : changes)
+    EXPECT_TRUE(layer.add_change(index, value));
+  return layer;
+}
+
+TEST(LayFile, RunCodeIsTheDocumentedBytes) {
+  LAYfile file;
+  // Points 3-5 and 10 become class 7, point 11 class 9.
+  file.layers.push_back(classification_layer({{3, 7}, {4, 7}, {5, 7}, {10, 7}, {11, 9}}));
+  ASSERT_EQ(file.layers[0].runs.size(), 3u);
+  const std::vector<std::uint8_t> bytes = encode_lay_file(file);
+  const std::size_t layer = lay_format::kFileHeaderSize;
+  const std::size_t code =
+      layer + lay_format::kLayerHeaderSize + file.layers[0].command_line.size();
+  // gap 3, a length, a value: (3 << 2) | 2 | 1, length 3 - 2, value 7; gap 4 without
+  // length or value; gap 0 with the new value 9.
+  const std::vector<std::uint8_t> expected = {0x0F, 0x01, 0x07, 0x10, 0x01, 0x09};
+  ASSERT_EQ(bytes.size(), code + expected.size());
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(code), bytes.end()),
+            expected);
+  EXPECT_EQ(std::memcmp(bytes.data(), "ISOLAYER", 8), 0);
+  EXPECT_EQ(get64(bytes, layer + lay_format::kRunCountAt), 3u);
+  EXPECT_EQ(get64(bytes, layer + lay_format::kChangeCountAt), 5u);
+  EXPECT_EQ(get64(bytes, layer + lay_format::kRunCodeSizeAt), expected.size());
+
+  LAYidentity identity;
+  std::uint32_t count = 0;
+  std::size_t at = 0;
+  std::string failure;
+  ASSERT_TRUE(decode_lay_header(bytes.data(), bytes.size(), identity, count, at, failure));
+  std::vector<LAYlayer> layers;
+  ASSERT_TRUE(decode_lay_layers(bytes.data(), bytes.size(), at, count, 12, 10, layers, failure))
+      << failure;
+  ASSERT_EQ(layers.size(), 1u);
+  ASSERT_EQ(layers[0].runs.size(), 3u);
+  EXPECT_EQ(layers[0].runs[2].start, 11u);
+  EXPECT_EQ(layers[0].runs[2].value, 9u);
+  EXPECT_EQ(layers[0].command_line, "isocull -i t.las -olay");
+  // Point 11 is the last of a 12-point file; in an 11-point file it lies beyond.
+  EXPECT_FALSE(decode_lay_layers(bytes.data(), bytes.size(), at, count, 11, 10, layers, failure));
+  EXPECT_NE(failure.find("beyond the 11 points"), std::string::npos) << failure;
+}
+
+TEST(LayFile, ChangesOutOfOrderAreRefused) {
+  LAYlayer layer = classification_layer({{5, 7}});
+  EXPECT_FALSE(layer.add_change(5, 7));
+  EXPECT_FALSE(layer.add_change(2, 7));
+  EXPECT_TRUE(layer.add_change(6, 7));
+  EXPECT_EQ(layer.runs.size(), 1u);
+  EXPECT_EQ(layer.change_count, 2u);
+}
+
+TEST(LayFile, NameRule) {
+  struct Case {
+    const char* point_file;
+    const char* directory;
+    const char* lay_file;
+  };
+  for (const Case& c :
+       {Case{"tile.las", nullptr, "tile.lay"}, Case{"d/tile.pkz", "", "d/tile.lay"},
+        Case{"d.x/tile", nullptr, "d.x/tile.lay"}, Case{"d/.hidden", nullptr, "d/.hidden.lay"},
+        Case{"a/b.c.las", nullptr, "a/b.c.lay"}, Case{"a/t.las", "out", "out/t.lay"},
+        Case{"a/t.las", "out/", "out/t.lay"}, Case{"C:\\w\\t.las", "o", "o/t.lay"}}) {
+    EXPECT_EQ(lay_file_name(c.point_file, c.directory), c.lay_file) << c.point_file;
+  }
+}
+
+// A small point file in a scratch folder, and a valid LAY file for it to break.
+class HostileLay : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/isocull_lay_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    points_ = dir_ + "/t.las";
+    SceneFileOptions options;
+    options.scene.points = 300;
+    options.scene.seed = 4;
+    ASSERT_TRUE(write_scene_las(points_.c_str(), options));
+    LASreaderLAS reader;
+    ASSERT_TRUE(reader.open_file(points_.c_str()));
+    std::string failure;
+    LAYfile file;
+    ASSERT_TRUE(identify_point_file(points_, reader.header, 300, kBlock, file.identity, failure));
+    file.layers.push_back(classification_layer({{0, 7}, {1, 7}, {150, 9}, {299, 9}}));
+    LAYlayer deletion;
+    deletion.attribute = LAYattribute::kDeletion;
+    EXPECT_TRUE(deletion.add_change(2, 0));
+    file.layers.push_back(deletion);
+    valid_ = encode_lay_file(file);
+  }
+  void TearDown() override {
+    unlink((dir_ + "/t.lay").c_str());
+    unlink(points_.c_str());
+    rmdir(dir_.c_str());
+  }
+  // Writes `lay` beside the points and reads them through it: the reason of a refusal
+  // (empty when it loaded) and the points delivered.
+  std::string apply(const std::vector<std::uint8_t>& lay, std::int64_t& delivered) {
+    std::ofstream(dir_ + "/t.lay", std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(lay.data()), static_cast<std::streamsize>(lay.size()));
+    auto reader = std::make_unique<LASreaderLAS>();
+    EXPECT_TRUE(reader->open_file(points_.c_str()));
+    LASapply applied;
+    std::string failure;
+    if (!applied.open(*reader, points_, kBlock) || !applied.load_layers(2147483647)) {
+      failure = applied.failure();
+      EXPECT_TRUE(applied.layers().empty());
+      applied.open_without_layers();
+    }
+    applied.take_reader(std::move(reader));
+    delivered = 0;
+    while (applied.read_next())
+      delivered++;
+    return failure;
+  }
+  std::string dir_, points_;
+  std::vector<std::uint8_t> valid_;
+};
+
+TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
+  std::int64_t delivered = 0;
+  ASSERT_EQ(apply(valid_, delivered), "");
+  EXPECT_EQ(delivered, 299) << "one point deleted";
+
+  const std::size_t layer = lay_format::kFileHeaderSize;
+  using Edit = std::function<void(std::vector<std::uint8_t>&)>;
+  struct Case {
+    const char* name;
+    Edit edit;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"empty", [](auto& b) { b.clear(); }, "too short"},
+      {"cut in the file header", [](auto& b) { b.resize(40); }, "too short"},
+      {"cut in a layer header", [](auto& b) { b.resize(layer + 30); }, "do not fit"},
+      {"cut in the run code", [](auto& b) { b.pop_back(); }, "cut short"},
+      {"a byte too many", [](auto& b) { b.push_back(0); }, "after the last layer"},
+      {"no signature", [](auto& b) { b[0] = 'X'; }, "signature"},
+      {"another major version", [](auto& b) { b[lay_format::kVersionMajorAt] = 2; }, "version 2"},
+      {"a huge layer count", [](auto& b) { b[lay_format::kLayerCountAt + 3] = 0x7F; },
+       "do not fit"},
+      {"a lying run count", [&](auto& b) { put64(b, layer + lay_format::kRunCountAt, 1ull << 40); },
+       "more runs than bytes"},
+      {"a lying change count", [&](auto& b) { put64(b, layer + lay_format::kChangeCountAt, 5); },
+       "not 5"},
+      {"more changes than points",
+       [&](auto& b) { put64(b, layer + lay_format::kChangeCountAt, 1ull << 62); },
+       "changed points in a file of 300"},
+      {"a lying code size", [&](auto& b) { put64(b, layer + lay_format::kRunCodeSizeAt, ~0ull); },
+       "cut short"},
+      {"an unknown attribute", [&](auto& b) { b[layer] = 77; }, "unknown attribute 77"},
+      {"another point count", [](auto& b) { put64(b, lay_format::kPointCountAt, 301); },
+       "point count differs"},
+      {"another hash", [](auto& b) { b[lay_format::kHashAt] ^= 1; }, "bytes differ"},
+      {"another identity block", [](auto& b) { b[lay_format::kHeadBlockAt] ^= 1; },
+       "identity block"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> bytes = valid_;
+    c.edit(bytes);
+    const std::string failure = apply(bytes, delivered);
+    EXPECT_NE(failure.find(c.reason), std::string::npos) << failure;
+    EXPECT_EQ(delivered, 300) << "the file is read without layers";
+  }
+  // A run reaching past the last point: the deletion of point 2 (its code the last byte)
+  // becomes one of point 300.
+  std::vector<std::uint8_t> beyond = valid_;
+  const std::size_t deletion = beyond.size() - 1 - lay_format::kLayerHeaderSize;
+  beyond.pop_back();
+  beyond.push_back(static_cast<std::uint8_t>((300 << 2) | 0x80));
+  beyond.push_back(static_cast<std::uint8_t>((300 << 2) >> 7));
+  put64(beyond, deletion + lay_format::kRunCodeSizeAt, 2);
+  EXPECT_NE(apply(beyond, delivered).find("beyond the 300 points"), std::string::npos);
+  EXPECT_EQ(delivered, 300);
+}
+
+TEST_F(HostileLay, SeekingRepositionsEveryLayer) {
+  std::int64_t delivered = 0;
+  ASSERT_EQ(apply(valid_, delivered), "");
+  auto reader = std::make_unique<LASreaderLAS>();
+  ASSERT_TRUE(reader->open_file(points_.c_str()));
+  LASapply applied;
+  ASSERT_TRUE(applied.open(*reader, points_, kBlock) && applied.load_layers(10));
+  applied.take_reader(std::move(reader));
+  for (std::int64_t index : {150, 0, 299, 1}) {
+    ASSERT_TRUE(applied.seek_point(index));
+    ASSERT_TRUE(applied.read_next());
+    EXPECT_EQ(applied.points_done - 1, index);
+    EXPECT_EQ(applied.point.classification, index == 0 || index == 1 ? 7 : 9) << index;
+  }
+  ASSERT_TRUE(applied.seek_point(2));
+  ASSERT_TRUE(applied.read_next());
+  EXPECT_EQ(applied.points_done - 1, 3) << "point 2 is deleted";
+}
+
+}  // namespace
