@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "filter/las_criteria_basic.hpp"
+#include "filter/las_random.hpp"
 
 // Criteria that remember earlier points (thinning, sampling, scan direction changes) and
 // the boolean combinations. `reset` makes each start afresh, so that every pass over the
@@ -39,19 +40,6 @@ class LAScriterionEveryNth final : public LAScriterion {
 
 using LAScriterionKeepEveryNth = LAScriterionEveryNth<"keep_every_nth", true>;
 using LAScriterionDropEveryNth = LAScriterionEveryNth<"drop_every_nth", false>;
-
-// The pseudo-random sequence of the keep-fraction sampling: a linear congruential
-// generator of 15-bit values, state = state * 214013 + 2531011 (mod 2^32), value = bits
-// 16-30 of the state. It is the project's own, so a seed selects the same points on every
-// platform; its constants and output are those publicly documented for the Windows C
-// runtime's rand(), so selections match those made with that generator.
-struct LASrandom15 {
-  static constexpr std::uint32_t kMax = 32767;
-  static std::uint32_t next(std::uint32_t& state) {
-    state = state * 214013u + 2531011u;
-    return (state >> 16) & 0x7FFFu;
-  }
-};
 
 // Keeps about `fraction` of the points: for each point the generator is seeded with the
 // running seed, draws one value v that becomes the running seed, and the point is dropped
