@@ -9,6 +9,7 @@
 #include "model/las_header.hpp"
 #include "model/las_point.hpp"
 #include "stream/bytestream_in.hpp"
+#include "stream/bytestream_out.hpp"
 
 namespace format_support {
 
@@ -159,3 +160,39 @@ void LAScoordinateConversion::convert(LASpoint& point) const {
   if (axis_converted_[1]) point.Y = convert_axis(1, point.Y);
   if (axis_converted_[2]) point.Z = convert_axis(2, point.Z);
 }
+
+namespace format_support {
+
+std::FILE* open_input(const char* file_name, int buffer_size) {
+  if (file_name == nullptr) {
+    std::fprintf(stderr, "ERROR: file name pointer is zero\n");
+    return nullptr;
+  }
+  std::FILE* file = std::fopen(file_name, "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
+    return nullptr;
+  }
+  if (std::setvbuf(file, nullptr, _IOFBF, static_cast<std::size_t>(buffer_size)) != 0) {
+    std::fprintf(stderr, "WARNING: setvbuf() failed with buffer size %d\n", buffer_size);
+  }
+  return file;
+}
+
+void report_write_failure(const std::string& file_name) {
+  std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
+               file_name.empty() ? "output stream" : file_name.c_str());
+}
+
+bool finish_output(ByteStreamOut& stream, std::FILE*& file, const std::string& file_name,
+                   bool report) {
+  bool ok = stream.flush();
+  if (file != nullptr) {
+    ok = std::fclose(file) == 0 && ok;
+    file = nullptr;
+  }
+  if (!ok && report) report_write_failure(file_name);
+  return ok;
+}
+
+}  // namespace format_support

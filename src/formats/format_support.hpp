@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 class ByteStreamIn;
+class ByteStreamOut;
 class LASheader;
 class LASpoint;
 
@@ -20,6 +23,18 @@ std::int32_t round_to_int32(double value);
 // Every count, length and offset read from a file is held against this before it sizes
 // anything.
 std::int64_t stream_size(ByteStreamIn& stream);
+
+// Opens a point file for reading with a stdio buffer of `buffer_size` bytes; null after
+// "ERROR: file name pointer is zero" or "ERROR: cannot open file '%s'".
+std::FILE* open_input(const char* file_name, int buffer_size);
+
+// Ends an output: flushes `stream` and closes `file` (when not null; it is set to null).
+// False when either fails; then, if `report`, one "ERROR: cannot write to ..." line names
+// `file_name` (or the output stream).
+bool finish_output(ByteStreamOut& stream, std::FILE*& file, const std::string& file_name,
+                   bool report);
+// The line finish_output prints.
+void report_write_failure(const std::string& file_name);
 
 // The header's file creation day of year and year from the file's time stamp (the
 // modification time: POSIX keeps no creation time); day 1 of 2019 without a file.

@@ -36,19 +36,9 @@ LASreaderBIN::~LASreaderBIN() {
 }
 
 bool LASreaderBIN::open_file(const char* file_name) {
-  if (file_name == nullptr) {
-    std::fprintf(stderr, "ERROR: file name pointer is zero\n");
-    return false;
-  }
   close_reader(true);
-  file_ = std::fopen(file_name, "rb");
-  if (file_ == nullptr) {
-    std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
-    return false;
-  }
-  if (std::setvbuf(file_, nullptr, _IOFBF, kStdioBufferSize) != 0) {
-    std::fprintf(stderr, "WARNING: setvbuf() failed with buffer size %d\n", kStdioBufferSize);
-  }
+  file_ = format_support::open_input(file_name, kStdioBufferSize);
+  if (file_ == nullptr) return false;
   owned_stream_ = std::make_unique<ByteStreamInFileLE>(file_);
   // open_stream keeps the date.
   format_support::set_creation_date(header, file_name);

@@ -231,19 +231,9 @@ std::int64_t LASwriterBIN::close_writer(bool fix_count) {
     ok = write_count(static_cast<std::uint32_t>(points_done & 0xFFFFFFFF));
   }
   const std::int64_t bytes = stream_->position() - header_start_;
-  if (!stream_->flush() && ok) {
-    report_stream_failure();
-    ok = false;
-  }
+  ok = format_support::finish_output(*stream_, file_, file_name_, ok) && ok;
   stream_ = nullptr;
   owned_stream_.reset();
-  if (file_ != nullptr) {
-    if (std::fclose(file_) != 0 && ok) {
-      report_stream_failure();
-      ok = false;
-    }
-    file_ = nullptr;
-  }
   points_total = points_done;
   points_done = 0;
   if (!ok) {
@@ -255,6 +245,5 @@ std::int64_t LASwriterBIN::close_writer(bool fix_count) {
 
 void LASwriterBIN::report_stream_failure() {
   failed_ = true;
-  std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
-               file_name_.empty() ? "output stream" : file_name_.c_str());
+  format_support::report_write_failure(file_name_);
 }

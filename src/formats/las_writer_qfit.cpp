@@ -183,19 +183,9 @@ std::int64_t LASwriterQFIT::close_writer(bool) {
   if (stream_ == nullptr) return 0;
   bool ok = !failed_;
   const std::int64_t bytes = stream_->position() - header_start_;
-  if (!stream_->flush() && ok) {
-    report_stream_failure();
-    ok = false;
-  }
+  ok = format_support::finish_output(*stream_, file_, file_name_, ok) && ok;
   stream_ = nullptr;
   owned_stream_.reset();
-  if (file_ != nullptr) {
-    if (std::fclose(file_) != 0 && ok) {
-      report_stream_failure();
-      ok = false;
-    }
-    file_ = nullptr;
-  }
   attributes_ = nullptr;
   points_total = points_done;
   points_done = 0;
@@ -208,6 +198,5 @@ std::int64_t LASwriterQFIT::close_writer(bool) {
 
 void LASwriterQFIT::report_stream_failure() {
   failed_ = true;
-  std::fprintf(stderr, "ERROR: cannot write to '%s' (disk full or I/O error)\n",
-               file_name_.empty() ? "output stream" : file_name_.c_str());
+  format_support::report_write_failure(file_name_);
 }
