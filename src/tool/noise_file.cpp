@@ -235,6 +235,8 @@ bool records_can_be_copied(const LASreader& reader, const LASwriter& writer, boo
          record_bytes_of(point) != nullptr && writer.takes_raw_records(point);
 }
 
+// mark_and_write on stored records (see records_can_be_copied): the same bytes and the
+// same tally, without filling the point and calling the writer's point routine for each.
 template <MarkingMode kMode>
 SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                                        std::uint8_t classify_as, ProgressLine& progress) {

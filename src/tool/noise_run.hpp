@@ -54,8 +54,8 @@ class NoiseRun {
   void process_next_file();
   // The layers a compressed reader of point types 6-10 decodes in the first pass: those
   // the grid reads (the factory adds the filter's, the transform's and the ignore set's).
-  // All of them when a wrapping reader (merged, stored, buffered, layer file) would replay
-  // the first pass's points in the second, which writes every field.
+  // All of them when a wrapping reader (merged, stored, buffered, layer file) would give
+  // the second pass, which writes every field, the points as the first pass decoded them.
   std::uint32_t first_pass_layers() const;
   // Returns false when the file failed (its messages printed, its output removed). Fills
   // `record` with what became of the file.
