@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/las_read_engine.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_writer.hpp"
 #include "las/las_writer_las.hpp"
@@ -194,23 +195,44 @@ SecondPassResult mark_and_write(LASreader& reader, IsolationGrid& grid, LASwrite
   return result;
 }
 
-// The bytes of a POINT10 record that marking touches and the tally reads.
-constexpr std::size_t kPoint10ReturnByte = 14;  // return number in bits 0-2
-constexpr std::size_t kPoint10ClassByte = 15;   // class in bits 0-4, withheld in bit 7
-constexpr std::uint8_t kPoint10ClassBits = 0x1F;
-constexpr std::uint8_t kPoint10WithheldBit = 0x80;
+// The bytes of a stored record that marking touches and the tally reads, for the two
+// layouts whose records can be copied.
+struct RecordBytes {
+  std::size_t return_byte;  // return number in the low bits (return_bits)
+  std::uint8_t return_bits;
+  std::size_t class_byte;  // class in class_bits
+  std::uint8_t class_bits;
+  std::size_t withheld_byte;
+  std::uint8_t withheld_bit;
+  std::size_t point_source;  // offset of the 16-bit point source ID
+};
+constexpr RecordBytes kPoint10Bytes{14, 0x07, 15, 0x1F, 15, 0x80, 18};
+// Types 6-10: the class has a byte of its own; the classification flags are the low four
+// bits of byte 15 (synthetic, keypoint, withheld, overlap).
+constexpr RecordBytes kPoint14Bytes{14, 0x0F, 16, 0xFF, 15, 0x04, 20};
 
-// Whether the second pass can copy the stored records of points of types 0-5 from the
-// reader to the writer, patching the class byte of the noise points: the records come
-// unfiltered and unconverted, the writer stores the same layout raw, and no ignore set or
-// per-point report needs the points filled.
+// The record layout of points of types 0-10, or null for any other (no core item first).
+const RecordBytes* record_bytes_of(const LASpoint& point) {
+  if (point.items.empty()) return nullptr;
+  if (point.items[0].type == LASitem::POINT10 && point.extended_layout == 0) {
+    return &kPoint10Bytes;
+  }
+  if (point.items[0].type == LASitem::POINT14 && point.extended_layout != 0) {
+    return &kPoint14Bytes;
+  }
+  return nullptr;
+}
+
+// Whether the second pass can copy the stored records from the reader to the writer,
+// patching the class or flag byte of the noise points: the records come unfiltered and
+// unconverted, the writer stores the same layout raw, and no ignore set or per-point report
+// needs the points filled.
 bool records_can_be_copied(const LASreader& reader, const LASwriter& writer, bool very_verbose) {
   const LASpoint& point = reader.point;
   const LASignore* ignore = reader.get_ignore();
   return !very_verbose && (ignore == nullptr || ignore->flags == 0) &&
-         reader.delivers_raw_records() && point.scaling != nullptr && !point.items.empty() &&
-         point.items[0].type == LASitem::POINT10 && point.extended_layout == 0 &&
-         writer.takes_raw_records(point);
+         reader.delivers_raw_records() && point.scaling != nullptr &&
+         record_bytes_of(point) != nullptr && writer.takes_raw_records(point);
 }
 
 // mark_and_write on stored records (see records_can_be_copied): the same bytes and the
@@ -222,6 +244,7 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
   const LASpoint& point = reader.point;
   const LASscaling& scaling = *point.scaling;
   const std::size_t size = static_cast<std::size_t>(point.record_size);
+  const RecordBytes layout = *record_bytes_of(point);
   std::vector<std::uint8_t> marked(size);
   for (;;) {
     const std::uint8_t* records = nullptr;
@@ -235,7 +258,7 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
       std::memcpy(&X, record, 4);
       std::memcpy(&Y, record + 4, 4);
       std::memcpy(&Z, record + 8, 4);
-      std::memcpy(&flightline, record + offsetof(LASpointFields, point_source_ID), 2);
+      std::memcpy(&flightline, record + layout.point_source, 2);
       const std::uint8_t* stored = record;
       if (grid.may_be_noise_in_order() &&
           grid.is_noise_at(scaling.get_x(X), scaling.get_y(Y), scaling.get_z(Z), flightline)) {
@@ -243,10 +266,11 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
         if constexpr (kMode == MarkingMode::kRemove) continue;
         std::memcpy(marked.data(), record, size);
         if constexpr (kMode == MarkingMode::kClassify) {
-          marked[kPoint10ClassByte] = static_cast<std::uint8_t>(
-              (marked[kPoint10ClassByte] & ~kPoint10ClassBits) | (classify_as & kPoint10ClassBits));
+          std::uint8_t& class_byte = marked[layout.class_byte];
+          class_byte = static_cast<std::uint8_t>((class_byte & ~layout.class_bits) |
+                                                 (classify_as & layout.class_bits));
         } else {
-          marked[kPoint10ClassByte] |= kPoint10WithheldBit;
+          marked[layout.withheld_byte] |= layout.withheld_bit;
         }
         stored = marked.data();
       }
@@ -254,7 +278,7 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
         result.write_failed = true;
         return result;
       }
-      writer.inventory.add(X, Y, Z, record[kPoint10ReturnByte] & 7u);
+      writer.inventory.add(X, Y, Z, record[layout.return_byte] & layout.return_bits);
     }
     if (count != 0) continue;
     // A record across two buffer fills, or the end of the points.
@@ -531,6 +555,8 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
     return false;
   }
 
+  // The second pass writes every field.
+  reader_factory_.set_selective_decoding(kDecompressAll);
   if (reader.is_layered()) {
     reopen_layered(reader);
   } else if (!reader_factory_.reopen(&reader, s.remain_buffered)) {

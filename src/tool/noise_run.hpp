@@ -52,6 +52,11 @@ class NoiseRun {
   // One input file, from opening its reader to "done with"; failures of the file itself
   // (unreadable points, unwritable output, exceptions) mark the run as failed and return.
   void process_next_file();
+  // The layers a compressed reader of point types 6-10 decodes in the first pass: those
+  // the grid reads (the factory adds the filter's, the transform's and the ignore set's).
+  // All of them when a wrapping reader (merged, stored, buffered, layer file) would give
+  // the second pass, which writes every field, the points as the first pass decoded them.
+  std::uint32_t first_pass_layers() const;
   // Returns false when the file failed (its messages printed, its output removed). Fills
   // `record` with what became of the file.
   bool process_file(LASreader& reader, double file_start, FileRecord& record);

@@ -10,6 +10,7 @@
 #include <exception>
 #include <string>
 
+#include "codec/las_read_engine.hpp"
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
@@ -241,8 +242,17 @@ static std::string open_failure(const char* name) {
   return "could not open lasreader";
 }
 
+std::uint32_t NoiseRun::first_pass_layers() const {
+  if (reader_factory_.is_merged() || reader_factory_.settings().stored ||
+      reader_factory_.is_pipe_input() || reader_factory_.has_buffer() || settings_.ilay) {
+    return kDecompressAll;
+  }
+  return kDecompressZ | (settings_.by_flightline ? kDecompressPointSource : 0u);
+}
+
 void NoiseRun::process_next_file() {
   const double file_start = process_seconds();
+  reader_factory_.set_selective_decoding(first_pass_layers());
   std::unique_ptr<LASreader> reader = reader_factory_.open();
   FileRecord record;
   const char* opened_name = reader_factory_.get_file_name();

@@ -306,12 +306,12 @@ TEST(IsocullMarking, VeryVerboseReportsEveryNoisePointBeforeItChanges) {
 
 TEST(IsocullMarking, CopiedRecordsGiveTheBytesOfThePointByPointPass) {
   // Without an ignore set or per-point reports, plain LAS records are copied from input to
-  // output and only the class byte of a noise point is patched; "-vv" makes the tool fill
+  // output and only the class or flag byte of a noise point is patched; "-vv" makes the tool fill
   // and write every point instead. Both ways must write the same bytes, in every mode, for
   // records that straddle the input's buffer fills and with more items than the core one.
   TempDir dir;
   ASSERT_TRUE(dir.ok());
-  for (const int point_type : {1, 3}) {
+  for (const int point_type : {1, 3, 6, 7, 8, 9, 10}) {
     const std::string input = dir.path() + "/scene" + std::to_string(point_type) + ".las";
     ASSERT_TRUE(write_scene(input, 30000, point_type, 11, false, 0.03));
     const std::vector<std::vector<std::string>> modes = {
