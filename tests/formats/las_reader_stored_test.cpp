@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <unistd.h>
+#include <cstdint>
 
 #include <cstdio>
 #include <cstring>
@@ -68,12 +68,38 @@ std::string scene_file(int point_type, std::uint64_t points) {
   return name;
 }
 
-std::vector<std::vector<std::uint8_t>> read_all(LASreader& reader) {
-  std::vector<std::vector<std::uint8_t>> points;
+// The values of every point, field by field (a byte copy of the fields would also compare
+// their padding).
+std::vector<std::vector<double>> read_all(LASreader& reader) {
+  std::vector<std::vector<double>> points;
   while (reader.read_next()) {
-    std::vector<std::uint8_t> fields(sizeof(LASpointFields));
-    std::memcpy(fields.data(), static_cast<const LASpointFields*>(&reader.point), fields.size());
-    points.push_back(std::move(fields));
+    const LASpoint& p = reader.point;
+    points.push_back({double(p.X),
+                      double(p.Y),
+                      double(p.Z),
+                      double(p.intensity),
+                      double(p.return_number),
+                      double(p.number_of_returns),
+                      double(p.scan_direction_flag),
+                      double(p.edge_of_flight_line),
+                      double(p.classification),
+                      double(p.synthetic_flag),
+                      double(p.keypoint_flag),
+                      double(p.withheld_flag),
+                      double(p.scan_angle_rank),
+                      double(p.user_data),
+                      double(p.point_source_ID),
+                      double(p.extended_scan_angle),
+                      double(p.extended_scanner_channel),
+                      double(p.extended_classification_flags),
+                      double(p.extended_classification),
+                      double(p.extended_return_number),
+                      double(p.extended_number_of_returns),
+                      p.gps_time,
+                      double(p.rgb[0]),
+                      double(p.rgb[1]),
+                      double(p.rgb[2]),
+                      double(p.rgb[3])});
   }
   return points;
 }
