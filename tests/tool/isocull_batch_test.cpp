@@ -435,7 +435,7 @@ TEST_F(IsocullBatch, TheReportCountsEveryFileAsItsOutputsShow) {
   EXPECT_EQ(totals["marked"].number, static_cast<double>(marked_total));
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(IsocullBatch, MemoryHoldsForTheWholeGridOfAFileWhateverTheNumberOfLayers) {
   // 8000 layers of one 32-bit counter tile each (40000 bytes): 320 MB of tiles, of which
   // -mem 200 lets 200 MB stay in memory.
