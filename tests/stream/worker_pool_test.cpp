@@ -1,0 +1,76 @@
+#include "stream/worker_pool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// Each case: the threads asked for, the threads the system grants (-1: any).
+struct PoolCase {
+  unsigned asked;
+  int granted;
+  unsigned expected_workers;
+};
+
+class WorkerPoolRuns : public testing::TestWithParam<PoolCase> {
+ protected:
+  void TearDown() override { WorkerPool::limit_threads_for_testing(-1); }
+};
+
+TEST_P(WorkerPoolRuns, EveryJobRunsOnceAndItsWaiterSeesItsResult) {
+  WorkerPool::limit_threads_for_testing(GetParam().granted);
+  WorkerPool pool(GetParam().asked);
+  EXPECT_EQ(pool.workers(), GetParam().expected_workers);
+  std::vector<long> results(200, 0);
+  std::atomic<int> runs{0};
+  std::vector<WorkerPool::TicketPtr> tickets;
+  for (std::size_t i = 0; i < results.size(); i++) {
+    tickets.push_back(pool.submit([&results, &runs, i] {
+      long sum = 0;
+      for (long k = 0; k <= static_cast<long>(i) * 100; k++)
+        sum += k;
+      results[i] = sum;
+      runs++;
+    }));
+  }
+  for (std::size_t i = 0; i < results.size(); i++) {
+    pool.wait(tickets[i]);
+    const long n = static_cast<long>(i) * 100;
+    EXPECT_EQ(results[i], n * (n + 1) / 2);
+  }
+  EXPECT_EQ(runs.load(), 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, WorkerPoolRuns,
+                         testing::Values(PoolCase{0, -1, 0}, PoolCase{2, -1, 2}, PoolCase{4, 1, 1},
+                                         PoolCase{3, 0, 0}));
+
+TEST(WorkerPool, AJobsExceptionReachesItsWaiterAndTheOthersStillRun) {
+  WorkerPool pool(2);
+  auto failing = pool.submit([] { throw std::runtime_error("chunk 3 is corrupt"); });
+  std::atomic<bool> ran{false};
+  auto fine = pool.submit([&ran] { ran = true; });
+  EXPECT_THROW(pool.wait(failing), std::runtime_error);
+  pool.wait(fine);
+  EXPECT_TRUE(ran.load());
+}
+
+TEST(WorkerPool, JobsWaitingForJobsFinishWithoutWorkers) {
+  // A job that submits and waits for another (a file job coding its chunks) must not wait
+  // forever when no worker can take the inner job.
+  WorkerPool::limit_threads_for_testing(0);
+  WorkerPool pool(4);
+  WorkerPool::limit_threads_for_testing(-1);
+  int inner_result = 0;
+  auto outer = pool.submit([&] {
+    auto inner = pool.submit([&] { inner_result = 42; });
+    pool.wait(inner);
+  });
+  pool.wait(outer);
+  EXPECT_EQ(inner_result, 42);
+}
+
+}  // namespace
