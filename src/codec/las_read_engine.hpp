@@ -14,6 +14,7 @@
 #include "stream/bytestream_in.hpp"
 
 class EntropyDecoder;
+class WorkerPool;
 class Pakrel;
 
 // Selective-decoding flags: which parts the layered readers (point types 6-10 with the
@@ -109,6 +110,11 @@ class LASreadEngine {
 
   bool detach();
 
+  // Borrowed workers that code whole chunks in parallel; null (the default) codes on the
+  // calling thread. Set before `attach`; the pool must outlive the engine.
+  void set_worker_pool(WorkerPool* pool) { pool_ = pool; }
+  WorkerPool* worker_pool() const { return pool_; }
+
   const char* error_text() const { return error_.empty() ? nullptr : error_.c_str(); }
   const char* warning_text() const { return warning_.empty() ? nullptr : warning_.c_str(); }
 
@@ -148,6 +154,7 @@ class LASreadEngine {
   // state means nothing, so reads fail until a seek starts a chunk.
   bool decoder_stopped_ = false;
   LASpoint skip_point_;  // decoded into and dropped when seeking
+  WorkerPool* pool_ = nullptr;
   std::string error_;
   std::string warning_;
 

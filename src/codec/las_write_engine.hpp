@@ -13,6 +13,7 @@
 #include "stream/bytestream_out.hpp"
 
 class EntropyEncoder;
+class WorkerPool;
 class Pakrel;
 
 // Turns point records into the point data block of a LAS file: raw, item after item, or
@@ -80,6 +81,11 @@ class LASwriteEngine {
 
   std::uint32_t chunks_written() const { return chunks_written_; }
 
+  // Borrowed workers that code whole chunks in parallel; null (the default) codes on the
+  // calling thread. Set before `attach`; the pool must outlive the engine.
+  void set_worker_pool(WorkerPool* pool) { pool_ = pool; }
+  WorkerPool* worker_pool() const { return pool_; }
+
  private:
   enum class WriterSet { NONE, RAW, COMPRESSED };
 
@@ -103,6 +109,7 @@ class LASwriteEngine {
   std::vector<std::uint32_t> chunk_point_counts_;  // variable chunks only
   std::vector<std::uint32_t> chunk_byte_lengths_;
   std::int64_t chunk_begin_ = 0;
+  WorkerPool* pool_ = nullptr;
   std::int64_t table_pointer_pos_ = kChunkTablePointerAtEnd;
   bool table_pointer_written_ = false;
 

@@ -543,6 +543,7 @@ void LASreaderLAS::read_special_evlrs() {
 
 bool LASreaderLAS::open_point_engine(std::uint32_t selective_decoding) {
   engine_ = std::make_unique<LASreadEngine>(selective_decoding);
+  engine_->set_worker_pool(worker_pool_);
   const Pakrel* codec = header.codec.get();
   if (codec != nullptr) {
     if (!point.init_layout(&header, codec->num_items, codec->items.data(), &header)) {

@@ -69,6 +69,8 @@ class LASreaderLAS : public LASreader {
   // Where the engine of the next open takes its compressed item codecs from: the codec
   // table unless a test hands in stand-ins (which must outlive the reader).
   void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
+  // Workers for the engine of the next open (see LASreadEngine::set_worker_pool).
+  void set_worker_pool(WorkerPool* pool) { worker_pool_ = pool; }
 
   // The name given to open_file; empty for handles and streams.
   const std::string& file_name() const { return file_name_; }
@@ -102,6 +104,7 @@ class LASreaderLAS : public LASreader {
   ByteStreamIn* stream_ = nullptr;
   std::unique_ptr<ByteStreamIn> owned_stream_;
   std::unique_ptr<LASreadEngine> engine_;
+  WorkerPool* worker_pool_ = nullptr;
   bool end_tested_ = false;
   bool compressed_ = false;
   const LASitemCodecFactory* item_codecs_ = &kItemCodecTable;

@@ -212,6 +212,7 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   }
 
   engine_ = std::make_unique<LASwriteEngine>();
+  engine_->set_worker_pool(worker_pool_);
   const bool engine_ready =
       descriptor ? engine_->setup(descriptor->num_items, descriptor->items.data(), descriptor.get(),
                                   *item_codecs_)

@@ -71,6 +71,8 @@ class LASwriterLAS : public LASwriter {
   // Where the engine of the next open takes its compressed item codecs from: the codec
   // table unless a test hands in stand-ins (which must outlive the writer).
   void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
+  // Workers for the engine of the next open (see LASwriteEngine::set_worker_pool).
+  void set_worker_pool(WorkerPool* pool) { worker_pool_ = pool; }
 
   // The point data format byte written (bit 7 set when compressing) and the stream in use.
   std::uint8_t written_point_data_format() const { return written_point_data_format_; }
@@ -89,6 +91,7 @@ class LASwriterLAS : public LASwriter {
   ByteStreamOut* stream_ = nullptr;
   std::unique_ptr<ByteStreamOut> owned_stream_;
   std::unique_ptr<LASwriteEngine> engine_;
+  WorkerPool* worker_pool_ = nullptr;
   std::vector<LASitem> record_items_;  // the items of the records written, versions aside
   std::int64_t header_start_ = 0;
   bool emit_1_4_header_ = false;

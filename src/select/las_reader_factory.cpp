@@ -20,7 +20,7 @@
 namespace {
 
 // The converting variants: given scale factors, given or automatic offsets, or both.
-std::unique_ptr<LASreaderLAS> make_las_reader(const LASreaderSettings& settings) {
+std::unique_ptr<LASreaderLAS> make_las_reader_variant(const LASreaderSettings& settings) {
   const auto& scale = settings.scale_factor;
   const auto& offset = settings.offset;
   if (scale && offset) {
@@ -35,6 +35,12 @@ std::unique_ptr<LASreaderLAS> make_las_reader(const LASreaderSettings& settings)
     return std::make_unique<LASreaderLASreoffset>((*offset)[0], (*offset)[1], (*offset)[2]);
   if (settings.auto_reoffset) return std::make_unique<LASreaderLASreoffset>();
   return std::make_unique<LASreaderLAS>();
+}
+
+std::unique_ptr<LASreaderLAS> make_las_reader(const LASreaderSettings& settings) {
+  std::unique_ptr<LASreaderLAS> reader = make_las_reader_variant(settings);
+  reader->set_worker_pool(settings.worker_pool);
+  return reader;
 }
 
 int clamp_to_int(std::uint32_t value) {
@@ -54,6 +60,7 @@ std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings,
 bool reopen_las(LASreader& reader, const LASreaderSettings& settings,
                 const std::string& file_name) {
   auto* las = dynamic_cast<LASreaderLAS*>(&reader);
+  if (las != nullptr) las->set_worker_pool(settings.worker_pool);
   return las != nullptr &&
          las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
                         settings.selective_decoding);

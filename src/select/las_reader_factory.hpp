@@ -17,6 +17,8 @@
 #include "select/las_ignore.hpp"
 
 // One attribute the text reader adds to every point (-iadd_extra, -iadd_attribute).
+class WorkerPool;
+
 struct LAStextAttribute {
   std::int32_t data_type = 0;
   std::string name;
@@ -60,6 +62,7 @@ struct LASreaderSettings {
   bool from_stdin = false;
   bool unique = false;  // refuse names already listed (affects names added later)
   std::uint32_t selective_decoding = kDecompressAll;
+  WorkerPool* worker_pool = nullptr;  // borrowed: chunks decoded in parallel; null: alone
   std::optional<std::array<float, 3>> inside_tile;        // ll_x, ll_y, size
   std::optional<std::array<double, 3>> inside_circle;     // center_x, center_y, radius
   std::optional<std::array<double, 4>> inside_rectangle;  // min_x, min_y, max_x, max_y
@@ -173,6 +176,8 @@ class LASreaderFactory {
   // The layers a compressed reader decodes (kDecompress... bits): these, together with
   // those the filter, the transform and the ignore set read (see decoding_layers).
   void set_selective_decoding(std::uint32_t layers) { settings_.selective_decoding = layers; }
+  // Borrowed workers for the LAS and PKZ readers of later opens; null decodes alone.
+  void set_worker_pool(WorkerPool* pool) { settings_.worker_pool = pool; }
   std::uint32_t decoding_layers() const;
   // The factory takes the filter / transform over (null removes it).
   void set_filter(std::unique_ptr<LASfilter> filter);

@@ -57,6 +57,7 @@ constexpr int kRequestedVersion = 2;
 std::unique_ptr<LASwriter> open_las_file(const LASheader& header, const std::string& file_name,
                                          const LASopenRequest& request) {
   auto writer = std::make_unique<LASwriterLAS>();
+  writer->set_worker_pool(request.settings->worker_pool);
   if (!writer->open_file(file_name.c_str(), &header, request.compressor, kRequestedVersion,
                          request.chunk_size, request.buffer_size)) {
     return nullptr;
@@ -66,6 +67,7 @@ std::unique_ptr<LASwriter> open_las_file(const LASheader& header, const std::str
 
 std::unique_ptr<LASwriter> open_las_stdout(const LASheader& header, const LASopenRequest& request) {
   auto writer = std::make_unique<LASwriterLAS>();
+  writer->set_worker_pool(request.settings->worker_pool);
   if (!writer->open_handle(stdout, &header, request.compressor, kRequestedVersion,
                            request.chunk_size)) {
     return nullptr;

@@ -10,6 +10,8 @@
 #include "select/command_options.hpp"
 
 // The writer settings that do not take part in building the output name.
+class WorkerPool;
+
 struct LASwriterSettings {
   std::uint32_t output_buffer_size = 262144;  // bytes of the output stream buffer
   bool opts = false;                          // text dialects
@@ -22,6 +24,7 @@ struct LASwriterSettings {
   std::uint32_t chunk_size = 50000;  // points per compressed chunk
   bool to_stdout = false;
   bool to_nil = false;  // discard everything (measures the output); wins over the rest
+  WorkerPool* worker_pool = nullptr;  // borrowed: chunks encoded in parallel; null: alone
 };
 
 // Turns the output options of a command line into an output name, a format and writer
@@ -95,6 +98,8 @@ class LASwriterFactory {
 
   void set_force(bool force) { settings_.force = force; }
   void set_native(bool native) { settings_.native = native; }
+  // Borrowed workers for the LAS and PKZ writers of later opens; null encodes alone.
+  void set_worker_pool(WorkerPool* pool) { settings_.worker_pool = pool; }
   void set_chunk_size(std::uint32_t chunk_size) { settings_.chunk_size = chunk_size; }
   void set_output_buffer_size(std::uint32_t size) { settings_.output_buffer_size = size; }
   void set_parse_string(const char* parse_string);
