@@ -40,7 +40,7 @@ asan-test: $(ASAN_DIR)/CMakeCache.txt
 # ThreadSanitizer: the test programs of those subsystems and the tool they run.
 TSAN_TESTS ?= stream codec las tool
 $(TSAN_DIR)/CMakeCache.txt:
-	$(CMAKE) -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DISOCULL_TSAN=ON -DISOCULL_BENCH=OFF
+	$(CMAKE) -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1" -DISOCULL_TSAN=ON -DISOCULL_BENCH=OFF
 
 tsan-test: $(TSAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS) --target isocull tile_list $(addprefix test_,$(TSAN_TESTS))
