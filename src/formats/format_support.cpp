@@ -42,6 +42,14 @@ void set_creation_date(LASheader& header, const char* file_name) {
   header.file_creation_year = static_cast<std::uint16_t>(parts.tm_year + 1900);
 }
 
+void reset_header_keeping_date(LASheader& header) {
+  const std::uint16_t day = header.file_creation_day;
+  const std::uint16_t year = header.file_creation_year;
+  header.reset();
+  header.file_creation_day = day;
+  header.file_creation_year = year;
+}
+
 namespace {
 
 constexpr double kOffsetUnits = 10000000.0;

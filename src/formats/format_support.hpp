@@ -40,6 +40,10 @@ void report_write_failure(const std::string& file_name);
 // modification time: POSIX keeps no creation time); day 1 of 2019 without a file.
 void set_creation_date(LASheader& header, const char* file_name);
 
+// Clears the header for a new open, keeping the creation date that open_file set from the
+// file (a reader opened on a stream keeps whatever date it had).
+void reset_header_keeping_date(LASheader& header);
+
 // Scale factors and offsets for coordinates that come as real numbers (shapefiles): x and
 // y at 0.0000001 when the box lies within +-360 degrees, else 0.01; z at 0.01; offsets at
 // multiples of 10,000,000 units near the box centre. A requested factor (non-zero) or offset

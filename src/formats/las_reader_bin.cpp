@@ -60,11 +60,7 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
   if (stream != owned_stream_.get()) close_reader(true);
   stream_ = stream;
   read_failed_ = false;
-  const std::uint16_t day = header.file_creation_day;
-  const std::uint16_t year = header.file_creation_year;
-  header.reset();
-  header.file_creation_day = day;
-  header.file_creation_year = year;
+  format_support::reset_header_keeping_date(header);
 
   std::uint8_t bytes[kHeaderSize];
   try {

@@ -97,11 +97,7 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
   stream_ = stream;
   read_failed_ = false;
   end_reached_ = false;
-  const std::uint16_t day = header.file_creation_day;
-  const std::uint16_t year = header.file_creation_year;
-  header.reset();
-  header.file_creation_day = day;
-  header.file_creation_year = year;
+  format_support::reset_header_keeping_date(header);
 
   std::uint8_t first[4];
   try {
