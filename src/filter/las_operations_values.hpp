@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "filter/las_operation_kinds.hpp"
+#include "filter/las_record_layout.hpp"
 
 namespace value_kernels {
 
@@ -23,65 +24,171 @@ inline std::int64_t round_half_away(double value) {
                       : static_cast<std::int64_t>(value - 0.5);
 }
 
+// Record forms of the kernels that map one field the records hold by a function of that
+// field alone (`Derived::map(value, arguments...)`): the same function changes the filled
+// point and the stored record, so both give the same value.
+template <class Derived>
+struct MapsIntensity {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  template <typename... Values>
+  static void apply(LASpoint& p, Values... values) {
+    p.intensity = Derived::map(p.intensity, values...);
+  }
+  template <typename... Values>
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, Values... values) {
+    std::uint8_t* at = r + LASrecordLayout::kIntensity;
+    record_field::put(at, Derived::map(record_field::get<std::uint16_t>(at), values...));
+  }
+};
+template <class Derived>
+struct MapsUserData {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  template <typename... Values>
+  static void apply(LASpoint& p, Values... values) {
+    p.user_data = Derived::map(p.user_data, values...);
+  }
+  template <typename... Values>
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, Values... values) {
+    std::uint8_t& at = r[LASrecordLayout::kUserData];
+    at = Derived::map(at, values...);
+  }
+};
+template <class Derived>
+struct MapsPointSource {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kPointSource;
+  template <typename... Values>
+  static void apply(LASpoint& p, Values... values) {
+    p.point_source_ID = Derived::map(p.point_source_ID, values...);
+  }
+  template <typename... Values>
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, Values... values) {
+    std::uint8_t* at = r + layout.point_source;
+    record_field::put(at, Derived::map(record_field::get<std::uint16_t>(at), values...));
+  }
+};
+// Records without a GPS time have no record form: the point keeps a time of its own that
+// later operations would see.
+template <class Derived>
+struct MapsGpsTime {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  template <typename... Values>
+  static bool record_form(const LASrecordLayout& layout, Values...) {
+    return layout.gps_time != 0;
+  }
+  template <typename... Values>
+  static void apply(LASpoint& p, Values... values) {
+    p.gps_time = Derived::map(p.gps_time, values...);
+  }
+  template <typename... Values>
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, Values... values) {
+    std::uint8_t* at = r + layout.gps_time;
+    record_field::put(at, Derived::map(record_field::get<double>(at), values...));
+  }
+};
+// The 8-bit rank is stored only by the records of point types 0-5; types 6-10 store the
+// extended angle, from which a point's rank is derived.
+template <class Derived>
+struct MapsScanAngleRank {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  template <typename... Values>
+  static bool record_form(const LASrecordLayout& layout, Values...) {
+    return !layout.extended;
+  }
+  template <typename... Values>
+  static void apply(LASpoint& p, Values... values) {
+    p.scan_angle_rank = Derived::map(p.scan_angle_rank, values...);
+  }
+  template <typename... Values>
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, Values... values) {
+    std::uint8_t* at = r + layout.scan_angle;
+    record_field::put(at, Derived::map(record_field::get<std::int8_t>(at), values...));
+  }
+};
+
+// The class a record holds as a point reads it: the 5-bit class of point types 0-5; for
+// types 6-10 the class byte, of which a point's 5-bit class is the value when below 32.
+inline std::uint8_t record_class(const std::uint8_t* r, const LASrecordLayout& layout) {
+  return layout.extended ? r[layout.class_byte] : r[layout.class_byte] & 0x1F;
+}
+inline std::uint8_t record_class5(const std::uint8_t* r, const LASrecordLayout& layout) {
+  const std::uint8_t value = record_class(r, layout);
+  return value < 32 ? value : 0;
+}
+// LASpoint::set_classification as stored: the whole value in the class byte of types
+// 6-10, the value when below 32 (else 0) in the 5 class bits of older types.
+inline void set_record_class(std::uint8_t* r, const LASrecordLayout& layout, std::uint8_t value) {
+  std::uint8_t& at = r[layout.class_byte];
+  if (layout.extended) {
+    at = value;
+  } else {
+    at = static_cast<std::uint8_t>((at & 0xE0) | (value < 32 ? value : 0));
+  }
+}
+// The synthetic (0), keypoint (1) and withheld (2) flags: bits 5-7 of the class byte of
+// point types 0-5, bits 0-2 of the flag byte of types 6-10.
+inline void set_record_flag(std::uint8_t* r, const LASrecordLayout& layout, int flag, bool value) {
+  const std::uint8_t bit = static_cast<std::uint8_t>(1u << (layout.extended ? flag : flag + 5));
+  std::uint8_t& at = r[layout.extended ? LASrecordLayout::kFlagByte : layout.class_byte];
+  at = static_cast<std::uint8_t>(value ? at | bit : at & ~bit);
+}
+
 // ---- intensity ----
-struct TranslateIntensity {
+struct TranslateIntensity : MapsIntensity<TranslateIntensity> {
   using Value = float;
   static constexpr const char* kName = "translate_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, float offset) {
-    p.intensity = clamp_intensity(static_cast<float>(p.intensity) + offset);
+  static std::uint16_t map(std::uint16_t intensity, float offset) {
+    return clamp_intensity(static_cast<float>(intensity) + offset);
   }
 };
-struct ScaleIntensity {
+struct ScaleIntensity : MapsIntensity<ScaleIntensity> {
   using Value = float;
   static constexpr const char* kName = "scale_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, float scale) {
-    p.intensity = clamp_intensity(static_cast<float>(p.intensity) * scale);
+  static std::uint16_t map(std::uint16_t intensity, float scale) {
+    return clamp_intensity(static_cast<float>(intensity) * scale);
   }
 };
-struct TranslateThenScaleIntensity {
+struct TranslateThenScaleIntensity : MapsIntensity<TranslateThenScaleIntensity> {
   using Value = float;
   static constexpr const char* kName = "translate_then_scale_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, float offset, float scale) {
-    p.intensity = clamp_intensity((static_cast<float>(p.intensity) + offset) * scale);
+  static std::uint16_t map(std::uint16_t intensity, float offset, float scale) {
+    return clamp_intensity((static_cast<float>(intensity) + offset) * scale);
   }
 };
-struct ClampIntensity {
+struct ClampIntensity : MapsIntensity<ClampIntensity> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "clamp_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, std::uint32_t below, std::uint32_t above) {
-    if (p.intensity < below) {
-      p.intensity = static_cast<std::uint16_t>(below);
-    } else if (p.intensity > above) {
-      p.intensity = static_cast<std::uint16_t>(above);
-    }
+  static std::uint16_t map(std::uint16_t intensity, std::uint32_t below, std::uint32_t above) {
+    if (intensity < below) return static_cast<std::uint16_t>(below);
+    if (intensity > above) return static_cast<std::uint16_t>(above);
+    return intensity;
   }
 };
-struct ClampIntensityBelow {
+struct ClampIntensityBelow : MapsIntensity<ClampIntensityBelow> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "clamp_intensity_below";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, std::uint32_t below) {
-    if (p.intensity < below) p.intensity = static_cast<std::uint16_t>(below);
+  static std::uint16_t map(std::uint16_t intensity, std::uint32_t below) {
+    return intensity < below ? static_cast<std::uint16_t>(below) : intensity;
   }
 };
-struct ClampIntensityAbove {
+struct ClampIntensityAbove : MapsIntensity<ClampIntensityAbove> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "clamp_intensity_above";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, std::uint32_t above) {
-    if (p.intensity > above) p.intensity = static_cast<std::uint16_t>(above);
+  static std::uint16_t map(std::uint16_t intensity, std::uint32_t above) {
+    return intensity > above ? static_cast<std::uint16_t>(above) : intensity;
   }
 };
-struct SetIntensity {
+struct SetIntensity : MapsIntensity<SetIntensity> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_intensity";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, std::uint32_t value) {
-    p.intensity = static_cast<std::uint16_t>(value);
+  static std::uint16_t map(std::uint16_t, std::uint32_t value) {
+    return static_cast<std::uint16_t>(value);
   }
 };
 struct BinGpsTimeIntoIntensity {
@@ -94,29 +201,28 @@ struct BinGpsTimeIntoIntensity {
 };
 
 // ---- scan angle ----
-struct TranslateScanAngle {
+struct TranslateScanAngle : MapsScanAngleRank<TranslateScanAngle> {
   using Value = float;
   static constexpr const char* kName = "translate_scan_angle";
   static constexpr std::uint32_t kLayers = layer::kScanAngle;
-  static void apply(LASpoint& p, float offset) {
-    p.scan_angle_rank = clamp_scan_angle_rank(static_cast<float>(p.scan_angle_rank) + offset);
+  static std::int8_t map(std::int8_t rank, float offset) {
+    return clamp_scan_angle_rank(static_cast<float>(rank) + offset);
   }
 };
-struct ScaleScanAngle {
+struct ScaleScanAngle : MapsScanAngleRank<ScaleScanAngle> {
   using Value = float;
   static constexpr const char* kName = "scale_scan_angle";
   static constexpr std::uint32_t kLayers = layer::kScanAngle;
-  static void apply(LASpoint& p, float scale) {
-    p.scan_angle_rank = clamp_scan_angle_rank(static_cast<float>(p.scan_angle_rank) * scale);
+  static std::int8_t map(std::int8_t rank, float scale) {
+    return clamp_scan_angle_rank(static_cast<float>(rank) * scale);
   }
 };
-struct TranslateThenScaleScanAngle {
+struct TranslateThenScaleScanAngle : MapsScanAngleRank<TranslateThenScaleScanAngle> {
   using Value = float;
   static constexpr const char* kName = "translate_then_scale_scan_angle";
   static constexpr std::uint32_t kLayers = layer::kScanAngle;
-  static void apply(LASpoint& p, float offset, float scale) {
-    p.scan_angle_rank =
-        clamp_scan_angle_rank((static_cast<float>(p.scan_angle_rank) + offset) * scale);
+  static std::int8_t map(std::int8_t rank, float offset, float scale) {
+    return clamp_scan_angle_rank((static_cast<float>(rank) + offset) * scale);
   }
 };
 struct SetScanAngle {
@@ -134,6 +240,10 @@ struct SetClassification {
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_classification(static_cast<std::uint8_t>(value));
   }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_class(r, layout, static_cast<std::uint8_t>(value));
+  }
 };
 // A from value below 32 is the 5-bit class, a larger one the extended classification.
 struct ChangeClassificationFromTo {
@@ -143,6 +253,16 @@ struct ChangeClassificationFromTo {
   static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
     const std::uint32_t current = from < 32 ? p.classification : p.extended_classification;
     if (current == from) p.set_classification(static_cast<std::uint8_t>(to));
+  }
+  // Records of point types 0-5 hold no extended classification.
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static bool record_form(const LASrecordLayout& layout, std::uint32_t from, std::uint32_t) {
+    return layout.extended || from < 32;
+  }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t from,
+                           std::uint32_t to) {
+    const std::uint32_t current = from < 32 ? record_class5(r, layout) : record_class(r, layout);
+    if (current == from) set_record_class(r, layout, static_cast<std::uint8_t>(to));
   }
 };
 struct MoveAncientToExtendedClassification {
@@ -167,18 +287,30 @@ struct SetWithheldFlag {
   static constexpr const char* kName = "set_withheld_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.set_withheld_flag(value != 0); }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_flag(r, layout, 2, value != 0);
+  }
 };
 struct SetSyntheticFlag {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_synthetic_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.set_synthetic_flag(value != 0); }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_flag(r, layout, 0, value != 0);
+  }
 };
 struct SetKeypointFlag {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_keypoint_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.set_keypoint_flag(value != 0); }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_flag(r, layout, 1, value != 0);
+  }
 };
 struct SetExtendedOverlapFlag {
   using Value = std::uint32_t;
@@ -286,28 +418,28 @@ struct RepairZeroReturns {
 };
 
 // ---- user data ----
-struct SetUserData {
+struct SetUserData : MapsUserData<SetUserData> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_user_data";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, std::uint32_t value) {
-    p.user_data = static_cast<std::uint8_t>(value);
+  static std::uint8_t map(std::uint8_t, std::uint32_t value) {
+    return static_cast<std::uint8_t>(value);
   }
 };
-struct ScaleUserData {
+struct ScaleUserData : MapsUserData<ScaleUserData> {
   using Value = float;
   static constexpr const char* kName = "scale_user_data";
   static constexpr std::uint32_t kLayers = layer::kUserData;
-  static void apply(LASpoint& p, float scale) {
-    p.user_data = clamp_user_data(static_cast<float>(p.user_data) * scale);
+  static std::uint8_t map(std::uint8_t user_data, float scale) {
+    return clamp_user_data(static_cast<float>(user_data) * scale);
   }
 };
-struct ChangeUserDataFromTo {
+struct ChangeUserDataFromTo : MapsUserData<ChangeUserDataFromTo> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_user_data_from_to";
   static constexpr std::uint32_t kLayers = layer::kUserData;
-  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
-    if (p.user_data == from) p.user_data = static_cast<std::uint8_t>(to);
+  static std::uint8_t map(std::uint8_t user_data, std::uint32_t from, std::uint32_t to) {
+    return user_data == from ? static_cast<std::uint8_t>(to) : user_data;
   }
 };
 struct CopyUserDataIntoPointSource {
@@ -362,20 +494,20 @@ struct SplitScannerChannelFromPointSource {
 };
 
 // ---- point source ID ----
-struct SetPointSource {
+struct SetPointSource : MapsPointSource<SetPointSource> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_point_source";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, std::uint32_t value) {
-    p.point_source_ID = static_cast<std::uint16_t>(value);
+  static std::uint16_t map(std::uint16_t, std::uint32_t value) {
+    return static_cast<std::uint16_t>(value);
   }
 };
-struct ChangePointSourceFromTo {
+struct ChangePointSourceFromTo : MapsPointSource<ChangePointSourceFromTo> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_point_source_from_to";
   static constexpr std::uint32_t kLayers = layer::kPointSource;
-  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
-    if (p.point_source_ID == from) p.point_source_ID = static_cast<std::uint16_t>(to);
+  static std::uint16_t map(std::uint16_t id, std::uint32_t from, std::uint32_t to) {
+    return id == from ? static_cast<std::uint16_t>(to) : id;
   }
 };
 struct BinZintoPointSource {
@@ -430,35 +562,35 @@ struct CopyIntensityIntoClassification {
 };
 
 // ---- GPS time ----
-struct SetGpsTime {
+struct SetGpsTime : MapsGpsTime<SetGpsTime> {
   using Value = double;
   static constexpr const char* kName = "set_gps_time";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, double value) { p.gps_time = value; }
+  static double map(double, double value) { return value; }
 };
-struct TranslateGpsTime {
+struct TranslateGpsTime : MapsGpsTime<TranslateGpsTime> {
   using Value = double;
   static constexpr const char* kName = "translate_gps_time";
   static constexpr std::uint32_t kLayers = layer::kGpsTime;
-  static void apply(LASpoint& p, double offset) { p.gps_time += offset; }
+  static double map(double time, double offset) { return time + offset; }
 };
 inline constexpr double kSecondsPerWeek = 604800.0;
 inline constexpr double kAdjustedOffset = 1000000000.0;
 // Adjusted standard GPS time (GPS seconds minus 10^9) to seconds of its GPS week.
-struct ConvertAdjustedGpsToWeek {
+struct ConvertAdjustedGpsToWeek : MapsGpsTime<ConvertAdjustedGpsToWeek> {
   static constexpr const char* kName = "adjusted_to_week";
   static constexpr std::uint32_t kLayers = layer::kGpsTime;
-  static void apply(LASpoint& p) {
-    const double week = std::trunc(p.gps_time / kSecondsPerWeek + 1653.4391534391534);
-    p.gps_time -= week * kSecondsPerWeek - kAdjustedOffset;
+  static double map(double time) {
+    const double week = std::trunc(time / kSecondsPerWeek + 1653.4391534391534);
+    return time - (week * kSecondsPerWeek - kAdjustedOffset);
   }
 };
-struct ConvertWeekToAdjustedGps {
+struct ConvertWeekToAdjustedGps : MapsGpsTime<ConvertWeekToAdjustedGps> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "week_to_adjusted";
   static constexpr std::uint32_t kLayers = layer::kGpsTime;
-  static void apply(LASpoint& p, std::uint32_t week) {
-    p.gps_time += static_cast<double>(week) * kSecondsPerWeek - kAdjustedOffset;
+  static double map(double time, std::uint32_t week) {
+    return time + (static_cast<double>(week) * kSecondsPerWeek - kAdjustedOffset);
   }
 };
 
