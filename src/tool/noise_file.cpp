@@ -299,8 +299,9 @@ template <MarkingMode kMode>
 SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                                      std::uint8_t classify_as, bool very_verbose,
                                      ProgressLine& progress) {
-  // A transform with a record form keeps the copy of records; the wrapper goes (and gives
-  // the transform back to the reader) before any other path reads.
+  // A transform with a record form leaves the stored records to be copied, transformed.
+  // Otherwise the wrapper goes (giving the transform back to the reader) before any other
+  // path reads.
   if (!very_verbose && ignores_nothing(reader)) {
     if (auto transformed = LASreaderTransformedRecords::wrap(reader)) {
       if (records_can_be_copied(*transformed, writer, false)) {
