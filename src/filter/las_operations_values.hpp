@@ -215,12 +215,20 @@ struct SetScanDirectionFlag {
   static constexpr const char* kName = "set_scan_direction_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.scan_direction_flag = value & 1; }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_bits(record_scan_byte(r, layout), 6, 1, value);
+  }
 };
 struct SetEdgeOfFlightLine {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_edge_of_flight_line";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.edge_of_flight_line = value & 1; }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_bits(record_scan_byte(r, layout), 7, 1, value);
+  }
 };
 struct SetExtendedScannerChannel {
   using Value = std::uint32_t;
@@ -232,55 +240,79 @@ struct SetExtendedScannerChannel {
 };
 
 // ---- returns ----
-struct SetReturnNumber {
+struct SetReturnNumber : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_return_number";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_return_number(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 0, 7, value < 8 ? value : 7);
+  }
 };
-struct SetNumberOfReturns {
+struct SetNumberOfReturns : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_number_of_returns";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_number_of_returns(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 3, 7, value < 8 ? value : 7);
+  }
 };
-struct SetExtendedReturnNumber {
+struct SetExtendedReturnNumber : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_extended_return_number";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_extended_return_number(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 0, 15, value);
+  }
 };
-struct SetExtendedNumberOfReturns {
+struct SetExtendedNumberOfReturns : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_extended_number_of_returns";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_extended_number_of_returns(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 4, 15, value);
+  }
 };
-struct ChangeReturnNumberFromTo {
+struct ChangeReturnNumberFromTo : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_return_number_from_to";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
     if (p.return_number == from) p.set_return_number(static_cast<std::uint8_t>(to));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 0, 7) == from) {
+      set_record_bits(r[kReturnByte], 0, 7, to < 8 ? to : 7);
+    }
+  }
 };
-struct ChangeNumberOfReturnsFromTo {
+struct ChangeNumberOfReturnsFromTo : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_number_of_returns_from_to";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
     if (p.number_of_returns == from) p.set_number_of_returns(static_cast<std::uint8_t>(to));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 3, 7) == from) {
+      set_record_bits(r[kReturnByte], 3, 7, to < 8 ? to : 7);
+    }
+  }
 };
-struct ChangeExtendedReturnNumberFromTo {
+struct ChangeExtendedReturnNumberFromTo : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_extended_return_number_from_to";
   static constexpr std::uint32_t kLayers = 0;
@@ -289,8 +321,12 @@ struct ChangeExtendedReturnNumberFromTo {
       p.set_extended_return_number(static_cast<std::uint8_t>(to));
     }
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 0, 15) == from) set_record_bits(r[kReturnByte], 0, 15, to);
+  }
 };
-struct ChangeExtendedNumberOfReturnsFromTo {
+struct ChangeExtendedNumberOfReturnsFromTo : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_extended_number_of_returns_from_to";
   static constexpr std::uint32_t kLayers = 0;
@@ -299,13 +335,21 @@ struct ChangeExtendedNumberOfReturnsFromTo {
       p.set_extended_number_of_returns(static_cast<std::uint8_t>(to));
     }
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 4, 15) == from) set_record_bits(r[kReturnByte], 4, 15, to);
+  }
 };
-struct RepairZeroReturns {
+struct RepairZeroReturns : LegacyReturns {
   static constexpr const char* kName = "repair_zero_returns";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p) {
     if (p.number_of_returns == 0) p.number_of_returns = 1;
     if (p.return_number == 0) p.return_number = 1;
+  }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&) {
+    if (record_bits(r[kReturnByte], 3, 7) == 0) set_record_bits(r[kReturnByte], 3, 7, 1);
+    if (record_bits(r[kReturnByte], 0, 7) == 0) set_record_bits(r[kReturnByte], 0, 7, 1);
   }
 };
 
@@ -338,6 +382,10 @@ struct CopyUserDataIntoPointSource {
   static constexpr const char* kName = "copy_user_data_into_point_source";
   static constexpr std::uint32_t kLayers = layer::kUserData;
   static void apply(LASpoint& p) { p.point_source_ID = p.user_data; }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kPointSource;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout) {
+    record_field::put<std::uint16_t>(r + layout.point_source, r[LASrecordLayout::kUserData]);
+  }
 };
 struct CopyUserDataIntoScannerChannel {
   static constexpr const char* kName = "copy_user_data_into_scanner_channel";
@@ -450,6 +498,12 @@ struct CopyIntensityIntoClassification {
   static constexpr std::uint32_t kLayers = layer::kIntensity;
   static void apply(LASpoint& p) {
     if (p.intensity < 32) p.set_classification(static_cast<std::uint8_t>(p.intensity));
+  }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout) {
+    const std::uint16_t intensity =
+        record_field::get<std::uint16_t>(r + LASrecordLayout::kIntensity);
+    if (intensity < 32) set_record_class(r, layout, static_cast<std::uint8_t>(intensity));
   }
 };
 

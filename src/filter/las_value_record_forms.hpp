@@ -119,4 +119,34 @@ inline void set_record_flag(std::uint8_t* r, const LASrecordLayout& layout, int 
   at = static_cast<std::uint8_t>(value ? at | bit : at & ~bit);
 }
 
+// The return byte: 3-bit return number and number of returns, then the scan direction and
+// edge of flight line bits, in point types 0-5; the 4-bit extended return number and number
+// of returns in types 6-10, whose scan direction and edge bits are the top of the flag byte.
+inline constexpr std::size_t kReturnByte = 14;
+inline unsigned record_bits(std::uint8_t at, unsigned shift, unsigned mask) {
+  return (at >> shift) & mask;
+}
+inline void set_record_bits(std::uint8_t& at, unsigned shift, unsigned mask, unsigned value) {
+  at = static_cast<std::uint8_t>((at & ~(mask << shift)) | ((value & mask) << shift));
+}
+inline std::uint8_t& record_scan_byte(std::uint8_t* r, const LASrecordLayout& layout) {
+  return r[layout.extended ? LASrecordLayout::kFlagByte : kReturnByte];
+}
+// The legacy return fields of a point of type 6-10 are derived from the extended ones and
+// never stored, and types 0-5 store no extended ones: each has a record form on one side.
+struct LegacyReturns {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  template <typename... Values>
+  static bool record_form(const LASrecordLayout& layout, Values...) {
+    return !layout.extended;
+  }
+};
+struct ExtendedReturns {
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  template <typename... Values>
+  static bool record_form(const LASrecordLayout& layout, Values...) {
+    return layout.extended;
+  }
+};
+
 }  // namespace value_kernels
