@@ -39,6 +39,36 @@ inline std::int32_t wrap_add(std::int32_t value, std::int64_t offset) {
                                    static_cast<std::uint32_t>(offset));
 }
 
+// A translation by `offset` as a whole number of stored units, when the store rule
+// provably gives X + units for every 32-bit X of an axis stored with `scale` and `origin`:
+// the offset lies within 1e-6 units of a whole number, and no value in the rule's
+// arithmetic reaches 2^40 units, so its rounding errors stay far below the half unit at
+// which the rule could round otherwise. (With a negative scale the rule rounds the other
+// way; that is left to the rule.) False otherwise.
+inline bool whole_units(double offset, double scale, double origin, std::int64_t& units) {
+  if (!(scale > 0.0) || !std::isfinite(scale) || !std::isfinite(origin) || !std::isfinite(offset)) {
+    return false;
+  }
+  constexpr double kLargestUnits = 1099511627776.0;  // 2^40
+  const double in_units = offset / scale;
+  if (!(std::fabs(in_units) + std::fabs(origin) / scale + 2147483648.0 < kLargestUnits)) {
+    return false;
+  }
+  const double whole = std::nearbyint(in_units);
+  if (!(std::fabs(in_units - whole) <= 1e-6)) return false;
+  units = static_cast<std::int64_t>(whole);
+  return true;
+}
+
+inline double scale_of(const LASscaling& scaling, int axis) {
+  return axis == 0   ? scaling.x_scale_factor
+         : axis == 1 ? scaling.y_scale_factor
+                     : scaling.z_scale_factor;
+}
+inline double origin_of(const LASscaling& scaling, int axis) {
+  return axis == 0 ? scaling.x_offset : axis == 1 ? scaling.y_offset : scaling.z_offset;
+}
+
 }  // namespace coordinate_axis
 
 // Base of the per-axis operations: stores a coordinate by the store rule.
@@ -67,6 +97,14 @@ class LASoperationOnCoordinates : public LASoperationCoordinate {
   void transform_records(std::uint8_t* records, std::size_t count,
                          const LASrecordLayout& layout) final {
     Derived& self = *static_cast<Derived*>(this);
+    // Translations by whole stored units add integers, without a division per axis.
+    std::int64_t units[3] = {0, 0, 0};
+    if constexpr (requires { self.whole_unit_shift(*layout.scaling, units); }) {
+      if (self.whole_unit_shift(*layout.scaling, units)) {
+        shift_records(records, count, layout.size, units);
+        return;
+      }
+    }
     for (std::size_t i = 0; i < count; i++) {
       std::uint8_t* record = records + i * layout.size;
       LASrecordCoordinates coordinates(record, layout.scaling);
@@ -76,6 +114,22 @@ class LASoperationOnCoordinates : public LASoperationCoordinate {
   }
   std::uint32_t record_writes() const final {
     return record_writes::kX | record_writes::kY | record_writes::kZ;
+  }
+
+ private:
+  // The store rule's result for a shift by whole units: the low 32 bits of X + units, and
+  // one overflow for each axis whose sum does not fit.
+  void shift_records(std::uint8_t* records, std::size_t count, std::size_t size,
+                     const std::int64_t (&units)[3]) {
+    for (int axis = 0; axis < 3; axis++) {
+      if (units[axis] == 0) continue;
+      for (std::size_t i = 0; i < count; i++) {
+        std::uint8_t* at = records + i * size + 4 * axis;
+        const std::int64_t value = std::int64_t{record_field::get<std::int32_t>(at)} + units[axis];
+        record_field::put(at, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+        if (!LASscaling::fits_int32(value)) this->overflow++;
+      }
+    }
   }
 };
 
@@ -94,6 +148,10 @@ class LASoperationTranslateAxis final
   template <class Point>
   void apply(Point& point) {
     this->template store<kAxis>(point, coordinate_axis::get<kAxis>(point) + offset_);
+  }
+  bool whole_unit_shift(const LASscaling& scaling, std::int64_t (&units)[3]) const {
+    return coordinate_axis::whole_units(offset_, coordinate_axis::scale_of(scaling, kAxis),
+                                        coordinate_axis::origin_of(scaling, kAxis), units[kAxis]);
   }
 
  private:
@@ -118,6 +176,17 @@ class LASoperationTranslateXYZ final : public LASoperationOnCoordinates<LASopera
     if (offset_[0] != 0) store<0>(point, point.get_x() + offset_[0]);
     if (offset_[1] != 0) store<1>(point, point.get_y() + offset_[1]);
     if (offset_[2] != 0) store<2>(point, point.get_z() + offset_[2]);
+  }
+  bool whole_unit_shift(const LASscaling& scaling, std::int64_t (&units)[3]) const {
+    for (int axis = 0; axis < 3; axis++) {
+      units[axis] = 0;
+      if (offset_[axis] != 0 &&
+          !coordinate_axis::whole_units(offset_[axis], coordinate_axis::scale_of(scaling, axis),
+                                        coordinate_axis::origin_of(scaling, axis), units[axis])) {
+        return false;
+      }
+    }
+    return true;
   }
   std::uint32_t changed() const {
     return (offset_[0] != 0 ? kChangedX : 0) | (offset_[1] != 0 ? kChangedY : 0) |

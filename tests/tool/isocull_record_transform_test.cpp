@@ -32,12 +32,14 @@ const Chain kChains[] = {
      "-translate_xyz 0.5 -0.005 0.005 -translate_x 0.005 -translate_then_scale_y -0.25 1.5 "
      "-scale_z 0.5 -scale_xyz 1 2 1 -translate_raw_xyz 3 -7 11 -translate_z -0.005",
      Types::kAll},
+    // Whole stored units: added as integers, overflows counted alike.
+    {"translations by whole units",
+     "-translate_xyz 0.5 0.5 0 -translate_y -3 -translate_z 2.25 -translate_x 1e-9", Types::kAll},
     {"rotations, clamps and switches, then classes set",
      "-rotate_xy 30 100 200 -transform_helmert 1,2,3,0.5,-0.5,1,20 -transform_affine "
      "1.0001,2,5,-5 -translate_raw_xy_at_random 3 5 -clamp_z -5 40 -clamp_raw_z -300 3000 "
-     "-switch_x_y -set_intensity 5 -set_classification 40 -set_point_source 17 -set_withheld_flag "
-     "0 "
-     "-change_classification_from_to 0 4",
+     "-switch_x_y -set_intensity 5 -set_classification 40 -set_point_source 17 "
+     "-set_withheld_flag 0 -change_classification_from_to 0 4",
      Types::kAll},
     // A class of 32 or more set on types 0-5 leaves class 0, which the next change matches.
     {"intensity, user data, classes, flags and point sources",
