@@ -2,9 +2,12 @@
 // the generated 20-million-point tile of point type 1: a shift of every point by half a
 // unit (coordinates changed, the header's box from the written points) and an intensity and
 // user-data change (no coordinate touched). The plain run reads and copies stored records
-// straight; a transform needs every point filled, changed and written field by field.
+// straight; both transforms have a record form and change the records in place.
+// Each row is the median of several runs, the three commands taking turns, so that a
+// machine whose load changes during the benchmark slows all of them alike.
 //
 // usage: bench_transform [data folder, default bench-data/] [points, default 20000000]
+//                        [runs of each command, default 5]
 // The tile is shared with bench_isocull (generated once, reused). The tool is the `isocull`
 // beside this program.
 
@@ -12,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,8 +26,13 @@
 
 namespace {
 
-// Wall-clock seconds of the tool run as a child process; negative when it failed.
-double run_tool(const std::string& binary, const std::vector<std::string>& args) {
+struct Timing {
+  double seconds = -1.0;     // wall clock; negative when the run failed
+  double cpu_seconds = 0.0;  // user and system time of the child
+};
+
+// The tool run as a child process.
+Timing run_tool(const std::string& binary, const std::vector<std::string>& args) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
   for (const std::string& arg : args)
@@ -35,15 +44,26 @@ double run_tool(const std::string& binary, const std::vector<std::string>& args)
     execv(binary.c_str(), argv.data());
     _exit(127);
   }
-  if (child < 0) return -1.0;
+  Timing timing;
+  if (child < 0) return timing;
   int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1.0;
+  struct rusage usage {};
+  if (wait4(child, &status, 0, &usage) != child) return timing;
   const double seconds = bench::seconds_since(start);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "ERROR: the tool failed\n");
-    return -1.0;
+    return timing;
   }
-  return seconds;
+  timing.seconds = seconds;
+  timing.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 +
+                       usage.ru_stime.tv_sec + usage.ru_stime.tv_usec * 1e-6;
+  return timing;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace
@@ -70,24 +90,35 @@ int main(int argc, char* argv[]) {
       {"-translate_xyz 0.5 0.5 0", {"-translate_xyz", "0.5", "0.5", "0"}},
       {"-scale_intensity 2 -set_user_data 7", {"-scale_intensity", "2", "-set_user_data", "7"}},
   };
-  std::printf("isocull end to end with a point transform, %llu points of type 1\n",
-              static_cast<unsigned long long>(points));
-  std::printf("%-38s %10s %12s %10s\n", "transform", "seconds", "Mpoints/s", "x none");
-  double plain = 0;
+  const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+  std::printf("isocull end to end with a point transform, %llu points of type 1, median of %d\n",
+              static_cast<unsigned long long>(points), repeats);
+  std::printf("%-38s %10s %12s %10s %10s\n", "transform", "seconds", "Mpoints/s", "x none",
+              "cpu s");
+  const std::size_t kinds = sizeof(runs) / sizeof(runs[0]);
+  std::vector<std::vector<double>> wall(kinds), cpu(kinds);
   bool ok = true;
-  for (const Run& run : runs) {
-    std::vector<std::string> args = {"-i", input, "-o", output, "-quiet"};
-    args.insert(args.end(), run.transform.begin(), run.transform.end());
-    run_tool(binary, args);  // warms the cache for the first run alike
-    const double seconds = run_tool(binary, args);
-    std::filesystem::remove(output);
-    if (seconds <= 0) {
-      ok = false;
-      continue;
+  for (int round = -1; round < repeats && ok; round++) {
+    for (std::size_t k = 0; k < kinds; k++) {
+      std::vector<std::string> args = {"-i", input, "-o", output, "-quiet"};
+      args.insert(args.end(), runs[k].transform.begin(), runs[k].transform.end());
+      const Timing timing = run_tool(binary, args);
+      std::filesystem::remove(output);
+      if (timing.seconds <= 0) {
+        ok = false;
+        break;
+      }
+      if (round < 0) continue;  // warms the cache for the first command alike
+      wall[k].push_back(timing.seconds);
+      cpu[k].push_back(timing.cpu_seconds);
     }
-    if (run.transform.empty()) plain = seconds;
-    std::printf("%-38s %10.2f %12.2f %10.2f\n", run.name, seconds, points / seconds / 1e6,
-                plain > 0 ? seconds / plain : 0.0);
+  }
+  if (!ok) return 1;
+  const double plain = median(wall[0]);
+  for (std::size_t k = 0; k < kinds; k++) {
+    const double seconds = median(wall[k]);
+    std::printf("%-38s %10.2f %12.2f %10.2f %10.2f\n", runs[k].name, seconds,
+                points / seconds / 1e6, seconds / plain, median(cpu[k]));
   }
   return ok ? 0 : 1;
 }

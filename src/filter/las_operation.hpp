@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "filter/las_record_layout.hpp"
 #include "model/las_attribute.hpp"
 #include "model/las_point.hpp"
 #include "model/las_scaling.hpp"
@@ -57,6 +58,25 @@ class LASoperation {
   // Forgets the overflows of the previous pass; stateful operations start afresh too.
   virtual void reset() { overflow = 0; }
 
+  // The record form: whether `transform_records` can change stored records of `layout` in
+  // place, giving exactly the bytes (and the overflow count) that filling each point,
+  // `transform` and storing it again would give. It reads only fields the records hold, so
+  // a chain of record forms needs no point between its operations. Most operations have
+  // none.
+  virtual bool has_record_form(const LASrecordLayout& layout) const {
+    (void)layout;
+    return false;
+  }
+  // `count` records of `layout.size` bytes, one after the other, in reading order.
+  virtual void transform_records(std::uint8_t* records, std::size_t count,
+                                 const LASrecordLayout& layout) {
+    (void)records;
+    (void)count;
+    (void)layout;
+  }
+  // The fields the record form writes (record_writes bits).
+  virtual std::uint32_t record_writes() const { return record_writes::kAll; }
+
  protected:
   // snprintf that returns 0 instead of a negative count.
   static int print(char* buffer, std::size_t size, const char* format, ...)
@@ -71,13 +91,17 @@ class LASoperation {
   // The store rule: the coordinate back to the stored integer with the point's scale and
   // offset, rounded half away from zero, low 32 bits kept; a value beyond 32 bits counts as
   // one overflow.
-  void store_x(LASpoint& point, double x) {
+  // `Point` is a LASpoint or the LASrecordCoordinates of a record.
+  template <class Point>
+  void store_x(Point& point, double x) {
     if (!point.set_x(x)) overflow++;
   }
-  void store_y(LASpoint& point, double y) {
+  template <class Point>
+  void store_y(Point& point, double y) {
     if (!point.set_y(y)) overflow++;
   }
-  void store_z(LASpoint& point, double z) {
+  template <class Point>
+  void store_z(Point& point, double z) {
     if (!point.set_z(z)) overflow++;
   }
 };

@@ -12,15 +12,15 @@
 
 namespace coordinate_axis {
 
-// Axis 0 is x, 1 y, 2 z.
-template <int kAxis>
-double get(const LASpoint& point) {
+// Axis 0 is x, 1 y, 2 z; `Point` is a LASpoint or the LASrecordCoordinates of a record.
+template <int kAxis, class Point>
+double get(const Point& point) {
   if constexpr (kAxis == 0) return point.get_x();
   if constexpr (kAxis == 1) return point.get_y();
   return point.get_z();
 }
-template <int kAxis>
-std::int32_t& raw(LASpoint& point) {
+template <int kAxis, class Point>
+std::int32_t& raw(Point& point) {
   if constexpr (kAxis == 0) return point.X;
   if constexpr (kAxis == 1) return point.Y;
   return point.Z;
@@ -39,32 +39,119 @@ inline std::int32_t wrap_add(std::int32_t value, std::int64_t offset) {
                                    static_cast<std::uint32_t>(offset));
 }
 
+// A translation by `offset` as a whole number of stored units, when the store rule
+// provably gives X + units for every 32-bit X of an axis stored with `scale` and `origin`:
+// the offset lies within 1e-6 units of a whole number, and no value in the rule's
+// arithmetic reaches 2^40 units, so its rounding errors stay far below the half unit at
+// which the rule could round otherwise. (With a negative scale the rule rounds the other
+// way; that is left to the rule.) False otherwise.
+inline bool whole_units(double offset, double scale, double origin, std::int64_t& units) {
+  if (!(scale > 0.0) || !std::isfinite(scale) || !std::isfinite(origin) || !std::isfinite(offset)) {
+    return false;
+  }
+  constexpr double kLargestUnits = 1099511627776.0;  // 2^40
+  const double in_units = offset / scale;
+  if (!(std::fabs(in_units) + std::fabs(origin) / scale + 2147483648.0 < kLargestUnits)) {
+    return false;
+  }
+  const double whole = std::nearbyint(in_units);
+  if (!(std::fabs(in_units - whole) <= 1e-6)) return false;
+  units = static_cast<std::int64_t>(whole);
+  return true;
+}
+
+inline double scale_of(const LASscaling& scaling, int axis) {
+  return axis == 0   ? scaling.x_scale_factor
+         : axis == 1 ? scaling.y_scale_factor
+                     : scaling.z_scale_factor;
+}
+inline double origin_of(const LASscaling& scaling, int axis) {
+  return axis == 0 ? scaling.x_offset : axis == 1 ? scaling.y_offset : scaling.z_offset;
+}
+
 }  // namespace coordinate_axis
 
 // Base of the per-axis operations: stores a coordinate by the store rule.
 class LASoperationCoordinate : public LASoperation {
  protected:
-  template <int kAxis>
-  void store(LASpoint& point, double value) {
+  template <int kAxis, class Point>
+  void store(Point& point, double value) {
     if constexpr (kAxis == 0) store_x(point, value);
     if constexpr (kAxis == 1) store_y(point, value);
     if constexpr (kAxis == 2) store_z(point, value);
   }
 };
 
+// Base of the operations that read and write only X, Y and Z: `Derived::apply`, a template
+// over the point type, is the one body for filled points and for stored records (whose
+// coordinates lie at the same place in every core layout), so both give the same integers
+// and count the same overflows.
+template <class Derived>
+class LASoperationOnCoordinates : public LASoperationCoordinate {
+ public:
+  void transform(LASpoint& point) final { static_cast<Derived*>(this)->apply(point); }
+  bool has_record_form(const LASrecordLayout& layout) const final {
+    (void)layout;
+    return true;
+  }
+  void transform_records(std::uint8_t* records, std::size_t count,
+                         const LASrecordLayout& layout) final {
+    Derived& self = *static_cast<Derived*>(this);
+    // Translations by whole stored units add integers, without a division per axis.
+    std::int64_t units[3] = {0, 0, 0};
+    if constexpr (requires { self.whole_unit_shift(*layout.scaling, units); }) {
+      if (self.whole_unit_shift(*layout.scaling, units)) {
+        shift_records(records, count, layout.size, units);
+        return;
+      }
+    }
+    for (std::size_t i = 0; i < count; i++) {
+      std::uint8_t* record = records + i * layout.size;
+      LASrecordCoordinates coordinates(record, layout.scaling);
+      self.apply(coordinates);
+      coordinates.store(record);
+    }
+  }
+  std::uint32_t record_writes() const final {
+    return record_writes::kX | record_writes::kY | record_writes::kZ;
+  }
+
+ private:
+  // The store rule's result for a shift by whole units: the low 32 bits of X + units, and
+  // one overflow for each axis whose sum does not fit.
+  void shift_records(std::uint8_t* records, std::size_t count, std::size_t size,
+                     const std::int64_t (&units)[3]) {
+    for (int axis = 0; axis < 3; axis++) {
+      if (units[axis] == 0) continue;
+      for (std::size_t i = 0; i < count; i++) {
+        std::uint8_t* at = records + i * size + 4 * axis;
+        const std::int64_t value = std::int64_t{record_field::get<std::int32_t>(at)} + units[axis];
+        record_field::put(at, static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
+        if (!LASscaling::fits_int32(value)) this->overflow++;
+      }
+    }
+  }
+};
+
 template <int kAxis>
-class LASoperationTranslateAxis final : public LASoperationCoordinate {
+class LASoperationTranslateAxis final
+    : public LASoperationOnCoordinates<LASoperationTranslateAxis<kAxis>> {
  public:
   explicit LASoperationTranslateAxis(double offset) : offset_(offset) {}
   const char* name() const override {
     return kAxis == 0 ? "translate_x" : kAxis == 1 ? "translate_y" : "translate_z";
   }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %lf ", name(), offset_);
+    return this->print(buffer, size, "-%s %lf ", name(), offset_);
   }
   std::uint32_t get_selective_decoding() const override { return coordinate_axis::layer<kAxis>(); }
-  void transform(LASpoint& point) override {
-    store<kAxis>(point, coordinate_axis::get<kAxis>(point) + offset_);
+  template <class Point>
+  void apply(Point& point) {
+    this->template store<kAxis>(point, coordinate_axis::get<kAxis>(point) + offset_);
+  }
+  bool whole_unit_shift(const LASscaling& scaling, std::int64_t (&units)[3]) const {
+    return coordinate_axis::whole_units(offset_, coordinate_axis::scale_of(scaling, kAxis),
+                                        coordinate_axis::origin_of(scaling, kAxis), units[kAxis]);
   }
 
  private:
@@ -74,19 +161,32 @@ using LASoperationTranslateX = LASoperationTranslateAxis<0>;
 using LASoperationTranslateY = LASoperationTranslateAxis<1>;
 using LASoperationTranslateZ = LASoperationTranslateAxis<2>;
 
-class LASoperationTranslateXYZ final : public LASoperationCoordinate {
+class LASoperationTranslateXYZ final : public LASoperationOnCoordinates<LASoperationTranslateXYZ> {
  public:
   LASoperationTranslateXYZ(double x, double y, double z) : offset_{x, y, z} {}
   const char* name() const override { return "translate_xyz"; }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %lf %lf %lf ", name(), offset_[0], offset_[1], offset_[2]);
+    return this->print(buffer, size, "-%s %lf %lf %lf ", name(), offset_[0], offset_[1],
+                       offset_[2]);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
   // An axis shifted by 0 keeps its integer (the store rule gives it back), so it is skipped.
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     if (offset_[0] != 0) store<0>(point, point.get_x() + offset_[0]);
     if (offset_[1] != 0) store<1>(point, point.get_y() + offset_[1]);
     if (offset_[2] != 0) store<2>(point, point.get_z() + offset_[2]);
+  }
+  bool whole_unit_shift(const LASscaling& scaling, std::int64_t (&units)[3]) const {
+    for (int axis = 0; axis < 3; axis++) {
+      units[axis] = 0;
+      if (offset_[axis] != 0 &&
+          !coordinate_axis::whole_units(offset_[axis], coordinate_axis::scale_of(scaling, axis),
+                                        coordinate_axis::origin_of(scaling, axis), units[axis])) {
+        return false;
+      }
+    }
+    return true;
   }
   std::uint32_t changed() const {
     return (offset_[0] != 0 ? kChangedX : 0) | (offset_[1] != 0 ? kChangedY : 0) |
@@ -98,7 +198,8 @@ class LASoperationTranslateXYZ final : public LASoperationCoordinate {
 };
 
 template <int kAxis>
-class LASoperationTranslateThenScaleAxis final : public LASoperationCoordinate {
+class LASoperationTranslateThenScaleAxis final
+    : public LASoperationOnCoordinates<LASoperationTranslateThenScaleAxis<kAxis>> {
  public:
   LASoperationTranslateThenScaleAxis(double offset, double scale)
       : offset_(offset), scale_(scale) {}
@@ -108,11 +209,12 @@ class LASoperationTranslateThenScaleAxis final : public LASoperationCoordinate {
                         : "translate_then_scale_z";
   }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %lf %lf ", name(), offset_, scale_);
+    return this->print(buffer, size, "-%s %lf %lf ", name(), offset_, scale_);
   }
   std::uint32_t get_selective_decoding() const override { return coordinate_axis::layer<kAxis>(); }
-  void transform(LASpoint& point) override {
-    store<kAxis>(point, (coordinate_axis::get<kAxis>(point) + offset_) * scale_);
+  template <class Point>
+  void apply(Point& point) {
+    this->template store<kAxis>(point, (coordinate_axis::get<kAxis>(point) + offset_) * scale_);
   }
 
  private:
@@ -123,18 +225,19 @@ using LASoperationTranslateThenScaleY = LASoperationTranslateThenScaleAxis<1>;
 using LASoperationTranslateThenScaleZ = LASoperationTranslateThenScaleAxis<2>;
 
 template <int kAxis>
-class LASoperationScaleAxis final : public LASoperationCoordinate {
+class LASoperationScaleAxis final : public LASoperationOnCoordinates<LASoperationScaleAxis<kAxis>> {
  public:
   explicit LASoperationScaleAxis(double scale) : scale_(scale) {}
   const char* name() const override {
     return kAxis == 0 ? "scale_x" : kAxis == 1 ? "scale_y" : "scale_z";
   }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %lf ", name(), scale_);
+    return this->print(buffer, size, "-%s %lf ", name(), scale_);
   }
   std::uint32_t get_selective_decoding() const override { return coordinate_axis::layer<kAxis>(); }
-  void transform(LASpoint& point) override {
-    store<kAxis>(point, coordinate_axis::get<kAxis>(point) * scale_);
+  template <class Point>
+  void apply(Point& point) {
+    this->template store<kAxis>(point, coordinate_axis::get<kAxis>(point) * scale_);
   }
 
  private:
@@ -144,15 +247,16 @@ using LASoperationScaleX = LASoperationScaleAxis<0>;
 using LASoperationScaleY = LASoperationScaleAxis<1>;
 using LASoperationScaleZ = LASoperationScaleAxis<2>;
 
-class LASoperationScaleXYZ final : public LASoperationCoordinate {
+class LASoperationScaleXYZ final : public LASoperationOnCoordinates<LASoperationScaleXYZ> {
  public:
   LASoperationScaleXYZ(double x, double y, double z) : scale_{x, y, z} {}
   const char* name() const override { return "scale_xyz"; }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %lf %lf %lf ", name(), scale_[0], scale_[1], scale_[2]);
+    return this->print(buffer, size, "-%s %lf %lf %lf ", name(), scale_[0], scale_[1], scale_[2]);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     store<0>(point, point.get_x() * scale_[0]);
     store<1>(point, point.get_y() * scale_[1]);
     store<2>(point, point.get_z() * scale_[2]);
@@ -168,17 +272,19 @@ class LASoperationScaleXYZ final : public LASoperationCoordinate {
 
 // Raw translations add to the stored integer directly; no overflow is counted.
 template <int kAxis>
-class LASoperationTranslateRawAxis final : public LASoperation {
+class LASoperationTranslateRawAxis final
+    : public LASoperationOnCoordinates<LASoperationTranslateRawAxis<kAxis>> {
  public:
   explicit LASoperationTranslateRawAxis(int offset) : offset_(offset) {}
   const char* name() const override {
     return kAxis == 0 ? "translate_raw_x" : kAxis == 1 ? "translate_raw_y" : "translate_raw_z";
   }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %d ", name(), offset_);
+    return this->print(buffer, size, "-%s %d ", name(), offset_);
   }
   std::uint32_t get_selective_decoding() const override { return coordinate_axis::layer<kAxis>(); }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     std::int32_t& value = coordinate_axis::raw<kAxis>(point);
     value = coordinate_axis::wrap_add(value, offset_);
   }
@@ -190,15 +296,17 @@ using LASoperationTranslateRawX = LASoperationTranslateRawAxis<0>;
 using LASoperationTranslateRawY = LASoperationTranslateRawAxis<1>;
 using LASoperationTranslateRawZ = LASoperationTranslateRawAxis<2>;
 
-class LASoperationTranslateRawXYZ final : public LASoperation {
+class LASoperationTranslateRawXYZ final
+    : public LASoperationOnCoordinates<LASoperationTranslateRawXYZ> {
  public:
   LASoperationTranslateRawXYZ(int x, int y, int z) : offset_{x, y, z} {}
   const char* name() const override { return "translate_raw_xyz"; }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %d %d %d ", name(), offset_[0], offset_[1], offset_[2]);
+    return this->print(buffer, size, "-%s %d %d %d ", name(), offset_[0], offset_[1], offset_[2]);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     point.X = coordinate_axis::wrap_add(point.X, offset_[0]);
     point.Y = coordinate_axis::wrap_add(point.Y, offset_[1]);
     point.Z = coordinate_axis::wrap_add(point.Z, offset_[2]);
@@ -214,14 +322,16 @@ class LASoperationTranslateRawXYZ final : public LASoperation {
 
 // Jitters X and Y by up to the given number of units. The generator is seeded with the
 // last value drawn (0 after reset), so every pass over a file jitters its points alike.
-class LASoperationTranslateRawXYatRandom final : public LASoperation {
+class LASoperationTranslateRawXYatRandom final
+    : public LASoperationOnCoordinates<LASoperationTranslateRawXYatRandom> {
  public:
   LASoperationTranslateRawXYatRandom(int max_x, int max_y) : max_x_(max_x), max_y_(max_y) {}
   const char* name() const override { return "translate_raw_xy_at_random"; }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %d %d ", name(), max_x_, max_y_);
+    return this->print(buffer, size, "-%s %d %d ", name(), max_x_, max_y_);
   }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     LASrandom random(state_);
     const std::uint32_t value = random.next();
     state_ = value;
@@ -248,7 +358,7 @@ inline constexpr double kArcSecondsToRadians = 4.84813681109536e-6;
 
 // Rotation in the plane of axes A and B about (center_a, center_b).
 template <int kA, int kB>
-class LASoperationRotate final : public LASoperationCoordinate {
+class LASoperationRotate final : public LASoperationOnCoordinates<LASoperationRotate<kA, kB>> {
  public:
   LASoperationRotate(double angle, double center_a, double center_b)
       : angle_(angle),
@@ -260,16 +370,17 @@ class LASoperationRotate final : public LASoperationCoordinate {
     return kB == 1 ? "rotate_xy" : kA == 0 ? "rotate_xz" : "rotate_yz";
   }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %lf %lf %lf ", name(), angle_, center_a_, center_b_);
+    return this->print(buffer, size, "-%s %lf %lf %lf ", name(), angle_, center_a_, center_b_);
   }
   std::uint32_t get_selective_decoding() const override {
     return kB == 2 ? transform_layers::kZ : 0u;
   }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     const double da = coordinate_axis::get<kA>(point) - center_a_;
     const double db = coordinate_axis::get<kB>(point) - center_b_;
-    store<kA>(point, da * cos_ - db * sin_ + center_a_);
-    store<kB>(point, db * cos_ + da * sin_ + center_b_);
+    this->template store<kA>(point, da * cos_ - db * sin_ + center_a_);
+    this->template store<kB>(point, db * cos_ + da * sin_ + center_b_);
   }
 
  private:
@@ -281,7 +392,8 @@ using LASoperationRotateYZ = LASoperationRotate<1, 2>;
 
 // Seven-parameter similarity transform (small rotations in arc seconds, scale in parts per
 // million).
-class LASoperationTransformHelmert final : public LASoperationCoordinate {
+class LASoperationTransformHelmert final
+    : public LASoperationOnCoordinates<LASoperationTransformHelmert> {
  public:
   explicit LASoperationTransformHelmert(const double (&parameters)[7]) {
     for (int k = 0; k < 7; k++)
@@ -294,11 +406,12 @@ class LASoperationTransformHelmert final : public LASoperationCoordinate {
   const char* name() const override { return "transform_helmert"; }
   int write_command(char* buffer, std::size_t size) const override {
     const double* p = parameters_;
-    return print(buffer, size, "-%s %lf,%lf,%lf,%lf,%lf,%lf,%lf ", name(), p[0], p[1], p[2], p[3],
-                 p[4], p[5], p[6]);
+    return this->print(buffer, size, "-%s %lf,%lf,%lf,%lf,%lf,%lf,%lf ", name(), p[0], p[1], p[2],
+                       p[3], p[4], p[5], p[6]);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     const double x = point.get_x(), y = point.get_y(), z = point.get_z();
     store<0>(point, (x - rz_ * y + ry_ * z) * k_ + parameters_[0]);
     store<1>(point, (rz_ * x + y - rx_ * z) * k_ + parameters_[1]);
@@ -311,7 +424,8 @@ class LASoperationTransformHelmert final : public LASoperationCoordinate {
 };
 
 // Plane similarity transform: scale k, rotation r in arc seconds, shift tx ty.
-class LASoperationTransformAffine final : public LASoperationCoordinate {
+class LASoperationTransformAffine final
+    : public LASoperationOnCoordinates<LASoperationTransformAffine> {
  public:
   explicit LASoperationTransformAffine(const double (&parameters)[4]) {
     for (int k = 0; k < 4; k++)
@@ -322,9 +436,10 @@ class LASoperationTransformAffine final : public LASoperationCoordinate {
   const char* name() const override { return "transform_affine"; }
   int write_command(char* buffer, std::size_t size) const override {
     const double* p = parameters_;
-    return print(buffer, size, "-%s %lf,%lf,%lf,%lf ", name(), p[0], p[1], p[2], p[3]);
+    return this->print(buffer, size, "-%s %lf,%lf,%lf,%lf ", name(), p[0], p[1], p[2], p[3]);
   }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     const double x = point.get_x(), y = point.get_y();
     const double k = parameters_[0];
     store<0>(point, (x * cos_ + y * sin_) * k + parameters_[2]);
@@ -338,23 +453,25 @@ class LASoperationTransformAffine final : public LASoperationCoordinate {
 
 // Clamps of z; `kBelow` / `kAbove` say which side is bounded.
 template <bool kBelow, bool kAbove>
-class LASoperationClampZof final : public LASoperationCoordinate {
+class LASoperationClampZof final
+    : public LASoperationOnCoordinates<LASoperationClampZof<kBelow, kAbove>> {
  public:
   LASoperationClampZof(double below, double above) : below_(below), above_(above) {}
   const char* name() const override {
     return kBelow && kAbove ? "clamp_z" : kBelow ? "clamp_z_below" : "clamp_z_above";
   }
   int write_command(char* buffer, std::size_t size) const override {
-    if (kBelow && kAbove) return print(buffer, size, "-%s %lf %lf ", name(), below_, above_);
-    return print(buffer, size, "-%s %lf ", name(), kBelow ? below_ : above_);
+    if (kBelow && kAbove) return this->print(buffer, size, "-%s %lf %lf ", name(), below_, above_);
+    return this->print(buffer, size, "-%s %lf ", name(), kBelow ? below_ : above_);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     const double z = point.get_z();
     if (kBelow && z < below_) {
-      store<2>(point, below_);
+      this->template store<2>(point, below_);
     } else if (kAbove && z > above_) {
-      store<2>(point, above_);
+      this->template store<2>(point, above_);
     }
   }
 
@@ -365,15 +482,16 @@ using LASoperationClampZ = LASoperationClampZof<true, true>;
 using LASoperationClampZbelow = LASoperationClampZof<true, false>;
 using LASoperationClampZabove = LASoperationClampZof<false, true>;
 
-class LASoperationClampRawZ final : public LASoperation {
+class LASoperationClampRawZ final : public LASoperationOnCoordinates<LASoperationClampRawZ> {
  public:
   LASoperationClampRawZ(int below, int above) : below_(below), above_(above) {}
   const char* name() const override { return "clamp_raw_z"; }
   int write_command(char* buffer, std::size_t size) const override {
-    return print(buffer, size, "-%s %d %d ", name(), below_, above_);
+    return this->print(buffer, size, "-%s %d %d ", name(), below_, above_);
   }
   std::uint32_t get_selective_decoding() const override { return transform_layers::kZ; }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     if (point.Z < below_) {
       point.Z = below_;
     } else if (point.Z > above_) {
@@ -387,7 +505,8 @@ class LASoperationClampRawZ final : public LASoperation {
 
 // Swaps two stored integers.
 template <int kA, int kB>
-class LASoperationSwitchAxes final : public LASoperation {
+class LASoperationSwitchAxes final
+    : public LASoperationOnCoordinates<LASoperationSwitchAxes<kA, kB>> {
  public:
   const char* name() const override {
     return kB == 1 ? "switch_x_y" : kA == 0 ? "switch_x_z" : "switch_y_z";
@@ -395,7 +514,8 @@ class LASoperationSwitchAxes final : public LASoperation {
   std::uint32_t get_selective_decoding() const override {
     return kB == 2 ? transform_layers::kZ : 0u;
   }
-  void transform(LASpoint& point) override {
+  template <class Point>
+  void apply(Point& point) {
     std::int32_t& a = coordinate_axis::raw<kA>(point);
     std::int32_t& b = coordinate_axis::raw<kB>(point);
     const std::int32_t kept = a;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "filter/las_operation_kinds.hpp"
+#include "filter/las_value_record_forms.hpp"
 
 namespace value_kernels {
 
@@ -24,64 +25,62 @@ inline std::int64_t round_half_away(double value) {
 }
 
 // ---- intensity ----
-struct TranslateIntensity {
+struct TranslateIntensity : MapsIntensity<TranslateIntensity> {
   using Value = float;
   static constexpr const char* kName = "translate_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, float offset) {
-    p.intensity = clamp_intensity(static_cast<float>(p.intensity) + offset);
+  static std::uint16_t map(std::uint16_t intensity, float offset) {
+    return clamp_intensity(static_cast<float>(intensity) + offset);
   }
 };
-struct ScaleIntensity {
+struct ScaleIntensity : MapsIntensity<ScaleIntensity> {
   using Value = float;
   static constexpr const char* kName = "scale_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, float scale) {
-    p.intensity = clamp_intensity(static_cast<float>(p.intensity) * scale);
+  static std::uint16_t map(std::uint16_t intensity, float scale) {
+    return clamp_intensity(static_cast<float>(intensity) * scale);
   }
 };
-struct TranslateThenScaleIntensity {
+struct TranslateThenScaleIntensity : MapsIntensity<TranslateThenScaleIntensity> {
   using Value = float;
   static constexpr const char* kName = "translate_then_scale_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, float offset, float scale) {
-    p.intensity = clamp_intensity((static_cast<float>(p.intensity) + offset) * scale);
+  static std::uint16_t map(std::uint16_t intensity, float offset, float scale) {
+    return clamp_intensity((static_cast<float>(intensity) + offset) * scale);
   }
 };
-struct ClampIntensity {
+struct ClampIntensity : MapsIntensity<ClampIntensity> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "clamp_intensity";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, std::uint32_t below, std::uint32_t above) {
-    if (p.intensity < below) {
-      p.intensity = static_cast<std::uint16_t>(below);
-    } else if (p.intensity > above) {
-      p.intensity = static_cast<std::uint16_t>(above);
-    }
+  static std::uint16_t map(std::uint16_t intensity, std::uint32_t below, std::uint32_t above) {
+    if (intensity < below) return static_cast<std::uint16_t>(below);
+    if (intensity > above) return static_cast<std::uint16_t>(above);
+    return intensity;
   }
 };
-struct ClampIntensityBelow {
+struct ClampIntensityBelow : MapsIntensity<ClampIntensityBelow> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "clamp_intensity_below";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, std::uint32_t below) {
-    if (p.intensity < below) p.intensity = static_cast<std::uint16_t>(below);
+  static std::uint16_t map(std::uint16_t intensity, std::uint32_t below) {
+    return intensity < below ? static_cast<std::uint16_t>(below) : intensity;
   }
 };
-struct ClampIntensityAbove {
+struct ClampIntensityAbove : MapsIntensity<ClampIntensityAbove> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "clamp_intensity_above";
   static constexpr std::uint32_t kLayers = layer::kIntensity;
-  static void apply(LASpoint& p, std::uint32_t above) {
-    if (p.intensity > above) p.intensity = static_cast<std::uint16_t>(above);
+  static std::uint16_t map(std::uint16_t intensity, std::uint32_t above) {
+    return intensity > above ? static_cast<std::uint16_t>(above) : intensity;
   }
 };
-struct SetIntensity {
+struct SetIntensity : MapsIntensity<SetIntensity> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_intensity";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, std::uint32_t value) {
-    p.intensity = static_cast<std::uint16_t>(value);
+  static std::uint16_t map(std::uint16_t, std::uint32_t value) {
+    return static_cast<std::uint16_t>(value);
   }
 };
 struct BinGpsTimeIntoIntensity {
@@ -94,29 +93,28 @@ struct BinGpsTimeIntoIntensity {
 };
 
 // ---- scan angle ----
-struct TranslateScanAngle {
+struct TranslateScanAngle : MapsScanAngleRank<TranslateScanAngle> {
   using Value = float;
   static constexpr const char* kName = "translate_scan_angle";
   static constexpr std::uint32_t kLayers = layer::kScanAngle;
-  static void apply(LASpoint& p, float offset) {
-    p.scan_angle_rank = clamp_scan_angle_rank(static_cast<float>(p.scan_angle_rank) + offset);
+  static std::int8_t map(std::int8_t rank, float offset) {
+    return clamp_scan_angle_rank(static_cast<float>(rank) + offset);
   }
 };
-struct ScaleScanAngle {
+struct ScaleScanAngle : MapsScanAngleRank<ScaleScanAngle> {
   using Value = float;
   static constexpr const char* kName = "scale_scan_angle";
   static constexpr std::uint32_t kLayers = layer::kScanAngle;
-  static void apply(LASpoint& p, float scale) {
-    p.scan_angle_rank = clamp_scan_angle_rank(static_cast<float>(p.scan_angle_rank) * scale);
+  static std::int8_t map(std::int8_t rank, float scale) {
+    return clamp_scan_angle_rank(static_cast<float>(rank) * scale);
   }
 };
-struct TranslateThenScaleScanAngle {
+struct TranslateThenScaleScanAngle : MapsScanAngleRank<TranslateThenScaleScanAngle> {
   using Value = float;
   static constexpr const char* kName = "translate_then_scale_scan_angle";
   static constexpr std::uint32_t kLayers = layer::kScanAngle;
-  static void apply(LASpoint& p, float offset, float scale) {
-    p.scan_angle_rank =
-        clamp_scan_angle_rank((static_cast<float>(p.scan_angle_rank) + offset) * scale);
+  static std::int8_t map(std::int8_t rank, float offset, float scale) {
+    return clamp_scan_angle_rank((static_cast<float>(rank) + offset) * scale);
   }
 };
 struct SetScanAngle {
@@ -134,6 +132,10 @@ struct SetClassification {
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_classification(static_cast<std::uint8_t>(value));
   }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_class(r, layout, static_cast<std::uint8_t>(value));
+  }
 };
 // A from value below 32 is the 5-bit class, a larger one the extended classification.
 struct ChangeClassificationFromTo {
@@ -143,6 +145,16 @@ struct ChangeClassificationFromTo {
   static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
     const std::uint32_t current = from < 32 ? p.classification : p.extended_classification;
     if (current == from) p.set_classification(static_cast<std::uint8_t>(to));
+  }
+  // Records of point types 0-5 hold no extended classification.
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static bool record_form(const LASrecordLayout& layout, std::uint32_t from, std::uint32_t) {
+    return layout.extended || from < 32;
+  }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t from,
+                           std::uint32_t to) {
+    const std::uint32_t current = from < 32 ? record_class5(r, layout) : record_class(r, layout);
+    if (current == from) set_record_class(r, layout, static_cast<std::uint8_t>(to));
   }
 };
 struct MoveAncientToExtendedClassification {
@@ -167,18 +179,30 @@ struct SetWithheldFlag {
   static constexpr const char* kName = "set_withheld_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.set_withheld_flag(value != 0); }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_flag(r, layout, 2, value != 0);
+  }
 };
 struct SetSyntheticFlag {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_synthetic_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.set_synthetic_flag(value != 0); }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_flag(r, layout, 0, value != 0);
+  }
 };
 struct SetKeypointFlag {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_keypoint_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.set_keypoint_flag(value != 0); }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_flag(r, layout, 1, value != 0);
+  }
 };
 struct SetExtendedOverlapFlag {
   using Value = std::uint32_t;
@@ -191,12 +215,20 @@ struct SetScanDirectionFlag {
   static constexpr const char* kName = "set_scan_direction_flag";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.scan_direction_flag = value & 1; }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_bits(record_scan_byte(r, layout), 6, 1, value);
+  }
 };
 struct SetEdgeOfFlightLine {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_edge_of_flight_line";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) { p.edge_of_flight_line = value & 1; }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout, std::uint32_t value) {
+    set_record_bits(record_scan_byte(r, layout), 7, 1, value);
+  }
 };
 struct SetExtendedScannerChannel {
   using Value = std::uint32_t;
@@ -208,55 +240,79 @@ struct SetExtendedScannerChannel {
 };
 
 // ---- returns ----
-struct SetReturnNumber {
+struct SetReturnNumber : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_return_number";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_return_number(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 0, 7, value < 8 ? value : 7);
+  }
 };
-struct SetNumberOfReturns {
+struct SetNumberOfReturns : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_number_of_returns";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_number_of_returns(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 3, 7, value < 8 ? value : 7);
+  }
 };
-struct SetExtendedReturnNumber {
+struct SetExtendedReturnNumber : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_extended_return_number";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_extended_return_number(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 0, 15, value);
+  }
 };
-struct SetExtendedNumberOfReturns {
+struct SetExtendedNumberOfReturns : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_extended_number_of_returns";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t value) {
     p.set_extended_number_of_returns(static_cast<std::uint8_t>(value));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t value) {
+    set_record_bits(r[kReturnByte], 4, 15, value);
+  }
 };
-struct ChangeReturnNumberFromTo {
+struct ChangeReturnNumberFromTo : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_return_number_from_to";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
     if (p.return_number == from) p.set_return_number(static_cast<std::uint8_t>(to));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 0, 7) == from) {
+      set_record_bits(r[kReturnByte], 0, 7, to < 8 ? to : 7);
+    }
+  }
 };
-struct ChangeNumberOfReturnsFromTo {
+struct ChangeNumberOfReturnsFromTo : LegacyReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_number_of_returns_from_to";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
     if (p.number_of_returns == from) p.set_number_of_returns(static_cast<std::uint8_t>(to));
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 3, 7) == from) {
+      set_record_bits(r[kReturnByte], 3, 7, to < 8 ? to : 7);
+    }
+  }
 };
-struct ChangeExtendedReturnNumberFromTo {
+struct ChangeExtendedReturnNumberFromTo : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_extended_return_number_from_to";
   static constexpr std::uint32_t kLayers = 0;
@@ -265,8 +321,12 @@ struct ChangeExtendedReturnNumberFromTo {
       p.set_extended_return_number(static_cast<std::uint8_t>(to));
     }
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 0, 15) == from) set_record_bits(r[kReturnByte], 0, 15, to);
+  }
 };
-struct ChangeExtendedNumberOfReturnsFromTo {
+struct ChangeExtendedNumberOfReturnsFromTo : ExtendedReturns {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_extended_number_of_returns_from_to";
   static constexpr std::uint32_t kLayers = 0;
@@ -275,45 +335,57 @@ struct ChangeExtendedNumberOfReturnsFromTo {
       p.set_extended_number_of_returns(static_cast<std::uint8_t>(to));
     }
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&, std::uint32_t from,
+                           std::uint32_t to) {
+    if (record_bits(r[kReturnByte], 4, 15) == from) set_record_bits(r[kReturnByte], 4, 15, to);
+  }
 };
-struct RepairZeroReturns {
+struct RepairZeroReturns : LegacyReturns {
   static constexpr const char* kName = "repair_zero_returns";
   static constexpr std::uint32_t kLayers = 0;
   static void apply(LASpoint& p) {
     if (p.number_of_returns == 0) p.number_of_returns = 1;
     if (p.return_number == 0) p.return_number = 1;
   }
+  static void apply_record(std::uint8_t* r, const LASrecordLayout&) {
+    if (record_bits(r[kReturnByte], 3, 7) == 0) set_record_bits(r[kReturnByte], 3, 7, 1);
+    if (record_bits(r[kReturnByte], 0, 7) == 0) set_record_bits(r[kReturnByte], 0, 7, 1);
+  }
 };
 
 // ---- user data ----
-struct SetUserData {
+struct SetUserData : MapsUserData<SetUserData> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_user_data";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, std::uint32_t value) {
-    p.user_data = static_cast<std::uint8_t>(value);
+  static std::uint8_t map(std::uint8_t, std::uint32_t value) {
+    return static_cast<std::uint8_t>(value);
   }
 };
-struct ScaleUserData {
+struct ScaleUserData : MapsUserData<ScaleUserData> {
   using Value = float;
   static constexpr const char* kName = "scale_user_data";
   static constexpr std::uint32_t kLayers = layer::kUserData;
-  static void apply(LASpoint& p, float scale) {
-    p.user_data = clamp_user_data(static_cast<float>(p.user_data) * scale);
+  static std::uint8_t map(std::uint8_t user_data, float scale) {
+    return clamp_user_data(static_cast<float>(user_data) * scale);
   }
 };
-struct ChangeUserDataFromTo {
+struct ChangeUserDataFromTo : MapsUserData<ChangeUserDataFromTo> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_user_data_from_to";
   static constexpr std::uint32_t kLayers = layer::kUserData;
-  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
-    if (p.user_data == from) p.user_data = static_cast<std::uint8_t>(to);
+  static std::uint8_t map(std::uint8_t user_data, std::uint32_t from, std::uint32_t to) {
+    return user_data == from ? static_cast<std::uint8_t>(to) : user_data;
   }
 };
 struct CopyUserDataIntoPointSource {
   static constexpr const char* kName = "copy_user_data_into_point_source";
   static constexpr std::uint32_t kLayers = layer::kUserData;
   static void apply(LASpoint& p) { p.point_source_ID = p.user_data; }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kPointSource;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout) {
+    record_field::put<std::uint16_t>(r + layout.point_source, r[LASrecordLayout::kUserData]);
+  }
 };
 struct CopyUserDataIntoScannerChannel {
   static constexpr const char* kName = "copy_user_data_into_scanner_channel";
@@ -362,20 +434,20 @@ struct SplitScannerChannelFromPointSource {
 };
 
 // ---- point source ID ----
-struct SetPointSource {
+struct SetPointSource : MapsPointSource<SetPointSource> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "set_point_source";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, std::uint32_t value) {
-    p.point_source_ID = static_cast<std::uint16_t>(value);
+  static std::uint16_t map(std::uint16_t, std::uint32_t value) {
+    return static_cast<std::uint16_t>(value);
   }
 };
-struct ChangePointSourceFromTo {
+struct ChangePointSourceFromTo : MapsPointSource<ChangePointSourceFromTo> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "change_point_source_from_to";
   static constexpr std::uint32_t kLayers = layer::kPointSource;
-  static void apply(LASpoint& p, std::uint32_t from, std::uint32_t to) {
-    if (p.point_source_ID == from) p.point_source_ID = static_cast<std::uint16_t>(to);
+  static std::uint16_t map(std::uint16_t id, std::uint32_t from, std::uint32_t to) {
+    return id == from ? static_cast<std::uint16_t>(to) : id;
   }
 };
 struct BinZintoPointSource {
@@ -427,38 +499,44 @@ struct CopyIntensityIntoClassification {
   static void apply(LASpoint& p) {
     if (p.intensity < 32) p.set_classification(static_cast<std::uint8_t>(p.intensity));
   }
+  static constexpr std::uint32_t kRecordWrites = record_writes::kOther;
+  static void apply_record(std::uint8_t* r, const LASrecordLayout& layout) {
+    const std::uint16_t intensity =
+        record_field::get<std::uint16_t>(r + LASrecordLayout::kIntensity);
+    if (intensity < 32) set_record_class(r, layout, static_cast<std::uint8_t>(intensity));
+  }
 };
 
 // ---- GPS time ----
-struct SetGpsTime {
+struct SetGpsTime : MapsGpsTime<SetGpsTime> {
   using Value = double;
   static constexpr const char* kName = "set_gps_time";
   static constexpr std::uint32_t kLayers = 0;
-  static void apply(LASpoint& p, double value) { p.gps_time = value; }
+  static double map(double, double value) { return value; }
 };
-struct TranslateGpsTime {
+struct TranslateGpsTime : MapsGpsTime<TranslateGpsTime> {
   using Value = double;
   static constexpr const char* kName = "translate_gps_time";
   static constexpr std::uint32_t kLayers = layer::kGpsTime;
-  static void apply(LASpoint& p, double offset) { p.gps_time += offset; }
+  static double map(double time, double offset) { return time + offset; }
 };
 inline constexpr double kSecondsPerWeek = 604800.0;
 inline constexpr double kAdjustedOffset = 1000000000.0;
 // Adjusted standard GPS time (GPS seconds minus 10^9) to seconds of its GPS week.
-struct ConvertAdjustedGpsToWeek {
+struct ConvertAdjustedGpsToWeek : MapsGpsTime<ConvertAdjustedGpsToWeek> {
   static constexpr const char* kName = "adjusted_to_week";
   static constexpr std::uint32_t kLayers = layer::kGpsTime;
-  static void apply(LASpoint& p) {
-    const double week = std::trunc(p.gps_time / kSecondsPerWeek + 1653.4391534391534);
-    p.gps_time -= week * kSecondsPerWeek - kAdjustedOffset;
+  static double map(double time) {
+    const double week = std::trunc(time / kSecondsPerWeek + 1653.4391534391534);
+    return time - (week * kSecondsPerWeek - kAdjustedOffset);
   }
 };
-struct ConvertWeekToAdjustedGps {
+struct ConvertWeekToAdjustedGps : MapsGpsTime<ConvertWeekToAdjustedGps> {
   using Value = std::uint32_t;
   static constexpr const char* kName = "week_to_adjusted";
   static constexpr std::uint32_t kLayers = layer::kGpsTime;
-  static void apply(LASpoint& p, std::uint32_t week) {
-    p.gps_time += static_cast<double>(week) * kSecondsPerWeek - kAdjustedOffset;
+  static double map(double time, std::uint32_t week) {
+    return time + (static_cast<double>(week) * kSecondsPerWeek - kAdjustedOffset);
   }
 };
 

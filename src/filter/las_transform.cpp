@@ -29,6 +29,28 @@ void LAStransform::transform(LASpoint& point) {
     operation->transform(point);
 }
 
+bool LAStransform::has_record_form(const LASrecordLayout& layout) const {
+  // A filter decides on whole points.
+  if (filter_ || operations_.empty()) return false;
+  for (const std::unique_ptr<LASoperation>& operation : operations_) {
+    if (!operation->has_record_form(layout)) return false;
+  }
+  return true;
+}
+
+void LAStransform::transform_records(std::uint8_t* records, std::size_t count,
+                                     const LASrecordLayout& layout) {
+  for (const std::unique_ptr<LASoperation>& operation : operations_)
+    operation->transform_records(records, count, layout);
+}
+
+std::uint32_t LAStransform::record_writes() const {
+  std::uint32_t fields = 0;
+  for (const std::unique_ptr<LASoperation>& operation : operations_)
+    fields |= operation->record_writes();
+  return fields;
+}
+
 void LAStransform::reset() {
   for (const std::unique_ptr<LASoperation>& operation : operations_)
     operation->reset();

@@ -46,6 +46,16 @@ class LAStransform : public LAStransformHook {
   const LASoperation* operation(std::size_t index) const { return operations_[index].get(); }
 
   void transform(LASpoint& point) override;
+  // The record form (see LASoperation::has_record_form): true when there are operations,
+  // no filter, and every operation has one for records of `layout`. Then
+  // `transform_records` gives stored records exactly the bytes that reading each into a
+  // point, `transform` and storing it again would give, and counts the same overflows.
+  bool has_record_form(const LASrecordLayout& layout) const;
+  // Applies the operations in order, each to all `count` records (an operation sees every
+  // record in reading order, as it sees points, so stateful operations draw alike).
+  void transform_records(std::uint8_t* records, std::size_t count, const LASrecordLayout& layout);
+  // The record_writes bits of the operations.
+  std::uint32_t record_writes() const;
   // Resets every operation: overflow counters, random states and value files start afresh.
   void reset() override;
   void report_overflows() const override;

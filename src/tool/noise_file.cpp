@@ -27,6 +27,7 @@
 #include "tool/noise_run.hpp"
 #include "tool/output_claims.hpp"
 #include "tool/temporary_directory.hpp"
+#include "tool/transformed_records.hpp"
 
 namespace {
 
@@ -289,10 +290,25 @@ SecondPassResult mark_and_copy_records(LASreader& reader, IsolationGrid& grid, L
   }
 }
 
+bool ignores_nothing(const LASreader& reader) {
+  const LASignore* ignore = reader.get_ignore();
+  return ignore == nullptr || ignore->flags == 0;
+}
+
 template <MarkingMode kMode>
 SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                                      std::uint8_t classify_as, bool very_verbose,
                                      ProgressLine& progress) {
+  // A transform with a record form leaves the stored records to be copied, transformed.
+  // Otherwise the wrapper goes (giving the transform back to the reader) before any other
+  // path reads.
+  if (!very_verbose && ignores_nothing(reader)) {
+    if (auto transformed = LASreaderTransformedRecords::wrap(reader)) {
+      if (records_can_be_copied(*transformed, writer, false)) {
+        return mark_and_copy_records<kMode>(*transformed, grid, writer, classify_as, progress);
+      }
+    }
+  }
   if (records_can_be_copied(reader, writer, very_verbose)) {
     return mark_and_copy_records<kMode>(reader, grid, writer, classify_as, progress);
   }
@@ -314,6 +330,19 @@ SecondPassResult second_pass(MarkingMode mode, LASreader& reader, IsolationGrid&
   }
   return second_pass_in_mode<MarkingMode::kRemove>(reader, grid, writer, classify_as, very_verbose,
                                                    progress);
+}
+
+// The first pass into the grid. A transform with a record form runs on the records the
+// grid counts from; one that moves no point need not run at all, as the grid sees nothing
+// else of a point and the second pass reads the file afresh.
+std::uint64_t first_pass(IsolationGrid& grid, LASreader& reader) {
+  if (ignores_nothing(reader)) {
+    if (auto transformed = LASreaderTransformedRecords::wrap(reader)) {
+      if (!transformed->moves_points()) return grid.first_pass(reader);
+      return grid.first_pass(*transformed);
+    }
+  }
+  return grid.first_pass(reader);
 }
 
 // The points that the second pass will write, counted without writing them, for an output
@@ -490,7 +519,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   // First pass.
   progress_.start("pass 1 of 2", reader.points_total);
   grid.set_progress([this](std::uint64_t points) { progress_.update(points); });
-  const std::uint64_t ignored = grid.first_pass(reader);
+  const std::uint64_t ignored = first_pass(grid, reader);
   progress_.finish();
   const bool first_pass_failed = reader.read_failed();
   record.points_read = static_cast<std::uint64_t>(reader.points_done);
