@@ -382,10 +382,11 @@ void LASreaderFactory::reset_filter_and_transform() {
 std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
                                                   bool reset_after_other) {
   reset_filter_and_transform();
-  piped_reader_ = nullptr;
   if (!file_names_.empty() || other_file_name != nullptr) {
+    if (other_file_name == nullptr && next_file_index_ >= file_names_.size()) return nullptr;
+    // A new input: the reader of a piped one opened before is no longer reopened.
+    piped_reader_ = nullptr;
     if (other_file_name == nullptr) {
-      if (next_file_index_ >= file_names_.size()) return nullptr;
       if (settings_.merged && (file_names_.size() > 1 || file_names_.has_IDs())) {
         // The merged reader takes the whole list at once.
         next_file_index_ = static_cast<std::uint32_t>(file_names_.size());
@@ -408,8 +409,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
     }
     return open_file(name);
   }
-  if (settings_.from_stdin) return open_standard_input();
-  return nullptr;
+  if (!settings_.from_stdin) return nullptr;
+  piped_reader_ = nullptr;
+  return open_standard_input();
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_name) {

@@ -21,9 +21,11 @@ bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
       blocks.blocks.push_back(std::move(block));
     }
     std::uint8_t* at = blocks.blocks.back().get() + used;
-    const std::size_t got = std::fread(at, 1, kBlock - used, file);
+    const std::size_t wanted = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(kBlock - used), limit - blocks.size));
+    const std::size_t got = std::fread(at, 1, wanted, file);
     blocks.size += static_cast<std::int64_t>(got);
-    if (got < kBlock - used) return true;
+    if (got < wanted) return true;
   }
   return false;
 }
