@@ -2,9 +2,11 @@
 // against the tile alone.
 //
 // Piped: the 20-million-point tile (LAS and its PKZ twin) through standard input, where the
-// tool keeps the points compressed in memory for its second pass; peak memory beside the
-// compressed size. Buffered: a 3 x 3 block of tiles of 5 million points each (one generated
-// tile, shifted by its width and height through the header offsets), the centre tile with
+// tool keeps a PKZ stream as it arrived and compresses a LAS stream above the raw limit
+// (64 MB: at 20 million points the LAS is stored, at 2 million it is kept raw) for its second
+// pass; peak memory beside the compressed size. Buffered: a 3 x 3 block of tiles of 5 million
+// points each (one generated tile, shifted by its width and height through the header offsets), the
+// centre tile with
 // `-buffered 8` and its neighbours, without and (when the index program is built) with
 // spatial indexes beside the neighbours.
 //
