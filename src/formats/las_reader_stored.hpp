@@ -26,11 +26,12 @@ class LASwriterLAS;
 // make, and a reader over them can seek, so it reads the chunk table and the extended
 // records at the end), a LAS stream up to LASreaderFactory::kPipedRawLimit bytes. Only a
 // larger LAS stream and piped text come through here. Measured on 2 million type 1 points
-// (56 MB raw, 7 MB compressed): re-encoding costs about 7x the time of the file by name,
-// keeping the raw bytes about 1.1x but 8x the compressed size in memory; so below the limit
-// time wins and above it memory does, and this reader gets faster as chunk encoding goes
-// parallel. A stored LAS 1.4 stream loses its extended records (warned), as any
-// unseekable read does.
+// (56 MB raw, 7 MB compressed), in processor time against the file by name: re-encoding
+// costs about 5x and holds 1x the compressed size; keeping the raw bytes costs about 2.5x
+// (mostly the kernel handing out the fresh memory) but holds 8x the compressed size. So
+// below the limit time wins and above it memory does (the 64 MB head read to decide is
+// released as the points pass); this reader gets faster as chunk encoding goes parallel.
+// A stored LAS 1.4 stream loses its extended records (warned), as any unseekable read does.
 //
 // Owns the inner reader and the memory. Failures print one "ERROR: " line and return false.
 class LASreaderStored : public LASreader {
