@@ -29,8 +29,10 @@ class LASwriterLAS;
 // (56 MB raw, 7 MB compressed), in processor time against the file by name: re-encoding
 // costs about 5x and holds 1x the compressed size; keeping the raw bytes costs about 2.5x
 // (mostly the kernel handing out the fresh memory) but holds 8x the compressed size. So
-// below the limit time wins and above it memory does (the 64 MB head read to decide is
-// released as the points pass); this reader gets faster as chunk encoding goes parallel.
+// below the limit time wins and above it memory does; this reader gets faster as chunk
+// encoding goes parallel. A LAS stream whose header announces more than the limit comes here
+// at once; one that announces less but runs on is read up to the limit first, and that head
+// is released as its points pass.
 // A stored LAS 1.4 stream loses its extended records (warned), as any unseekable read does.
 //
 // Owns the inner reader and the memory. Failures print one "ERROR: " line and return false.

@@ -1,7 +1,9 @@
 // Piped LAS and PKZ input: read once from standard input or a FIFO, and read again in the
 // tool's second pass.
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -16,8 +18,33 @@ namespace {
 // The point data format byte of the header, whose two high bits mark compressed points.
 constexpr std::int64_t kPointFormatAt = 104;
 
+// Enough of the header for the fields below (the LAS 1.4 header is the longest).
+constexpr std::int64_t kHeaderPeek = 375;
+
 bool marked_compressed(const ByteBlocks& head) {
   return head.size > kPointFormatAt && (head.blocks[0][kPointFormatAt] & 0xC0) != 0;
+}
+
+template <typename T>
+T field_at(const ByteBlocks& head, std::int64_t at) {
+  T value{};
+  if (at + static_cast<std::int64_t>(sizeof(T)) <= head.size) {
+    std::memcpy(&value, head.blocks[0].get() + at, sizeof(T));
+  }
+  return value;
+}
+
+// The size of the points the header announces. It only chooses the way of reading (an
+// announced large stream goes straight to the stored reader, without a head held to find
+// out); memory never follows it.
+std::int64_t announced_size(const ByteBlocks& head) {
+  const auto offset = field_at<std::uint32_t>(head, 96);
+  const auto length = field_at<std::uint16_t>(head, 105);
+  std::uint64_t count = field_at<std::uint32_t>(head, 107);
+  if (field_at<std::uint8_t>(head, 25) >= 4 && count == 0)
+    count = field_at<std::uint64_t>(head, 247);
+  const std::uint64_t cap = std::uint64_t{1} << 50;
+  return static_cast<std::int64_t>(offset + std::min(count, cap) * length);
 }
 
 }  // namespace
@@ -27,10 +54,16 @@ bool LASreaderFactory::open_piped_las(LASreaderLAS& reader, std::FILE* file, boo
   piped_reader_ = nullptr;
   ByteBlocks head;
   bool out_of_memory = false;
-  bool ended = read_into_blocks(head, file, piped_raw_limit_, &out_of_memory);
-  // Compressed input is kept whole however large: it is what storing would make of it.
-  if (!ended && !out_of_memory && marked_compressed(head)) {
-    ended = read_into_blocks(head, file, std::numeric_limits<std::int64_t>::max(), &out_of_memory);
+  bool ended =
+      read_into_blocks(head, file, std::min(kHeaderPeek, piped_raw_limit_), &out_of_memory);
+  if (!ended && !out_of_memory) {
+    // Compressed input is kept whole however large: it is what storing would make of it.
+    if (marked_compressed(head)) {
+      ended =
+          read_into_blocks(head, file, std::numeric_limits<std::int64_t>::max(), &out_of_memory);
+    } else if (announced_size(head) <= piped_raw_limit_) {
+      ended = read_into_blocks(head, file, piped_raw_limit_, &out_of_memory);
+    }
   }
   if (out_of_memory) {
     std::fprintf(stderr, "ERROR: allocating memory for piped input\n");
