@@ -21,6 +21,20 @@ class LASwriterLAS;
 // Memory grows with the compressed size of the points, in blocks, never with what the
 // input's header claims.
 //
+// Which piped inputs are stored. The factory keeps a piped LAS or PKZ stream as it arrived
+// whenever that is small: a PKZ stream always (its bytes are already what storing would
+// make, and a reader over them can seek, so it reads the chunk table and the extended
+// records at the end), a LAS stream up to LASreaderFactory::kPipedRawLimit bytes. Only a
+// larger LAS stream and piped text come through here. Measured on 2 million type 1 points
+// (56 MB raw, 7 MB compressed), in processor time against the file by name: re-encoding
+// costs about 5x and holds 1x the compressed size; keeping the raw bytes costs about 2.5x
+// (mostly the kernel handing out the fresh memory) but holds 8x the compressed size. So
+// below the limit time wins and above it memory does; this reader gets faster as chunk
+// encoding goes parallel. A LAS stream whose header announces more than the limit comes here
+// at once; one that announces less but runs on is read up to the limit first, and that head
+// is released as its points pass.
+// A stored LAS 1.4 stream loses its extended records (warned), as any unseekable read does.
+//
 // Owns the inner reader and the memory. Failures print one "ERROR: " line and return false.
 class LASreaderStored : public LASreader {
  public:

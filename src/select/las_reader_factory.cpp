@@ -383,8 +383,10 @@ std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
                                                   bool reset_after_other) {
   reset_filter_and_transform();
   if (!file_names_.empty() || other_file_name != nullptr) {
+    if (other_file_name == nullptr && next_file_index_ >= file_names_.size()) return nullptr;
+    // A new input: the reader of a piped one opened before is no longer reopened.
+    piped_reader_ = nullptr;
     if (other_file_name == nullptr) {
-      if (next_file_index_ >= file_names_.size()) return nullptr;
       if (settings_.merged && (file_names_.size() > 1 || file_names_.has_IDs())) {
         // The merged reader takes the whole list at once.
         next_file_index_ = static_cast<std::uint32_t>(file_names_.size());
@@ -407,8 +409,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
     }
     return open_file(name);
   }
-  if (settings_.from_stdin) return open_standard_input();
-  return nullptr;
+  if (!settings_.from_stdin) return nullptr;
+  piped_reader_ = nullptr;
+  return open_standard_input();
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_name) {
@@ -432,13 +435,19 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   if (kind == InputKind::kRefused) return nullptr;
   LASreaderSettings opening = settings_;
   opening.selective_decoding = decoding_layers();
-  std::unique_ptr<LASreader> reader = format.open(opening, file_name);
+  const bool las = format.format == InputFormat::kLAS;
+  bool in_memory = false;
+  std::unique_ptr<LASreader> reader;
+  if (kind == InputKind::kOnce && las) {
+    reader = open_fifo_las(opening, file_name, in_memory);
+  } else {
+    reader = format.open(opening, file_name);
+  }
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
                  file_name.c_str());
     return nullptr;
   }
-  const bool las = format.format == InputFormat::kLAS;
   if (las) attach_spatial_index(*reader, file_name);
   if (settings_.files_are_flightlines != 0) {
     reader->header.file_source_ID = flightline;
@@ -448,7 +457,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
-  return wrap(std::move(reader), format.reader, false, kind == InputKind::kOnce);
+  return wrap(std::move(reader), format.reader, false, kind == InputKind::kOnce && !in_memory,
+              in_memory);
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
@@ -468,7 +478,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
     return wrap(std::move(text), "lasreadertxt", true);
   }
   std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings_);
-  if (!reader->open_handle(stdin, false, kDecompressAll)) {
+  bool in_memory = false;
+  if (!open_piped_las(*reader, stdin, false, kDecompressAll, in_memory)) {
     std::fprintf(stderr, "ERROR: cannot open lasreaderlas from stdin \n");
     return nullptr;
   }
@@ -477,7 +488,22 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, true);
-  return wrap(std::move(reader), "lasreaderlas", true);
+  return wrap(std::move(reader), "lasreaderlas", true, false, in_memory);
+}
+
+// A FIFO named as an input: its LAS or PKZ stream is read as piped input is.
+std::unique_ptr<LASreader> LASreaderFactory::open_fifo_las(const LASreaderSettings& opening,
+                                                           const std::string& file_name,
+                                                           bool& in_memory) {
+  std::FILE* file = std::fopen(file_name.c_str(), "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
+                 std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<LASreaderLAS> reader = make_las_reader(opening);
+  if (!open_piped_las(*reader, file, true, opening.selective_decoding, in_memory)) return nullptr;
+  return reader;
 }
 
 // A ".lax" spatial index beside the file (it replaces one stored inside the file); areas
@@ -524,7 +550,9 @@ bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
   reader->close_reader(true);
   reset_filter_and_transform();
   bool wrapped = false;
-  const bool reopened = reopen_wrapped(reader, remain_buffered, wrapped);
+  bool reopened = reopen_wrapped(reader, remain_buffered, wrapped);
+  if (wrapped) return reopened;
+  reopened = reopen_piped(reader, wrapped);
   if (wrapped) return reopened;
   if (!file_name_) {
     std::fprintf(stderr, "ERROR: no lasreader input specified\n");

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,8 @@
 #include "select/las_ignore.hpp"
 
 // One attribute the text reader adds to every point (-iadd_extra, -iadd_attribute).
+class ByteStreamInBlocks;
+class LASreaderLAS;
 class WorkerPool;
 
 struct LAStextAttribute {
@@ -138,6 +141,16 @@ class LASreaderFactory {
   LASignore* get_ignore() const { return ignore_.get(); }
   const LASreaderSettings& settings() const { return settings_; }
 
+  // A piped LAS or PKZ input (standard input, a FIFO) is read into memory as it arrived
+  // when it is compressed or no larger than this many bytes, else its points are stored
+  // compressed (las_reader_stored.hpp says why). The reader `open` returns for it borrows
+  // that memory: it must not outlive the factory or the next piped input.
+  static constexpr std::int64_t kPipedRawLimit = std::int64_t{64} << 20;
+  void set_piped_raw_limit(std::int64_t bytes) { piped_raw_limit_ = bytes; }
+  // Bytes of the piped input held as it arrived, and the memory they take (0 when none).
+  std::int64_t piped_bytes_held() const;
+  std::int64_t piped_allocation() const;
+
   // Adds a name, or every file a wildcard ("*", "?" in the last path component) matches,
   // sorted. A name without wildcards is added as given, so that a missing file is reported
   // when it is opened. With `unique` a name already listed is skipped. False when nothing
@@ -224,14 +237,24 @@ class LASreaderFactory {
 
   std::unique_ptr<LASreader> open_file(const std::string& file_name);
   std::unique_ptr<LASreader> open_standard_input();
+  std::unique_ptr<LASreader> open_fifo_las(const LASreaderSettings& opening,
+                                           const std::string& file_name, bool& in_memory);
   // The wrappers (las_reader_factory_wrappers.cpp): merged and buffered reading, and the
   // stored and pipe-on readers put around what was opened. `reader_name` names the inner
   // reader in messages.
   std::unique_ptr<LASreader> open_merged();
   std::unique_ptr<LASreader> open_buffered(const std::string& main_name);
   // `read_once`: an input (a FIFO, a device) that cannot be read a second time is stored.
+  // `in_memory`: the input's own bytes are in memory and read again, so it is never stored.
   std::unique_ptr<LASreader> wrap(std::unique_ptr<LASreader> reader, const char* reader_name,
-                                  bool from_stdin, bool read_once = false);
+                                  bool from_stdin, bool read_once = false, bool in_memory = false);
+  // Piped LAS input (las_reader_factory_piped.cpp). Opens `reader` on what `file` delivers;
+  // `in_memory` tells whether it reads the input's bytes from memory (else it reads the
+  // stream once and must be stored). `owns_file`: `file` is closed with the input.
+  bool open_piped_las(LASreaderLAS& reader, std::FILE* file, bool owns_file,
+                      std::uint32_t selective_decoding, bool& in_memory);
+  // Reopens the reader of an input held in memory; `handled` false for any other reader.
+  bool reopen_piped(LASreader* reader, bool& handled);
   // Reopens a wrapped reader; `handled` false when `reader` is no wrapper.
   bool reopen_wrapped(LASreader*& reader, bool remain_buffered, bool& handled);
   // Opens one file by its name's format, at the given scale factors and offsets, for the
@@ -259,4 +282,8 @@ class LASreaderFactory {
   std::unique_ptr<LASignore> ignore_;
   // The flightline number given to the open input's header, given again after a reopen.
   std::optional<std::uint16_t> file_source_ID_;
+  // The piped input held as it arrived, and the reader opened on it.
+  std::unique_ptr<ByteStreamInBlocks> piped_bytes_;
+  const LASreader* piped_reader_ = nullptr;
+  std::int64_t piped_raw_limit_ = kPipedRawLimit;
 };

@@ -5,6 +5,7 @@
 #include "index/las_index.hpp"
 #include "select/command_options.hpp"
 #include "select/las_reader_factory.hpp"
+#include "stream/bytestream_blocks.hpp"
 
 using command_options::is_blank;
 using command_options::is_list_argument;

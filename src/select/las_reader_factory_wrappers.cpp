@@ -84,9 +84,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const std::string& ma
 
 std::unique_ptr<LASreader> LASreaderFactory::wrap(std::unique_ptr<LASreader> reader,
                                                   const char* reader_name, bool from_stdin,
-                                                  bool read_once) {
+                                                  bool read_once, bool in_memory) {
   if (!reader) return nullptr;
-  if (settings_.stored || read_once) {
+  if ((settings_.stored && !in_memory) || read_once) {
     auto stored = std::make_unique<LASreaderStored>();
     LASignore* ignore = reader->get_ignore();
     if (!stored->open(std::move(reader))) {

@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "las/las_reader_las.hpp"
@@ -25,25 +31,70 @@ std::vector<std::string> with_mode(std::vector<std::string> args, const char* mo
   return args;
 }
 
+// Runs the tool on a FIFO named as its input while a thread writes `file` into the FIFO.
+ToolRun run_on_fifo(const std::string& fifo, const std::string& file, std::vector<std::string> args,
+                    const std::string& dir) {
+  std::signal(SIGPIPE, SIG_IGN);
+  if (mkfifo(fifo.c_str(), 0600) != 0) return {};
+  std::thread writer([&] {
+    const std::string bytes = read_text(file);
+    const int out = open(fifo.c_str(), O_WRONLY);
+    if (out < 0) return;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t put = write(out, bytes.data() + at, bytes.size() - at);
+      if (put <= 0) break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(out);
+  });
+  args.insert(args.begin(), {"-i", fifo});
+  ToolRun result = run_tool(args, dir);
+  // A tool that never opened the FIFO would leave the writer waiting: be its reader.
+  const int unblock = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  if (unblock >= 0) close(unblock);
+  std::remove(fifo.c_str());
+  return result;
+}
+
+// Through standard input in each marking mode, and through a FIFO named as the input: the
+// generated point types in LAS and PKZ, and a LAS 1.4 file whose extended records follow
+// its points.
 TEST_F(IsocullWrappers, PipedInputWritesTheBytesOfTheSameFileByName) {
+  std::vector<std::string> inputs;
   for (int point_type : {1, 3, 6, 8}) {
     const std::string las = path("in/scene" + std::to_string(point_type) + ".las");
     const std::string pkz = path("in/scene" + std::to_string(point_type) + ".pkz");
     ASSERT_TRUE(write_scene(las, 20000, point_type, 7, false, 0.02));
     ASSERT_EQ(run({"-i", las, "-o", pkz, "-quiet"}).exit_code, 0);
-    for (const std::string& input : {las, pkz}) {
-      const std::string ext = input.substr(input.size() - 3);
-      const std::string bytes = read_text(input);
-      for (const char* mode : kModes) {
-        const std::string by_name = path("out/by_name." + ext);
-        const std::string piped = path("out/piped." + ext);
-        ASSERT_EQ(run(with_mode({"-i", input, "-o", by_name, "-quiet"}, mode)).exit_code, 0);
-        const ToolRun pipe = run_tool(with_mode({"-stdin", "-o", piped, "-quiet"}, mode),
-                                      dir_.path(), path("tmp"), bytes);
-        ASSERT_EQ(pipe.exit_code, 0) << pipe.err;
-        EXPECT_EQ(read_text(piped), read_text(by_name))
-            << "type " << point_type << " " << ext << " '" << mode << "'";
+    inputs.insert(inputs.end(), {las, pkz});
+  }
+  for (const char* name : {"1_4_w_evlr.las", "1_4_w_evlr.pkz"}) {
+    const std::string real = kRealData + "/" + name;
+    if (exists(real)) inputs.push_back(real);
+  }
+  for (const std::string& input : inputs) {
+    const std::string ext = input.substr(input.size() - 3);
+    const std::string bytes = read_text(input);
+    const std::string by_name = path("out/by_name." + ext);
+    const std::string piped = path("out/piped." + ext);
+    for (const char* mode : kModes) {
+      ASSERT_EQ(run(with_mode({"-i", input, "-o", by_name, "-quiet"}, mode)).exit_code, 0);
+      const ToolRun pipe = run_tool(with_mode({"-stdin", "-o", piped, "-quiet"}, mode), dir_.path(),
+                                    path("tmp"), bytes);
+      ASSERT_EQ(pipe.exit_code, 0) << pipe.err;
+      EXPECT_EQ(pipe.err, "") << input;
+      EXPECT_TRUE(read_text(piped) == read_text(by_name)) << input << " '" << mode << "'";
+      if (mode[0] != '\0') continue;
+      if (input.find("evlr") != std::string::npos) {
+        LASreaderLAS output;
+        ASSERT_TRUE(output.open_file(by_name.c_str()));
+        EXPECT_GT(output.header.evlrs.size(), 0u) << "the output keeps the extended records";
       }
+      const ToolRun fifo =
+          run_on_fifo(path("tmp/fifo." + ext), input, {"-o", piped, "-quiet"}, dir_.path());
+      ASSERT_EQ(fifo.exit_code, 0) << fifo.err;
+      EXPECT_TRUE(read_text(piped) == read_text(by_name)) << input << " through a FIFO";
     }
   }
 }

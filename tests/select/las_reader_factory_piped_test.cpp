@@ -1,0 +1,189 @@
+// Piped LAS and PKZ input, fed through a FIFO: both passes get the points of the file by
+// name; what the factory holds in memory is the input as it arrived, or, for a raw stream
+// above the limit, the stored reader's compressed copy.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec/pakrel.hpp"
+#include "formats/las_reader_stored.hpp"
+#include "las/las_reader_las.hpp"
+#include "las/las_writer_las.hpp"
+#include "scene/scene_las.hpp"
+#include "select/las_reader_factory.hpp"
+#include "select/select_test_support.hpp"
+#include "stream/bytestream_blocks.hpp"
+
+namespace {
+
+using select_test::Args;
+using select_test::ScratchDir;
+
+// Writes `file` into the FIFO `fifo` from a thread of its own, as a producer piping into the
+// tool would.
+class FifoFeed {
+ public:
+  FifoFeed(const std::string& fifo, const std::string& file) : fifo_(fifo) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ok_ = mkfifo(fifo.c_str(), 0600) == 0;
+    if (ok_) writer_ = std::thread([fifo, file] { feed(fifo, file); });
+  }
+  ~FifoFeed() {
+    // A reader that never came would leave the writer waiting in open: be that reader.
+    const int unblock = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
+    if (writer_.joinable()) writer_.join();
+    if (unblock >= 0) close(unblock);
+    std::remove(fifo_.c_str());
+  }
+  FifoFeed(const FifoFeed&) = delete;
+  FifoFeed& operator=(const FifoFeed&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  static void feed(const std::string& fifo, const std::string& file) {
+    const std::vector<std::uint8_t> bytes = select_test::file_bytes(file);
+    const int out = open(fifo.c_str(), O_WRONLY);
+    if (out < 0) return;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t put = write(out, bytes.data() + at, bytes.size() - at);
+      if (put <= 0) break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(out);
+  }
+
+  std::string fifo_;
+  bool ok_ = false;
+  std::thread writer_;
+};
+
+std::vector<std::vector<double>> read_all(LASreader& reader) {
+  std::vector<std::vector<double>> points;
+  while (reader.read_next()) {
+    const LASpoint& p = reader.point;
+    points.push_back({double(p.X), double(p.Y), double(p.Z), double(p.intensity),
+                      double(p.extended_return_number), double(p.extended_classification),
+                      double(p.point_source_ID), p.gps_time, double(p.rgb[0])});
+  }
+  return points;
+}
+
+bool compress(const std::string& las, const std::string& pkz) {
+  LASreaderLAS reader;
+  if (!reader.open_file(las.c_str())) return false;
+  LASheader header = reader.header;
+  const std::uint16_t compressor = (header.point_data_format & 0x7F) >= 6
+                                       ? Pakrel::COMPRESSOR_LAYERED
+                                       : Pakrel::COMPRESSOR_CHUNKED;
+  LASwriterLAS writer;
+  if (!writer.open_file(pkz.c_str(), &header, compressor)) return false;
+  while (reader.read_next()) {
+    if (!writer.write_point(reader.point)) return false;
+    writer.count_point(reader.point);
+  }
+  writer.update_header(&header, true);
+  return writer.close_writer(true) > 0;
+}
+
+TEST(LasReaderFactoryPiped, AFifoGivesThePointsByNameInEveryPassHeldAsItArrivedOrStored) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.ok());
+  std::vector<std::string> inputs;
+  for (int point_type : {1, 6}) {
+    const std::string las = dir / ("scene" + std::to_string(point_type) + ".las");
+    SceneFileOptions options;
+    options.scene.points = 30000;
+    options.point_type = point_type;
+    ASSERT_TRUE(write_scene_las(las.c_str(), options));
+    ASSERT_TRUE(compress(las, las.substr(0, las.size() - 3) + "pkz"));
+    inputs.push_back(las);
+    inputs.push_back(las.substr(0, las.size() - 3) + "pkz");
+  }
+  struct Case {
+    std::int64_t raw_limit;
+    bool raw_is_stored;
+  } cases[] = {{LASreaderFactory::kPipedRawLimit, false}, {4096, true}};
+  for (const Case& c : cases) {
+    for (const std::string& input : inputs) {
+      SCOPED_TRACE(input + " limit " + std::to_string(c.raw_limit));
+      const bool compressed = input.substr(input.size() - 3) == "pkz";
+      LASreaderLAS by_name;
+      ASSERT_TRUE(by_name.open_file(input.c_str()));
+      const auto expected = read_all(by_name);
+      by_name.close_reader();
+
+      const std::string fifo = dir / "fifo.las";
+      FifoFeed feed(fifo, input);
+      ASSERT_TRUE(feed.ok());
+      LASreaderFactory factory;
+      factory.set_piped_raw_limit(c.raw_limit);
+      Args args({"-i", fifo});
+      ASSERT_TRUE(factory.parse(args.argc(), args.data()));
+      std::unique_ptr<LASreader> reader = factory.open();
+      ASSERT_NE(reader, nullptr);
+      const bool stored = !compressed && c.raw_is_stored;
+      EXPECT_EQ(dynamic_cast<LASreaderStored*>(reader.get()) != nullptr, stored);
+      EXPECT_EQ(read_all(*reader), expected);
+      for (int pass = 2; pass <= 3; pass++) {
+        ASSERT_TRUE(factory.reopen(reader.get())) << "pass " << pass;
+        EXPECT_EQ(read_all(*reader), expected) << "pass " << pass;
+      }
+      const auto size = static_cast<std::int64_t>(std::filesystem::file_size(input));
+      const auto block = static_cast<std::int64_t>(ByteBlocks::kBlockSize);
+      if (stored) {
+        EXPECT_EQ(factory.piped_bytes_held(), 0);
+      } else {
+        // The input's own bytes, nothing re-encoded beside them, in whole blocks.
+        EXPECT_EQ(factory.piped_bytes_held(), size);
+        EXPECT_LE(factory.piped_allocation(), size + block);
+      }
+    }
+  }
+}
+
+TEST(LasReaderFactoryPiped, APipedLas14FileKeepsItsExtendedRecords) {
+  for (const char* name : {"1_4_w_evlr.las", "1_4_w_evlr.pkz"}) {
+    const std::string input = std::string(ISOCULL_REAL_DATA_DIR) + "/" + name;
+    if (!std::filesystem::exists(input)) GTEST_SKIP() << "real file not found: " << input;
+    SCOPED_TRACE(name);
+    LASreaderLAS by_name;
+    ASSERT_TRUE(by_name.open_file(input.c_str()));
+    ASSERT_GT(by_name.header.evlrs.size(), 0u);
+    const LASheader expected_header = by_name.header;
+    const auto expected = read_all(by_name);
+    by_name.close_reader();
+
+    ScratchDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string fifo = dir / "fifo.las";
+    FifoFeed feed(fifo, input);
+    ASSERT_TRUE(feed.ok());
+    LASreaderFactory factory;
+    Args args({"-i", fifo});
+    ASSERT_TRUE(factory.parse(args.argc(), args.data()));
+    std::string errors;
+    std::unique_ptr<LASreader> reader;
+    CAPTURE_STDERR(errors, reader = factory.open());
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(errors.find("EVLR"), std::string::npos) << errors;
+    ASSERT_EQ(reader->header.evlrs.size(), expected_header.evlrs.size());
+    for (std::size_t i = 0; i < expected_header.evlrs.size(); i++) {
+      EXPECT_EQ(reader->header.evlrs[i].record_id, expected_header.evlrs[i].record_id);
+      EXPECT_EQ(reader->header.evlrs[i].data, expected_header.evlrs[i].data);
+    }
+    EXPECT_EQ(read_all(*reader), expected);
+  }
+}
+
+}  // namespace
