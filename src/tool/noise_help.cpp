@@ -23,7 +23,8 @@ void print_tool_options() {
       "  -v                 say what happens, with timings [off]\n",
       "  -vv                also list every noise point [off]\n",
       "  -quiet             print only warnings and errors [off]\n",
-      "  -cores n           accepted and ignored: one file after the other [1]\n",
+      "  -cores 2           threads: chunks of compressed files coded in parallel, up to this "
+      "many files at once [all cores]\n",
   };
   for (const char* line : kLines)
     std::fputs(line, stdout);
