@@ -74,7 +74,7 @@ class NoiseRun {
   // the grid reads (the factory adds the filter's, the transform's and the ignore set's).
   // All of them when a wrapping reader (merged, stored, buffered, layer file) would give
   // the second pass, which writes every field, the points as the first pass decoded them.
-  std::uint32_t first_pass_layers() const;
+  std::uint32_t first_pass_layers(const LASreaderFactory& readers) const;
   // Returns false when the file failed (its messages printed, its output removed). Fills
   // `record` with what became of the file.
   bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record);

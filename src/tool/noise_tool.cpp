@@ -258,9 +258,9 @@ static std::string open_failure(const char* name) {
   return "could not open lasreader";
 }
 
-std::uint32_t NoiseRun::first_pass_layers() const {
-  if (reader_factory_.is_merged() || reader_factory_.settings().stored ||
-      reader_factory_.is_pipe_input() || reader_factory_.has_buffer() || settings_.ilay) {
+std::uint32_t NoiseRun::first_pass_layers(const LASreaderFactory& readers) const {
+  if (readers.is_merged() || readers.settings().stored || readers.is_pipe_input() ||
+      readers.has_buffer() || settings_.ilay) {
     return kDecompressAll;
   }
   return kDecompressZ | (settings_.by_flightline ? kDecompressPointSource : 0u);
@@ -268,7 +268,7 @@ std::uint32_t NoiseRun::first_pass_layers() const {
 
 FileRecord NoiseRun::process_next_file(FileLane& lane) {
   const double file_start = process_seconds();
-  lane.readers.set_selective_decoding(first_pass_layers());
+  lane.readers.set_selective_decoding(first_pass_layers(lane.readers));
   std::unique_ptr<LASreader> reader = lane.readers.open();
   FileRecord record;
   const char* opened_name = lane.readers.get_file_name();
