@@ -154,6 +154,7 @@ void NoiseRun::start_up() {
   // One pool for the whole run: every file's chunks are coded on it, also those of files
   // processed at once. With one core there is nothing to share, and no thread is started.
   cores_ = settings_.cores != 0 ? settings_.cores : WorkerPool::machine_cores();
+  settings_.cores = cores_;  // as the report tells it
   if (cores_ > 1) {
     pool_ = std::make_unique<WorkerPool>(cores_);
     reader_factory_.set_worker_pool(pool_.get());

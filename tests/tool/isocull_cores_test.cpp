@@ -56,6 +56,10 @@ TEST_F(IsocullCores, FilesAtOnceWriteTheBytesAndLinesOfOneFileAfterTheOther) {
       {"flag_pkz", {"-flag_as_withheld", "-opkz"}},
       {"remove", {"-remove_noise", "-v"}},
       {"remove_pkz", {"-remove_noise", "-opkz", "-v"}},
+      // Per-file state of the factories: flightline numbers by list position, a filter
+      // that counts points, a transform.
+      {"flightlines", {"-files_are_flightlines", "-by_flightline", "-v"}},
+      {"filter_transform", {"-keep_every_nth", "3", "-translate_z", "1.5", "-opkz"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -116,6 +120,9 @@ TEST_F(IsocullCores, AFailingFileAmongGoodOnesFailsTheRunAndEveryFileIsCounted) 
     for (const char* field : {"point_type", "points_read", "marked", "isolated_cells"})
       EXPECT_EQ(two.items[i][field].number, one.items[i][field].number) << field;
   }
+  EXPECT_EQ(reports["1"]["settings"]["cores"].number, 1);
+  EXPECT_EQ(reports["2"]["settings"]["cores"].number,
+            std::min(2u, std::max(1u, std::thread::hardware_concurrency())));
   for (const char* field : {"files", "done", "failed", "points_read", "marked"}) {
     EXPECT_EQ(reports["2"]["totals"][field].number, reports["1"]["totals"][field].number) << field;
   }
