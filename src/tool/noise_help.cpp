@@ -23,8 +23,8 @@ void print_tool_options() {
       "  -v                 say what happens, with timings [off]\n",
       "  -vv                also list every noise point [off]\n",
       "  -quiet             print only warnings and errors [off]\n",
-      "  -cores 2           threads: chunks of compressed files coded in parallel, up to this "
-      "many files at once [all cores]\n",
+      "  -cores n           threads: compressed chunks coded in parallel, up to n files at "
+      "once; 1: one thread [all cores]\n",
   };
   for (const char* line : kLines)
     std::fputs(line, stdout);
