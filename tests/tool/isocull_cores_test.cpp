@@ -100,28 +100,25 @@ TEST_F(IsocullCores, RealFilesAtOnceGiveTheBytesAndLinesOfOneAfterTheOther) {
                                                        {"pkz", "-flag_as_withheld"},
                                                        {"pkz", "-remove_noise"}};
   for (const auto& [extension, mode] : cases) {
-    {
-      SCOPED_TRACE(std::string(extension) + " " + mode);
-      std::map<std::string, ToolRun> runs;
-      for (const char* cores : {"1", "2"}) {
-        const std::string folder = std::string("out/") + extension + mode + cores;
-        ASSERT_EQ(mkdir(path(folder).c_str(), 0755), 0);
-        std::vector<std::string> args = {
-            "-i", kRealData + "/*." + extension, "-odir", folder, "-cores", cores, mode};
-        if (std::string(mode) == "-classify_as") args.push_back("9");
-        runs[cores] = run(args);
-      }
-      const std::string one = std::string("out/") + extension + mode + "1";
-      const std::string two = std::string("out/") + extension + mode + "2";
-      EXPECT_EQ(runs["2"].exit_code, runs["1"].exit_code);
-      EXPECT_EQ(steady(runs["2"].err, two), steady(runs["1"].err, one));
-      const std::vector<std::string> outputs = listing(one);
-      EXPECT_GE(outputs.size(), 5u);
-      EXPECT_EQ(listing(two), outputs);
-      for (const std::string& output : outputs) {
-        EXPECT_EQ(read_text(path(two + "/" + output)), read_text(path(one + "/" + output)))
-            << output;
-      }
+    SCOPED_TRACE(std::string(extension) + " " + mode);
+    std::map<std::string, ToolRun> runs;
+    for (const char* cores : {"1", "2"}) {
+      const std::string folder = std::string("out/") + extension + mode + cores;
+      ASSERT_EQ(mkdir(path(folder).c_str(), 0755), 0);
+      std::vector<std::string> args = {
+          "-i", kRealData + "/*." + extension, "-odir", folder, "-cores", cores, mode};
+      if (std::string(mode) == "-classify_as") args.push_back("9");
+      runs[cores] = run(args);
+    }
+    const std::string one = std::string("out/") + extension + mode + "1";
+    const std::string two = std::string("out/") + extension + mode + "2";
+    EXPECT_EQ(runs["2"].exit_code, runs["1"].exit_code);
+    EXPECT_EQ(steady(runs["2"].err, two), steady(runs["1"].err, one));
+    const std::vector<std::string> outputs = listing(one);
+    EXPECT_GE(outputs.size(), 5u);
+    EXPECT_EQ(listing(two), outputs);
+    for (const std::string& output : outputs) {
+      EXPECT_EQ(read_text(path(two + "/" + output)), read_text(path(one + "/" + output))) << output;
     }
   }
 }
