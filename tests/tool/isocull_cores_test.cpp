@@ -52,8 +52,6 @@ TEST_F(IsocullCores, FilesAtOnceWriteTheBytesAndLinesOfOneFileAfterTheOther) {
   };
   const std::vector<Case> cases = {
       {"classify", {"-vv"}},
-      {"classify_pkz", {"-opkz", "-v"}},
-      {"flag", {"-flag_as_withheld", "-v"}},
       {"flag_pkz", {"-flag_as_withheld", "-opkz"}},
       {"remove", {"-remove_noise", "-v"}},
       {"remove_pkz", {"-remove_noise", "-opkz", "-v"}},
