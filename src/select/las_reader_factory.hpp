@@ -114,6 +114,10 @@ class LASreaderFactory {
   // an error message.
   bool reopen(LASreader* reader, bool remain_buffered = true);
 
+  // The next `open` delivers listed input `index` (numbered as that file, for the
+  // flightline options), so that a tool can open the files of one list in any order, each
+  // through a factory of its own.
+  void select_file(std::uint32_t index) { next_file_index_ = index; }
   // Whether `open` has another input to deliver.
   bool active() const;
   // The input opened last, else the first listed one, else null.

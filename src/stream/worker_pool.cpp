@@ -50,7 +50,7 @@ WorkerPool::TicketPtr WorkerPool::submit(std::function<void()> job) {
   auto ticket = std::make_shared<Ticket>();
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(Entry{std::move(job), ticket});
+    queue_.push_back(Entry{std::move(job), ticket, MessageSink::current()});
   }
   queued_.notify_one();
   return ticket;
@@ -63,6 +63,7 @@ bool WorkerPool::run_one(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   std::exception_ptr failure;
   try {
+    const MessageSink::Scope messages(entry.messages);
     entry.job();
   } catch (...) {
     failure = std::current_exception();

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "stream/message_sink.hpp"
+
 // The worker threads of a run: made once, shared by every file and pass that codes chunks
 // in parallel, joined when the pool goes.
 //
@@ -20,7 +22,8 @@
 // forever for a worker that is itself waiting.
 //
 // Jobs must not throw past their own code: an exception a job lets out is kept in its ticket
-// and thrown again by `wait`. The pool is thread-safe; a ticket is waited for by one thread.
+// and thrown again by `wait`. A job's messages go to the message sink its submitter had
+// (see message_sink.hpp). The pool is thread-safe; a ticket is waited for by one thread.
 class WorkerPool {
  public:
   class Ticket;
@@ -51,6 +54,7 @@ class WorkerPool {
   struct Entry {
     std::function<void()> job;
     TicketPtr ticket;
+    MessageSink* messages;  // the submitter's, current while the job runs
   };
 
   void run_worker();

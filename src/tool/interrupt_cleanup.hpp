@@ -1,18 +1,25 @@
 #pragma once
 
-// What a file in progress leaves on disk when the process is ended by a signal (Ctrl-C,
+// What the files in progress leave on disk when the process is ended by a signal (Ctrl-C,
 // kill, a hang-up, a closed output pipe): destructors do not run then, so the temporary
-// directory with the grid's spill files and the partial output would stay. The handlers
-// installed here remove both, with async-signal-safe calls only, and then end the process
+// directories with the grids' spill files and the partial outputs would stay. The handlers
+// installed here remove them, with async-signal-safe calls only, and then end the process
 // by the same signal as before.
 //
-// The paths are copied into fixed buffers; one temporary directory and one output are
-// registered at a time (those of the file in progress). Paths longer than the buffers are
-// not registered.
+// Every file in progress has a slot of its own, chosen per thread (`use_slot`; slot 0 until
+// a thread says otherwise), so that files processed at once on several threads are all
+// cleaned up. The paths are copied into fixed buffers; paths longer than the buffers are not
+// registered. A registration blocks the signals on its thread while it copies and holds the
+// slot's lock, so a handler (on any thread) never reads half a path.
 namespace interrupt_cleanup {
+
+// Files that can be in progress at once.
+constexpr unsigned kSlots = 64;
 
 // Installs the handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE (once).
 void install();
+// The slot of the calling thread's later registrations (below kSlots).
+void use_slot(unsigned slot);
 // The directory and the prefix of the spill files in it ("<base><pid>.<n>.tmp"); null
 // clears the registration.
 void set_temporary_directory(const char* directory, const char* file_base);

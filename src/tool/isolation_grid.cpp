@@ -1,5 +1,7 @@
 #include "tool/isolation_grid.hpp"
 
+#include "stream/message_sink.hpp"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -109,8 +111,15 @@ class LocatingThread {
   // Throws std::system_error when no thread can be started, std::bad_alloc when the
   // batches cannot be had.
   LocatingThread(LASreader& reader, const RecordLocator& locator)
-      : reader_(reader), locator_(locator), points_(kBatches * kBatchPoints) {
-    thread_ = std::thread([this] { run(); });
+      : reader_(reader),
+        locator_(locator),
+        points_(kBatches * kBatchPoints),
+        messages_(MessageSink::current()) {
+    // What the reader says goes where the file's other lines go.
+    thread_ = std::thread([this] {
+      const MessageSink::Scope scope(messages_);
+      run();
+    });
   }
   ~LocatingThread() {
     {
@@ -187,6 +196,7 @@ class LocatingThread {
   std::uint64_t consumed_ = 0;
   std::exception_ptr failure_;  // thrown while reading; comes instead of the last batch
   bool stopping_ = false;
+  MessageSink* messages_;
   std::thread thread_;  // last: it starts once the members it uses are made
 };
 

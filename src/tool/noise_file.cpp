@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -387,32 +388,32 @@ std::int64_t clamp_to_int64(std::uint64_t value) {
 
 }  // namespace
 
-void NoiseRun::decide_units(const LASheader& header, bool& feet_xy, bool& feet_z) {
+void NoiseRun::decide_units(FileLane& lane, const LASheader& header, bool& feet_xy, bool& feet_z) {
   if (!(horizontal_unit_given_ && vertical_unit_given_)) {
     if (header.geo_wkt() != nullptr) {
-      projection_.set_projection_from_ogc_wkt(
+      lane.projection.set_projection_from_ogc_wkt(
           std::string_view(header.geo_wkt(), header.geo_wkt_size()));
     }
-    if (!projection_.has_projection() && header.vlr_geo_keys() != nullptr) {
-      projection_.set_projection_from_geo_keys(
+    if (!lane.projection.has_projection() && header.vlr_geo_keys() != nullptr) {
+      lane.projection.set_projection_from_geo_keys(
           header.geo_key_count(), header.geo_key_entries(), header.geo_ascii_params(),
           header.geo_ascii_params_size(), header.geo_double_params(),
           header.geo_double_params_count());
     }
     // What the command line gave stays, whatever the file's records say.
-    if (horizontal_unit_given_) projection_.set_horizontal_unit(horizontal_unit_);
-    if (vertical_unit_given_) projection_.set_vertical_unit(vertical_unit_);
+    if (horizontal_unit_given_) lane.projection.set_horizontal_unit(horizontal_unit_);
+    if (vertical_unit_given_) lane.projection.set_vertical_unit(vertical_unit_);
   }
-  feet_xy = projection_.horizontal_unit() > kUnitFeetAbove;
-  feet_z = projection_.vertical_unit() > kUnitFeetAbove;
+  feet_xy = lane.projection.horizontal_unit() > kUnitFeetAbove;
+  feet_z = lane.projection.vertical_unit() > kUnitFeetAbove;
 }
 
-void NoiseRun::forget_file_units() {
+void NoiseRun::forget_file_units(FileLane& lane) {
   // The next file's records decide anew; a unit learnt from this file must not make the
   // next file's steps feet when its own records name none.
-  if (!horizontal_unit_given_) projection_.forget_horizontal_unit();
-  if (!vertical_unit_given_) projection_.forget_vertical_unit();
-  if (!projection_given_) projection_.forget_projection();
+  if (!horizontal_unit_given_) lane.projection.forget_horizontal_unit();
+  if (!vertical_unit_given_) lane.projection.forget_vertical_unit();
+  if (!projection_given_) lane.projection.forget_projection();
 }
 
 void NoiseRun::prepare_output_header(LASheader& header) const {
@@ -429,23 +430,24 @@ void NoiseRun::prepare_output_header(LASheader& header) const {
   header.drop_vlr("LASF_Projection", 34737);
 }
 
-std::string NoiseRun::output_file_name() const {
+std::string NoiseRun::output_file_name(const FileLane& lane) const {
   // The factory writes to nothing with -nil, even when a name is set.
-  const char* name = writer_factory_.get_file_name();
-  if (writer_factory_.settings().to_nil || name == nullptr) return {};
+  const char* name = lane.writers.get_file_name();
+  if (lane.writers.settings().to_nil || name == nullptr) return {};
   return name;
 }
 
-bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& record) {
+bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start,
+                            FileRecord& record) {
   const NoiseSettings& s = settings_;
-  const char* factory_name = reader_factory_.get_file_name();
+  const char* factory_name = lane.readers.get_file_name();
   const std::string input_name = factory_name ? factory_name : "";
   const MarkingMode mode = s.marking_mode();
   record.input = input_name;
   record.point_type = reader.header.point_data_format & 0x3F;
 
   bool feet_xy = false, feet_z = false;
-  decide_units(reader.header, feet_xy, feet_z);
+  decide_units(lane, reader.header, feet_xy, feet_z);
   float step_xy = s.step_xy;
   if (step_xy == 0.0f) {
     step_xy = feet_xy ? kDefaultStepFeet : kDefaultStep;
@@ -464,10 +466,10 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
   record.step_xy = step_xy;
   record.step_z = step_z;
-  record.unit_xy = projection_.horizontal_unit_short_name();
-  record.unit_z = projection_.vertical_unit_short_name();
-  if (!s.quiet &&
-      (projection_.horizontal_unit() == kUnitDegrees || looks_geographic(reader.header, step_xy))) {
+  record.unit_xy = lane.projection.horizontal_unit_short_name();
+  record.unit_z = lane.projection.vertical_unit_short_name();
+  if (!s.quiet && (lane.projection.horizontal_unit() == kUnitDegrees ||
+                   looks_geographic(reader.header, step_xy))) {
     std::fprintf(stderr,
                  "WARNING: the coordinates of '%s' look like degrees (longitude and latitude) "
                  "but step_xy %g is meant in metres or feet. reproject the file or give a step "
@@ -476,22 +478,26 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
   double phase_start = process_seconds();
   if (s.verbose) {
-    std::fprintf(
-        stderr, "gridding %" PRId64 " points with step_xy %.8g %s and step_z %.8g %s ...\n",
-        reader.points_total, static_cast<double>(step_xy), projection_.horizontal_unit_short_name(),
-        static_cast<double>(step_z), projection_.vertical_unit_short_name());
+    std::fprintf(stderr,
+                 "gridding %" PRId64 " points with step_xy %.8g %s and step_z %.8g %s ...\n",
+                 reader.points_total, static_cast<double>(step_xy),
+                 lane.projection.horizontal_unit_short_name(), static_cast<double>(step_z),
+                 lane.projection.vertical_unit_short_name());
     phase_start = process_seconds();
   }
 
   // The output is known before the first pass: a file that may not be written is not read.
   // With -olay the output is a LAY file beside the input, not a point file.
-  if (!writer_factory_.active() && !s.olay) {
-    writer_factory_.derive_file_name(input_name.c_str(), -1);
+  if (!lane.writers.active() && !s.olay) {
+    lane.writers.derive_file_name(input_name.c_str(), -1);
   }
-  const std::string output_name = s.olay ? std::string() : output_file_name();
+  const std::string output_name = s.olay ? std::string() : output_file_name(lane);
   record.output = output_name;
-  const std::string conflict =
-      s.olay ? std::string() : claims_.conflict(output_name, input_name, reader_factory_);
+  std::string conflict;
+  if (!s.olay) {
+    const std::lock_guard<std::mutex> lock(claims_mutex_);
+    conflict = claims_.conflict(output_name, input_name, lane.readers);
+  }
   if (!conflict.empty()) {
     std::fputs(conflict.c_str(), stderr);
     record.message = conflict.substr(7, conflict.size() - 8);  // without "ERROR: " and "\n"
@@ -517,10 +523,10 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   IsolationGrid grid(grid_settings, reader.get_ignore());
 
   // First pass.
-  progress_.start("pass 1 of 2", reader.points_total);
-  grid.set_progress([this](std::uint64_t points) { progress_.update(points); });
+  lane.progress.start("pass 1 of 2", reader.points_total);
+  grid.set_progress([&lane](std::uint64_t points) { lane.progress.update(points); });
   const std::uint64_t ignored = first_pass(grid, reader);
-  progress_.finish();
+  lane.progress.finish();
   const bool first_pass_failed = reader.read_failed();
   record.points_read = static_cast<std::uint64_t>(reader.points_done);
   record.ignored = ignored;
@@ -549,7 +555,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
   // A file that ends before its header's count is cut: what it holds is written (with a
   // header that says so), and the run reports it at its end.
-  const bool cut = !reader_factory_.has_area() && reader.points_done < reader.points_total;
+  const bool cut = !lane.readers.has_area() && reader.points_done < reader.points_total;
   if (cut) {
     record.message = "end-of-file after " + std::to_string(reader.points_done) + " of " +
                      std::to_string(reader.points_total) + " points";
@@ -585,10 +591,10 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
 
   // The second pass writes every field.
-  reader_factory_.set_selective_decoding(kDecompressAll);
+  lane.readers.set_selective_decoding(kDecompressAll);
   if (reader.is_layered()) {
     reopen_layered(reader);
-  } else if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
+  } else if (!lane.readers.reopen(&reader, s.remain_buffered)) {
     std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
     record.message = "could not re-open lasreader";
     return false;
@@ -603,13 +609,13 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   // A filter, a buffer or an area delivers other points than the header counts; so does
   // remove mode. Readers of other formats only estimate the box (and some the count), and a
   // transform that moves points needs the bounding box of what was written.
-  const LAStransform* transform = reader_factory_.get_transform();
+  const LAStransform* transform = lane.readers.get_transform();
   const bool moved = transform != nullptr &&
                      (transform->changed_fields & (kChangedX | kChangedY | kChangedZ)) != 0;
-  const bool keep_inventory = mode == MarkingMode::kRemove || reader_factory_.has_buffer() ||
-                              reader_factory_.get_filter() != nullptr ||
-                              reader_factory_.has_area() || reader.format_code() > 2 || moved;
-  const bool can_seek = output_can_seek(output_name, writer_factory_.settings().to_nil);
+  const bool keep_inventory = mode == MarkingMode::kRemove || lane.readers.has_buffer() ||
+                              lane.readers.get_filter() != nullptr || lane.readers.has_area() ||
+                              reader.format_code() > 2 || moved;
+  const bool can_seek = output_can_seek(output_name, lane.writers.settings().to_nil);
   const std::uint8_t classify_as = static_cast<std::uint8_t>(s.classify_as & 0xFF);
   if (!can_seek && (keep_inventory || cut)) {
     // An output that cannot be rewritten gets a header that already describes the points
@@ -627,7 +633,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
     }
     describe_tally(header, tally);
     grid.restart_in_order();
-    if (!reader_factory_.reopen(&reader, s.remain_buffered)) {
+    if (!lane.readers.reopen(&reader, s.remain_buffered)) {
       std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
       record.message = "could not re-open lasreader";
       return false;
@@ -636,7 +642,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
 
   PartialOutput partial_output;
-  std::unique_ptr<LASwriter> writer = writer_factory_.open(header);
+  std::unique_ptr<LASwriter> writer = lane.writers.open(header);
   if (!writer) {
     // A file the failed open created is no output; one that was there before is not ours.
     if (!output_name.empty() && !output_existed && is_regular_file(output_name)) {
@@ -655,10 +661,10 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   }
 
   // Second pass.
-  progress_.start("pass 2 of 2", reader.points_total);
+  lane.progress.start("pass 2 of 2", reader.points_total);
   const SecondPassResult pass =
-      second_pass(mode, reader, grid, *writer, classify_as, s.very_verbose, progress_);
-  progress_.finish();
+      second_pass(mode, reader, grid, *writer, classify_as, s.very_verbose, lane.progress);
+  lane.progress.finish();
   const bool second_pass_failed = reader.read_failed() || grid.spill_failed();
   grid.release();
   record.marked = pass.noise_points;
@@ -703,7 +709,10 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
   partial_output.keep();
   writer.reset();
   record.output_written = !output_name.empty() && !output_removed;
-  if (record.output_written) claims_.claim(output_name, input_name);
+  if (record.output_written) {
+    const std::lock_guard<std::mutex> lock(claims_mutex_);
+    claims_.claim(output_name, input_name);
+  }
   record.status = cut ? FileRecord::Status::kCut : FileRecord::Status::kDone;
 
   const std::uint64_t delivered = pass.points;
@@ -728,7 +737,7 @@ bool NoiseRun::process_file(LASreader& reader, double file_start, FileRecord& re
                    "done with '%s' (%s). took %g sec. %s %" PRIu64 " noise points of %" PRIu64
                    " read (%.3g%%).\n",
                    input_name.c_str(),
-                   writer_factory_.settings().to_nil ? "nothing written" : "to standard output",
+                   lane.writers.settings().to_nil ? "nothing written" : "to standard output",
                    seconds, marking_word(mode), pass.noise_points, delivered, share);
     } else {
       std::fprintf(stderr,

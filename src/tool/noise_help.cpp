@@ -23,7 +23,8 @@ void print_tool_options() {
       "  -v                 say what happens, with timings [off]\n",
       "  -vv                also list every noise point [off]\n",
       "  -quiet             print only warnings and errors [off]\n",
-      "  -cores n           accepted and ignored: one file after the other [1]\n",
+      "  -cores n           threads: compressed chunks coded in parallel, up to n files at "
+      "once; 1: one thread [all cores]\n",
   };
   for (const char* line : kLines)
     std::fputs(line, stdout);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,17 @@
 class IsolationGrid;
 class LASheader;
 class LASreader;
+class WorkerPool;
+
+// What one file in progress opens, names and reads through: the projection, the two
+// factories and the progress line. The run's own serve the files processed one at a time;
+// files processed at once each have lanes of their own (see noise_batch.cpp).
+struct FileLane {
+  GeoProjection& projection;
+  LASreaderFactory& readers;
+  LASwriterFactory& writers;
+  ProgressLine& progress;
+};
 
 // The state of one run of the noise tool (inside the tool only; see noise_tool.hpp).
 // Ending the run early throws RunExit, which `run` catches after every file-level resource
@@ -50,29 +62,40 @@ class NoiseRun {
                         double file_start, double phase_start, FileRecord& record);
 
   // One input file, from opening its reader to "done with"; failures of the file itself
-  // (unreadable points, unwritable output, exceptions) mark the run as failed and return.
-  void process_next_file();
+  // (unreadable points, unwritable output, exceptions) are said and returned in the record
+  // (status failed), which makes the run fail.
+  FileRecord process_next_file(FileLane& lane);
+  // Files at once (noise_batch.cpp): how many (1 when the options make the files depend on
+  // each other, or the outputs could clash), and the loop that processes them so.
+  unsigned files_at_once();
+  bool outputs_are_apart();
+  void process_files_at_once(unsigned lanes);
   // The layers a compressed reader of point types 6-10 decodes in the first pass: those
   // the grid reads (the factory adds the filter's, the transform's and the ignore set's).
   // All of them when a wrapping reader (merged, stored, buffered, layer file) would give
   // the second pass, which writes every field, the points as the first pass decoded them.
-  std::uint32_t first_pass_layers() const;
+  std::uint32_t first_pass_layers(const LASreaderFactory& readers) const;
   // Returns false when the file failed (its messages printed, its output removed). Fills
   // `record` with what became of the file.
-  bool process_file(LASreader& reader, double file_start, FileRecord& record);
+  bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record);
   // -h: the tool's options, the factories' usages and the usage text on standard output.
   [[noreturn]] void print_help();
   // The end of a run: closing lines, the report; the exit code.
   int finish_run();
-  void decide_units(const LASheader& header, bool& feet_xy, bool& feet_z);
-  void forget_file_units();
+  void decide_units(FileLane& lane, const LASheader& header, bool& feet_xy, bool& feet_z);
+  void forget_file_units(FileLane& lane);
   void prepare_output_header(LASheader& header) const;
   // The output file that `open` will write, or empty for standard output and nil.
-  std::string output_file_name() const;
+  std::string output_file_name(const FileLane& lane) const;
 
   int argc_;
   char** argv_;
   bool interactive_ = false;  // started without arguments
+  // The command line as typed, for the factories of the lanes of files processed at once.
+  std::vector<std::string> arguments_;
+  // The threads that code chunks, for every file of the run; none with one core.
+  std::unique_ptr<WorkerPool> pool_;
+  unsigned cores_ = 1;
   GeoProjection projection_;
   LASreaderFactory reader_factory_;
   LASwriterFactory writer_factory_;
@@ -90,8 +113,8 @@ class NoiseRun {
 
   std::string olay_command_line_;  // with -olay: what every layer records
   double run_start_ = 0.0;
-  std::uint32_t files_failed_ = 0;
   RunReport report_;
+  std::mutex claims_mutex_;  // files at once claim their outputs
   OutputClaims claims_;
   ProgressLine progress_{stderr, false};
 };

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "select/command_options.hpp"
+#include "stream/worker_pool.hpp"
 
 namespace {
 
@@ -64,8 +65,21 @@ bool handle_gui(NoiseSettings&, const char*, const char*) {
   std::fprintf(stderr, "WARNING: not compiled with GUI support. ignoring '-gui' ...\n");
   return true;
 }
-bool handle_cores(NoiseSettings&, const char*, const char*) {
-  std::fprintf(stderr, "WARNING: not compiled with multi-core batching. ignoring '-cores' ...\n");
+bool handle_cores(NoiseSettings& s, const char* option, const char* argument) {
+  std::uint32_t cores = 0;
+  if (!command_options::parse_unsigned(argument, cores)) {
+    std::fprintf(stderr, "ERROR: '%s' needs 1 argument: number of cores but '%s' is not valid\n",
+                 option, argument);
+    return false;
+  }
+  const unsigned machine = WorkerPool::machine_cores();
+  if (cores == 0 || cores > machine) {
+    const std::uint32_t used = cores == 0 ? 1 : machine;
+    std::fprintf(stderr, "WARNING: '%s %u' not possible: this machine has %u cores. using %u.\n",
+                 option, cores, machine, used);
+    cores = used;
+  }
+  s.cores = cores;
   return true;
 }
 bool handle_cpu64(NoiseSettings&, const char*, const char*) {
@@ -188,7 +202,7 @@ constexpr NoiseOption kOptions[] = {
     {"-vv", false, nullptr, handle_very_verbose},
     {"-quiet", false, nullptr, handle_quiet},
     {"-gui", false, nullptr, handle_gui},
-    {"-cores", false, nullptr, handle_cores, true},
+    {"-cores", true, "ERROR: '%s' needs 1 argument: number of cores\n", handle_cores},
     {"-cpu64", false, nullptr, handle_cpu64, false, true},
     {"-mem", true, "ERROR: '%s' needs 1 argument: maximal memory in MB\n", handle_mem},
     {"-step", true, "ERROR: '%s' needs 1 argument: <step size>\n", handle_step},

@@ -25,6 +25,8 @@ struct NoiseSettings {
   const char* ilaydir = nullptr;  // borrowed argument vector entries
   const char* olaydir = nullptr;
   const char* report_file = nullptr;  // -report: the run's JSON report goes there
+  // -cores: threads of the run, between 1 and the machine's cores; 0 means all of them.
+  std::uint32_t cores = 0;
 
   // Later options override earlier ones, so the mode follows from the two fields as they
   // ended up: a class code classifies, else the withheld flag flags, else points go.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "codec/las_read_engine.hpp"
+#include "stream/worker_pool.hpp"
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
@@ -57,8 +58,14 @@ int NoiseRun::run() {
   interrupt_cleanup::install();
   try {
     start_up();
-    while (reader_factory_.active())
-      process_next_file();
+    const unsigned lanes = files_at_once();
+    if (lanes > 1) {
+      process_files_at_once(lanes);
+    } else {
+      FileLane lane{projection_, reader_factory_, writer_factory_, progress_};
+      while (reader_factory_.active())
+        report_.add(process_next_file(lane));
+    }
     return finish_run();
   } catch (const RunExit& exit) {
     if (exit.usage) print_usage_text();
@@ -89,6 +96,7 @@ void NoiseRun::start_up() {
     for (int i = 1; i < argc_; i++) {
       if (static_cast<unsigned char>(argv_[i][0]) == 0x96) argv_[i][0] = '-';
     }
+    arguments_.assign(argv_, argv_ + argc_);
     for (int i = 1; i < argc_; i++) {
       if (std::strcmp(argv_[i], "-h") == 0 || std::strcmp(argv_[i], "-help") == 0) print_help();
     }
@@ -143,6 +151,15 @@ void NoiseRun::start_up() {
   if (reader_factory_.is_pipe_input()) reader_factory_.set_stored(true);
   run_start_ = process_seconds();
   progress_.set_enabled(ProgressLine::wanted(settings_.quiet));
+  // One pool for the whole run: every file's chunks are coded on it, also those of files
+  // processed at once. With one core there is nothing to share, and no thread is started.
+  cores_ = settings_.cores != 0 ? settings_.cores : WorkerPool::machine_cores();
+  settings_.cores = cores_;  // as the report tells it
+  if (cores_ > 1) {
+    pool_ = std::make_unique<WorkerPool>(cores_);
+    reader_factory_.set_worker_pool(pool_.get());
+    writer_factory_.set_worker_pool(pool_.get());
+  }
 }
 
 void NoiseRun::print_help() {
@@ -189,7 +206,7 @@ int NoiseRun::finish_run() {
     report_failed = !report_.write_json(settings_.report_file, settings_, seconds,
                                         reader_factory_.unmatched_wildcards());
   }
-  if (interactive_ || files_failed_ > 0 || cut > 0 || report_failed ||
+  if (interactive_ || report_.count(FileRecord::Status::kFailed) > 0 || cut > 0 || report_failed ||
       reader_factory_.unmatched_wildcards() != 0) {
     return 1;
   }
@@ -242,36 +259,33 @@ static std::string open_failure(const char* name) {
   return "could not open lasreader";
 }
 
-std::uint32_t NoiseRun::first_pass_layers() const {
-  if (reader_factory_.is_merged() || reader_factory_.settings().stored ||
-      reader_factory_.is_pipe_input() || reader_factory_.has_buffer() || settings_.ilay) {
+std::uint32_t NoiseRun::first_pass_layers(const LASreaderFactory& readers) const {
+  if (readers.is_merged() || readers.settings().stored || readers.is_pipe_input() ||
+      readers.has_buffer() || settings_.ilay) {
     return kDecompressAll;
   }
   return kDecompressZ | (settings_.by_flightline ? kDecompressPointSource : 0u);
 }
 
-void NoiseRun::process_next_file() {
+FileRecord NoiseRun::process_next_file(FileLane& lane) {
   const double file_start = process_seconds();
-  reader_factory_.set_selective_decoding(first_pass_layers());
-  std::unique_ptr<LASreader> reader = reader_factory_.open();
+  lane.readers.set_selective_decoding(first_pass_layers(lane.readers));
+  std::unique_ptr<LASreader> reader = lane.readers.open();
   FileRecord record;
-  const char* opened_name = reader_factory_.get_file_name();
+  const char* opened_name = lane.readers.get_file_name();
   record.input = opened_name ? opened_name : "";
   if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader));
   if (!reader) {
     std::fprintf(stderr, "ERROR: could not open lasreader\n");
     // One broken or vanished input must not cost the files after it, and its lines say
     // what went wrong (a usage text would only bury them); the run ends with code 1.
-    files_failed_++;
     record.message = open_failure(opened_name);
     record.seconds = process_seconds() - file_start;
-    report_.add(std::move(record));
-    writer_factory_.set_file_name(nullptr);
-    return;
+    lane.writers.set_file_name(nullptr);
+    return record;
   }
   try {
-    if (!process_file(*reader, file_start, record)) {
-      files_failed_++;
+    if (!process_file(lane, *reader, file_start, record)) {
       record.status = FileRecord::Status::kFailed;
     }
   } catch (const IsolationGridError& error) {
@@ -279,16 +293,15 @@ void NoiseRun::process_next_file() {
     std::fputs(error.what(), stderr);
     plain_exit(1, interactive_);
   } catch (const std::exception&) {
-    const char* name = reader_factory_.get_file_name();
+    const char* name = lane.readers.get_file_name();
     std::fprintf(stderr, "ERROR processing file '%s'. maybe out of memory?\n", name ? name : "");
-    files_failed_++;
     record.status = FileRecord::Status::kFailed;
     record.message = "maybe out of memory";
   }
-  progress_.finish();
+  lane.progress.finish();
   record.seconds = process_seconds() - file_start;
-  report_.add(std::move(record));
   reader.reset();
-  forget_file_units();
-  writer_factory_.set_file_name(nullptr);
+  forget_file_units(lane);
+  lane.writers.set_file_name(nullptr);
+  return record;
 }

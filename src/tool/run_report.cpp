@@ -135,6 +135,8 @@ std::string RunReport::json(const NoiseSettings& s, double seconds,
   out.append(s.remove_empty_files ? "true" : "false");
   key(out, "memory_mb", first);
   append_count(out, s.memory_limit / 1048576u);
+  key(out, "cores", first);
+  append_count(out, s.cores);
   out.append("},\n  \"files\": [");
   for (std::size_t i = 0; i < files_.size(); i++) {
     const FileRecord& f = files_[i];

@@ -1,9 +1,14 @@
 #include "stream/worker_pool.hpp"
 
+#include "stream/message_sink.hpp"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -42,6 +47,40 @@ TEST_P(WorkerPoolRuns, EveryJobRunsOnceAndItsWaiterSeesItsResult) {
     EXPECT_EQ(results[i], n * (n + 1) / 2);
   }
   EXPECT_EQ(runs.load(), 200);
+}
+
+TEST_P(WorkerPoolRuns, AJobsMessagesGoToTheSinkItsSubmitterHad) {
+  WorkerPool::limit_threads_for_testing(GetParam().granted);
+  WorkerPool pool(GetParam().asked);
+  MessageSink sinks[2];
+  std::vector<WorkerPool::TicketPtr> tickets;
+  for (int i = 0; i < 40; i++) {
+    const MessageSink::Scope scope(&sinks[i % 2]);
+    tickets.push_back(pool.submit([i] {
+      const std::string line = std::to_string(i) + "\n";
+      MessageSink::current()->append(line.data(), line.size());
+    }));
+  }
+  {
+    // A waiter that runs a job itself lends it the job's sink, and gets its own back.
+    MessageSink own;
+    const MessageSink::Scope scope(&own);
+    for (const WorkerPool::TicketPtr& ticket : tickets)
+      pool.wait(ticket);
+    EXPECT_EQ(MessageSink::current(), &own);
+    EXPECT_EQ(own.take(), "");
+  }
+  EXPECT_EQ(MessageSink::current(), nullptr);
+  for (int parity = 0; parity < 2; parity++) {
+    std::vector<int> numbers;
+    std::istringstream lines(sinks[parity].take());
+    for (int number; lines >> number;)
+      numbers.push_back(number);
+    std::sort(numbers.begin(), numbers.end());
+    ASSERT_EQ(numbers.size(), 20u);
+    for (int k = 0; k < 20; k++)
+      EXPECT_EQ(numbers[k], 2 * k + parity);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, WorkerPoolRuns,
