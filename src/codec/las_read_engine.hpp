@@ -166,7 +166,10 @@ class LASreadEngine {
   // again up to there), or where the front chunk decoded whole ended.
   bool resume_in_chunk(std::uint32_t point);
   bool resume_after_chunk(std::uint8_t* const* point_items);
+  // Records handed out of the front chunk (points_in_chunk_ of sequential reading).
   std::uint32_t decoded_points_taken() const;
+  // True when it could decide, with the outcome in `result`; false once it has handed the
+  // check to this thread's decoder, brought to where reading stopped.
   bool verify_end_parallel(bool& result);
   void fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
