@@ -7,6 +7,7 @@
 
 #include "codec/entropy_decoder.hpp"
 #include "codec/item_codec_table.hpp"
+#include "codec/las_read_parallel.hpp"
 #include "codec/pakrel.hpp"
 #include "stream/bytestream_in.hpp"
 
@@ -27,6 +28,12 @@ void LASreadEngine::fail(const char* format, ...) {
 bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec,
                           const LASitemCodecFactory& factory) {
   // A second setup starts from nothing.
+  pipeline_.reset();
+  decoded_next_ = decoded_end_ = nullptr;
+  table_spans_ = 0;
+  items_.clear();
+  codec_.reset();
+  factory_ = factory;
   instream_ = nullptr;
   num_items_ = 0;
   current_ = ReaderSet::NONE;
@@ -88,12 +95,17 @@ bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const P
       variable_chunks_ = chunk_size_ == kVariableChunkSize;
     }
   }
+  items_.assign(item_list.begin(), item_list.end());
+  if (codec != nullptr) codec_ = std::make_unique<Pakrel>(*codec);
   num_items_ = num_items;
   return true;
 }
 
 bool LASreadEngine::attach(ByteStreamIn* stream) {
   if (stream == nullptr || num_items_ == 0) return false;
+  // The slots belong to the pool of the last attach.
+  leave_parallel();
+  pipeline_.reset();
   instream_ = stream;
   for (auto& reader : raw_readers_)
     reader->init(stream);
@@ -122,6 +134,7 @@ bool LASreadEngine::read_other(std::uint8_t* const* point_items) {
     raw_layout_.scatter(record_.data(), point_items);
     return true;
   }
+  if (current_ == ReaderSet::PARALLEL) return read_next_decoded_chunk(point_items);
   if (!decoder_ || instream_ == nullptr) return false;
   return read_compressed(point_items);
 }
@@ -148,6 +161,11 @@ bool LASreadEngine::start_chunk() {
     }
     table_read_ = true;
     current_chunk_ = 0;
+    // Chunks learnt while reading (beyond the table) have no known end.
+    table_spans_ = chunks_.starts.empty()
+                       ? 0
+                       : std::min<std::uint32_t>(
+                             chunks_.tabled, static_cast<std::uint32_t>(chunks_.starts.size() - 1));
   }
   point_start_ = instream_->position();
   chunk_open_ = true;
@@ -180,6 +198,7 @@ bool LASreadEngine::read_compressed(std::uint8_t* const* point_items) {
     if (points_in_chunk_ == chunk_size_ && (chunked_ || !chunk_open_)) {
       if (chunk_open_ && !end_chunk_and_check()) throw CodecCorruptData{};
       if (!start_chunk()) return false;
+      if (pool_ != nullptr && start_parallel()) return take_decoded_chunk(point_items);
     }
     points_in_chunk_++;
     std::uint32_t context = 0;
@@ -193,26 +212,7 @@ bool LASreadEngine::read_compressed(std::uint8_t* const* point_items) {
     for (std::uint32_t i = 0; i < num_items_; i++) {
       raw_readers_[i]->read(point_items[i], context);
     }
-    if (layered_) {
-      if (!decoder_->init(instream_, false)) throw CodecCorruptData{};
-      std::uint32_t chunk_point_count;  // known from the table already
-      instream_->read32_le(&chunk_point_count);
-      for (auto& reader : compressed_readers_) {
-        if (!reader->read_layer_sizes(*instream_)) throw CodecCorruptData{};
-      }
-      for (std::uint32_t i = 0; i < num_items_; i++) {
-        if (!compressed_readers_[i]->init(*instream_, point_items[i], context)) {
-          throw CodecCorruptData{};
-        }
-      }
-    } else {
-      for (std::uint32_t i = 0; i < num_items_; i++) {
-        if (!compressed_readers_[i]->init(*instream_, point_items[i], context)) {
-          throw CodecCorruptData{};
-        }
-      }
-      if (!decoder_->init(instream_)) throw CodecCorruptData{};
-    }
+    start_coded_chunk(point_items, context);
     current_ = ReaderSet::COMPRESSED;
     return true;
   } catch (const ByteStreamEndOfData&) {
@@ -232,6 +232,29 @@ bool LASreadEngine::read_compressed(std::uint8_t* const* point_items) {
   }
 }
 
+void LASreadEngine::start_coded_chunk(std::uint8_t* const* point_items, std::uint32_t& context) {
+  if (layered_) {
+    if (!decoder_->init(instream_, false)) throw CodecCorruptData{};
+    std::uint32_t chunk_point_count;  // known from the table already
+    instream_->read32_le(&chunk_point_count);
+    for (auto& reader : compressed_readers_) {
+      if (!reader->read_layer_sizes(*instream_)) throw CodecCorruptData{};
+    }
+    for (std::uint32_t i = 0; i < num_items_; i++) {
+      if (!compressed_readers_[i]->init(*instream_, point_items[i], context)) {
+        throw CodecCorruptData{};
+      }
+    }
+  } else {
+    for (std::uint32_t i = 0; i < num_items_; i++) {
+      if (!compressed_readers_[i]->init(*instream_, point_items[i], context)) {
+        throw CodecCorruptData{};
+      }
+    }
+    if (!decoder_->init(instream_)) throw CodecCorruptData{};
+  }
+}
+
 bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
   if (instream_ == nullptr || !instream_->can_seek() || target < 0) return false;
   if (!decoder_) {
@@ -241,6 +264,8 @@ bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
     return instream_->seek_to(point_start_ + static_cast<std::int64_t>(point_size_) * target);
   }
   std::int64_t delta = 0;
+  // With the workers decoding, the place in the current chunk is the records handed out.
+  if (current_ == ReaderSet::PARALLEL) points_in_chunk_ = decoded_points_taken();
   try {
     if (!chunk_open_ && !start_chunk()) return false;
     if (chunked_) {
@@ -263,6 +288,7 @@ bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
       if (target_chunk >= chunks_.tabled) {
         // Beyond what the table knows: decode forward from the last known chunk.
         if (current_chunk_ + 1 < chunks_.tabled) {
+          leave_parallel();
           decoder_->done();
           current_chunk_ = chunks_.tabled - 1;
           if (!instream_->seek_to(chunks_.starts[current_chunk_])) return false;
@@ -271,6 +297,7 @@ bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
         delta += static_cast<std::int64_t>(chunk_size_) * (target_chunk - current_chunk_) -
                  points_in_chunk_;
       } else if (current_chunk_ != target_chunk || current > target) {
+        leave_parallel();
         decoder_->done();
         current_chunk_ = target_chunk;
         if (!instream_->seek_to(chunks_.starts[target_chunk])) return false;
@@ -301,6 +328,8 @@ bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
 }
 
 bool LASreadEngine::verify_end() {
+  bool result = true;
+  if (current_ == ReaderSet::PARALLEL && verify_end_parallel(result)) return result;
   if (current_ == ReaderSet::COMPRESSED && decoder_) {
     if (!end_chunk_and_check()) {
       fail("chunk with index %u of %u is corrupt", current_chunk_, chunks_.tabled);
@@ -311,6 +340,7 @@ bool LASreadEngine::verify_end() {
 }
 
 bool LASreadEngine::detach() {
+  leave_parallel();
   instream_ = nullptr;
   return true;
 }

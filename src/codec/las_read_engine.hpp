@@ -14,6 +14,7 @@
 #include "stream/bytestream_in.hpp"
 
 class EntropyDecoder;
+class LASreadPipeline;
 class WorkerPool;
 class Pakrel;
 
@@ -70,6 +71,12 @@ class LASreadEngine {
         return true;
       }
     }
+    // Records that the workers decoded, handed out in file order.
+    if (decoded_next_ != decoded_end_) {
+      raw_layout_.scatter(decoded_next_, point_items);
+      decoded_next_ += point_size_;
+      return true;
+    }
     return read_other(point_items);
   }
 
@@ -110,8 +117,11 @@ class LASreadEngine {
 
   bool detach();
 
-  // Borrowed workers that code whole chunks in parallel; null (the default) codes on the
-  // calling thread. Set before `attach`; the pool must outlive the engine.
+  // Borrowed workers that decode whole chunks in parallel; null (the default) decodes on the
+  // calling thread. Set before `attach`; the pool must outlive the engine. The workers take
+  // the chunks that the chunk table locates in a stream that can seek; what they deliver,
+  // and every message, is what the calling thread would have decoded. A pool without
+  // threads decodes on the calling thread.
   void set_worker_pool(WorkerPool* pool) { pool_ = pool; }
   WorkerPool* worker_pool() const { return pool_; }
 
@@ -119,7 +129,9 @@ class LASreadEngine {
   const char* warning_text() const { return warning_.empty() ? nullptr : warning_.c_str(); }
 
  private:
-  enum class ReaderSet { NONE, RAW, COMPRESSED };
+  // PARALLEL: the records come from the pipeline's workers.
+  enum class ReaderSet { NONE, RAW, COMPRESSED, PARALLEL };
+  friend class LASreadPipeline;
 
   // Opens the chunk at the stream position (read step 2): reads the chunk table first if
   // it has not been read. Throws what the stream and the table reading throw.
@@ -128,6 +140,37 @@ class LASreadEngine {
   bool end_chunk_and_check();
   bool read_other(std::uint8_t* const* point_items);
   bool read_compressed(std::uint8_t* const* point_items);
+  // After the raw first point of a chunk: starts the decoder and the compressed readers.
+  // Throws CodecCorruptData and what the stream throws.
+  void start_coded_chunk(std::uint8_t* const* point_items, std::uint32_t& context);
+
+  // The parallel decoding (las_read_parallel.cpp).
+  struct ChunkSpan {
+    std::int64_t start = 0;
+    std::int64_t length = 0;
+    std::uint32_t points = 0;
+  };
+  // Whether chunk `chunk` can go to a worker, and where it lies.
+  bool chunk_for_workers(std::uint32_t chunk, ChunkSpan& span) const;
+  std::unique_ptr<LASreadEngine> make_worker_engine() const;
+  // Worker side: decodes up to `count` points of the chunk at the stream's position into
+  // raw records (`decoded` of them); `failed` when a read failed before `count`.
+  void decode_chunk(ByteStreamIn& stream, std::uint32_t count, std::vector<std::uint8_t>& records,
+                    std::uint32_t& decoded, bool& failed);
+  // Calling-thread side.
+  bool start_parallel();
+  bool take_decoded_chunk(std::uint8_t* const* point_items);
+  bool read_next_decoded_chunk(std::uint8_t* const* point_items);
+  void leave_parallel();
+  // Back to decoding on this thread, at point `point` of the pipeline's front chunk (decoded
+  // again up to there), or where the front chunk decoded whole ended.
+  bool resume_in_chunk(std::uint32_t point);
+  bool resume_after_chunk(std::uint8_t* const* point_items);
+  // Records handed out of the front chunk (points_in_chunk_ of sequential reading).
+  std::uint32_t decoded_points_taken() const;
+  // True when it could decide, with the outcome in `result`; false once it has handed the
+  // check to this thread's decoder, brought to where reading stopped.
+  bool verify_end_parallel(bool& result);
   void fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   ByteStreamIn* instream_ = nullptr;
@@ -155,6 +198,15 @@ class LASreadEngine {
   bool decoder_stopped_ = false;
   LASpoint skip_point_;  // decoded into and dropped when seeking
   WorkerPool* pool_ = nullptr;
+  // What `setup` was given, for the engines of the workers.
+  std::vector<LASitem> items_;
+  std::unique_ptr<Pakrel> codec_;
+  LASitemCodecFactory factory_ = kItemCodecTable;
+  // Chunks whose first and last byte the chunk table gives: only those go to workers.
+  std::uint32_t table_spans_ = 0;
+  std::unique_ptr<LASreadPipeline> pipeline_;
+  const std::uint8_t* decoded_next_ = nullptr;
+  const std::uint8_t* decoded_end_ = nullptr;
   std::string error_;
   std::string warning_;
 
