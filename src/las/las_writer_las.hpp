@@ -79,6 +79,10 @@ class LASwriterLAS : public LASwriter {
   ByteStreamOut* stream_of() const { return stream_; }
 
  private:
+  // Point counts that the 32-bit legacy fields can hold, and what they hold beyond.
+  static constexpr std::uint64_t kLegacyLimit = 4294967296;  // 2^32
+  static constexpr std::uint32_t kLegacyCountMax = 4294967295;
+
   bool write_header(const LASheader& header, const Pakrel* descriptor);
   bool write_suite_records(const LASheader& header);
   bool write_evlrs();
