@@ -23,7 +23,10 @@ class ByteStreamOut;
 //
 // Failures print one "ERROR: " line and return false; `close_writer` then returns 0 and
 // `failed()` is true. A refused write (full disk, I/O error) is reported at the point where
-// the file system refuses it and again at close, never taken for success.
+// the file system refuses it and again at close, never taken for success. With a worker
+// pool, chunked compressed points reach the stream a chunk at a time, later than they were
+// written: a refusal then shows at a later point (where a chunk is handed on), at `chunk()`
+// or at close.
 class LASwriterLAS : public LASwriter {
  public:
   static constexpr int kDefaultBufferSize = 262144;
