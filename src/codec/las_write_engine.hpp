@@ -98,6 +98,8 @@ class LASwriteEngine {
   // the engine.
   void set_worker_pool(WorkerPool* pool) { pool_ = pool; }
   WorkerPool* worker_pool() const { return pool_; }
+  // Whether the chunks go to the workers (decided at the first `attach`).
+  bool codes_in_parallel() const { return !slots_.empty(); }
   // Bytes of raw records one chunk in flight may gather (default kChunkBufferLimit). Set
   // before `attach`.
   void set_chunk_buffer_limit(std::size_t bytes) { chunk_buffer_limit_ = bytes; }
