@@ -31,8 +31,8 @@ struct Chunking {
 
 const std::vector<Chunking>& chunkings() {
   static const std::vector<Chunking> table = {
-      {"fixed 1", 1, {}, 0, 12},
-      {"fixed 7", 7, {}, 0, 60},
+      {"fixed 1", 1, {}, 0, 8},
+      {"fixed 7", 7, {}, 0, 40},
       {"fixed 100 (a divisor of the count)", 100, {}},
       {"fixed 50000 (one chunk)", 50000, {}},
       {"fixed 120, buffers of 50 records", 120, {}, 50},
@@ -151,11 +151,11 @@ TEST(PkzParallelWrite, EveryPointTypeChunkingAndPoolGivesTheSequentialBytes) {
 }
 
 TEST(PkzParallelWrite, ARefusedWriteFailsAtALaterCallAndEveryCallAfterIt) {
-  const Records records = make_records(7, 0, 400, 77, {true, pkz_test::Times::SCENE});
+  const Records records = make_records(7, 0, 200, 77, {true, pkz_test::Times::SCENE});
   WorkerPool pool(2);
-  for (std::uint32_t chunk_size : {1u, 30u, 0u}) {
+  for (std::uint32_t chunk_size : {3u, 30u, 0u}) {
     const Pakrel codec = make_codec(records, Pakrel::COMPRESSOR_LAYERED, 2, chunk_size);
-    const Chunking chunking{"", chunk_size, {100, 250}, 0, 400};
+    const Chunking chunking{"", chunk_size, {50, 120}, 0, 200};
     const std::size_t total = encode(records, codec, chunking, nullptr, false).bytes.size();
     for (std::size_t capacity :
          {std::size_t{4}, std::size_t{9}, total / 3, total - 20, total - 1}) {

@@ -92,7 +92,11 @@ TEST(LasParallelWrite, ReencodedRealFilesEqualTheSequentialWritersBytes) {
                         {"2 workers", &two, false, nullptr, {}},
                         {"sequential, stream cannot seek", nullptr, true, nullptr, {}},
                         {"1 worker, stream cannot seek", &one, true, nullptr, {}}};
-    for (Output& output : outputs) {
+    // Streams that cannot seek for the smaller files only: the big ones cost the most time
+    // under the sanitizers and add no other chunking.
+    const std::size_t used = reader.header.point_count() <= 30000 ? 4 : 2;
+    for (std::size_t o = 0; o < used; o++) {
+      Output& output = outputs[o];
       output.stream = output.pipe ? std::make_unique<ByteStreamOutPipe>()
                                   : std::make_unique<ByteStreamOutArray>();
       output.writer.set_worker_pool(output.pool);
@@ -105,20 +109,20 @@ TEST(LasParallelWrite, ReencodedRealFilesEqualTheSequentialWritersBytes) {
     while (reader.read_next()) {
       if (next_chunk + 1 < totals.size() &&
           static_cast<std::uint64_t>(count) == totals[next_chunk]) {
-        for (Output& output : outputs)
-          ASSERT_TRUE(output.writer.chunk()) << output.name;
+        for (std::size_t o = 0; o < used; o++)
+          ASSERT_TRUE(outputs[o].writer.chunk()) << outputs[o].name;
         next_chunk++;
       }
-      for (Output& output : outputs)
-        ASSERT_TRUE(output.writer.write_point(reader.point)) << output.name;
+      for (std::size_t o = 0; o < used; o++)
+        ASSERT_TRUE(outputs[o].writer.write_point(reader.point)) << outputs[o].name;
       count++;
     }
     // Without seeking, the EVLRs of LAS 1.4 cannot be announced where they land: such a close
     // fails, the same way with and without workers.
     testing::internal::CaptureStderr();
-    std::int64_t closed[4];
-    for (int i = 0; i < 4; i++)
-      closed[i] = outputs[i].writer.close_writer();
+    std::int64_t closed[4] = {0, 0, 0, 0};
+    for (std::size_t o = 0; o < used; o++)
+      closed[o] = outputs[o].writer.close_writer();
     testing::internal::GetCapturedStderr();
     EXPECT_GT(closed[0], 0);
     EXPECT_EQ(closed[1], closed[0]);
@@ -127,7 +131,7 @@ TEST(LasParallelWrite, ReencodedRealFilesEqualTheSequentialWritersBytes) {
     if (variable) {
       EXPECT_EQ(next_chunk + 1, totals.size()) << "every chunk end of the producer taken over";
     }
-    for (int seekable : {0, 2}) {
+    for (std::size_t seekable = 0; seekable < used; seekable += 2) {
       const ByteStreamOutArray& expected = *outputs[seekable].stream;
       const ByteStreamOutArray& parallel = *outputs[seekable + 1].stream;
       SCOPED_TRACE(outputs[seekable + 1].name);
