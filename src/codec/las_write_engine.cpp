@@ -23,6 +23,7 @@ struct LASwriteEngine::ChunkSlot {
   std::vector<std::uint8_t> records;
   std::uint32_t count = 0;
   LASchunkEncoder encoder;
+  bool encoder_ready = false;
   ByteStreamOutArray coded;
   WorkerPool::TicketPtr ticket;
   bool coded_ok = false;
@@ -257,10 +258,6 @@ bool LASwriteEngine::start_parallel() {
   slots_.clear();
   for (std::size_t i = 0; i < count; i++) {
     auto slot = std::make_unique<ChunkSlot>();
-    if (!slot->encoder.setup(items_, layered_, *factory_)) {
-      slots_.clear();
-      return false;
-    }
     slot->records.resize(first_records * record_size);
     slots_.push_back(std::move(slot));
   }
@@ -304,8 +301,18 @@ bool LASwriteEngine::gather_point(const std::uint8_t* const* point_items) {
   return true;
 }
 
+bool LASwriteEngine::prepare_encoder(ChunkSlot& slot) {
+  // Made at the slot's first chunk: a file of few chunks pays for few encoders.
+  if (!slot.encoder_ready) {
+    slot.encoder_ready = slot.encoder.setup(items_, layered_, *factory_);
+    if (!slot.encoder_ready) parallel_failed_ = true;
+  }
+  return slot.encoder_ready;
+}
+
 bool LASwriteEngine::dispatch_chunk() {
   ChunkSlot& slot = *slots_[gathering_slot_];
+  if (!prepare_encoder(slot)) return false;
   slot.coded.clear();
   slot.coded_ok = false;
   ChunkSlot* job_slot = &slot;
@@ -351,6 +358,7 @@ bool LASwriteEngine::code_in_stream(ChunkSlot& slot) {
   while (slots_in_flight_ > 0) {
     if (!retire_oldest_chunk()) return false;
   }
+  if (!prepare_encoder(slot)) return false;
   const std::size_t record_size = record_.size();
   bool ok = slot.encoder.begin(slot.records.data(), *outstream_);
   for (std::uint32_t p = 1; p < slot.count; p++) {

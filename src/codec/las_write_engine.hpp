@@ -113,6 +113,7 @@ class LASwriteEngine {
   bool write_other(const std::uint8_t* const* point_items);
   bool start_parallel();
   bool gather_point(const std::uint8_t* const* point_items);
+  bool prepare_encoder(ChunkSlot& slot);
   bool dispatch_chunk();
   bool retire_oldest_chunk();
   bool code_in_stream(ChunkSlot& slot);
