@@ -46,7 +46,7 @@ bool LASwriteEngine::setup(std::uint32_t num_items, const LASitem* items, const 
   in_stream_ = false;
   parallel_failed_ = false;
   items_.clear();
-  factory_ = &factory;
+  factory_ = factory;
   outstream_ = nullptr;
   current_ = WriterSet::NONE;
   raw_writers_.clear();
@@ -304,7 +304,7 @@ bool LASwriteEngine::gather_point(const std::uint8_t* const* point_items) {
 bool LASwriteEngine::prepare_encoder(ChunkSlot& slot) {
   // Made at the slot's first chunk: a file of few chunks pays for few encoders.
   if (!slot.encoder_ready) {
-    slot.encoder_ready = slot.encoder.setup(items_, layered_, *factory_);
+    slot.encoder_ready = slot.encoder.setup(items_, layered_, factory_);
     if (!slot.encoder_ready) parallel_failed_ = true;
   }
   return slot.encoder_ready;

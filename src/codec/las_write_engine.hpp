@@ -151,7 +151,7 @@ class LASwriteEngine {
   // after them gathers points. `in_stream_` while the gathering slot's chunk outgrew its
   // buffer and is coded straight into the stream.
   std::vector<LASitem> items_;
-  const LASitemCodecFactory* factory_ = &kItemCodecTable;
+  LASitemCodecFactory factory_ = kItemCodecTable;  // for the slot encoders
   std::size_t chunk_buffer_limit_ = kChunkBufferLimit;
   std::vector<std::unique_ptr<ChunkSlot>> slots_;
   std::size_t oldest_slot_ = 0;
