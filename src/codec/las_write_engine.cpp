@@ -2,21 +2,51 @@
 
 #include <algorithm>
 
+#include "codec/chunk_encoder.hpp"
 #include "codec/entropy_encoder.hpp"
 #include "codec/item_codec_table.hpp"
 #include "codec/pakrel.hpp"
 #include "stream/bytestream_out.hpp"
+#include "stream/bytestream_out_array.hpp"
+#include "stream/worker_pool.hpp"
 
 namespace {
 constexpr std::size_t kFirstTableAllocation = 1024;
+// Records a chunk buffer holds at first; it grows by doubling up to the chunk size or the
+// buffer limit, and keeps its size for the chunks after.
+constexpr std::size_t kFirstSlotRecords = 4096;
 }  // namespace
 
+// One chunk in flight: its raw records, gathered by the calling thread; then, while its
+// job runs, owned by a worker that codes them into `coded` with the slot's own encoder.
+struct LASwriteEngine::ChunkSlot {
+  std::vector<std::uint8_t> records;
+  std::uint32_t count = 0;
+  LASchunkEncoder encoder;
+  bool encoder_ready = false;
+  ByteStreamOutArray coded;
+  WorkerPool::TicketPtr ticket;
+  bool coded_ok = false;
+};
+
 LASwriteEngine::LASwriteEngine() = default;
-LASwriteEngine::~LASwriteEngine() = default;
+LASwriteEngine::~LASwriteEngine() {
+  // The jobs in flight use the slots.
+  drain();
+}
 
 bool LASwriteEngine::setup(std::uint32_t num_items, const LASitem* items, const Pakrel* codec,
                            const LASitemCodecFactory& factory) {
   // A second setup starts from nothing.
+  drain();
+  slots_.clear();
+  oldest_slot_ = 0;
+  slots_in_flight_ = 0;
+  gathering_slot_ = 0;
+  in_stream_ = false;
+  parallel_failed_ = false;
+  items_.clear();
+  factory_ = factory;
   outstream_ = nullptr;
   current_ = WriterSet::NONE;
   raw_writers_.clear();
@@ -65,6 +95,7 @@ bool LASwriteEngine::setup(std::uint32_t num_items, const LASitem* items, const 
       points_in_chunk_ = 0;
     }
   }
+  items_.assign(item_list.begin(), item_list.end());
   num_items_ = num_items;
   return true;
 }
@@ -78,14 +109,20 @@ bool LASwriteEngine::attach(ByteStreamOut* stream) {
     if (!stream->write64_le(&table_pointer_pos_)) return false;
     table_pointer_written_ = true;
     chunk_begin_ = stream->position();
+    if (pool_ != nullptr && pool_->workers() > 0 && !start_parallel()) return false;
   }
   for (auto& writer : raw_writers_)
     writer->init(stream);
-  current_ = encoder_ ? WriterSet::NONE : WriterSet::RAW;
+  if (!slots_.empty()) {
+    current_ = WriterSet::GATHER;
+  } else {
+    current_ = encoder_ ? WriterSet::NONE : WriterSet::RAW;
+  }
   return true;
 }
 
 bool LASwriteEngine::write_other(const std::uint8_t* const* point_items) {
+  if (current_ == WriterSet::GATHER) return gather_point(point_items);
   if (current_ == WriterSet::RAW) {
     raw_layout_.gather(point_items, record_.data());
     return outstream_->write_bytes(record_.data(), record_.size());
@@ -145,6 +182,12 @@ void LASwriteEngine::add_chunk_to_table() {
 
 bool LASwriteEngine::close_chunk() {
   if (!chunked_ || chunk_size_ != kVariableChunkSize || !table_pointer_written_) return false;
+  if (current_ == WriterSet::GATHER) {
+    if (parallel_failed_) return false;
+    if (in_stream_) return end_chunk_in_stream();
+    if (slots_[gathering_slot_]->count == 0) return true;
+    return dispatch_chunk();
+  }
   // Ending a chunk that holds no point would end an encoder that never started.
   if (current_ != WriterSet::COMPRESSED) return true;
   const bool ok = end_chunk();
@@ -161,6 +204,7 @@ bool LASwriteEngine::finish() {
 }
 
 bool LASwriteEngine::finish_block() {
+  if (current_ == WriterSet::GATHER) return finish_parallel();
   if (current_ == WriterSet::COMPRESSED) {
     bool ok = true;
     if (layered_) {
@@ -201,4 +245,166 @@ bool LASwriteEngine::write_chunk_table() {
     if (!outstream_->write64_le(&table_position)) return false;
   }
   return true;
+}
+
+bool LASwriteEngine::start_parallel() {
+  const std::size_t count = 2 * std::size_t{pool_->workers()} + 1;
+  const std::size_t record_size = record_.size();
+  std::size_t first_records = kFirstSlotRecords;
+  if (chunk_size_ != kVariableChunkSize)
+    first_records = std::min<std::size_t>(first_records, chunk_size_);
+  first_records =
+      std::max<std::size_t>(1, std::min(first_records, chunk_buffer_limit_ / record_size));
+  slots_.clear();
+  for (std::size_t i = 0; i < count; i++) {
+    auto slot = std::make_unique<ChunkSlot>();
+    slot->records.resize(first_records * record_size);
+    slots_.push_back(std::move(slot));
+  }
+  oldest_slot_ = 0;
+  slots_in_flight_ = 0;
+  gathering_slot_ = 0;
+  in_stream_ = false;
+  parallel_failed_ = false;
+  return true;
+}
+
+bool LASwriteEngine::gather_point(const std::uint8_t* const* point_items) {
+  if (parallel_failed_) return false;
+  ChunkSlot& slot = *slots_[gathering_slot_];
+  const std::size_t record_size = record_.size();
+  if (in_stream_) {
+    raw_layout_.gather(point_items, slot.records.data());
+    slot.count++;
+    if (!slot.encoder.add(slot.records.data())) parallel_failed_ = true;
+    if (slot.count == chunk_size_) return end_chunk_in_stream() && !parallel_failed_;
+    return !parallel_failed_;
+  }
+  const std::size_t at = std::size_t{slot.count} * record_size;
+  if (at + record_size > slot.records.size()) {
+    if (at + record_size > chunk_buffer_limit_) {
+      // The chunk outgrew what a slot may hold: it is coded here, into the stream.
+      if (!code_in_stream(slot)) return false;
+      return gather_point(point_items);
+    }
+    std::size_t grown = std::max(slot.records.size() * 2, at + record_size);
+    grown =
+        std::min(grown, std::max(chunk_buffer_limit_ / record_size, std::size_t{1}) * record_size);
+    if (chunk_size_ != kVariableChunkSize) {
+      grown = std::min(grown, std::size_t{chunk_size_} * record_size);
+    }
+    slot.records.resize(grown);
+  }
+  raw_layout_.gather(point_items, slot.records.data() + at);
+  slot.count++;
+  if (slot.count == chunk_size_) return dispatch_chunk();
+  return true;
+}
+
+bool LASwriteEngine::prepare_encoder(ChunkSlot& slot) {
+  // Made at the slot's first chunk: a file of few chunks pays for few encoders.
+  if (!slot.encoder_ready) {
+    slot.encoder_ready = slot.encoder.setup(items_, layered_, factory_);
+    if (!slot.encoder_ready) parallel_failed_ = true;
+  }
+  return slot.encoder_ready;
+}
+
+bool LASwriteEngine::dispatch_chunk() {
+  ChunkSlot& slot = *slots_[gathering_slot_];
+  if (!prepare_encoder(slot)) return false;
+  slot.coded.clear();
+  slot.coded_ok = false;
+  ChunkSlot* job_slot = &slot;
+  slot.ticket = pool_->submit([job_slot] {
+    try {
+      job_slot->coded_ok =
+          job_slot->encoder.encode(job_slot->records.data(), job_slot->count, job_slot->coded);
+    } catch (...) {
+      job_slot->coded_ok = false;
+    }
+  });
+  slots_in_flight_++;
+  gathering_slot_ = (gathering_slot_ + 1) % slots_.size();
+  // Every slot in flight: the oldest is written to free one for the next points.
+  if (slots_in_flight_ == slots_.size()) return retire_oldest_chunk();
+  return true;
+}
+
+bool LASwriteEngine::retire_oldest_chunk() {
+  ChunkSlot& slot = *slots_[oldest_slot_];
+  bool ok = true;
+  try {
+    pool_->wait(slot.ticket);
+  } catch (...) {
+    ok = false;
+  }
+  slot.ticket.reset();
+  oldest_slot_ = (oldest_slot_ + 1) % slots_.size();
+  slots_in_flight_--;
+  const std::uint32_t count = slot.count;
+  slot.count = 0;
+  if (!ok || !slot.coded_ok || parallel_failed_ ||
+      !outstream_->write_bytes(slot.coded.data(), static_cast<std::size_t>(slot.coded.size()))) {
+    parallel_failed_ = true;
+    return false;
+  }
+  points_in_chunk_ = count;
+  add_chunk_to_table();
+  return true;
+}
+
+bool LASwriteEngine::code_in_stream(ChunkSlot& slot) {
+  while (slots_in_flight_ > 0) {
+    if (!retire_oldest_chunk()) return false;
+  }
+  if (!prepare_encoder(slot)) return false;
+  const std::size_t record_size = record_.size();
+  bool ok = slot.encoder.begin(slot.records.data(), *outstream_);
+  for (std::uint32_t p = 1; p < slot.count; p++) {
+    if (!slot.encoder.add(slot.records.data() + p * record_size)) ok = false;
+  }
+  in_stream_ = true;
+  if (!ok) parallel_failed_ = true;
+  return ok;
+}
+
+bool LASwriteEngine::end_chunk_in_stream() {
+  ChunkSlot& slot = *slots_[gathering_slot_];
+  const bool ok = slot.encoder.end(slot.count);
+  points_in_chunk_ = slot.count;
+  add_chunk_to_table();
+  slot.count = 0;
+  in_stream_ = false;
+  if (!ok) parallel_failed_ = true;
+  return ok;
+}
+
+bool LASwriteEngine::finish_parallel() {
+  bool ok = !parallel_failed_;
+  if (in_stream_) {
+    if (!end_chunk_in_stream()) ok = false;
+  } else if (slots_[gathering_slot_]->count > 0 && ok) {
+    if (!dispatch_chunk()) ok = false;
+  }
+  while (slots_in_flight_ > 0) {
+    if (!retire_oldest_chunk()) ok = false;
+  }
+  current_ = WriterSet::NONE;
+  points_in_chunk_ = 0;
+  return ok && write_chunk_table();
+}
+
+void LASwriteEngine::drain() {
+  while (slots_in_flight_ > 0) {
+    ChunkSlot& slot = *slots_[oldest_slot_];
+    try {
+      pool_->wait(slot.ticket);
+    } catch (...) {
+    }
+    slot.ticket.reset();
+    slot.count = 0;
+    oldest_slot_ = (oldest_slot_ + 1) % slots_.size();
+    slots_in_flight_--;
+  }
 }

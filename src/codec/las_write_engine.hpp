@@ -24,6 +24,18 @@ class Pakrel;
 // chunks are variable) -> finish. The engine owns its item writers and its encoder; it
 // borrows the stream, which must stay alive until `finish` has returned. Nothing is printed:
 // the LAS writer reports failures.
+//
+// With a worker pool that has threads, chunked compressed data (compressor kinds 2 and 3)
+// is coded a chunk at a time on the workers: `write` gathers raw records into the buffer of
+// the chunk being filled; a full chunk (or `close_chunk`) hands it to a worker, which codes
+// it into memory with its own item codecs; the calling thread writes the coded chunks to the
+// stream in order. The bytes are those of the sequential path. At most 2 x workers + 1
+// chunks are in flight, each buffer bounded by `set_chunk_buffer_limit`: a chunk that grows
+// beyond it is coded on the calling thread straight into the stream, once the chunks before
+// it are written. Because coded chunks reach the stream later than their points came, a
+// refused write shows at a later `write` (where a chunk is handed over or written),
+// `close_chunk` or `finish`, not at the point whose bytes were refused; every call after it
+// returns false.
 class LASwriteEngine {
  public:
   LASwriteEngine();
@@ -81,15 +93,33 @@ class LASwriteEngine {
 
   std::uint32_t chunks_written() const { return chunks_written_; }
 
-  // Borrowed workers that code whole chunks in parallel; null (the default) codes on the
-  // calling thread. Set before `attach`; the pool must outlive the engine.
+  // Borrowed workers that code whole chunks in parallel; null (the default) or a pool
+  // without threads codes on the calling thread. Set before `attach`; the pool must outlive
+  // the engine.
   void set_worker_pool(WorkerPool* pool) { pool_ = pool; }
   WorkerPool* worker_pool() const { return pool_; }
+  // Whether the chunks go to the workers (decided at the first `attach`).
+  bool codes_in_parallel() const { return !slots_.empty(); }
+  // Bytes of raw records one chunk in flight may gather (default kChunkBufferLimit). Set
+  // before `attach`.
+  void set_chunk_buffer_limit(std::size_t bytes) { chunk_buffer_limit_ = bytes; }
+  static constexpr std::size_t kChunkBufferLimit = std::size_t{16} << 20;
 
  private:
-  enum class WriterSet { NONE, RAW, COMPRESSED };
+  // GATHER: the parallel path, points gathered into the chunk buffers.
+  enum class WriterSet { NONE, RAW, COMPRESSED, GATHER };
+  struct ChunkSlot;
 
   bool write_other(const std::uint8_t* const* point_items);
+  bool start_parallel();
+  bool gather_point(const std::uint8_t* const* point_items);
+  bool prepare_encoder(ChunkSlot& slot);
+  bool dispatch_chunk();
+  bool retire_oldest_chunk();
+  bool code_in_stream(ChunkSlot& slot);
+  bool end_chunk_in_stream();
+  bool finish_parallel();
+  void drain();
   bool end_chunk();
   bool finish_block();
   void add_chunk_to_table();
@@ -116,4 +146,17 @@ class LASwriteEngine {
   // The raw path: one record buffer, filled item by item, one stream write.
   RawRecordLayout raw_layout_;
   std::vector<std::uint8_t> record_;
+
+  // The parallel path: a ring of slots; the ones in flight run from `oldest_slot_`, the one
+  // after them gathers points. `in_stream_` while the gathering slot's chunk outgrew its
+  // buffer and is coded straight into the stream.
+  std::vector<LASitem> items_;
+  LASitemCodecFactory factory_ = kItemCodecTable;  // for the slot encoders
+  std::size_t chunk_buffer_limit_ = kChunkBufferLimit;
+  std::vector<std::unique_ptr<ChunkSlot>> slots_;
+  std::size_t oldest_slot_ = 0;
+  std::size_t slots_in_flight_ = 0;
+  std::size_t gathering_slot_ = 0;
+  bool in_stream_ = false;
+  bool parallel_failed_ = false;
 };

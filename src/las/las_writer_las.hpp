@@ -23,7 +23,10 @@ class ByteStreamOut;
 //
 // Failures print one "ERROR: " line and return false; `close_writer` then returns 0 and
 // `failed()` is true. A refused write (full disk, I/O error) is reported at the point where
-// the file system refuses it and again at close, never taken for success.
+// the file system refuses it and again at close, never taken for success. With a worker
+// pool, chunked compressed points reach the stream a chunk at a time, later than they were
+// written: a refusal then shows at a later point (where a chunk is handed on), at `chunk()`
+// or at close.
 class LASwriterLAS : public LASwriter {
  public:
   static constexpr int kDefaultBufferSize = 262144;
@@ -79,6 +82,10 @@ class LASwriterLAS : public LASwriter {
   ByteStreamOut* stream_of() const { return stream_; }
 
  private:
+  // Point counts that the 32-bit legacy fields can hold, and what they hold beyond.
+  static constexpr std::uint64_t kLegacyLimit = 4294967296;  // 2^32
+  static constexpr std::uint32_t kLegacyCountMax = 4294967295;
+
   bool write_header(const LASheader& header, const Pakrel* descriptor);
   bool write_suite_records(const LASheader& header);
   bool write_evlrs();
