@@ -29,7 +29,7 @@ test: build
 	cd $(BUILD_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
 
 $(ASAN_DIR)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
+	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
 
 asan-test: $(ASAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
@@ -44,7 +44,7 @@ $(TSAN_DIR)/CMakeCache.txt:
 
 tsan-test: $(TSAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS) --target isocull tile_list $(addprefix test_,$(TSAN_TESTS))
-	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" \
 	  $(CTEST) --output-on-failure -j $(JOBS) -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
 
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
