@@ -29,7 +29,7 @@ test: build
 	cd $(BUILD_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
 
 $(ASAN_DIR)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
+	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
 
 asan-test: $(ASAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
