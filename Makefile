@@ -45,7 +45,7 @@ $(TSAN_DIR)/CMakeCache.txt:
 tsan-test: $(TSAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(TSAN_DIR) -j $(JOBS) --target isocull tile_list $(addprefix test_,$(TSAN_TESTS))
 	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" \
-	  $(CTEST) --output-on-failure -j $(JOBS) -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))$$"
+	  $(CTEST) --output-on-failure -j $(JOBS) -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))(_[0-9]+)?$$"
 
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs, text to LAS and LAS to text, area
