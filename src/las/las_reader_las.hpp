@@ -80,9 +80,11 @@ class LASreaderLAS : public LASreader {
   bool take_stored_chunk(const LASreadEngine::StoredChunk& where, std::uint32_t points,
                          std::uint8_t* bytes);
   // After the caller took chunks 0 to `chunk` - 1: the next read delivers the first point
-  // of chunk `chunk`. False when the stream cannot go there.
-  bool continue_at_chunk(std::uint32_t chunk) {
-    return engine_ && engine_->continue_at_chunk(chunk);
+  // of chunk `chunk`, point `first_point` of the file. False when the stream cannot go there.
+  bool continue_at_chunk(std::uint32_t chunk, std::int64_t first_point) {
+    if (!engine_ || !engine_->continue_at_chunk(chunk)) return false;
+    points_done = first_point;
+    return true;
   }
 
   // Where the engine of the next open takes its compressed item codecs from: the codec
@@ -90,6 +92,7 @@ class LASreaderLAS : public LASreader {
   void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
   // Workers for the engine of the next open (see LASreadEngine::set_worker_pool).
   void set_worker_pool(WorkerPool* pool) { worker_pool_ = pool; }
+  WorkerPool* worker_pool() const { return worker_pool_; }
 
   // The name given to open_file; empty for handles and streams.
   const std::string& file_name() const { return file_name_; }
