@@ -118,6 +118,23 @@ Point14Item item_from_read_point(const LASpoint& point) {
   return item;
 }
 
+// The record as stored (the first point of a chunk, without a point to read it into).
+Point14Item item_from_record(const std::uint8_t* bytes) {
+  Point14Item item;
+  std::memcpy(&item.X, bytes + 0, 4);
+  std::memcpy(&item.Y, bytes + 4, 4);
+  std::memcpy(&item.Z, bytes + 8, 4);
+  std::memcpy(&item.intensity, bytes + 12, 2);
+  item.returns = bytes[14];
+  item.flags = bytes[15];
+  item.classification = bytes[16];
+  item.user_data = bytes[17];
+  std::memcpy(&item.scan_angle, bytes + 18, 2);
+  std::memcpy(&item.point_source_ID, bytes + 20, 2);
+  std::memcpy(&item.gps_time, bytes + 22, 8);
+  return item;
+}
+
 // Into the point as the raw POINT14 reader fills it, legacy fields derived.
 void item_to_point(const Point14Item& item, LASpoint& point) {
   std::uint8_t bytes[kPoint14Size];
@@ -143,11 +160,6 @@ std::uint32_t return_relation(std::uint32_t r, std::uint32_t last_r) {
   return 3;
 }
 
-// How the first, last and other returns differ: 2 for a first return, +1 for a last one.
-std::uint32_t return_position(std::uint32_t r, std::uint32_t n) {
-  return (r == 1 ? 2u : 0u) + (r >= n ? 1u : 0u);
-}
-
 std::uint32_t change_mask_model(const Point14Item& last) {
   const std::uint32_t r = last.return_number();
   return (r == 1 ? 1u : 0u) + (r >= last.number_of_returns() ? 2u : 0u) +
@@ -160,10 +172,6 @@ std::uint32_t dy_context(std::uint32_t k, std::uint32_t n) {
 
 std::uint32_t z_context(std::uint32_t k, std::uint32_t n) {
   return (k < 36 ? (k / 4) * 2 : 18u) + (n == 1 ? 1u : 0u);
-}
-
-std::uint32_t class_model_index(std::uint8_t last_classification, std::uint32_t position) {
-  return ((last_classification * 2u) & 63u) + (position == 3 ? 1u : 0u);
 }
 
 }  // namespace
@@ -559,6 +567,30 @@ bool LASreadItemCompressed_POINT14_layered::init(ByteStreamIn& stream, const std
   init_context(current_, first);
   context = current_;
   return true;
+}
+
+bool LASreadItemCompressed_POINT14_layered::init_record(ByteStreamIn& stream,
+                                                        const std::uint8_t* record,
+                                                        std::uint32_t& context) {
+  if (!buffer_.load(stream, layers_)) return false;
+  if (!layers_[LAYER_XY].present) return false;
+  for (auto& each : contexts_)
+    if (each) each->in_use = false;
+  const Point14Item first = item_from_record(record);
+  current_ = first.scanner_channel();
+  init_context(current_, first);
+  context = current_;
+  return true;
+}
+
+const Point14Item& LASreadItemCompressed_POINT14_layered::read_item(std::uint32_t& context) {
+  Point14Item* q;
+  try {
+    read_point(q, context);
+  } catch (const ByteStreamEndOfData&) {
+    throw CodecCorruptData{};
+  }
+  return *q;
 }
 
 void LASreadItemCompressed_POINT14_layered::read(std::uint8_t* item, std::uint32_t& context) {

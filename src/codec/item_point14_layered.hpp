@@ -87,6 +87,14 @@ class LASreadItemCompressed_POINT14_layered : public LASreadItemCompressed {
   // Throws CodecCorruptData when a layer ends before its points do.
   void read(std::uint8_t* item, std::uint32_t& context) override;
 
+  // For a caller that wants the core values and no point (a chunk rewritten layer by
+  // layer): `init_record` as `init`, from the chunk's first record as stored (30 bytes);
+  // then `read_item` per further point, which returns the decoded values (valid until the
+  // next call; fields of layers not decoded are the reference's). Both fail as `init` and
+  // `read` do.
+  bool init_record(ByteStreamIn& stream, const std::uint8_t* record, std::uint32_t& context);
+  const Point14Item& read_item(std::uint32_t& context);
+
  protected:
   LASreadItemCompressed_POINT14_layered(std::uint32_t version, std::uint32_t decompress_selective);
 

@@ -344,3 +344,56 @@ bool LASreadEngine::detach() {
   instream_ = nullptr;
   return true;
 }
+
+bool LASreadEngine::locate_stored_chunks(std::uint32_t& chunks) {
+  chunks = 0;
+  if (!chunked_ || instream_ == nullptr || !instream_->can_seek() || chunk_open_ ||
+      current_ != ReaderSet::NONE) {
+    return false;
+  }
+  try {
+    if (!start_chunk()) return false;
+  } catch (const ByteStreamEndOfData&) {
+    return false;
+  } catch (const CodecCorruptData&) {
+    return false;
+  }
+  chunks = table_spans_;
+  return continue_at_chunk(0);
+}
+
+bool LASreadEngine::stored_chunk(std::uint32_t chunk, StoredChunk& where) const {
+  if (chunk >= table_spans_) return false;
+  where.start = chunks_.starts[chunk];
+  where.length = chunks_.starts[chunk + 1] - where.start;
+  const std::uint64_t points = variable_chunks_ ? chunks_.totals[chunk + 1] - chunks_.totals[chunk]
+                                                : std::uint64_t{chunk_size_};
+  if (where.length <= 0 || points == 0 || points > UINT32_MAX) return false;
+  where.points = static_cast<std::uint32_t>(points);
+  return true;
+}
+
+bool LASreadEngine::read_stored_chunk(const StoredChunk& where, std::uint8_t* bytes) {
+  if (instream_ == nullptr) return false;
+  try {
+    if (instream_->position() != where.start && !instream_->seek_to(where.start)) return false;
+    instream_->read_bytes(bytes, static_cast<std::size_t>(where.length));
+  } catch (const ByteStreamEndOfData&) {
+    return false;
+  }
+  return true;
+}
+
+bool LASreadEngine::continue_at_chunk(std::uint32_t chunk) {
+  if (!chunked_ || instream_ == nullptr || chunk >= chunks_.starts.size()) return false;
+  leave_parallel();
+  if (!instream_->seek_to(chunks_.starts[chunk])) return false;
+  // The state of an engine whose last chunk ended just before this one.
+  current_chunk_ = chunk;
+  chunk_open_ = false;
+  decoder_stopped_ = false;
+  point_start_ = 0;
+  points_in_chunk_ = chunk_size_;
+  current_ = ReaderSet::NONE;
+  return true;
+}

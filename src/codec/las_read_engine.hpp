@@ -125,6 +125,26 @@ class LASreadEngine {
   void set_worker_pool(WorkerPool* pool) { pool_ = pool; }
   WorkerPool* worker_pool() const { return pool_; }
 
+  // Whole chunks as stored, for a caller that rewrites chunks without decoding every field
+  // (the noise tool's layer copy). `locate_stored_chunks` may only run before the first read
+  // of an attached chunked engine: it reads the chunk table and gives the number of chunks
+  // whose start and end the table gives; false when the stream cannot seek or the table
+  // cannot be read. Reading stays where it was: the next `read` yields the first point.
+  bool locate_stored_chunks(std::uint32_t& chunks);
+  struct StoredChunk {
+    std::int64_t start = 0;
+    std::int64_t length = 0;
+    std::uint32_t points = 0;  // by the table, or the fixed chunk size (the last one too)
+  };
+  // Chunk `chunk` (below what `locate_stored_chunks` gave); false for one the table lacks.
+  bool stored_chunk(std::uint32_t chunk, StoredChunk& where) const;
+  // The bytes of a chunk, read from the stream; false when they are not there.
+  bool read_stored_chunk(const StoredChunk& where, std::uint8_t* bytes);
+  // After the caller took chunks 0 to `chunk` - 1 itself: the next `read` yields the first
+  // point of chunk `chunk`, read as if every point before it had been. False when the
+  // stream cannot go there.
+  bool continue_at_chunk(std::uint32_t chunk);
+
   const char* error_text() const { return error_.empty() ? nullptr : error_.c_str(); }
   const char* warning_text() const { return warning_.empty() ? nullptr : warning_.c_str(); }
 

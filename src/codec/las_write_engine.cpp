@@ -195,6 +195,26 @@ bool LASwriteEngine::close_chunk() {
   return ok;
 }
 
+bool LASwriteEngine::write_stored_chunk(const std::uint8_t* bytes, std::size_t length,
+                                        std::uint32_t points) {
+  if (!chunked_ || !table_pointer_written_ || outstream_ == nullptr || points == 0) return false;
+  if (current_ == WriterSet::GATHER) {
+    if (parallel_failed_ || in_stream_ || slots_[gathering_slot_]->count != 0) return false;
+    while (slots_in_flight_ > 0) {
+      if (!retire_oldest_chunk()) return false;
+    }
+  } else if (current_ == WriterSet::COMPRESSED) {
+    if (points_in_chunk_ != chunk_size_ || !end_chunk()) return false;
+  } else if (current_ != WriterSet::NONE) {
+    return false;
+  }
+  if (!outstream_->write_bytes(bytes, length)) return false;
+  points_in_chunk_ = points;
+  add_chunk_to_table();
+  points_in_chunk_ = 0;
+  return true;
+}
+
 bool LASwriteEngine::finish() {
   // Nothing attached, or finished already: nothing more to write.
   if (outstream_ == nullptr) return true;

@@ -83,6 +83,13 @@ class LASwriteEngine {
   bool writes_raw_records() const { return current_ == WriterSet::RAW; }
   std::size_t raw_record_size() const { return record_.size(); }
 
+  // Appends a whole chunk of `points` points that the caller coded (or copied) itself, as
+  // this engine would have written it, and tables it. Only between chunks: false when a
+  // chunk holds points that are not ended yet (a fixed-size chunk that is full is ended
+  // first), for an engine without chunks, or when the stream refused bytes. Chunks coded by
+  // the workers before it are written first.
+  bool write_stored_chunk(const std::uint8_t* bytes, std::size_t length, std::uint32_t points);
+
   // Ends the current chunk now. False unless chunks are variable and the chunk table
   // pointer was written; an empty chunk is not ended (true, nothing written).
   bool close_chunk();

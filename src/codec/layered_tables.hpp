@@ -33,3 +33,17 @@ constexpr std::uint8_t return_level8(std::uint32_t number_of_returns, std::uint3
                                                                 : return_number - number_of_returns;
   return static_cast<std::uint8_t>(depth < 7 ? depth : 7);
 }
+
+// How the first, last and other returns differ: 2 for a first return, +1 for a last one.
+// Intensity is predicted by it, classification partly.
+constexpr std::uint32_t return_position(std::uint32_t return_number,
+                                        std::uint32_t number_of_returns) {
+  return (return_number == 1 ? 2u : 0u) + (return_number >= number_of_returns ? 1u : 0u);
+}
+
+// The classification model of a point: by its reference's classification and whether it is a
+// single return.
+constexpr std::uint32_t class_model_index(std::uint8_t last_classification,
+                                          std::uint32_t position) {
+  return ((last_classification * 2u) & 63u) + (position == 3 ? 1u : 0u);
+}

@@ -659,3 +659,16 @@ std::size_t LASreaderLAS::take_filtered_records(const std::uint8_t*& records, st
   }
   return 0;
 }
+
+bool LASreaderLAS::locate_stored_chunks(std::uint32_t& chunks) {
+  chunks = 0;
+  if (!engine_ || !compressed_ || !reads_plain() || points_done != 0) return false;
+  return engine_->locate_stored_chunks(chunks);
+}
+
+bool LASreaderLAS::take_stored_chunk(const LASreadEngine::StoredChunk& where, std::uint32_t points,
+                                     std::uint8_t* bytes) {
+  if (!engine_ || !engine_->read_stored_chunk(where, bytes)) return false;
+  points_done += points;
+  return true;
+}

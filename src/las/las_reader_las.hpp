@@ -66,11 +66,33 @@ class LASreaderLAS : public LASreader {
     return take_filtered_records(records, max);
   }
 
+  // Whole compressed chunks as stored, for a caller that rewrites chunks without decoding
+  // every field (the noise tool's layer copy). `locate_stored_chunks` gives the number of
+  // chunks the chunk table locates; false (0 chunks) unless nothing was read since the
+  // open, the stored points are the delivered ones (no filter, transform, area or
+  // conversion) and the file is chunked, compressed and seekable with a readable table.
+  virtual bool locate_stored_chunks(std::uint32_t& chunks);
+  bool stored_chunk(std::uint32_t chunk, LASreadEngine::StoredChunk& where) const {
+    return engine_ && engine_->stored_chunk(chunk, where);
+  }
+  // Reads the chunk's bytes and counts its `points` as delivered. False, saying nothing,
+  // when they cannot be read: reading the chunk the ordinary way says what is wrong.
+  bool take_stored_chunk(const LASreadEngine::StoredChunk& where, std::uint32_t points,
+                         std::uint8_t* bytes);
+  // After the caller took chunks 0 to `chunk` - 1: the next read delivers the first point
+  // of chunk `chunk`, point `first_point` of the file. False when the stream cannot go there.
+  bool continue_at_chunk(std::uint32_t chunk, std::int64_t first_point) {
+    if (!engine_ || !engine_->continue_at_chunk(chunk)) return false;
+    points_done = first_point;
+    return true;
+  }
+
   // Where the engine of the next open takes its compressed item codecs from: the codec
   // table unless a test hands in stand-ins (which must outlive the reader).
   void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }
   // Workers for the engine of the next open (see LASreadEngine::set_worker_pool).
   void set_worker_pool(WorkerPool* pool) { worker_pool_ = pool; }
+  WorkerPool* worker_pool() const { return worker_pool_; }
 
   // The name given to open_file; empty for handles and streams.
   const std::string& file_name() const { return file_name_; }
@@ -124,6 +146,10 @@ class LASreaderLASconverting : public LASreaderLAS {
   bool read_raw_point() override;
   // The stored coordinates are not the delivered ones.
   bool delivers_raw_records() const override { return false; }
+  bool locate_stored_chunks(std::uint32_t& chunks) override {
+    chunks = 0;
+    return false;
+  }
 
   // Which axes (0 x, 1 y, 2 z) are converted.
   bool rescaled(int axis) const { return rescale_axis_[axis]; }

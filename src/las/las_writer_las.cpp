@@ -1,8 +1,10 @@
 #include "las/las_writer_las.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
+#include "codec/chunk_table.hpp"
 #include "codec/pakrel.hpp"
 #include "model/header_layout.hpp"
 #include "stream/bytestream_out_file.hpp"
@@ -103,6 +105,7 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   }
   stream_ = stream;
   engine_.reset();
+  descriptor_.reset();
   // Failed until the open succeeds: a writer left after a failed open never reports success.
   failed_ = true;
   failure_reported_ = false;
@@ -222,7 +225,27 @@ bool LASwriterLAS::open_stream(ByteStreamOut* stream, const LASheader* header,
   points_total = static_cast<std::int64_t>(header->point_count());
   points_done = 0;
   failed_ = false;
+  if (compressing) descriptor_ = std::move(descriptor);
   return true;
+}
+
+bool LASwriterLAS::takes_stored_chunks(const Pakrel& codec) const {
+  if (!engine_ || !descriptor_ || points_done != 0) return false;
+  const Pakrel& written = *descriptor_;
+  // Variable chunks end where the writer's caller says: the stored ones need not.
+  const auto fixed = [](std::uint32_t size) { return size != 0 && size != kVariableChunkSize; };
+  return written.compressor == Pakrel::COMPRESSOR_LAYERED &&
+         codec.compressor == Pakrel::COMPRESSOR_LAYERED && fixed(written.chunk_size) &&
+         written.chunk_size == codec.chunk_size && written.items.size() == codec.items.size() &&
+         std::equal(written.items.begin(), written.items.end(), codec.items.begin());
+}
+
+bool LASwriterLAS::write_stored_chunk(const std::uint8_t* bytes, std::size_t length,
+                                      std::uint32_t points) {
+  points_done += points;
+  if (engine_ && engine_->write_stored_chunk(bytes, length, points)) return true;
+  report_write_failure();
+  return false;
 }
 
 bool LASwriterLAS::chunk() {

@@ -10,6 +10,7 @@
 #include "las/las_writer.hpp"
 
 class ByteStreamOut;
+class Pakrel;
 
 // Writes a LAS 1.0-1.4 file, plain or compressed: the header and its VLRs, the records the
 // system owns (the codec, tiling and source-counters records, added back as VLRs), the
@@ -66,6 +67,15 @@ class LASwriterLAS : public LASwriter {
     report_write_failure();
     return false;
   }
+  // For a caller that rewrites the chunks of a compressed file itself (the noise tool's
+  // layer copy): true when chunks of a file coded by `codec` can go to write_stored_chunk
+  // unchanged in layout, because this writer codes the same items in the same versions
+  // with the layered compressor, in chunks of the same fixed size, and has written no point
+  // yet. The caller then counts the points itself (`inventory.add`).
+  bool takes_stored_chunks(const Pakrel& codec) const;
+  // Writes one whole chunk of `points` points as it is (see LASwriteEngine); false as
+  // write_point.
+  bool write_stored_chunk(const std::uint8_t* bytes, std::size_t length, std::uint32_t points);
   bool chunk() override;
   bool update_header(const LASheader* header, bool from_tally = false,
                      bool refresh_attributes = false) override;
@@ -99,7 +109,8 @@ class LASwriterLAS : public LASwriter {
   std::unique_ptr<ByteStreamOut> owned_stream_;
   std::unique_ptr<LASwriteEngine> engine_;
   WorkerPool* worker_pool_ = nullptr;
-  std::vector<LASitem> record_items_;  // the items of the records written, versions aside
+  std::vector<LASitem> record_items_;   // the items of the records written, versions aside
+  std::unique_ptr<Pakrel> descriptor_;  // of the compressed records written, or null
   std::int64_t header_start_ = 0;
   bool emit_1_4_header_ = false;
   bool emit_extended_types_ = false;

@@ -206,6 +206,7 @@ class IsolationGrid {
   // Frees every raster and group.
   void release();
 
+  bool by_flightline() const { return by_flightline_; }
   std::uint64_t ignored_count() const { return ignored_count_; }
   std::uint64_t out_of_grid_count() const { return out_of_grid_count_; }
   // Points whose tile could not be had (the raster printed why).

@@ -25,6 +25,7 @@
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/las_writer_deleted.hpp"
+#include "tool/layer_copy_pass.hpp"
 #include "tool/noise_run.hpp"
 #include "tool/output_claims.hpp"
 #include "tool/temporary_directory.hpp"
@@ -300,6 +301,17 @@ template <MarkingMode kMode>
 SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                                      std::uint8_t classify_as, bool very_verbose,
                                      ProgressLine& progress) {
+  // Layered PKZ into PKZ of the same chunks: only the marked layer is coded anew.
+  LayerCopyResult copied;
+  if (copy_layers(kMode, reader, grid, writer, classify_as, very_verbose, progress, copied)) {
+    SecondPassResult result{copied.points, copied.noise_points, copied.write_failed};
+    if (copied.finished || copied.write_failed) return result;
+    SecondPassResult rest =
+        mark_and_write<kMode>(reader, grid, writer, classify_as, very_verbose, progress);
+    rest.points += result.points;
+    rest.noise_points += result.noise_points;
+    return rest;
+  }
   // A transform with a record form leaves the stored records to be copied, transformed.
   // Otherwise the wrapper goes (giving the transform back to the reader) before any other
   // path reads.
