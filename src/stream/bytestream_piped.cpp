@@ -1,6 +1,9 @@
 #include "stream/bytestream_piped.hpp"
 
+#include <pthread.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,8 +13,40 @@
 #include <vector>
 
 namespace {
+
 constexpr std::size_t kBlock = ByteBlocks::kBlockSize;
+
+// No signal may end the process while the file still has its name.
+UniqueFile make_unnamed_in(const char* folder, std::string& error) {
+  if (folder == nullptr || folder[0] == '\0') return nullptr;
+  std::string pattern = folder;
+  if (pattern.back() != '/') pattern += '/';
+  pattern += "isocull-piped-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+    sigaddset(&ending, number);
+  pthread_sigmask(SIG_BLOCK, &ending, &before);
+  const int fd = mkstemp(name.data());
+  const int made = errno;
+  if (fd >= 0) unlink(name.data());
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (fd < 0) {
+    error =
+        "cannot create a temporary file in '" + std::string(folder) + "': " + std::strerror(made);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) {
+    error = std::string("cannot open a temporary file: ") + std::strerror(errno);
+    close(fd);
+  }
+  return UniqueFile(file);
 }
+
+}  // namespace
 
 bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
                       bool* out_of_memory) {
@@ -35,32 +70,6 @@ bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
   }
   return false;
 }
-
-namespace {
-
-UniqueFile make_unnamed_in(const char* folder, std::string& error) {
-  if (folder == nullptr || folder[0] == '\0') return nullptr;
-  std::string pattern = folder;
-  if (pattern.back() != '/') pattern += '/';
-  pattern += "isocull-piped-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    error =
-        "cannot create a temporary file in '" + std::string(folder) + "': " + std::strerror(errno);
-    return nullptr;
-  }
-  unlink(name.data());
-  std::FILE* file = fdopen(fd, "w+b");
-  if (file == nullptr) {
-    error = std::string("cannot open a temporary file: ") + std::strerror(errno);
-    close(fd);
-  }
-  return UniqueFile(file);
-}
-
-}  // namespace
 
 UniqueFile open_unnamed_temporary_file(std::string& error) {
   UniqueFile file = make_unnamed_in(std::getenv("TMPDIR"), error);
