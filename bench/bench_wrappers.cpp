@@ -1,17 +1,25 @@
 // Piped input against the same file by name, and a tile read with its eight neighbours
 // against the tile alone.
 //
-// Piped: the 20-million-point tile (LAS and its PKZ twin) through standard input, where the
-// tool keeps a PKZ stream as it arrived and compresses a LAS stream above the raw limit
-// (64 MB: at 20 million points the LAS is stored, at 2 million it is kept raw) for its second
-// pass; peak memory beside the compressed size. Buffered: a 3 x 3 block of tiles of 5 million
+// Piped: the 20-million-point tile (LAS and its PKZ twin) written into a pipe that is the
+// tool's standard input, where the tool keeps the stream as it arrived for its second pass:
+// in memory up to 64 MB, beyond that in a temporary file (at 20 million points both the LAS
+// and the PKZ go there); the median of 3 runs (or as many as asked) each, and the peak
+// memory beside the compressed size. Buffered: a 3 x 3 block of tiles of 5 million
 // points each (one generated tile, shifted by its width and height through the header offsets), the
 // centre tile with
 // `-buffered 8` and its neighbours, without and (when the index program is built) with
 // spatial indexes beside the neighbours.
 //
 // usage: bench_wrappers [data folder, default bench-data/] [points, default 20000000]
+//                       [runs of the piped rows, default 3]
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +64,71 @@ bool shifted_copy(const std::string& tile, const std::string& copy, double dx, d
   return static_cast<bool>(file);
 }
 
+// Runs the tool with `file` written into a pipe that is its standard input, by a process of
+// its own as a producer piping into the tool would; the figures are the tool's.
+ToolFigures run_piped(const std::string& binary, const std::vector<std::string>& args,
+                      const std::string& file) {
+  ToolFigures figures;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(binary.c_str()));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int ends[2];
+  if (pipe(ends) != 0) return figures;
+  const auto start = bench::Clock::now();
+  const pid_t feeder = fork();
+  if (feeder == 0) {
+    close(ends[0]);
+    const int in = open(file.c_str(), O_RDONLY);
+    static char buffer[1 << 16];
+    for (ssize_t got; in >= 0 && (got = read(in, buffer, sizeof(buffer))) > 0;) {
+      for (ssize_t at = 0; at < got;) {
+        const ssize_t put = write(ends[1], buffer + at, static_cast<std::size_t>(got - at));
+        if (put <= 0) _exit(1);
+        at += put;
+      }
+    }
+    _exit(0);
+  }
+  const pid_t tool = fork();
+  if (tool == 0) {
+    if (dup2(ends[0], 0) < 0) _exit(126);
+    close(ends[0]);
+    close(ends[1]);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  close(ends[0]);
+  close(ends[1]);
+  int status = 0;
+  rusage usage{};
+  const bool waited = tool > 0 && wait4(tool, &status, 0, &usage) == tool;
+  figures.seconds = bench::seconds_since(start);
+  if (feeder > 0) waitpid(feeder, nullptr, 0);
+  if (!waited) return figures;
+  figures.peak_megabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!figures.ok) std::fprintf(stderr, "ERROR: the tool failed\n");
+  return figures;
+}
+
+// The run of median time among `runs` runs (the largest peak memory of them).
+template <typename Run>
+ToolFigures median_of(int runs, Run run) {
+  std::vector<ToolFigures> all;
+  for (int i = 0; i < runs; i++)
+    all.push_back(run());
+  std::sort(all.begin(), all.end(),
+            [](const ToolFigures& a, const ToolFigures& b) { return a.seconds < b.seconds; });
+  ToolFigures median = all[all.size() / 2];
+  for (const ToolFigures& figures : all) {
+    median.ok = median.ok && figures.ok;
+    median.peak_megabytes = std::max(median.peak_megabytes, figures.peak_megabytes);
+  }
+  return median;
+}
+
 void print_row(const char* what, const ToolFigures& figures, double reference) {
   std::printf("%-44s %8.2f %8.2fx %9.1f\n", what, figures.seconds, figures.seconds / reference,
               figures.peak_megabytes);
@@ -66,6 +139,7 @@ void print_row(const char* what, const ToolFigures& figures, double reference) {
 int main(int argc, char* argv[]) {
   const std::filesystem::path folder = argc > 1 ? argv[1] : "bench-data";
   const std::uint64_t points = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20000000;
+  const int runs = std::max(1, argc > 3 ? std::atoi(argv[3]) : 3);
   const std::filesystem::path programs = std::filesystem::absolute(argv[0]).parent_path();
   const std::string binary = (programs / "isocull").string();
   std::filesystem::create_directories(folder);
@@ -86,8 +160,12 @@ int main(int argc, char* argv[]) {
   for (const std::string& input : {large, large_pkz}) {
     const std::string ext = input.substr(input.size() - 3);
     const std::string output = (folder / ("bench_wrappers_out." + ext)).string();
-    const ToolFigures by_name = run_tool(binary, {"-i", input, "-o", output, "-quiet"});
-    const ToolFigures piped = run_tool(binary, {"-stdin", "-o", output, "-quiet"}, input);
+    const ToolFigures by_name = median_of(runs, [&] {
+      return run_tool(binary, {"-i", input, "-o", output, "-quiet"});
+    });
+    const ToolFigures piped = median_of(runs, [&] {
+      return run_piped(binary, {"-stdin", "-o", output, "-quiet"}, input);
+    });
     ok = ok && by_name.ok && piped.ok;
     print_row((ext + " by name").c_str(), by_name, by_name.seconds);
     print_row((ext + " piped").c_str(), piped, by_name.seconds);

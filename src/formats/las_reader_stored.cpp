@@ -45,6 +45,7 @@ bool LASreaderStored::open(std::unique_ptr<LASreader> inner) {
 
   memory_out_ = std::make_unique<ByteStreamOutBlocks>();
   memory_writer_ = std::make_unique<LASwriterLAS>();
+  memory_writer_->set_worker_pool(worker_pool_);
   if (!memory_writer_->open_stream(memory_out_.get(), &header, compressor_for(header), 0,
                                    kStoredChunkSize)) {
     std::fprintf(stderr, "ERROR: opening laswriterlas to streamoutarray\n");
@@ -121,6 +122,7 @@ bool LASreaderStored::reopen() {
     return false;
   }
   auto replay = std::make_unique<LASreaderLAS>();
+  replay->set_worker_pool(worker_pool_);
   if (!replay->open_stream(memory_in_.get(), false, kDecompressAll)) {
     std::fprintf(stderr, "ERROR: opening lasreaderlas from streaminarray\n");
     return false;

@@ -8,6 +8,7 @@
 class ByteStreamOutBlocks;
 class ByteStreamInBlocks;
 class LASwriterLAS;
+class WorkerPool;
 
 // Makes an input that can be read only once (standard input, a FIFO) readable again.
 //
@@ -21,19 +22,11 @@ class LASwriterLAS;
 // Memory grows with the compressed size of the points, in blocks, never with what the
 // input's header claims.
 //
-// Which piped inputs are stored. The factory keeps a piped LAS or PKZ stream as it arrived
-// whenever that is small: a PKZ stream always (its bytes are already what storing would
-// make, and a reader over them can seek, so it reads the chunk table and the extended
-// records at the end), a LAS stream up to LASreaderFactory::kPipedRawLimit bytes. Only a
-// larger LAS stream and piped text come through here. Measured on 2 million type 1 points
-// (56 MB raw, 7 MB compressed), in processor time against the file by name: re-encoding
-// costs about 5x and holds 1x the compressed size; keeping the raw bytes costs about 2.5x
-// (mostly the kernel handing out the fresh memory) but holds 8x the compressed size. So
-// below the limit time wins and above it memory does; this reader gets faster as chunk
-// encoding goes parallel. A LAS stream whose header announces more than the limit comes here
-// at once; one that announces less but runs on is read up to the limit first, and that head
-// is released as its points pass.
-// A stored LAS 1.4 stream loses its extended records (warned), as any unseekable read does.
+// Which inputs are stored: piped text, any other input that can be read only once, and
+// every input with "-stored". A piped LAS or PKZ stream is not: the factory keeps its bytes
+// as they arrived and reads them again as a file (las_reader_factory.hpp, kPipedMemoryLimit,
+// says why). The inner reader must decode every layer of its points, since all of them are
+// stored; the factory opens it so.
 //
 // Owns the inner reader and the memory. Failures print one "ERROR: " line and return false.
 class LASreaderStored : public LASreader {
@@ -41,6 +34,9 @@ class LASreaderStored : public LASreader {
   LASreaderStored();
   ~LASreaderStored() override;
 
+  // Workers (borrowed) that encode the stored chunks and decode them in the replays; null:
+  // alone. Set before `open`.
+  void set_worker_pool(WorkerPool* pool) { worker_pool_ = pool; }
   // Takes `inner` over and lays out the header and point as its own.
   bool open(std::unique_ptr<LASreader> inner);
   // Positions the reader at the first stored point. Before the first pass has ended this
@@ -65,6 +61,7 @@ class LASreaderStored : public LASreader {
   std::unique_ptr<ByteStreamOutBlocks> memory_out_;
   std::unique_ptr<LASwriterLAS> memory_writer_;
   std::unique_ptr<ByteStreamInBlocks> memory_in_;
+  WorkerPool* worker_pool_ = nullptr;
   int inner_format_code_ = 0;
   bool stored_complete_ = false;
   bool inner_failed_ = false;

@@ -371,6 +371,12 @@ std::uint32_t LASreaderFactory::decoding_layers() const {
   return layers;
 }
 
+// A reader whose points are stored or passed on to standard output as they are read must
+// decode all of them.
+std::uint32_t LASreaderFactory::opening_layers(bool stored) const {
+  return stored || settings_.pipe_on ? kDecompressAll : decoding_layers();
+}
+
 // ---------------------------------------------------------------------------------------
 // Opening
 
@@ -433,16 +439,15 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   const InputKind kind = input_kind(file_name);
   if (kind == InputKind::kRefused) return nullptr;
-  LASreaderSettings opening = settings_;
-  opening.selective_decoding = decoding_layers();
   const bool las = format.format == InputFormat::kLAS;
-  bool in_memory = false;
-  std::unique_ptr<LASreader> reader;
-  if (kind == InputKind::kOnce && las) {
-    reader = open_fifo_las(opening, file_name, in_memory);
-  } else {
-    reader = format.open(opening, file_name);
-  }
+  // A piped LAS or PKZ stream is kept as it arrived and read again; any other input read
+  // once, and any input with `stored`, is stored as its points pass.
+  const bool piped_las = las && kind == InputKind::kOnce;
+  const bool stored = !piped_las && (settings_.stored || kind == InputKind::kOnce);
+  LASreaderSettings opening = settings_;
+  opening.selective_decoding = opening_layers(stored);
+  std::unique_ptr<LASreader> reader =
+      piped_las ? open_fifo_las(opening, file_name) : format.open(opening, file_name);
   if (!reader) {
     std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
                  file_name.c_str());
@@ -457,8 +462,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
-  return wrap(std::move(reader), format.reader, false, kind == InputKind::kOnce && !in_memory,
-              in_memory);
+  return wrap(std::move(reader), format.reader, false, kind == InputKind::kOnce && !piped_las,
+              piped_las);
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
@@ -478,8 +483,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
     return wrap(std::move(text), "lasreadertxt", true);
   }
   std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings_);
-  bool in_memory = false;
-  if (!open_piped_las(*reader, stdin, false, kDecompressAll, in_memory)) {
+  if (!open_piped_las(*reader, stdin, false, opening_layers(false))) {
     std::fprintf(stderr, "ERROR: cannot open lasreaderlas from stdin \n");
     return nullptr;
   }
@@ -488,13 +492,12 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, true);
-  return wrap(std::move(reader), "lasreaderlas", true, false, in_memory);
+  return wrap(std::move(reader), "lasreaderlas", true, false, true);
 }
 
 // A FIFO named as an input: its LAS or PKZ stream is read as piped input is.
 std::unique_ptr<LASreader> LASreaderFactory::open_fifo_las(const LASreaderSettings& opening,
-                                                           const std::string& file_name,
-                                                           bool& in_memory) {
+                                                           const std::string& file_name) {
   std::FILE* file = std::fopen(file_name.c_str(), "rb");
   if (file == nullptr) {
     std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
@@ -502,7 +505,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open_fifo_las(const LASreaderSettin
     return nullptr;
   }
   std::unique_ptr<LASreaderLAS> reader = make_las_reader(opening);
-  if (!open_piped_las(*reader, file, true, opening.selective_decoding, in_memory)) return nullptr;
+  if (!open_piped_las(*reader, file, true, opening.selective_decoding)) return nullptr;
   return reader;
 }
 

@@ -79,6 +79,8 @@ const command_options::Option<LASreaderFactory> LASreaderFactory::kOptions[] = {
      &LASreaderFactory::set_flag<&LASreaderSettings::comma_not_point, true>},
     {"-stdin", 0, nullptr, &LASreaderFactory::set_flag<&LASreaderSettings::from_stdin, true>},
     {"-stored", 0, nullptr, &LASreaderFactory::set_flag<&LASreaderSettings::stored, true>},
+    {"-piped_memory", 1, "ERROR: '%s' needs 1 argument: maximal memory in MB\n",
+     &LASreaderFactory::parse_piped_memory},
     {"-lof", 1, "ERROR: '%s' needs 1 argument: list_of_files\n",
      &LASreaderFactory::parse_list_of_files},
     {"-auto_reoffset", 0, nullptr,
@@ -343,6 +345,21 @@ bool LASreaderFactory::parse_input_buffer(const char* option, int& index, int, c
     return false;
   }
   settings_.input_buffer_size = size;
+  index++;
+  return true;
+}
+
+// Not among the usage lines, which list the kinds of input: it only tunes how a piped input
+// is kept (0 sends every one to the temporary file, as tests do to reach that way).
+bool LASreaderFactory::parse_piped_memory(const char* option, int& index, int, char* argv[]) {
+  std::uint32_t megabytes = 0;
+  if (!parse_unsigned(argv[index + 1], megabytes)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs 1 argument: maximal memory in MB but '%s' is not valid\n",
+                 option, argv[index + 1]);
+    return false;
+  }
+  piped_memory_limit_ = static_cast<std::int64_t>(megabytes) << 20;
   index++;
   return true;
 }

@@ -88,6 +88,7 @@ std::unique_ptr<LASreader> LASreaderFactory::wrap(std::unique_ptr<LASreader> rea
   if (!reader) return nullptr;
   if ((settings_.stored && !in_memory) || read_once) {
     auto stored = std::make_unique<LASreaderStored>();
+    stored->set_worker_pool(settings_.worker_pool);
     LASignore* ignore = reader->get_ignore();
     if (!stored->open(std::move(reader))) {
       std::fprintf(stderr, "ERROR: could not open lasreaderstored with %s\n", reader_name);

@@ -1,11 +1,52 @@
 #include "stream/bytestream_piped.hpp"
 
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
+
 constexpr std::size_t kBlock = ByteBlocks::kBlockSize;
+
+// No signal may end the process while the file still has its name.
+UniqueFile make_unnamed_in(const char* folder, std::string& error) {
+  if (folder == nullptr || folder[0] == '\0') return nullptr;
+  std::string pattern = folder;
+  if (pattern.back() != '/') pattern += '/';
+  pattern += "isocull-piped-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  sigset_t ending, before;
+  sigemptyset(&ending);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+    sigaddset(&ending, number);
+  pthread_sigmask(SIG_BLOCK, &ending, &before);
+  const int fd = mkstemp(name.data());
+  const int made = errno;
+  if (fd >= 0) unlink(name.data());
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (fd < 0) {
+    error =
+        "cannot create a temporary file in '" + std::string(folder) + "': " + std::strerror(made);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "w+b");
+  if (file == nullptr) {
+    error = std::string("cannot open a temporary file: ") + std::strerror(errno);
+    close(fd);
+  }
+  return UniqueFile(file);
 }
+
+}  // namespace
 
 bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
                       bool* out_of_memory) {
@@ -30,56 +71,40 @@ bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
   return false;
 }
 
-ByteStreamInBlocksThenFile::ByteStreamInBlocksThenFile(ByteBlocks head, std::FILE* file,
-                                                       bool owns_file)
-    : head_(std::move(head)), file_(file), owns_file_(owns_file) {
-  if (!head_.blocks.empty()) {
-    start_ = cursor_ = head_.blocks[0].get();
-    limit_ = start_ + std::min<std::int64_t>(head_.size, kBlock);
+UniqueFile open_unnamed_temporary_file(std::string& error) {
+  UniqueFile file = make_unnamed_in(std::getenv("TMPDIR"), error);
+  if (!file) file = make_unnamed_in("/tmp", error);
+  return file;
+}
+
+bool spill_input(ByteBlocks& head, std::FILE* input, std::FILE* spill, std::int64_t& written,
+                 std::string& error) {
+  written = 0;
+  auto failed = [&error] {
+    error =
+        std::string("cannot write the temporary copy of the piped input: ") + std::strerror(errno);
+    return false;
+  };
+  std::int64_t left = head.size;
+  for (auto& block : head.blocks) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, kBlock));
+    if (n > 0 && std::fwrite(block.get(), 1, n, spill) != n) return failed();
+    left -= static_cast<std::int64_t>(n);
+    written += static_cast<std::int64_t>(n);
+    block.reset();
   }
-}
-
-ByteStreamInBlocksThenFile::~ByteStreamInBlocksThenFile() {
-  if (owns_file_ && file_ != nullptr) std::fclose(file_);
-}
-
-std::int64_t ByteStreamInBlocksThenFile::position() const {
-  return base_ + (cursor_ - start_);
-}
-
-bool ByteStreamInBlocksThenFile::refill() {
-  if (cursor_ != limit_) return true;
-  base_ += limit_ - start_;
-  if (!in_tail_) {
-    // The block just read through goes at once.
-    if (head_index_ < head_.blocks.size()) head_.blocks[head_index_].reset();
-    head_index_++;
-    const std::int64_t begin = static_cast<std::int64_t>(head_index_ * kBlock);
-    if (head_index_ < head_.blocks.size() && begin < head_.size) {
-      start_ = cursor_ = head_.blocks[head_index_].get();
-      limit_ = start_ + std::min<std::int64_t>(head_.size - begin, kBlock);
-      return true;
-    }
-    head_ = ByteBlocks{};
-    in_tail_ = true;
-    tail_.reset(new (std::nothrow) std::uint8_t[kTailBlock]);
-  }
-  if (!tail_ || file_ == nullptr) {
-    start_ = cursor_ = limit_ = nullptr;
+  head = ByteBlocks{};
+  std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kBlock]);
+  if (!buffer) {
+    error = "cannot allocate memory for the piped input";
     return false;
   }
-  const std::size_t got = std::fread(tail_.get(), 1, kTailBlock, file_);
-  start_ = cursor_ = tail_.get();
-  limit_ = start_ + got;
-  return got > 0;
-}
-
-bool ByteStreamInBlocksThenFile::seek_to(std::int64_t pos) {
-  if (pos < base_) return false;
-  while (pos > base_ + (limit_ - start_)) {
-    cursor_ = limit_;
-    if (!refill()) return false;
+  for (;;) {
+    const std::size_t got = std::fread(buffer.get(), 1, kBlock, input);
+    if (got > 0 && std::fwrite(buffer.get(), 1, got, spill) != got) return failed();
+    written += static_cast<std::int64_t>(got);
+    if (got < kBlock) break;
   }
-  cursor_ = start_ + (pos - base_);
+  if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) return failed();
   return true;
 }

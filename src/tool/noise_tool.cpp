@@ -259,9 +259,11 @@ static std::string open_failure(const char* name) {
   return "could not open lasreader";
 }
 
+// A piped LAS or PKZ input is read from the bytes kept of it as a file by name is, so it
+// decodes what a file by name decodes; an input that the factory stores as its points pass
+// is opened with every layer by the factory itself.
 std::uint32_t NoiseRun::first_pass_layers(const LASreaderFactory& readers) const {
-  if (readers.is_merged() || readers.settings().stored || readers.is_pipe_input() ||
-      readers.has_buffer() || settings_.ilay) {
+  if (readers.is_merged() || readers.has_buffer() || settings_.ilay) {
     return kDecompressAll;
   }
   return kDecompressZ | (settings_.by_flightline ? kDecompressPointSource : 0u);

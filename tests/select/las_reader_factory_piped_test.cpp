@@ -1,6 +1,6 @@
-// Piped LAS and PKZ input, fed through a FIFO: both passes get the points of the file by
-// name; what the factory holds in memory is the input as it arrived, or, for a raw stream
-// above the limit, the stored reader's compressed copy.
+// Piped LAS and PKZ input, fed through a FIFO: every pass gets the points (and the extended
+// records) of the file by name; the factory holds the input as it arrived, in memory up to
+// its limit, else in a temporary file, and never stores it.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -96,7 +96,7 @@ bool compress(const std::string& las, const std::string& pkz) {
   return writer.close_writer(true) > 0;
 }
 
-TEST(LasReaderFactoryPiped, AFifoGivesThePointsByNameInEveryPassHeldAsItArrivedOrStored) {
+TEST(LasReaderFactoryPiped, AFifoGivesThePointsByNameInEveryPassHeldInMemoryOrInAFile) {
   ScratchDir dir;
   ASSERT_TRUE(dir.ok());
   std::vector<std::string> inputs;
@@ -110,14 +110,9 @@ TEST(LasReaderFactoryPiped, AFifoGivesThePointsByNameInEveryPassHeldAsItArrivedO
     inputs.push_back(las);
     inputs.push_back(las.substr(0, las.size() - 3) + "pkz");
   }
-  struct Case {
-    std::int64_t raw_limit;
-    bool raw_is_stored;
-  } cases[] = {{LASreaderFactory::kPipedRawLimit, false}, {4096, true}};
-  for (const Case& c : cases) {
+  for (const std::int64_t limit : {LASreaderFactory::kPipedMemoryLimit, std::int64_t{4096}}) {
     for (const std::string& input : inputs) {
-      SCOPED_TRACE(input + " limit " + std::to_string(c.raw_limit));
-      const bool compressed = input.substr(input.size() - 3) == "pkz";
+      SCOPED_TRACE(input + " limit " + std::to_string(limit));
       LASreaderLAS by_name;
       ASSERT_TRUE(by_name.open_file(input.c_str()));
       const auto expected = read_all(by_name);
@@ -127,13 +122,12 @@ TEST(LasReaderFactoryPiped, AFifoGivesThePointsByNameInEveryPassHeldAsItArrivedO
       FifoFeed feed(fifo, input);
       ASSERT_TRUE(feed.ok());
       LASreaderFactory factory;
-      factory.set_piped_raw_limit(c.raw_limit);
+      factory.set_piped_memory_limit(limit);
       Args args({"-i", fifo});
       ASSERT_TRUE(factory.parse(args.argc(), args.data()));
       std::unique_ptr<LASreader> reader = factory.open();
       ASSERT_NE(reader, nullptr);
-      const bool stored = !compressed && c.raw_is_stored;
-      EXPECT_EQ(dynamic_cast<LASreaderStored*>(reader.get()) != nullptr, stored);
+      EXPECT_EQ(dynamic_cast<LASreaderStored*>(reader.get()), nullptr);
       EXPECT_EQ(read_all(*reader), expected);
       for (int pass = 2; pass <= 3; pass++) {
         ASSERT_TRUE(factory.reopen(reader.get())) << "pass " << pass;
@@ -141,22 +135,24 @@ TEST(LasReaderFactoryPiped, AFifoGivesThePointsByNameInEveryPassHeldAsItArrivedO
       }
       const auto size = static_cast<std::int64_t>(std::filesystem::file_size(input));
       const auto block = static_cast<std::int64_t>(ByteBlocks::kBlockSize);
-      if (stored) {
-        EXPECT_EQ(factory.piped_bytes_held(), 0);
+      if (size > limit) {
+        EXPECT_EQ(factory.piped_allocation(), 0);
+        EXPECT_EQ(factory.piped_bytes_spilled(), size);
       } else {
         // The input's own bytes, nothing re-encoded beside them, in whole blocks.
         EXPECT_EQ(factory.piped_bytes_held(), size);
         EXPECT_LE(factory.piped_allocation(), size + block);
+        EXPECT_EQ(factory.piped_bytes_spilled(), 0);
       }
     }
   }
 }
 
+// In memory and through the temporary file ("-piped_memory 0"), in both passes.
 TEST(LasReaderFactoryPiped, APipedLas14FileKeepsItsExtendedRecords) {
   for (const char* name : {"1_4_w_evlr.las", "1_4_w_evlr.pkz"}) {
     const std::string input = std::string(ISOCULL_REAL_DATA_DIR) + "/" + name;
     if (!std::filesystem::exists(input)) GTEST_SKIP() << "real file not found: " << input;
-    SCOPED_TRACE(name);
     LASreaderLAS by_name;
     ASSERT_TRUE(by_name.open_file(input.c_str()));
     ASSERT_GT(by_name.header.evlrs.size(), 0u);
@@ -164,25 +160,34 @@ TEST(LasReaderFactoryPiped, APipedLas14FileKeepsItsExtendedRecords) {
     const auto expected = read_all(by_name);
     by_name.close_reader();
 
-    ScratchDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string fifo = dir / "fifo.las";
-    FifoFeed feed(fifo, input);
-    ASSERT_TRUE(feed.ok());
-    LASreaderFactory factory;
-    Args args({"-i", fifo});
-    ASSERT_TRUE(factory.parse(args.argc(), args.data()));
-    std::string errors;
-    std::unique_ptr<LASreader> reader;
-    CAPTURE_STDERR(errors, reader = factory.open());
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(errors.find("EVLR"), std::string::npos) << errors;
-    ASSERT_EQ(reader->header.evlrs.size(), expected_header.evlrs.size());
-    for (std::size_t i = 0; i < expected_header.evlrs.size(); i++) {
-      EXPECT_EQ(reader->header.evlrs[i].record_id, expected_header.evlrs[i].record_id);
-      EXPECT_EQ(reader->header.evlrs[i].data, expected_header.evlrs[i].data);
+    for (const char* megabytes : {"64", "0"}) {
+      SCOPED_TRACE(std::string(name) + " -piped_memory " + megabytes);
+      ScratchDir dir;
+      ASSERT_TRUE(dir.ok());
+      const std::string fifo = dir / "fifo.las";
+      FifoFeed feed(fifo, input);
+      ASSERT_TRUE(feed.ok());
+      LASreaderFactory factory;
+      Args args({"-i", fifo, "-piped_memory", megabytes});
+      ASSERT_TRUE(factory.parse(args.argc(), args.data()));
+      std::string errors;
+      std::unique_ptr<LASreader> reader;
+      CAPTURE_STDERR(errors, reader = factory.open());
+      ASSERT_NE(reader, nullptr);
+      EXPECT_EQ(errors.find("EVLR"), std::string::npos) << errors;
+      EXPECT_EQ(factory.piped_bytes_spilled() > 0, megabytes[0] == '0');
+      for (int pass = 1; pass <= 2; pass++) {
+        if (pass == 2) {
+          ASSERT_TRUE(factory.reopen(reader.get()));
+        }
+        ASSERT_EQ(reader->header.evlrs.size(), expected_header.evlrs.size());
+        for (std::size_t i = 0; i < expected_header.evlrs.size(); i++) {
+          EXPECT_EQ(reader->header.evlrs[i].record_id, expected_header.evlrs[i].record_id);
+          EXPECT_EQ(reader->header.evlrs[i].data, expected_header.evlrs[i].data);
+        }
+        EXPECT_EQ(read_all(*reader), expected) << "pass " << pass;
+      }
     }
-    EXPECT_EQ(read_all(*reader), expected);
   }
 }
 

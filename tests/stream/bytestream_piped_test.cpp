@@ -1,49 +1,95 @@
-// Reading an input that arrives once: the head taken into blocks, then the rest of the same
-// FILE, read as one stream.
+// Keeping an input that arrives once: the head taken into blocks up to a limit, the rest
+// with it into an unnamed temporary file that leaves nothing in its folder.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "stream/bytestream_piped.hpp"
 
 namespace {
 
-TEST(ByteStreamPiped, AHeadOfBlocksThenTheRestOfTheFileReadAsOneStream) {
+TEST(ByteStreamPiped, TheHeadThenTheRestGoIntoAnUnnamedFileThatLeavesNothingBehind) {
   constexpr std::size_t kBlock = ByteBlocks::kBlockSize;
   std::vector<std::uint8_t> expected(2 * kBlock + kBlock / 2 + 13);
   std::mt19937 random(11);
   for (auto& byte : expected)
     byte = static_cast<std::uint8_t>(random());
-  for (const std::int64_t limit : {std::int64_t{375}, static_cast<std::int64_t>(kBlock + 7),
-                                   static_cast<std::int64_t>(expected.size() + 1)}) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("bytestream_piped_" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  const char* saved = std::getenv("TMPDIR");
+  const std::string saved_value = saved ? saved : "";
+  setenv("TMPDIR", folder.c_str(), 1);
+  for (const std::int64_t limit :
+       {std::int64_t{0}, std::int64_t{375}, static_cast<std::int64_t>(kBlock + 7),
+        static_cast<std::int64_t>(expected.size() + 1)}) {
     SCOPED_TRACE(limit);
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(std::fwrite(expected.data(), 1, expected.size(), file), expected.size());
-    std::rewind(file);
+    std::FILE* input = std::tmpfile();
+    ASSERT_NE(input, nullptr);
+    ASSERT_EQ(std::fwrite(expected.data(), 1, expected.size(), input), expected.size());
+    std::rewind(input);
     ByteBlocks head;
-    const bool ended = read_into_blocks(head, file, limit);
+    const bool ended = read_into_blocks(head, input, limit);
     EXPECT_EQ(ended, limit > static_cast<std::int64_t>(expected.size()));
     EXPECT_EQ(head.size, std::min<std::int64_t>(limit, expected.size()));
-    ByteStreamInBlocksThenFile stream(std::move(head), file, true);
-    EXPECT_FALSE(stream.can_seek());
-    std::vector<std::uint8_t> back(expected.size());
-    stream.read_bytes(back.data(), 100);
-    // A skip forward over the end of the head, then no way back behind the bytes at hand.
-    ASSERT_TRUE(stream.seek_to(static_cast<std::int64_t>(kBlock + 100)));
-    EXPECT_EQ(stream.position(), static_cast<std::int64_t>(kBlock + 100));
-    EXPECT_FALSE(stream.seek_to(50));
-    stream.read_bytes(back.data() + kBlock + 100, back.size() - kBlock - 100);
-    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 100, expected.begin()));
-    EXPECT_TRUE(
-        std::equal(back.begin() + kBlock + 100, back.end(), expected.begin() + kBlock + 100));
-    EXPECT_THROW(stream.read_byte(), ByteStreamEndOfData);
+    EXPECT_LE(head.allocated(), static_cast<std::size_t>(head.size) + kBlock);
+    std::string error;
+    UniqueFile spill = open_unnamed_temporary_file(error);
+    ASSERT_TRUE(spill) << error;
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the file has no name from the start";
+    std::int64_t written = 0;
+    ASSERT_TRUE(spill_input(head, input, spill.get(), written, error)) << error;
+    std::fclose(input);
+    EXPECT_EQ(written, static_cast<std::int64_t>(expected.size()));
+    EXPECT_TRUE(head.blocks.empty()) << "the head is released once written";
+    std::vector<std::uint8_t> back(expected.size() + 1);
+    EXPECT_EQ(std::fread(back.data(), 1, back.size(), spill.get()), expected.size());
+    back.pop_back();
+    EXPECT_TRUE(back == expected);
   }
+  if (saved) {
+    setenv("TMPDIR", saved_value.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  std::filesystem::remove_all(folder);
+}
+
+TEST(ByteStreamPiped, AFolderThatTakesNoFilesFallsBackToTmpAndAFullDiskFailsTheCopy) {
+  const char* saved = std::getenv("TMPDIR");
+  const std::string saved_value = saved ? saved : "";
+  setenv("TMPDIR", "/nonexistent/folder", 1);
+  std::string error;
+  UniqueFile spill = open_unnamed_temporary_file(error);
+  EXPECT_TRUE(spill) << error;
+  if (saved) {
+    setenv("TMPDIR", saved_value.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  // /dev/full takes no byte: the copy fails with a message instead of passing as complete.
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  if (full == nullptr) GTEST_SKIP() << "/dev/full is not there";
+  std::FILE* input = std::tmpfile();
+  ASSERT_NE(input, nullptr);
+  const std::vector<std::uint8_t> bytes(ByteBlocks::kBlockSize * 2, 7);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), input), bytes.size());
+  std::rewind(input);
+  ByteBlocks head;
+  std::int64_t written = 0;
+  EXPECT_FALSE(spill_input(head, input, full, written, error));
+  EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+  std::fclose(input);
+  std::fclose(full);
 }
 
 }  // namespace

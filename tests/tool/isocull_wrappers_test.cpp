@@ -57,9 +57,35 @@ ToolRun run_on_fifo(const std::string& fifo, const std::string& file, std::vecto
   return result;
 }
 
+// A copy of the LAS 1.4 file `las` with two extended records after its points.
+bool copy_with_evlrs(const std::string& las, const std::string& copy) {
+  LASreaderLAS reader;
+  if (!reader.open_file(las.c_str())) return false;
+  LASheader header = reader.header;
+  for (int i = 0; i < 2; i++) {
+    LASevlrEntry evlr;
+    evlr.set_user_id("isocull test");
+    evlr.record_id = static_cast<std::uint16_t>(4000 + i);
+    evlr.set_description("after the points");
+    evlr.set_data(std::vector<std::uint8_t>(70000 + i, static_cast<std::uint8_t>(0x5A + i)));
+    header.evlrs.push_back(evlr);
+  }
+  header.number_of_extended_variable_length_records = 2;
+  LASwriterLAS writer;
+  if (!writer.open_file(copy.c_str(), &header)) return false;
+  while (reader.read_next()) {
+    if (!writer.write_point(reader.point)) return false;
+    writer.count_point(reader.point);
+  }
+  writer.update_header(&header, true);
+  return writer.close_writer(true) != 0;
+}
+
 // Through standard input in each marking mode, and through a FIFO named as the input: the
-// generated point types in LAS and PKZ, and a LAS 1.4 file whose extended records follow
-// its points.
+// generated point types in LAS and PKZ, and LAS 1.4 files (real and generated) whose
+// extended records follow their points. Each input goes through memory (standard input,
+// first mode) and, with "-piped_memory 0", through the temporary file (the other modes and
+// the FIFO); neither leaves a file in the temporary folder.
 TEST_F(IsocullWrappers, PipedInputWritesTheBytesOfTheSameFileByName) {
   std::vector<std::string> inputs;
   for (int point_type : {1, 3, 6, 8}) {
@@ -69,6 +95,11 @@ TEST_F(IsocullWrappers, PipedInputWritesTheBytesOfTheSameFileByName) {
     ASSERT_EQ(run({"-i", las, "-o", pkz, "-quiet"}).exit_code, 0);
     inputs.insert(inputs.end(), {las, pkz});
   }
+  const std::string evlr_las = path("in/scene8_evlr.las");
+  const std::string evlr_pkz = path("in/scene8_evlr.pkz");
+  ASSERT_TRUE(copy_with_evlrs(path("in/scene8.las"), evlr_las));
+  ASSERT_EQ(run({"-i", evlr_las, "-o", evlr_pkz, "-quiet"}).exit_code, 0);
+  inputs.insert(inputs.end(), {evlr_las, evlr_pkz});
   for (const char* name : {"1_4_w_evlr.las", "1_4_w_evlr.pkz"}) {
     const std::string real = kRealData + "/" + name;
     if (exists(real)) inputs.push_back(real);
@@ -79,23 +110,59 @@ TEST_F(IsocullWrappers, PipedInputWritesTheBytesOfTheSameFileByName) {
     const std::string by_name = path("out/by_name." + ext);
     const std::string piped = path("out/piped." + ext);
     for (const char* mode : kModes) {
+      const bool first = mode[0] == '\0';
       ASSERT_EQ(run(with_mode({"-i", input, "-o", by_name, "-quiet"}, mode)).exit_code, 0);
-      const ToolRun pipe = run_tool(with_mode({"-stdin", "-o", piped, "-quiet"}, mode), dir_.path(),
-                                    path("tmp"), bytes);
+      std::vector<std::string> args = {"-stdin", "-o", piped, "-quiet"};
+      if (!first) args.insert(args.end(), {"-piped_memory", "0"});
+      const ToolRun pipe = run_tool(with_mode(args, mode), dir_.path(), path("tmp"), bytes);
       ASSERT_EQ(pipe.exit_code, 0) << pipe.err;
       EXPECT_EQ(pipe.err, "") << input;
       EXPECT_TRUE(read_text(piped) == read_text(by_name)) << input << " '" << mode << "'";
-      if (mode[0] != '\0') continue;
+      EXPECT_TRUE(listing("tmp").empty()) << input << " '" << mode << "'";
+      if (!first) continue;
       if (input.find("evlr") != std::string::npos) {
         LASreaderLAS output;
         ASSERT_TRUE(output.open_file(by_name.c_str()));
         EXPECT_GT(output.header.evlrs.size(), 0u) << "the output keeps the extended records";
       }
-      const ToolRun fifo =
-          run_on_fifo(path("tmp/fifo." + ext), input, {"-o", piped, "-quiet"}, dir_.path());
+      const ToolRun fifo = run_on_fifo(path("tmp/fifo." + ext), input,
+                                       {"-o", piped, "-quiet", "-piped_memory", "0"}, dir_.path());
       ASSERT_EQ(fifo.exit_code, 0) << fifo.err;
       EXPECT_TRUE(read_text(piped) == read_text(by_name)) << input << " through a FIFO";
     }
+  }
+}
+
+// The first pass decodes only some layers of a compressed file; what -pipe_on passes on to
+// standard output must still be the whole points, by name and piped.
+TEST_F(IsocullWrappers, PipeOnPassesOnWholePointsOfACompressedInput) {
+  const std::string las = path("in/scene6.las");
+  const std::string pkz = path("in/scene6.pkz");
+  ASSERT_TRUE(write_scene(las, 5000, 6, 5));
+  ASSERT_EQ(run({"-i", las, "-o", pkz, "-quiet"}).exit_code, 0);
+  // The PKZ holds the scene's points with its noise classified: decoded, they are expected.
+  const std::string decoded = path("in/decoded.las");
+  {
+    LASreaderLAS reader;
+    ASSERT_TRUE(reader.open_file(pkz.c_str()));
+    LASheader header = reader.header;
+    header.codec.reset();
+    LASwriterLAS writer;
+    ASSERT_TRUE(writer.open_file(decoded.c_str(), &header));
+    while (reader.read_next())
+      ASSERT_TRUE(writer.write_point(reader.point));
+    ASSERT_NE(writer.close_writer(true), 0);
+  }
+  const LasRecords expected = read_records(decoded);
+  ASSERT_TRUE(expected.ok);
+  ASSERT_EQ(expected.records.size(), 5000u);
+  for (const char* input : {"-i in/scene6.pkz", "-stdin < in/scene6.pkz"}) {
+    const std::string command = "cd " + shell_quoted(dir_.path()) + " && " + shell_quoted(kBinary) +
+                                " " + input + " -pipe_on -o out/x.las -quiet > out/passed_on.las";
+    ASSERT_EQ(std::system(command.c_str()), 0) << input;
+    const LasRecords passed_on = read_records(path("out/passed_on.las"));
+    ASSERT_TRUE(passed_on.ok) << input;
+    EXPECT_TRUE(passed_on.records == expected.records) << input;
   }
 }
 
@@ -127,11 +194,14 @@ TEST_F(IsocullWrappers, PipeThatBreaksInsideCompressedPointsLeavesNoOutput) {
   ASSERT_EQ(run({"-i", las, "-o", pkz, "-quiet"}).exit_code, 0);
   const std::string bytes = read_text(pkz);
   const std::string piped = path("out/piped.las");
-  const ToolRun cut = run_tool({"-stdin", "-o", piped}, dir_.path(), path("tmp"),
-                               bytes.substr(0, bytes.size() / 2));
-  EXPECT_NE(cut.exit_code, 0) << cut.err;
-  EXPECT_FALSE(exists(piped)) << cut.err;
-  EXPECT_TRUE(listing("tmp").empty());
+  // Held in memory, and through the temporary file.
+  for (const char* megabytes : {"64", "0"}) {
+    const ToolRun cut = run_tool({"-stdin", "-o", piped, "-piped_memory", megabytes}, dir_.path(),
+                                 path("tmp"), bytes.substr(0, bytes.size() / 2));
+    EXPECT_NE(cut.exit_code, 0) << cut.err;
+    EXPECT_FALSE(exists(piped)) << megabytes << ": " << cut.err;
+    EXPECT_TRUE(listing("tmp").empty());
+  }
 }
 
 // Writes the points of `inputs` one file after the other into `output` (all must share one
