@@ -437,7 +437,16 @@ bool LASreaderLAS::read_evlrs() {
     return true;
   }
   const std::int64_t points_start = in.position();
-  if (!in.seek_to(static_cast<std::int64_t>(h.start_of_first_extended_variable_length_record))) {
+  const auto evlrs_start =
+      static_cast<std::int64_t>(h.start_of_first_extended_variable_length_record);
+  if (!in.seek_to(evlrs_start)) {
+    // A stream held in memory refuses a seek past its end: the records were cut off, which
+    // fails the open as it does for a file.
+    if (in.seek_from_end(0) && in.position() < evlrs_start) {
+      std::fprintf(stderr, "ERROR: reading header.evlrs[0]: the stream ends at byte %lld\n",
+                   static_cast<long long>(in.position()));
+      return false;
+    }
     // A stream that claims to seek but cannot (a pipe handed over as a FILE).
     std::fprintf(stderr, "WARNING: LAS %d.%d file has %d EVLRs but stream is not seekable ...\n",
                  h.version_major, h.version_minor,

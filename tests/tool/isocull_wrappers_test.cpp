@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <csignal>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -201,6 +202,28 @@ TEST_F(IsocullWrappers, PipeThatBreaksInsideCompressedPointsLeavesNoOutput) {
     EXPECT_NE(cut.exit_code, 0) << cut.err;
     EXPECT_FALSE(exists(piped)) << megabytes << ": " << cut.err;
     EXPECT_TRUE(listing("tmp").empty());
+  }
+}
+
+// Cut inside the extended records after the points: refused as the same file by name is, not
+// copied without them.
+TEST_F(IsocullWrappers, PipeCutInsideTheExtendedRecordsIsRefusedAsTheFileByName) {
+  const std::string real = kRealData + "/1_4_w_evlr.las";
+  if (!exists(real)) GTEST_SKIP() << "real files not found in " << kRealData;
+  const std::string bytes = read_text(real);
+  const std::string cut_file = path("in/cut.las");
+  {
+    std::ofstream out(cut_file, std::ios::binary);
+    out << bytes.substr(0, bytes.size() - 100);
+  }
+  EXPECT_NE(run({"-i", cut_file, "-o", path("out/by_name.las")}).exit_code, 0);
+  EXPECT_FALSE(exists(path("out/by_name.las")));
+  for (const char* megabytes : {"64", "0"}) {
+    const std::string piped = path("out/piped.las");
+    const ToolRun cut = run_tool({"-stdin", "-o", piped, "-piped_memory", megabytes}, dir_.path(),
+                                 path("tmp"), bytes.substr(0, bytes.size() - 100));
+    EXPECT_NE(cut.exit_code, 0) << cut.err;
+    EXPECT_FALSE(exists(piped)) << megabytes << ": " << cut.err;
   }
 }
 
