@@ -5,11 +5,10 @@
 // tool's standard input, where the tool keeps the stream as it arrived for its second pass:
 // in memory up to 64 MB, beyond that in a temporary file (at 20 million points both the LAS
 // and the PKZ go there); the median of 3 runs (or as many as asked) each, and the peak
-// memory beside the compressed size. Buffered: a 3 x 3 block of tiles of 5 million
-// points each (one generated tile, shifted by its width and height through the header offsets), the
-// centre tile with
-// `-buffered 8` and its neighbours, without and (when the index program is built) with
-// spatial indexes beside the neighbours.
+// memory beside the compressed size. Buffered: a 3 x 3 block of tiles of 5 million points
+// each (one generated tile, shifted by its width and height through the header offsets), the
+// centre tile with `-buffered 8` and its neighbours, without and (when the index program is
+// built) with spatial indexes beside the neighbours.
 //
 // usage: bench_wrappers [data folder, default bench-data/] [points, default 20000000]
 //                       [runs of the piped rows, default 3]
