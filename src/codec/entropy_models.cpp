@@ -1,6 +1,10 @@
 #include "codec/entropy_models.hpp"
 
 #include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
 
 #include "codec/item_coder.hpp"
 
@@ -17,6 +21,40 @@ void BitModel::update() {
   cycle = std::min((5 * cycle) >> 2, kBitModelMaxCycle);
   until_update = cycle;
 }
+
+struct SymbolModel::Start {
+  std::unique_ptr<std::uint32_t[]> cumulative;
+  std::unique_ptr<std::uint16_t[]> lookup;
+};
+
+namespace {
+
+// Every chunk starts every model afresh, and most start with all counts 1: copying the
+// tables of that start is much cheaper than scaling the counts again, for hundreds of
+// models a chunk.
+const SymbolModel::Start* shared_start(const SymbolModel& model) {
+  static std::mutex mutex;
+  static std::map<std::uint64_t, std::unique_ptr<SymbolModel::Start>> starts;
+  const std::uint64_t key = (std::uint64_t{model.symbol_tally} << 32) | model.lookup_size;
+  const std::lock_guard<std::mutex> lock(mutex);
+  auto found = starts.find(key);
+  if (found == starts.end()) {
+    SymbolModel scratch(model.symbol_tally, model.encoding);
+    const std::vector<std::uint32_t> ones(model.symbol_tally, 1u);
+    scratch.init(ones.data());
+    auto start = std::make_unique<SymbolModel::Start>();
+    start->cumulative = std::make_unique<std::uint32_t[]>(model.symbol_tally);
+    std::copy(scratch.cumulative, scratch.cumulative + model.symbol_tally, start->cumulative.get());
+    if (scratch.lookup) {
+      start->lookup = std::make_unique<std::uint16_t[]>(std::size_t{model.lookup_size} + 1);
+      std::copy(scratch.lookup, scratch.lookup + model.lookup_size + 1, start->lookup.get());
+    }
+    found = starts.emplace(key, std::move(start)).first;
+  }
+  return found->second.get();
+}
+
+}  // namespace
 
 SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(encoding_model) {
   if (symbols < kSymbolModelMinSymbols || symbols > kSymbolModelMaxSymbols) {
@@ -47,12 +85,17 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
 void SymbolModel::init(const std::uint32_t* initial_counts) {
   if (initial_counts) {
     std::copy(initial_counts, initial_counts + symbol_tally, counts);
+    total = symbol_tally;
+    scale_counts();
   } else {
     std::fill(counts, counts + symbol_tally, 1u);
+    total = symbol_tally;
+    if (start_ == nullptr) start_ = shared_start(*this);
+    std::memcpy(cumulative, start_->cumulative.get(), symbol_tally * sizeof(std::uint32_t));
+    if (lookup) {
+      std::memcpy(lookup, start_->lookup.get(), (lookup_size + 1) * sizeof(std::uint16_t));
+    }
   }
-  cycle = symbol_tally;
-  total = 0;
-  update();
   cycle = until_update = (symbol_tally + 6) >> 1;
 }
 
@@ -65,7 +108,12 @@ void SymbolModel::update() {
       total += counts[k];
     }
   }
+  scale_counts();
+  cycle = std::min((5 * cycle) >> 2, (symbol_tally + 6) << 3);
+  until_update = cycle;
+}
 
+void SymbolModel::scale_counts() {
   const std::uint32_t scale = 0x80000000u / total;
   std::uint32_t sum = 0;
   if (lookup) {
@@ -88,7 +136,4 @@ void SymbolModel::update() {
       sum += counts[k];
     }
   }
-
-  cycle = std::min((5 * cycle) >> 2, (symbol_tally + 6) << 3);
-  until_update = cycle;
 }

@@ -87,7 +87,15 @@ class SymbolModel {
   std::uint32_t lookup_shift = 0;
   bool encoding = false;
 
+  // The tables of a model started with all counts 1, which depend only on the symbol count
+  // and whether there is a lookup table. Shared by all models of that shape, made once.
+  struct Start;
+
  private:
+  // Recomputes `cumulative` (and `lookup`) from `counts` and `total`.
+  void scale_counts();
+
   std::unique_ptr<std::uint32_t[]> storage_;  // cumulative and counts in one allocation
   std::unique_ptr<std::uint16_t[]> lookup_storage_;
+  const Start* start_ = nullptr;
 };

@@ -80,28 +80,47 @@ class LASreadEngine {
     return read_other(point_items);
   }
 
-  // Uncompressed records only: up to `count` whole records that lie in the stream's buffer,
-  // consumed, or null when not one does or the records are compressed; `count` becomes
-  // the number handed out. A record that straddles two buffer fills is left to `read`.
+  // Up to `count` whole records that lie in the stream's buffer (uncompressed) or that the
+  // workers decoded (the rest of the chunk being handed out), consumed, or null when not
+  // one does or the records are decoded on this thread; `count` becomes the number handed
+  // out. A record that straddles two buffer fills, and the first record of each decoded
+  // chunk, are left to `read`.
   const std::uint8_t* take_raw_records(std::size_t& count) {
+    if (current_ == ReaderSet::PARALLEL) {
+      const std::uint8_t* records = peek_decoded_records(count);
+      decoded_next_ += count * point_size_;
+      return records;
+    }
     if (current_ != ReaderSet::RAW || point_size_ == 0) return nullptr;
     const std::size_t whole = instream_->buffered() / point_size_;
     if (whole < count) count = whole;
     if (count == 0) return nullptr;
     return instream_->take_bytes(count * point_size_);
   }
-  bool reads_raw_records() const { return current_ == ReaderSet::RAW; }
+  // Whether `take_raw_records` may hand out records: uncompressed ones, or chunks that the
+  // workers decode (which start only at the first `read`).
+  bool reads_raw_records() const {
+    return current_ == ReaderSet::RAW || current_ == ReaderSet::PARALLEL ||
+           may_decode_in_parallel();
+  }
   // The same records without consuming them, for a caller that looks at each before it
   // decides how many to take: `skip_raw_records` then consumes m <= count of them, and
   // `scatter_raw_record` fills point items from one, as `read` would.
   const std::uint8_t* peek_raw_records(std::size_t& count) const {
+    if (current_ == ReaderSet::PARALLEL) return peek_decoded_records(count);
     if (current_ != ReaderSet::RAW || point_size_ == 0) return nullptr;
     const std::size_t whole = instream_->buffered() / point_size_;
     if (whole < count) count = whole;
     if (count == 0) return nullptr;
     return instream_->peek_bytes(count * point_size_);
   }
-  void skip_raw_records(std::size_t count) { instream_->skip_buffered(count * point_size_); }
+  void skip_raw_records(std::size_t count) {
+    if (current_ == ReaderSet::PARALLEL) {
+      decoded_next_ += count * point_size_;
+    } else {
+      instream_->skip_buffered(count * point_size_);
+    }
+  }
   void scatter_raw_record(const std::uint8_t* record, std::uint8_t* const* point_items) const {
     raw_layout_.scatter(record, point_items);
   }
@@ -165,6 +184,13 @@ class LASreadEngine {
   void start_coded_chunk(std::uint8_t* const* point_items, std::uint32_t& context);
 
   // The parallel decoding (las_read_parallel.cpp).
+  bool may_decode_in_parallel() const;
+  const std::uint8_t* peek_decoded_records(std::size_t& count) const {
+    const std::size_t whole =
+        point_size_ == 0 ? 0 : static_cast<std::size_t>(decoded_end_ - decoded_next_) / point_size_;
+    if (whole < count) count = whole;
+    return count == 0 ? nullptr : decoded_next_;
+  }
   struct ChunkSpan {
     std::int64_t start = 0;
     std::int64_t length = 0;

@@ -189,6 +189,11 @@ void LASreadEngine::decode_chunk(ByteStreamIn& stream, std::uint32_t count,
   instream_ = nullptr;
 }
 
+bool LASreadEngine::may_decode_in_parallel() const {
+  return chunked_ && pool_ != nullptr && pool_->workers() > 0 && instream_ != nullptr &&
+         instream_->can_seek();
+}
+
 bool LASreadEngine::start_parallel() {
   ChunkSpan span;
   if (pool_->workers() == 0 || !instream_->can_seek() || !chunk_for_workers(current_chunk_, span) ||

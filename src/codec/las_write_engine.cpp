@@ -1,6 +1,7 @@
 #include "codec/las_write_engine.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "codec/chunk_encoder.hpp"
 #include "codec/entropy_encoder.hpp"
@@ -290,11 +291,20 @@ bool LASwriteEngine::start_parallel() {
 }
 
 bool LASwriteEngine::gather_point(const std::uint8_t* const* point_items) {
+  return gather([this, point_items](std::uint8_t* to) { raw_layout_.gather(point_items, to); });
+}
+
+bool LASwriteEngine::gather_record(const std::uint8_t* record) {
+  return gather([this, record](std::uint8_t* to) { std::memcpy(to, record, record_.size()); });
+}
+
+template <class Fill>
+bool LASwriteEngine::gather(const Fill& fill) {
   if (parallel_failed_) return false;
   ChunkSlot& slot = *slots_[gathering_slot_];
   const std::size_t record_size = record_.size();
   if (in_stream_) {
-    raw_layout_.gather(point_items, slot.records.data());
+    fill(slot.records.data());
     slot.count++;
     if (!slot.encoder.add(slot.records.data())) parallel_failed_ = true;
     if (slot.count == chunk_size_) return end_chunk_in_stream() && !parallel_failed_;
@@ -305,7 +315,7 @@ bool LASwriteEngine::gather_point(const std::uint8_t* const* point_items) {
     if (at + record_size > chunk_buffer_limit_) {
       // The chunk outgrew what a slot may hold: it is coded here, into the stream.
       if (!code_in_stream(slot)) return false;
-      return gather_point(point_items);
+      return gather(fill);
     }
     std::size_t grown = std::max(slot.records.size() * 2, at + record_size);
     grown =
@@ -315,7 +325,7 @@ bool LASwriteEngine::gather_point(const std::uint8_t* const* point_items) {
     }
     slot.records.resize(grown);
   }
-  raw_layout_.gather(point_items, slot.records.data() + at);
+  fill(slot.records.data() + at);
   slot.count++;
   if (slot.count == chunk_size_) return dispatch_chunk();
   return true;

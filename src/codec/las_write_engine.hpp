@@ -70,9 +70,11 @@ class LASwriteEngine {
     return write_other(point_items);
   }
 
-  // Uncompressed records only: stores one record as it is. False when the stream refused
-  // bytes or the records are compressed.
+  // Stores one record as it is: uncompressed, or gathered for the workers that compress
+  // chunks in parallel (which code it as `write` codes the same point). False when the
+  // stream refused bytes or the records are compressed on this thread.
   bool write_raw(const std::uint8_t* record) {
+    if (current_ == WriterSet::GATHER) return gather_record(record);
     if (current_ != WriterSet::RAW) return false;
     if (std::uint8_t* room = outstream_->claim_bytes(record_.size())) {
       std::memcpy(room, record, record_.size());
@@ -80,7 +82,9 @@ class LASwriteEngine {
     }
     return outstream_->write_bytes(record, record_.size());
   }
-  bool writes_raw_records() const { return current_ == WriterSet::RAW; }
+  bool writes_raw_records() const {
+    return current_ == WriterSet::RAW || current_ == WriterSet::GATHER;
+  }
   std::size_t raw_record_size() const { return record_.size(); }
 
   // Appends a whole chunk of `points` points that the caller coded (or copied) itself, as
@@ -120,6 +124,10 @@ class LASwriteEngine {
   bool write_other(const std::uint8_t* const* point_items);
   bool start_parallel();
   bool gather_point(const std::uint8_t* const* point_items);
+  bool gather_record(const std::uint8_t* record);
+  // Puts the next record into the gathering chunk: `fill` writes it at the address given.
+  template <class Fill>
+  bool gather(const Fill& fill);
   bool prepare_encoder(ChunkSlot& slot);
   bool dispatch_chunk();
   bool retire_oldest_chunk();

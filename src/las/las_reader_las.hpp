@@ -50,7 +50,8 @@ class LASreaderLAS : public LASreader {
   void close_reader(bool close_stream = true) override;
   bool read_raw_point() override;
   bool delivers_raw_records() const override {
-    return engine_ && (reads_plain() || reads_filtered_plain()) && engine_->reads_raw_records();
+    return engine_ && (reads_plain() || reads_filtered_plain()) && engine_->reads_raw_records() &&
+           engine_->point_size() == static_cast<std::size_t>(point.record_size);
   }
   std::size_t take_raw_records(const std::uint8_t*& records, std::size_t max) override {
     if (!delivers_raw_records()) return 0;
