@@ -59,16 +59,24 @@ struct ToolFigures {
   double peak_megabytes = 0;
 };
 
-// Runs the tool as a child process (standard input from `input_file` when given) and takes
-// its peak resident size from wait4.
-inline ToolFigures run_tool(const std::string& binary, const std::vector<std::string>& args,
-                            const std::string& input_file = "") {
-  ToolFigures figures;
+// The argument vector of execv: the binary, the arguments, a null pointer (pointing into the
+// strings, which must outlive it).
+inline std::vector<char*> argument_vector(const std::string& binary,
+                                          const std::vector<std::string>& args) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  return argv;
+}
+
+// Runs the tool as a child process (standard input from `input_file` when given) and takes
+// its peak resident size from wait4.
+inline ToolFigures run_tool(const std::string& binary, const std::vector<std::string>& args,
+                            const std::string& input_file = "") {
+  ToolFigures figures;
+  std::vector<char*> argv = argument_vector(binary, args);
   const auto start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {

@@ -35,11 +35,7 @@ struct ToolFigures {
 
 ToolFigures run_tool(const std::string& binary, const std::vector<std::string>& args) {
   ToolFigures figures;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(binary.c_str()));
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = bench::argument_vector(binary, args);
   const auto start = Clock::now();
   const pid_t child = fork();
   if (child == 0) {

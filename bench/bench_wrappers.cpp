@@ -68,11 +68,7 @@ bool shifted_copy(const std::string& tile, const std::string& copy, double dx, d
 ToolFigures run_piped(const std::string& binary, const std::vector<std::string>& args,
                       const std::string& file) {
   ToolFigures figures;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(binary.c_str()));
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+  std::vector<char*> argv = bench::argument_vector(binary, args);
   int ends[2];
   if (pipe(ends) != 0) return figures;
   const auto start = bench::Clock::now();

@@ -77,11 +77,8 @@ std::int32_t gps_multiplier(std::int32_t difference, std::int32_t step) {
                           : static_cast<std::int32_t>(quotient - 0.5f);
 }
 
-// What the raw POINT14 writer would store for the point: the one view of a point that both
-// the raw first point of a chunk and the coded points share.
-Point14Item item_from_point(const LASpoint& point) {
-  std::uint8_t bytes[kPoint14Size];
-  point.write_point14(bytes);
+// The record as stored (the first point of a chunk, without a point to read it into).
+Point14Item item_from_record(const std::uint8_t* bytes) {
   Point14Item item;
   std::memcpy(&item.X, bytes + 0, 4);
   std::memcpy(&item.Y, bytes + 4, 4);
@@ -95,6 +92,14 @@ Point14Item item_from_point(const LASpoint& point) {
   std::memcpy(&item.point_source_ID, bytes + 20, 2);
   std::memcpy(&item.gps_time, bytes + 22, 8);
   return item;
+}
+
+// What the raw POINT14 writer would store for the point: the one view of a point that both
+// the raw first point of a chunk and the coded points share.
+Point14Item item_from_point(const LASpoint& point) {
+  std::uint8_t bytes[kPoint14Size];
+  point.write_point14(bytes);
+  return item_from_record(bytes);
 }
 
 // The record as the raw reader left it in the point's extended fields (the first point of a
@@ -115,23 +120,6 @@ Point14Item item_from_read_point(const LASpoint& point) {
   item.scan_angle = point.extended_scan_angle;
   item.point_source_ID = point.point_source_ID;
   std::memcpy(&item.gps_time, &point.gps_time, 8);
-  return item;
-}
-
-// The record as stored (the first point of a chunk, without a point to read it into).
-Point14Item item_from_record(const std::uint8_t* bytes) {
-  Point14Item item;
-  std::memcpy(&item.X, bytes + 0, 4);
-  std::memcpy(&item.Y, bytes + 4, 4);
-  std::memcpy(&item.Z, bytes + 8, 4);
-  std::memcpy(&item.intensity, bytes + 12, 2);
-  item.returns = bytes[14];
-  item.flags = bytes[15];
-  item.classification = bytes[16];
-  item.user_data = bytes[17];
-  std::memcpy(&item.scan_angle, bytes + 18, 2);
-  std::memcpy(&item.point_source_ID, bytes + 20, 2);
-  std::memcpy(&item.gps_time, bytes + 22, 8);
   return item;
 }
 

@@ -363,13 +363,7 @@ bool LASwriteEngine::dispatch_chunk() {
 
 bool LASwriteEngine::retire_oldest_chunk() {
   ChunkSlot& slot = *slots_[oldest_slot_];
-  bool ok = true;
-  try {
-    pool_->wait(slot.ticket);
-  } catch (...) {
-    ok = false;
-  }
-  slot.ticket.reset();
+  const bool ok = pool_->settle(slot.ticket);
   oldest_slot_ = (oldest_slot_ + 1) % slots_.size();
   slots_in_flight_--;
   const std::uint32_t count = slot.count;
@@ -428,11 +422,7 @@ bool LASwriteEngine::finish_parallel() {
 void LASwriteEngine::drain() {
   while (slots_in_flight_ > 0) {
     ChunkSlot& slot = *slots_[oldest_slot_];
-    try {
-      pool_->wait(slot.ticket);
-    } catch (...) {
-    }
-    slot.ticket.reset();
+    pool_->settle(slot.ticket);
     slot.count = 0;
     oldest_slot_ = (oldest_slot_ + 1) % slots_.size();
     slots_in_flight_--;

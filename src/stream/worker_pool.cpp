@@ -85,6 +85,17 @@ void WorkerPool::run_worker() {
   }
 }
 
+bool WorkerPool::settle(TicketPtr& ticket) {
+  bool ok = true;
+  try {
+    wait(ticket);
+  } catch (...) {
+    ok = false;
+  }
+  ticket.reset();
+  return ok;
+}
+
 void WorkerPool::wait(const TicketPtr& ticket) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!ticket->done_) {

@@ -47,6 +47,9 @@ class WorkerPool {
   // Returns once the ticket's job has run; rethrows what the job threw.
   void wait(const TicketPtr& ticket);
 
+  // Waits for the ticket's job and lets the ticket go; false when the job threw.
+  bool settle(TicketPtr& ticket);
+
   // For tests of the fallback: the number of threads the next pool may start (-1: any).
   static void limit_threads_for_testing(int threads);
 

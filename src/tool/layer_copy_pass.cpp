@@ -64,17 +64,7 @@ class LayerCopy {
     slot.ticket = pool_->submit(job);
   }
   // Waits for the slot's job; false when it let an exception out.
-  bool settle(ChunkSlot& slot) {
-    if (!slot.ticket) return true;
-    bool ok = true;
-    try {
-      pool_->wait(slot.ticket);
-    } catch (...) {
-      ok = false;
-    }
-    slot.ticket.reset();
-    return ok;
-  }
+  bool settle(ChunkSlot& slot) { return !slot.ticket || pool_->settle(slot.ticket); }
   void settle_all() {
     for (auto& slot : slots_)
       settle(*slot);
