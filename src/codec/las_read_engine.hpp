@@ -191,11 +191,7 @@ class LASreadEngine {
     if (whole < count) count = whole;
     return count == 0 ? nullptr : decoded_next_;
   }
-  struct ChunkSpan {
-    std::int64_t start = 0;
-    std::int64_t length = 0;
-    std::uint32_t points = 0;
-  };
+  using ChunkSpan = StoredChunk;
   // Whether chunk `chunk` can go to a worker, and where it lies.
   bool chunk_for_workers(std::uint32_t chunk, ChunkSpan& span) const;
   std::unique_ptr<LASreadEngine> make_worker_engine() const;

@@ -133,15 +133,8 @@ bool LASreadPipeline::queue(Slot& slot, ByteStreamIn& stream) {
 // The engine's side.
 
 bool LASreadEngine::chunk_for_workers(std::uint32_t chunk, ChunkSpan& span) const {
-  if (chunk >= table_spans_) return false;
-  span.start = chunks_.starts[chunk];
-  span.length = chunks_.starts[chunk + 1] - span.start;
-  const std::uint64_t points = variable_chunks_ ? chunks_.totals[chunk + 1] - chunks_.totals[chunk]
-                                                : std::uint64_t{chunk_size_};
-  if (span.length <= 0 || span.length > kMaxWorkerChunkBytes) return false;
-  if (points == 0 || points * point_size_ > kMaxWorkerRecordBytes) return false;
-  span.points = static_cast<std::uint32_t>(points);
-  return true;
+  return stored_chunk(chunk, span) && span.length <= kMaxWorkerChunkBytes &&
+         std::uint64_t{span.points} * point_size_ <= kMaxWorkerRecordBytes;
 }
 
 std::unique_ptr<LASreadEngine> LASreadEngine::make_worker_engine() const {
