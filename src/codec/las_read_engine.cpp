@@ -53,6 +53,8 @@ bool LASreadEngine::setup(std::uint32_t num_items, const LASitem* items, const P
   chunk_open_ = false;
   decoder_stopped_ = false;
   skip_point_.reset();
+  copy_ = nullptr;
+  copy_whole_ = false;
 
   if (num_items == 0 || num_items > UINT16_MAX || items == nullptr) return false;
   const std::span<const LASitem> item_list(items, num_items);
@@ -255,7 +257,19 @@ void LASreadEngine::start_coded_chunk(std::uint8_t* const* point_items, std::uin
   }
 }
 
+bool LASreadEngine::copy_records_to(ByteStreamOut* copy) {
+  if (copy == nullptr) {
+    copy_ = nullptr;
+    return true;
+  }
+  if (!decoder_) return false;
+  copy_ = copy;
+  copy_whole_ = true;
+  return true;
+}
+
 bool LASreadEngine::seek(std::int64_t current, std::int64_t target) {
+  if (copy_) break_copy();
   if (instream_ == nullptr || !instream_->can_seek() || target < 0) return false;
   if (!decoder_) {
     if (current == target) return true;
@@ -375,6 +389,7 @@ bool LASreadEngine::stored_chunk(std::uint32_t chunk, StoredChunk& where) const 
 
 bool LASreadEngine::read_stored_chunk(const StoredChunk& where, std::uint8_t* bytes) {
   if (instream_ == nullptr) return false;
+  if (copy_) break_copy();
   try {
     if (instream_->position() != where.start && !instream_->seek_to(where.start)) return false;
     instream_->read_bytes(bytes, static_cast<std::size_t>(where.length));
@@ -385,6 +400,7 @@ bool LASreadEngine::read_stored_chunk(const StoredChunk& where, std::uint8_t* by
 }
 
 bool LASreadEngine::continue_at_chunk(std::uint32_t chunk) {
+  if (copy_) break_copy();
   if (!chunked_ || instream_ == nullptr || chunk >= chunks_.starts.size()) return false;
   leave_parallel();
   if (!instream_->seek_to(chunks_.starts[chunk])) return false;

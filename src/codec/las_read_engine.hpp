@@ -12,6 +12,7 @@
 #include "model/las_item.hpp"
 #include "model/las_point.hpp"
 #include "stream/bytestream_in.hpp"
+#include "stream/bytestream_out.hpp"
 
 class EntropyDecoder;
 class LASreadPipeline;
@@ -74,10 +75,13 @@ class LASreadEngine {
     // Records that the workers decoded, handed out in file order.
     if (decoded_next_ != decoded_end_) {
       raw_layout_.scatter(decoded_next_, point_items);
+      if (copy_) copy_records(decoded_next_, 1);
       decoded_next_ += point_size_;
       return true;
     }
-    return read_other(point_items);
+    if (!read_other(point_items)) return false;
+    if (copy_) copy_point(point_items);
+    return true;
   }
 
   // Up to `count` whole records that lie in the stream's buffer (uncompressed) or that the
@@ -88,6 +92,7 @@ class LASreadEngine {
   const std::uint8_t* take_raw_records(std::size_t& count) {
     if (current_ == ReaderSet::PARALLEL) {
       const std::uint8_t* records = peek_decoded_records(count);
+      if (copy_ && records != nullptr) copy_records(records, count);
       decoded_next_ += count * point_size_;
       return records;
     }
@@ -116,6 +121,7 @@ class LASreadEngine {
   }
   void skip_raw_records(std::size_t count) {
     if (current_ == ReaderSet::PARALLEL) {
+      if (copy_ && count != 0) copy_records(decoded_next_, count);
       decoded_next_ += count * point_size_;
     } else {
       instream_->skip_buffered(count * point_size_);
@@ -163,6 +169,15 @@ class LASreadEngine {
   // point of chunk `chunk`, read as if every point before it had been. False when the
   // stream cannot go there.
   bool continue_at_chunk(std::uint32_t chunk);
+
+  // Every record of compressed points handed out from now on (by `read`, `take_raw_records`
+  // or `skip_raw_records`) is also appended, as the raw record of the engine's items, to
+  // `copy` (borrowed; null stops), so that a later pass can read the points without
+  // decoding them. False for uncompressed records, which need no copy. A seek, a chunk
+  // taken as stored or a refused write ends the copy as broken: `copy_is_whole` then stays
+  // false, and so does it after a problem the engine read past (its warning).
+  bool copy_records_to(ByteStreamOut* copy);
+  bool copy_is_whole() const { return copy_whole_ && warning_.empty(); }
 
   const char* error_text() const { return error_.empty() ? nullptr : error_.c_str(); }
   const char* warning_text() const { return warning_.empty() ? nullptr : warning_.c_str(); }
@@ -214,6 +229,17 @@ class LASreadEngine {
   // check to this thread's decoder, brought to where reading stopped.
   bool verify_end_parallel(bool& result);
   void fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void copy_records(const std::uint8_t* records, std::size_t count) {
+    if (!copy_->write_bytes(records, count * point_size_)) break_copy();
+  }
+  void copy_point(std::uint8_t* const* point_items) {
+    raw_layout_.gather(point_items, record_.data());
+    copy_records(record_.data(), 1);
+  }
+  void break_copy() {
+    copy_ = nullptr;
+    copy_whole_ = false;
+  }
 
   ByteStreamIn* instream_ = nullptr;
   std::uint32_t num_items_ = 0;
@@ -254,4 +280,6 @@ class LASreadEngine {
 
   RawRecordLayout raw_layout_;
   std::vector<std::uint8_t> record_;
+  ByteStreamOut* copy_ = nullptr;
+  bool copy_whole_ = false;
 };

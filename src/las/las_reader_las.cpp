@@ -624,6 +624,29 @@ bool LASreaderLAS::finish_reading() {
   return false;
 }
 
+bool LASreaderLAS::set_selective_decoding(std::uint32_t selective_decoding) {
+  if (!engine_ || stream_ == nullptr || points_done != 0) return false;
+  // Nothing was read since the open attached the engine: the stream is where it was.
+  engine_->detach();
+  if (!open_point_engine(selective_decoding) || !engine_->attach(stream_)) {
+    engine_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool LASreaderLAS::read_records_from(ByteStreamIn* records) {
+  if (!engine_ || !compressed_ || points_done != 0 || records == nullptr) return false;
+  auto engine = std::make_unique<LASreadEngine>(kDecompressAll);
+  if (!engine->setup(point.num_items, point.items.data()) || !engine->attach(records)) {
+    return false;
+  }
+  engine_->detach();
+  engine_ = std::move(engine);
+  end_tested_ = false;
+  return true;
+}
+
 bool LASreaderLAS::seek_point(std::int64_t index) {
   if (!engine_ || index < 0 || index >= points_total) return false;
   if (!engine_->seek(points_done, index)) return false;

@@ -88,6 +88,20 @@ class LASreaderLAS : public LASreader {
     return true;
   }
 
+  // Decodes with other selective-decoding flags (see LASreadEngine) from the first point:
+  // only before the first read.
+  bool set_selective_decoding(std::uint32_t selective_decoding);
+  // A copy of the decoded records of a compressed file for a later pass (see
+  // LASreadEngine::copy_records_to): only before the first point is read.
+  bool copy_records_to(ByteStreamOut* copy) {
+    return engine_ && compressed_ && points_done == 0 && engine_->copy_records_to(copy);
+  }
+  bool copy_is_whole() const { return engine_ && engine_->copy_is_whole(); }
+  // Reads the points from `records` (borrowed until the close), raw records of this file's
+  // items as such a copy holds them, instead of decoding them again. Only right after an
+  // open, before the first read; false otherwise, or when the items cannot be read raw.
+  bool read_records_from(ByteStreamIn* records);
+
   // Where the engine of the next open takes its compressed item codecs from: the codec
   // table unless a test hands in stand-ins (which must outlive the reader).
   void set_item_codecs(const LASitemCodecFactory& codecs) { item_codecs_ = &codecs; }

@@ -16,11 +16,15 @@
 #include <vector>
 
 #include "codec/las_read_engine.hpp"
+#include "codec/pakrel.hpp"
 #include "las/las_reader.hpp"
+#include "las/las_reader_las.hpp"
 #include "las/las_writer.hpp"
 #include "las/las_writer_las.hpp"
 #include "model/las_header.hpp"
 #include "select/las_ignore.hpp"
+#include "select/las_writer_factory.hpp"
+#include "tool/decoded_spill.hpp"
 #include "tool/header_tally.hpp"
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
@@ -442,6 +446,35 @@ void NoiseRun::prepare_output_header(LASheader& header) const {
   header.drop_vlr("LASF_Projection", 34737);
 }
 
+bool NoiseRun::start_decoded_spill(FileLane& lane, LASreader& reader, DecodedSpill& decoded) const {
+  const NoiseSettings& s = settings_;
+  const Pakrel* codec = reader.header.codec.get();
+  if (s.decoded_spill == 0 || codec == nullptr || codec->compressor == Pakrel::COMPRESSOR_RAW) {
+    return false;
+  }
+  auto* las = dynamic_cast<LASreaderLAS*>(&reader);
+  if (las == nullptr) return false;
+  const std::uint64_t limit = s.decoded_spill < 0
+                                  ? DecodedSpill::default_limit()
+                                  : static_cast<std::uint64_t>(s.decoded_spill) << 20;
+  if (codec->compressor == Pakrel::COMPRESSOR_LAYERED &&
+      first_pass_layers(lane.readers) != kDecompressAll) {
+    // The layer copy codes one layer anew after a first pass that decodes a few: that beats
+    // decoding every layer once.
+    if (s.marking_mode() != MarkingMode::kRemove &&
+        lane.writers.get_format() == LASwriterFactory::kFormatPKZ) {
+      return false;
+    }
+    const std::uint64_t record = las->point.record_size;
+    if (record == 0 || static_cast<std::uint64_t>(las->points_total) > limit / record) {
+      return false;
+    }
+    // The records kept must be whole.
+    if (!las->set_selective_decoding(kDecompressAll)) return false;
+  }
+  return decoded.start(reader, limit, lane.readers.has_area());
+}
+
 std::string NoiseRun::output_file_name(const FileLane& lane) const {
   // The factory writes to nothing with -nil, even when a name is set.
   const char* name = lane.writers.get_file_name();
@@ -533,6 +566,8 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   grid_settings.memory_limit = clamp_to_int64(s.memory_limit);
   grid_settings.temp_name_base = temporary.file_base();
   IsolationGrid grid(grid_settings, reader.get_ignore());
+  DecodedSpill decoded;
+  start_decoded_spill(lane, reader, decoded);
 
   // First pass.
   lane.progress.start("pass 1 of 2", reader.points_total);
@@ -542,6 +577,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   const bool first_pass_failed = reader.read_failed();
   record.points_read = static_cast<std::uint64_t>(reader.points_done);
   record.ignored = ignored;
+  decoded.finish(reader);
   reader.close_reader(true);
   if (first_pass_failed) {
     // The reader's "ERROR: " line said what went wrong; this continues it.
@@ -611,6 +647,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
     record.message = "could not re-open lasreader";
     return false;
   }
+  decoded.replay(reader);
   reader.warn_when_cut = false;  // said once, in the first pass
 
   // Output header and writer.
@@ -650,6 +687,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
       record.message = "could not re-open lasreader";
       return false;
     }
+    decoded.replay(reader);
     reader.warn_when_cut = false;
   }
 

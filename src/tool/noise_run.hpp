@@ -33,6 +33,8 @@ struct FileLane {
 // The state of one run of the noise tool (inside the tool only; see noise_tool.hpp).
 // Ending the run early throws RunExit, which `run` catches after every file-level resource
 // (reader, writer, grid, temporary directory, partial output) has been released.
+class DecodedSpill;
+
 class NoiseRun {
  public:
   NoiseRun(int argc, char* argv[]);
@@ -75,6 +77,9 @@ class NoiseRun {
   // All of them when a wrapping reader (merged, stored, buffered, layer file) would give
   // the second pass, which writes every field, the points as the first pass decoded them.
   std::uint32_t first_pass_layers(const LASreaderFactory& readers) const;
+  // Starts keeping the first pass's decoded points of a compressed file for the second pass
+  // where that pays (see DecodedSpill); true when it started.
+  bool start_decoded_spill(FileLane& lane, LASreader& reader, DecodedSpill& decoded) const;
   // Returns false when the file failed (its messages printed, its output removed). Fills
   // `record` with what became of the file.
   bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record);

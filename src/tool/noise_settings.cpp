@@ -104,6 +104,18 @@ bool handle_mem(NoiseSettings& s, const char* option, const char* argument) {
   return true;
 }
 
+bool handle_decoded_spill(NoiseSettings& s, const char* option, const char* argument) {
+  std::uint32_t megabytes = 0;
+  if (!command_options::parse_unsigned(argument, megabytes)) {
+    std::fprintf(stderr,
+                 "ERROR: '%s' needs 1 argument: maximal disk space in MB but '%s' is not valid\n",
+                 option, argument);
+    return false;
+  }
+  s.decoded_spill = megabytes;
+  return true;
+}
+
 bool handle_step(NoiseSettings& s, const char* option, const char* argument) {
   float step = 0.0f;
   if (!command_options::parse_float(argument, step)) {
@@ -205,6 +217,8 @@ constexpr NoiseOption kOptions[] = {
     {"-cores", true, "ERROR: '%s' needs 1 argument: number of cores\n", handle_cores},
     {"-cpu64", false, nullptr, handle_cpu64, false, true},
     {"-mem", true, "ERROR: '%s' needs 1 argument: maximal memory in MB\n", handle_mem},
+    {"-decoded_spill", true, "ERROR: '%s' needs 1 argument: maximal disk space in MB\n",
+     handle_decoded_spill},
     {"-step", true, "ERROR: '%s' needs 1 argument: <step size>\n", handle_step},
     {"-step_xy", true, "ERROR: '%s' needs 1 argument: xy step size\n", handle_step_xy},
     {"-step_z", true, "ERROR: '%s' needs 1 argument: step size\n", handle_step_z},

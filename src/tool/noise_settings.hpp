@@ -27,6 +27,10 @@ struct NoiseSettings {
   const char* report_file = nullptr;  // -report: the run's JSON report goes there
   // -cores: threads of the run, between 1 and the machine's cores; 0 means all of them.
   std::uint32_t cores = 0;
+  // -decoded_spill: the most MB that a compressed file's decoded points may take in the
+  // temporary folder, for the second pass to read instead of decoding again; 0 never, -1
+  // the default (an eighth of the machine's memory).
+  std::int64_t decoded_spill = -1;
 
   // Later options override earlier ones, so the mode follows from the two fields as they
   // ended up: a class code classifies, else the withheld flag flags, else points go.
