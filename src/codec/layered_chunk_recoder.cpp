@@ -38,6 +38,7 @@ std::uint32_t read32(const std::uint8_t* bytes) {
 // The part of a POINT14 context that the rewritten layer uses: its reference value and its
 // models, made on first use and reset whenever the context starts.
 struct LASlayeredChunkRecoder::Context {
+  bool encoding = true;  // the kind of models made
   bool in_use = false;
   std::uint8_t reference = 0;
   std::array<std::unique_ptr<SymbolModel>, 64> models;
@@ -159,10 +160,78 @@ SymbolModel& LASlayeredChunkRecoder::model(Context& context, std::uint32_t index
   std::unique_ptr<SymbolModel>& each = context.models[index];
   if (!each) {
     each = std::make_unique<SymbolModel>(
-        layer_ == Layer::kClassification ? kClassSymbols : kFlagSymbols, true);
+        layer_ == Layer::kClassification ? kClassSymbols : kFlagSymbols, context.encoding);
     each->init();
   }
   return *each;
+}
+
+std::uint32_t LASlayeredChunkRecoder::start_contexts(std::span<std::unique_ptr<Context>> set,
+                                                     const Point& first, bool encoding) {
+  for (auto& context : set) {
+    if (!context) {
+      context = std::make_unique<Context>();
+      context->encoding = encoding;
+    }
+    context->in_use = false;
+  }
+  const std::uint32_t channel = channel_of(first.flags);
+  set[channel]->start(layer_ == Layer::kClassification
+                          ? first.classification
+                          : static_cast<std::uint8_t>(flag_value(first.flags)));
+  return channel;
+}
+
+bool LASlayeredChunkRecoder::decode_layer(const std::uint8_t* chunk, std::size_t length,
+                                          std::uint32_t count, std::vector<Point>& points) {
+  if (!reader_ || points.size() != count || !parse(chunk, length, count)) return false;
+  const bool classes = layer_ == Layer::kClassification;
+  Point& first = points[0];
+  first.flags = chunk[kFlagsByte];
+  first.classification = chunk[kClassificationByte];
+  std::size_t at = layers_at_;
+  for (std::uint32_t i = 0; i < rewritten_; i++)
+    at += sizes_[i];
+  const std::uint32_t size = sizes_[rewritten_];
+  ByteStreamInArray bytes(chunk + at, size);
+  EntropyDecoder decoder;
+  try {
+    // An empty layer: every point keeps its context's reference, as the reader keeps it.
+    if (size != 0) decoder.init(&bytes);
+    std::uint32_t current = start_contexts(decode_contexts_, first, false);
+    for (std::uint32_t i = 1; i < count; i++) {
+      Point& point = points[i];
+      const std::uint32_t channel = channel_of(point.flags);
+      if (channel != current) {
+        if (!decode_contexts_[channel]->in_use) {
+          decode_contexts_[channel]->start(decode_contexts_[current]->reference);
+        }
+        current = channel;
+      }
+      Context& context = *decode_contexts_[current];
+      std::uint32_t value = context.reference;
+      if (size != 0) {
+        std::uint32_t index = context.reference;
+        if (classes) {
+          index = class_model_index(context.reference,
+                                    return_position(point.returns & 0x0F, point.returns >> 4));
+        }
+        value = decoder.decode_symbol(model(context, index));
+      }
+      if (classes) {
+        point.classification = static_cast<std::uint8_t>(value);
+      } else {
+        point.flags =
+            static_cast<std::uint8_t>((value & 0x0F) | (point.flags & 0x30) | ((value >> 4) << 6));
+      }
+      context.reference = static_cast<std::uint8_t>(value);
+    }
+  } catch (const ByteStreamEndOfData&) {
+    return false;
+  } catch (const CodecCorruptData&) {
+    return false;
+  }
+  return true;
 }
 
 // The full writer's handling of the layer, step for step: the context follows the channel,
@@ -174,12 +243,7 @@ void LASlayeredChunkRecoder::code_layer(std::span<const Point> points) {
     return classes ? point.classification : static_cast<std::uint8_t>(flag_value(point.flags));
   };
   out_layer_.start();
-  for (auto& context : contexts_) {
-    if (!context) context = std::make_unique<Context>();
-    context->in_use = false;
-  }
-  std::uint32_t current = channel_of(points[0].flags);
-  contexts_[current]->start(value_of(points[0]));
+  std::uint32_t current = start_contexts(contexts_, points[0], true);
   for (std::size_t i = 1; i < points.size(); i++) {
     const Point& point = points[i];
     const std::uint32_t channel = channel_of(point.flags);

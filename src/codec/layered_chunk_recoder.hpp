@@ -73,8 +73,16 @@ class LASlayeredChunkRecoder {
   bool decode(const std::uint8_t* chunk, std::size_t length, std::uint32_t count,
               std::vector<Point>& points);
 
-  // Appends the chunk of the last `decode` to `out` with the layer coded from `points`
-  // (their classification, or flags, as the caller left them; nothing else may differ).
+  // As `decode` for points whose X, Y, Z, returns, flag byte (its channel bits) and, when
+  // asked for in `setup`, point source the caller took from an earlier decoding of the same
+  // chunk (`count` of them in `points`): decodes only the layer to rewrite, which is coded
+  // from the channels and returns alone, and sets the points' classification or flags. The
+  // same refusals as `decode`.
+  bool decode_layer(const std::uint8_t* chunk, std::size_t length, std::uint32_t count,
+                    std::vector<Point>& points);
+
+  // Appends the chunk of the last `decode` (or `decode_layer`) to `out` with the layer coded from
+  // `points` (their classification, or flags, as the caller left them; nothing else may differ).
   // False when `out` refused bytes.
   bool encode(std::span<const Point> points, ByteStreamOut& out);
 
@@ -82,6 +90,9 @@ class LASlayeredChunkRecoder {
   struct Context;
   bool parse(const std::uint8_t* chunk, std::size_t length, std::uint32_t count);
   void code_layer(std::span<const Point> points);
+  // Resets the contexts of `set` for a chunk that starts with `first`; gives its channel.
+  std::uint32_t start_contexts(std::span<std::unique_ptr<Context>> set, const Point& first,
+                               bool encoding);
   SymbolModel& model(Context& context, std::uint32_t index);
 
   Layer layer_ = Layer::kClassification;
@@ -99,4 +110,5 @@ class LASlayeredChunkRecoder {
 
   LayerOut out_layer_;
   std::array<std::unique_ptr<Context>, kLayeredContexts> contexts_;
+  std::array<std::unique_ptr<Context>, kLayeredContexts> decode_contexts_;
 };

@@ -4,8 +4,38 @@
 #include <unistd.h>
 
 #include "las/las_reader_las.hpp"
+#include "tool/layer_copy_pass.hpp"
 
 namespace {
+
+// Keeps of every record written to it what the layer copy needs of the point. It has no
+// room of its own, so every write arrives in `write_slow`, with whole records: the engine
+// copies nothing else.
+class LayerCopyPointsOut final : public ByteStreamOut {
+ public:
+  LayerCopyPointsOut(ByteStreamOut& out, std::size_t record_size)
+      : out_(out), record_size_(record_size) {}
+  bool can_seek() const override { return false; }
+  std::int64_t position() const override { return out_.position(); }
+  bool seek_to(std::int64_t) override { return false; }
+  bool seek_to_end() override { return false; }
+  bool flush() override { return out_.flush(); }
+
+ protected:
+  bool write_slow(const std::uint8_t* records, std::size_t n) override {
+    if (n % record_size_ != 0) return false;
+    for (; n != 0; n -= record_size_, records += record_size_) {
+      std::uint8_t point[kLayerCopyPointSize];
+      condense_for_layer_copy(records, point);
+      if (!out_.write_bytes(point, sizeof(point))) return false;
+    }
+    return true;
+  }
+
+ private:
+  ByteStreamOut& out_;
+  std::size_t record_size_;
+};
 
 // Left free in the temporary folder beyond the records, for the grid's spill files and
 // everyone else.
@@ -29,10 +59,10 @@ std::uint64_t DecodedSpill::default_limit() {
 
 DecodedSpill::~DecodedSpill() {
   // The reader may outlive the spill: it must not keep a stream of it.
-  if (in_ && reader_ != nullptr) reader_->close_reader(false);
+  if (in_ && whole_ && reader_ != nullptr) reader_->close_reader(false);
 }
 
-bool DecodedSpill::start(LASreader& reader, std::uint64_t limit, bool area) {
+bool DecodedSpill::start(LASreader& reader, std::uint64_t limit, bool area, bool whole) {
   auto* las = dynamic_cast<LASreaderLAS*>(&reader);
   // A read by area seeks; its second pass would seek in the records by point number.
   if (las == nullptr || area || las->points_done != 0 || las->points_total <= 0 ||
@@ -41,8 +71,11 @@ bool DecodedSpill::start(LASreader& reader, std::uint64_t limit, bool area) {
   }
   const auto points = static_cast<std::uint64_t>(las->points_total);
   const auto record = static_cast<std::uint64_t>(las->point.record_size);
-  if (points > limit / record) return false;
-  bytes_ = points * record;
+  // The layer copy's points come from the raw POINT14 record at the start of each record.
+  if (!whole && record < 22) return false;
+  const std::uint64_t kept = whole ? record : kLayerCopyPointSize;
+  if (points > limit / kept) return false;
+  bytes_ = points * kept;
   std::string error;
   file_ = open_unnamed_temporary_file(error);
   if (!file_ || !room_for(file_.get(), bytes_)) {
@@ -50,18 +83,26 @@ bool DecodedSpill::start(LASreader& reader, std::uint64_t limit, bool area) {
     return false;
   }
   out_ = std::make_unique<ByteStreamOutFile>(file_.get());
-  if (!las->copy_records_to(out_.get())) {
+  ByteStreamOut* copy = out_.get();
+  if (!whole) {
+    condensing_ = std::make_unique<LayerCopyPointsOut>(*out_, static_cast<std::size_t>(record));
+    copy = condensing_.get();
+  }
+  if (!las->copy_records_to(copy)) {
+    condensing_.reset();
     out_.reset();
     file_.reset();
     return false;
   }
   reader_ = las;
+  whole_ = whole;
   return true;
 }
 
 bool DecodedSpill::finish(LASreader& reader) {
   if (reader_ == nullptr || &reader != reader_ || !out_) return false;
   reader_->copy_records_to(nullptr);
+  condensing_.reset();
   kept_ = reader_->copy_is_whole() && !reader_->read_failed() &&
           reader_->points_done == reader_->points_total && out_->flush() &&
           static_cast<std::uint64_t>(out_->position()) == bytes_;
@@ -70,10 +111,18 @@ bool DecodedSpill::finish(LASreader& reader) {
   return kept_;
 }
 
-bool DecodedSpill::replay(LASreader& reader) {
-  if (!kept_ || &reader != reader_) return false;
+bool DecodedSpill::rewind() {
   in_.reset();
   in_ = std::make_unique<ByteStreamInFile>(file_.get());
-  if (!in_->seek_to(0)) return false;
-  return reader_->read_records_from(in_.get());
+  return in_->seek_to(0);
+}
+
+bool DecodedSpill::replay(LASreader& reader) {
+  if (!kept_ || !whole_ || &reader != reader_) return false;
+  return rewind() && reader_->read_records_from(in_.get());
+}
+
+ByteStreamIn* DecodedSpill::partial_records() {
+  if (!kept_ || whole_ || !rewind()) return nullptr;
+  return in_.get();
 }

@@ -38,8 +38,10 @@ class DecodedSpill {
   // Starts copying the records that `reader` delivers when it is a LAS reader of a
   // compressed file by name or stream (not merged, buffered, read by area or layered
   // through a LAY file) and its points take at most `limit` bytes, with room to spare in
-  // the temporary folder. False, with nothing started, otherwise.
-  bool start(LASreader& reader, std::uint64_t limit, bool area);
+  // the temporary folder. False, with nothing started, otherwise. Without `whole` the
+  // reader decodes only some fields (selective decoding): what the layer copy needs of each
+  // point is kept (condense_for_layer_copy) for `partial_records`, and `replay` refuses.
+  bool start(LASreader& reader, std::uint64_t limit, bool area, bool whole);
   // After the first pass: keeps the records when they are every point of the file, as
   // delivered, and the file has no name; otherwise lets them go. True when kept.
   bool finish(LASreader& reader);
@@ -47,12 +49,20 @@ class DecodedSpill {
   // After an open for the second pass: the reader reads the kept records from their first.
   // False (the reader decodes as usual) when nothing is kept or the reader refuses.
   bool replay(LASreader& reader);
+  // The kept points of a spill started without `whole`, from their first; null otherwise.
+  // Valid until the next call or the destruction.
+  ByteStreamIn* partial_records();
 
  private:
+  // A stream at the first record, in place of the last one.
+  bool rewind();
+
   LASreaderLAS* reader_ = nullptr;  // the reader of `start`, not to be used after it
   UniqueFile file_;
   std::unique_ptr<ByteStreamOutFile> out_;
+  std::unique_ptr<ByteStreamOut> condensing_;  // in front of out_ for the layer copy
   std::unique_ptr<ByteStreamInFile> in_;
   std::uint64_t bytes_ = 0;  // of every point's record
   bool kept_ = false;
+  bool whole_ = false;
 };

@@ -1,6 +1,7 @@
 #include "tool/layer_copy_pass.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "las/las_reader_las.hpp"
 #include "las/las_writer_las.hpp"
 #include "select/las_ignore.hpp"
+#include "stream/bytestream_in.hpp"
 #include "stream/bytestream_out_array.hpp"
 #include "stream/worker_pool.hpp"
 #include "tool/isolation_grid.hpp"
@@ -36,8 +38,9 @@ struct ChunkSlot {
 class LayerCopy {
  public:
   LayerCopy(LASreaderLAS& reader, LASwriterLAS& writer, IsolationGrid& grid, MarkingMode mode,
-            std::uint8_t classify_as, ProgressLine& progress)
-      : reader_(reader),
+            std::uint8_t classify_as, ProgressLine& progress, ByteStreamIn* records)
+      : records_(records),
+        reader_(reader),
         writer_(writer),
         grid_(grid),
         mode_(mode),
@@ -75,7 +78,11 @@ class LayerCopy {
   bool queue(std::uint32_t chunk);
   void decide(ChunkSlot& slot, LayerCopyResult& result);
   bool write(std::uint32_t chunk);
+  // The chunk's points from the first pass's records; false when they are not there.
+  bool take_first_pass_points(ChunkSlot& slot);
 
+  ByteStreamIn* records_;
+  std::vector<std::uint8_t> record_bytes_;
   LASreaderLAS& reader_;
   LASwriterLAS& writer_;
   IsolationGrid& grid_;
@@ -136,16 +143,44 @@ bool LayerCopy::queue(std::uint32_t chunk) {
   } catch (const std::bad_alloc&) {
     return false;
   }
+  if (records_ != nullptr && !take_first_pass_points(slot)) return false;
   if (!reader_.take_stored_chunk(where, slot.count, slot.bytes.data())) return false;
   ChunkSlot* job_slot = &slot;
-  start(slot, [job_slot, length] {
+  const bool given = records_ != nullptr;
+  start(slot, [job_slot, length, given] {
     try {
-      job_slot->decoded = job_slot->recoder.decode(job_slot->bytes.data(), length, job_slot->count,
-                                                   job_slot->points);
+      Recoder& recoder = job_slot->recoder;
+      const std::uint8_t* bytes = job_slot->bytes.data();
+      job_slot->decoded =
+          given ? recoder.decode_layer(bytes, length, job_slot->count, job_slot->points)
+                : recoder.decode(bytes, length, job_slot->count, job_slot->points);
     } catch (...) {
       job_slot->decoded = false;  // out of memory: the ordinary reader tries the chunk
     }
   });
+  return true;
+}
+
+bool LayerCopy::take_first_pass_points(ChunkSlot& slot) {
+  constexpr std::size_t size = kLayerCopyPointSize;
+  try {
+    slot.points.resize(slot.count);
+    record_bytes_.resize(size * slot.count);
+    records_->read_bytes(record_bytes_.data(), record_bytes_.size());
+  } catch (...) {
+    records_ = nullptr;  // short or out of memory: the ordinary reader takes over
+    return false;
+  }
+  const std::uint8_t* record = record_bytes_.data();
+  for (Recoder::Point& point : slot.points) {
+    std::memcpy(&point.X, record, 4);
+    std::memcpy(&point.Y, record + 4, 4);
+    std::memcpy(&point.Z, record + 8, 4);
+    point.returns = record[12];
+    point.flags = record[13];
+    std::memcpy(&point.point_source_ID, record + 14, 2);
+    record += size;
+  }
   return true;
 }
 
@@ -248,7 +283,7 @@ void LayerCopy::run(LayerCopyResult& result) {
 
 bool copy_layers(MarkingMode mode, LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                  std::uint8_t classify_as, bool very_verbose, ProgressLine& progress,
-                 LayerCopyResult& result) {
+                 LayerCopyResult& result, ByteStreamIn* first_pass_points) {
   result = LayerCopyResult{};
   if (mode == MarkingMode::kRemove || very_verbose) return false;
   const LASignore* ignore = reader.get_ignore();
@@ -261,7 +296,7 @@ bool copy_layers(MarkingMode mode, LASreader& reader, IsolationGrid& grid, LASwr
   }
   std::uint32_t chunks = 0;
   if (!las_reader->locate_stored_chunks(chunks)) return false;
-  LayerCopy copy(*las_reader, *las_writer, grid, mode, classify_as, progress);
+  LayerCopy copy(*las_reader, *las_writer, grid, mode, classify_as, progress, first_pass_points);
   if (!copy.setup(chunks)) return false;
   copy.run(result);
   return true;

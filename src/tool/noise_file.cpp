@@ -304,10 +304,11 @@ bool ignores_nothing(const LASreader& reader) {
 template <MarkingMode kMode>
 SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LASwriter& writer,
                                      std::uint8_t classify_as, bool very_verbose,
-                                     ProgressLine& progress) {
+                                     ProgressLine& progress, ByteStreamIn* first_pass_records) {
   // Layered PKZ into PKZ of the same chunks: only the marked layer is coded anew.
   LayerCopyResult copied;
-  if (copy_layers(kMode, reader, grid, writer, classify_as, very_verbose, progress, copied)) {
+  if (copy_layers(kMode, reader, grid, writer, classify_as, very_verbose, progress, copied,
+                  first_pass_records)) {
     SecondPassResult result{copied.points, copied.noise_points, copied.write_failed};
     if (copied.finished || copied.write_failed) return result;
     SecondPassResult rest =
@@ -332,21 +333,22 @@ SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LAS
   return mark_and_write<kMode>(reader, grid, writer, classify_as, very_verbose, progress);
 }
 
+// `first_pass_records`: see copy_layers.
 SecondPassResult second_pass(MarkingMode mode, LASreader& reader, IsolationGrid& grid,
                              LASwriter& writer, std::uint8_t classify_as, bool very_verbose,
-                             ProgressLine& progress) {
+                             ProgressLine& progress, ByteStreamIn* first_pass_records = nullptr) {
   switch (mode) {
     case MarkingMode::kClassify:
-      return second_pass_in_mode<MarkingMode::kClassify>(reader, grid, writer, classify_as,
-                                                         very_verbose, progress);
+      return second_pass_in_mode<MarkingMode::kClassify>(
+          reader, grid, writer, classify_as, very_verbose, progress, first_pass_records);
     case MarkingMode::kFlagWithheld:
-      return second_pass_in_mode<MarkingMode::kFlagWithheld>(reader, grid, writer, classify_as,
-                                                             very_verbose, progress);
+      return second_pass_in_mode<MarkingMode::kFlagWithheld>(
+          reader, grid, writer, classify_as, very_verbose, progress, first_pass_records);
     case MarkingMode::kRemove:
       break;
   }
   return second_pass_in_mode<MarkingMode::kRemove>(reader, grid, writer, classify_as, very_verbose,
-                                                   progress);
+                                                   progress, first_pass_records);
 }
 
 // The first pass into the grid. A transform with a record form runs on the records the
@@ -459,11 +461,11 @@ bool NoiseRun::start_decoded_spill(FileLane& lane, LASreader& reader, DecodedSpi
                                   : static_cast<std::uint64_t>(s.decoded_spill) << 20;
   if (codec->compressor == Pakrel::COMPRESSOR_LAYERED &&
       first_pass_layers(lane.readers) != kDecompressAll) {
-    // The layer copy codes one layer anew after a first pass that decodes a few: that beats
-    // decoding every layer once.
+    // The layer copy codes one layer anew after a first pass that decodes a few, and reads
+    // those from the records: that beats decoding every layer once.
     if (s.marking_mode() != MarkingMode::kRemove &&
         lane.writers.get_format() == LASwriterFactory::kFormatPKZ) {
-      return false;
+      return decoded.start(reader, limit, lane.readers.has_area(), false);
     }
     const std::uint64_t record = las->point.record_size;
     if (record == 0 || static_cast<std::uint64_t>(las->points_total) > limit / record) {
@@ -472,7 +474,7 @@ bool NoiseRun::start_decoded_spill(FileLane& lane, LASreader& reader, DecodedSpi
     // The records kept must be whole.
     if (!las->set_selective_decoding(kDecompressAll)) return false;
   }
-  return decoded.start(reader, limit, lane.readers.has_area());
+  return decoded.start(reader, limit, lane.readers.has_area(), true);
 }
 
 std::string NoiseRun::output_file_name(const FileLane& lane) const {
@@ -713,7 +715,8 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   // Second pass.
   lane.progress.start("pass 2 of 2", reader.points_total);
   const SecondPassResult pass =
-      second_pass(mode, reader, grid, *writer, classify_as, s.very_verbose, lane.progress);
+      second_pass(mode, reader, grid, *writer, classify_as, s.very_verbose, lane.progress,
+                  decoded.partial_records());
   lane.progress.finish();
   const bool second_pass_failed = reader.read_failed() || grid.spill_failed();
   grid.release();

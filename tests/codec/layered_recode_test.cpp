@@ -99,39 +99,58 @@ void expect_recoding_equals_full_writer(const std::vector<LASitem>& items,
     ByteStreamOutArray expected;
     ASSERT_TRUE(full.encode(changed.data(), count, expected));
 
-    for (const bool with_point_source : {false, true}) {
-      Recoder recoder;
-      ASSERT_TRUE(recoder.setup(items, change.layer, with_point_source));
-      std::vector<Recoder::Point> points;
-      ASSERT_TRUE(recoder.decode(chunk.data(), chunk.size(), count, points));
-      for (std::uint32_t i = 0; i < count; i++) {
-        const std::uint8_t* record = records + i * size;
-        std::int32_t X, Y, Z;
-        std::uint16_t point_source;
-        std::memcpy(&X, record, 4);
-        std::memcpy(&Y, record + 4, 4);
-        std::memcpy(&Z, record + 8, 4);
-        std::memcpy(&point_source, record + 20, 2);
-        ASSERT_EQ(points[i].X, X) << i;
-        ASSERT_EQ(points[i].Y, Y) << i;
-        ASSERT_EQ(points[i].Z, Z) << i;
-        ASSERT_EQ(points[i].returns, record[14]) << i;
-        ASSERT_EQ(points[i].flags & 0x30, record[kFlagsAt] & 0x30) << i;
-        if (with_point_source) {
-          ASSERT_EQ(points[i].point_source_ID, point_source) << i;
-        }
-        if (change.layer == Recoder::Layer::kClassification) {
-          ASSERT_EQ(points[i].classification, record[kClassAt]) << i;
+    // Decoded whole, or only the rewritten layer for points whose other fields are given
+    // (the class and the flags other than the channel given wrong: they must be decoded).
+    for (const bool with_point_source : {false, true})
+      for (const bool given : {false, true}) {
+        SCOPED_TRACE(given ? "layer only" : "whole");
+        Recoder recoder;
+        ASSERT_TRUE(recoder.setup(items, change.layer, with_point_source));
+        std::vector<Recoder::Point> points;
+        if (given) {
+          points.resize(count);
+          for (std::uint32_t i = 0; i < count; i++) {
+            const std::uint8_t* record = records + i * size;
+            std::memcpy(&points[i].X, record, 4);
+            std::memcpy(&points[i].Y, record + 4, 4);
+            std::memcpy(&points[i].Z, record + 8, 4);
+            std::memcpy(&points[i].point_source_ID, record + 20, 2);
+            points[i].returns = record[14];
+            points[i].flags = static_cast<std::uint8_t>((record[kFlagsAt] & 0x30) | 0xC5);
+            points[i].classification = 0xEE;
+          }
+          ASSERT_TRUE(recoder.decode_layer(chunk.data(), chunk.size(), count, points));
         } else {
-          ASSERT_EQ(points[i].flags, record[kFlagsAt]) << i;
+          ASSERT_TRUE(recoder.decode(chunk.data(), chunk.size(), count, points));
         }
-        if (change.changes(i)) change_point(change, points[i]);
+        for (std::uint32_t i = 0; i < count; i++) {
+          const std::uint8_t* record = records + i * size;
+          std::int32_t X, Y, Z;
+          std::uint16_t point_source;
+          std::memcpy(&X, record, 4);
+          std::memcpy(&Y, record + 4, 4);
+          std::memcpy(&Z, record + 8, 4);
+          std::memcpy(&point_source, record + 20, 2);
+          ASSERT_EQ(points[i].X, X) << i;
+          ASSERT_EQ(points[i].Y, Y) << i;
+          ASSERT_EQ(points[i].Z, Z) << i;
+          ASSERT_EQ(points[i].returns, record[14]) << i;
+          ASSERT_EQ(points[i].flags & 0x30, record[kFlagsAt] & 0x30) << i;
+          if (with_point_source) {
+            ASSERT_EQ(points[i].point_source_ID, point_source) << i;
+          }
+          if (change.layer == Recoder::Layer::kClassification) {
+            ASSERT_EQ(points[i].classification, record[kClassAt]) << i;
+          } else {
+            ASSERT_EQ(points[i].flags, record[kFlagsAt]) << i;
+          }
+          if (change.changes(i)) change_point(change, points[i]);
+        }
+        ByteStreamOutArray recoded;
+        ASSERT_TRUE(recoder.encode(points, recoded));
+        ASSERT_EQ(std::vector<std::uint8_t>(recoded.data(), recoded.data() + recoded.size()),
+                  std::vector<std::uint8_t>(expected.data(), expected.data() + expected.size()));
       }
-      ByteStreamOutArray recoded;
-      ASSERT_TRUE(recoder.encode(points, recoded));
-      ASSERT_EQ(std::vector<std::uint8_t>(recoded.data(), recoded.data() + recoded.size()),
-                std::vector<std::uint8_t>(expected.data(), expected.data() + expected.size()));
-    }
   }
 }
 
@@ -301,6 +320,8 @@ TEST(LayeredRecode, AChunkThatDoesNotAddUpIsRefused) {
   std::memcpy(chunk.data() + 30 + 4 + 4 * 2, &shrunk, 4);
   std::memcpy(chunk.data() + 30 + 4 + 4 * 3, &grown, 4);
   EXPECT_FALSE(recoder.decode(chunk.data(), chunk.size(), 100, points));
+  EXPECT_FALSE(recoder.decode_layer(chunk.data(), chunk.size(), 100, points));
+  EXPECT_FALSE(recoder.decode_layer(chunk.data(), chunk.size(), 99, points));
   // Items the copy does not know.
   EXPECT_FALSE(recoder.setup(std::vector<LASitem>{{LASitem::POINT10, 20, 2}},
                              Recoder::Layer::kClassification, false));
