@@ -25,6 +25,8 @@ void print_tool_options() {
       "  -quiet             print only warnings and errors [off]\n",
       "  -cores n           threads: compressed chunks coded in parallel, up to n files at "
       "once; 1: one thread [all cores]\n",
+      "  -decoded_spill MB  most temporary disk for a compressed file's decoded points, read "
+      "back instead of decoding twice; 0: never [an eighth of the memory]\n",
   };
   for (const char* line : kLines)
     std::fputs(line, stdout);
