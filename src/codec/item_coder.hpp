@@ -82,4 +82,12 @@ class LASreadItemCompressed : public LASreadItem {
   // Starts a chunk with its first point, which was read raw. Returns false when the chunk
   // cannot be started (the engine reports the chunk as corrupt).
   virtual bool init(ByteStreamIn& stream, const std::uint8_t* item, std::uint32_t& context) = 0;
+  // Whether `read_raw` may be used instead of `read`: it stores the next point's item
+  // straight as the raw record bytes that the raw writer makes of the item `read` fills,
+  // for a caller that wants records, not points. Fails as `read` does.
+  virtual bool reads_raw() const { return false; }
+  virtual void read_raw(std::uint8_t* record, std::uint32_t& context) {
+    (void)record;
+    (void)context;
+  }
 };

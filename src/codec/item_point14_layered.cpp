@@ -123,9 +123,8 @@ Point14Item item_from_read_point(const LASpoint& point) {
   return item;
 }
 
-// Into the point as the raw POINT14 reader fills it, legacy fields derived.
-void item_to_point(const Point14Item& item, LASpoint& point) {
-  std::uint8_t bytes[kPoint14Size];
+// The record as stored.
+void item_to_record(const Point14Item& item, std::uint8_t* bytes) {
   std::memcpy(bytes + 0, &item.X, 4);
   std::memcpy(bytes + 4, &item.Y, 4);
   std::memcpy(bytes + 8, &item.Z, 4);
@@ -137,6 +136,12 @@ void item_to_point(const Point14Item& item, LASpoint& point) {
   std::memcpy(bytes + 18, &item.scan_angle, 2);
   std::memcpy(bytes + 20, &item.point_source_ID, 2);
   std::memcpy(bytes + 22, &item.gps_time, 8);
+}
+
+// Into the point as the raw POINT14 reader fills it, legacy fields derived.
+void item_to_point(const Point14Item& item, LASpoint& point) {
+  std::uint8_t bytes[kPoint14Size];
+  item_to_record(item, bytes);
   point.read_point14(bytes);
 }
 
@@ -590,6 +595,18 @@ void LASreadItemCompressed_POINT14_layered::read(std::uint8_t* item, std::uint32
     throw CodecCorruptData{};
   }
   item_to_point(*q, LASpoint::from_item(item));
+}
+
+// The point's record is its item as stored: read_point14 then write_point14 give back every
+// byte of a record, so this is what the raw writer makes of the point `read` fills.
+void LASreadItemCompressed_POINT14_layered::read_raw(std::uint8_t* record, std::uint32_t& context) {
+  Point14Item* q;
+  try {
+    read_point(q, context);
+  } catch (const ByteStreamEndOfData&) {
+    throw CodecCorruptData{};
+  }
+  item_to_record(*q, record);
 }
 
 void LASreadItemCompressed_POINT14_layered::read_point(Point14Item*& reference,

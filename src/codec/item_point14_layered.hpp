@@ -86,6 +86,8 @@ class LASreadItemCompressed_POINT14_layered : public LASreadItemCompressed {
   bool init(ByteStreamIn& stream, const std::uint8_t* item, std::uint32_t& context) override;
   // Throws CodecCorruptData when a layer ends before its points do.
   void read(std::uint8_t* item, std::uint32_t& context) override;
+  bool reads_raw() const override { return true; }
+  void read_raw(std::uint8_t* record, std::uint32_t& context) override;
 
   // For a caller that wants the core values and no point (a chunk rewritten layer by
   // layer): `init_record` as `init`, from the chunk's first record as stored (30 bytes);

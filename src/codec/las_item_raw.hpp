@@ -134,6 +134,18 @@ class RawRecordLayout {
     }
   }
 
+  // The items after the first into the record bytes (the first was stored there already).
+  void gather_after_first(const std::uint8_t* const* items, std::uint8_t* record) const {
+    for (std::size_t i = 1; i < steps_.size(); i++) {
+      const Step& step = steps_[i];
+      if (step.kind == Step::POINT14) {
+        LASpoint::from_item(items[step.item]).write_point14(record + step.offset);
+      } else {
+        std::memcpy(record + step.offset, items[step.item], step.size);
+      }
+    }
+  }
+
   // Items into the record bytes.
   void gather(const std::uint8_t* const* items, std::uint8_t* record) const {
     switch (shape_) {

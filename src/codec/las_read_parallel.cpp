@@ -160,17 +160,32 @@ void LASreadEngine::decode_chunk(ByteStreamIn& stream, std::uint32_t count,
       raw_readers_[i]->read(items[i], context);
     }
     start_coded_chunk(items, context);
-    for (;;) {
-      const std::size_t at = std::size_t{decoded} * point_size_;
+    // A first item that decodes straight into the record skips a point on the way.
+    const bool direct = compressed_readers_[0]->reads_raw();
+    const auto make_room = [&](std::size_t at) {
       if (at + point_size_ > records.size()) {
         records.resize(std::min(
             all_bytes, std::max(2 * records.size(), kFirstRecords * std::size_t{point_size_})));
       }
-      raw_layout_.gather(items, records.data() + at);
-      if (++decoded == count) break;
+    };
+    make_room(0);
+    raw_layout_.gather(items, records.data());
+    for (decoded = 1; decoded < count; decoded++) {
+      const std::size_t at = std::size_t{decoded} * point_size_;
+      make_room(at);
+      std::uint8_t* record = records.data() + at;
       context = 0;
-      for (std::uint32_t i = 0; i < num_items_; i++) {
-        compressed_readers_[i]->read(items[i], context);
+      if (direct) {
+        compressed_readers_[0]->read_raw(record, context);
+        for (std::uint32_t i = 1; i < num_items_; i++) {
+          compressed_readers_[i]->read(items[i], context);
+        }
+        raw_layout_.gather_after_first(items, record);
+      } else {
+        for (std::uint32_t i = 0; i < num_items_; i++) {
+          compressed_readers_[i]->read(items[i], context);
+        }
+        raw_layout_.gather(items, record);
       }
     }
     decoder_->done();
