@@ -41,11 +41,13 @@ class LayerCopyPointsOut final : public ByteStreamOut {
 // everyone else.
 constexpr std::uint64_t kFreeReserve = std::uint64_t{256} << 20;
 
+// Room for the records twice over and the reserve: the output may be as large as the records
+// and on the same disk, and must not fail for want of the room they take.
 bool room_for(std::FILE* file, std::uint64_t bytes) {
   struct statvfs info {};
   if (fstatvfs(fileno(file), &info) != 0) return false;
   const std::uint64_t free = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
-  return free >= bytes && free - bytes >= kFreeReserve;
+  return free / 2 >= bytes && free - 2 * bytes >= kFreeReserve;
 }
 
 }  // namespace
