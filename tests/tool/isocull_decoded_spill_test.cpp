@@ -93,9 +93,10 @@ enum class Pipe { kNone, kInput, kOutput };
 
 // What becomes of the decoded points in the default run.
 enum class Kept {
-  kNo,     // not a record is kept
-  kWhole,  // every record is kept
-  kSome,   // a broken file: a record or all may be kept and then dropped
+  kNo,       // not a record is kept
+  kWhole,    // every record is kept
+  kDropped,  // every record is kept, then let go: the file is decoded again
+  kSome,     // a broken file: a record or all may be kept and then let go
   // A damaged layered file: as kSome, and the damage may be found a pass earlier (a first
   // pass that keeps the points decodes every layer, not only those it needs): the same
   // chunk, maybe after fewer points, and no output either way.
@@ -189,15 +190,15 @@ class IsocullDecodedSpill : public ToolFolders {
       return;
     }
     if (kept.read < 0 || decoded.read < 0) return;
-    const std::uint64_t records = row.kept == Kept::kWhole ? record_bytes(row.input) : 0;
-    if (row.kept == Kept::kWhole) {
+    const std::uint64_t records = row.kept == Kept::kNo ? 0 : record_bytes(row.input);
+    if (row.kept != Kept::kNo) {
       EXPECT_GT(records, 0u);
     }
     EXPECT_EQ(kept.written - decoded.written, static_cast<std::int64_t>(records))
-        << (row.kept == Kept::kWhole ? "the decoded points were not kept whole"
-                                     : "decoded points were kept where they should not be");
+        << (row.kept == Kept::kNo ? "decoded points were kept where they should not be"
+                                  : "the decoded points were not kept whole");
     const std::int64_t more = kept.read - decoded.read;
-    if (row.kept == Kept::kNo) {
+    if (row.kept != Kept::kWhole) {
       // The same reads, give or take a buffer's odd byte.
       EXPECT_LT(more < 0 ? -more : more, 4096);
       return;
@@ -252,10 +253,10 @@ TEST_F(IsocullDecodedSpill, CompressedFilesOfOtherProducersGiveTheSameRunWithout
       {"extrabytes.pkz", Kept::kWhole},
       {"1_4_w_evlr.pkz", Kept::kWhole},
       {"fullwave.pkz", Kept::kWhole},
-      // Broken: a chunk table the reader warns about and stops at (a cut file), a garbage
-      // header.
-      {"simple-varchunk.pkz", Kept::kSome},
-      {"autzen-clip-varchunk.pkz", Kept::kSome},
+      // Variable chunks.
+      {"simple-varchunk.pkz", Kept::kWhole},
+      {"autzen-clip-varchunk.pkz", Kept::kWhole},
+      // Broken: a garbage header.
       {"bad-header.pkz", Kept::kNo},
   };
   std::vector<Row> rows;
