@@ -37,7 +37,7 @@ constexpr bool kSlow = true;
 constexpr bool kSlow = false;
 #endif
 
-constexpr std::uint64_t kScenePoints = kSlow ? 8000 : 20000;
+constexpr std::uint64_t kScenePoints = kSlow ? 8000 : 10000;
 
 struct CountedRun {
   int exit_code = -1;
@@ -98,10 +98,10 @@ enum class Kept {
   kWhole,    // every record is kept
   kDropped,  // every record is kept, then let go: the file is decoded again
   kSome,     // a broken file: a record or all may be kept and then let go
-  // A damaged layered file: as kSome, and the damage may be found a pass earlier (a first
-  // pass that keeps the points decodes every layer, not only those it needs): the same
-  // error in the same chunk, maybe after fewer points and without the warnings of a first
-  // pass that got through; no output either way.
+  // A damaged layered file: as kSome, and the damage may be found sooner (a first pass
+  // that keeps the points decodes every layer, not only those it needs): the same kind of
+  // error, maybe in an earlier chunk or pass, without the warnings of a first pass that got
+  // through; no output either way.
   kSomeSooner,
 };
 
@@ -162,11 +162,11 @@ class IsocullDecodedSpill : public ToolFolders {
     if (statvfs(path("tmp").c_str(), &info) != 0) return false;
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize > (std::uint64_t{300} << 20);
   }
-  // The reader's error line up to the number of points read before it.
+  // The kind of the reader's error: its line up to the first number.
   static std::string reader_error(const std::string& text) {
     const std::size_t line = text.find("ERROR: ");
     if (line == std::string::npos) return "";
-    return text.substr(line, text.find(" after ", line) - line);
+    return text.substr(line, text.find_first_of("0123456789\n", line) - line);
   }
 
   void expect_same_with_and_without(const Row& row) {
@@ -221,14 +221,14 @@ class IsocullDecodedSpill : public ToolFolders {
     EXPECT_GE(more, static_cast<std::int64_t>(records) - 2 * file);
   }
 
-  // A generated scene of `type` compressed by the tool into chunks of 10000 points, as
+  // A generated scene of `type` compressed by the tool into chunks of 3000 points, as
   // in/<name>.pkz.
   std::string generated(int type, const std::string& name, std::uint64_t points = kScenePoints) {
     const std::string las = path("tmp/" + name + ".las");
     const std::string pkz = path("in/" + name + ".pkz");
     EXPECT_TRUE(write_scene(las, points, type, 40 + static_cast<std::uint32_t>(type)));
     const ToolRun compress =
-        run_tool({"-i", las, "-o", pkz, "-chunk_size", "10000", "-quiet"}, dir_.path());
+        run_tool({"-i", las, "-o", pkz, "-chunk_size", "3000", "-quiet"}, dir_.path());
     EXPECT_EQ(compress.exit_code, 0) << compress.err;
     std::remove(las.c_str());
     return pkz;
@@ -256,29 +256,36 @@ TEST_F(IsocullDecodedSpill, CompressedFilesOfOtherProducersGiveTheSameRunWithout
   if (!exists(kRealData)) GTEST_SKIP() << "real point files not found at " << kRealData;
   struct Input {
     const char* name;
-    Kept kept;  // where the mode and the format let the points be kept
+    const char* step;  // that makes some points noise and some not
+    Kept kept;         // where the mode and the format let the points be kept
+    bool every;        // every mode into both formats (else one format per mode)
   };
   const Input inputs[] = {
-      {"simple.pkz", Kept::kWhole},
-      {"simple-v1.pkz", Kept::kWhole},  // one point at a time, no chunks
-      {"extrabytes.pkz", Kept::kWhole},
-      {"1_4_w_evlr.pkz", Kept::kWhole},
-      {"fullwave.pkz", Kept::kWhole},
+      {"simple.pkz", "100", Kept::kWhole, true},
+      {"simple-v1.pkz", "100", Kept::kWhole, false},  // one point at a time, no chunks
+      {"extrabytes.pkz", "100", Kept::kWhole, true},
+      {"1_4_w_evlr.pkz", "2", Kept::kWhole, true},
+      {"fullwave.pkz", "0.5", Kept::kWhole, false},
       // Variable chunks.
-      {"simple-varchunk.pkz", Kept::kWhole},
-      {"autzen-clip-varchunk.pkz", Kept::kWhole},
+      {"simple-varchunk.pkz", "100", Kept::kWhole, false},
+      {"autzen-clip-varchunk.pkz", "4", Kept::kWhole, false},
       // Broken: a garbage header.
-      {"bad-header.pkz", Kept::kNo},
+      {"bad-header.pkz", "4", Kept::kNo, false},
   };
   std::vector<Row> rows;
   int turn = 0;
-  for (const Input& input : inputs)
-    add_modes(rows, kRealData + "/" + input.name, input.kept, !kSlow, turn++);
+  for (const Input& input : inputs) {
+    const std::size_t first = rows.size();
+    add_modes(rows, kRealData + "/" + input.name, input.kept, input.every && !kSlow, turn++);
+    for (std::size_t i = first; i < rows.size(); i++)
+      rows[i].options.insert(rows[i].options.end(), {"-step", input.step});
+  }
   // Several chunks of 50000 points (the larger file not under the sanitizers).
-  rows.push_back({kRealData + "/lone-star-split-1.pkz", {"-cores", "1"}, "las", Kept::kWhole});
+  const std::string lone_star = kRealData + "/lone-star-split-";
+  rows.push_back({lone_star + "1.pkz", {"-cores", "1", "-step", "0.5"}, "las", Kept::kWhole});
   if (!kSlow) {
-    rows.push_back({kRealData + "/lone-star-split-2.pkz",
-                    {"-remove_noise", "-by_flightline"},
+    rows.push_back({lone_star + "2.pkz",
+                    {"-remove_noise", "-by_flightline", "-step", "0.5"},
                     "pkz",
                     Kept::kWhole});
   }
@@ -355,12 +362,22 @@ TEST_F(IsocullDecodedSpill, CutAndDamagedFilesGiveTheSameLinesAndOutputs) {
     const std::string damaged = path("in/" + name + "_garbled.pkz");
     std::ofstream(damaged, std::ios::binary)
         .write(garbled.data(), static_cast<std::streamsize>(garbled.size()));
-    for (const std::string& input : {cut, damaged}) {
-      for (const auto& options :
-           {std::vector<std::string>{"-remove_noise"}, std::vector<std::string>{"-cores", "1"}}) {
-        rows.push_back({input, options, "las", type == 1 ? Kept::kSome : Kept::kSomeSooner});
-      }
-    }
+    // A table pointer past the end: every point is read, chunk after chunk, with a warning
+    // that the points kept do not get past.
+    std::string untabled = bytes;
+    const auto past_end = static_cast<std::int64_t>(bytes.size()) + 1000;
+    std::memcpy(untabled.data() + point_data, &past_end, 8);
+    const std::string no_table = path("in/" + name + "_untabled.pkz");
+    std::ofstream(no_table, std::ios::binary)
+        .write(untabled.data(), static_cast<std::streamsize>(untabled.size()));
+    const Kept broken = type == 1 ? Kept::kSome : Kept::kSomeSooner;
+    const std::vector<std::string> remove = {"-remove_noise"};
+    const std::vector<std::string> one_thread = {"-cores", "1"};
+    rows.push_back({cut, remove, "las", broken});
+    rows.push_back({damaged, remove, "las", broken});
+    rows.push_back({damaged, one_thread, "las", broken});
+    rows.push_back({no_table, one_thread, "las", Kept::kDropped});
+    rows.push_back({no_table, remove, "pkz", Kept::kDropped});
   }
   // Files of other producers cut two thirds into their points, the table with them (the
   // layered one reads to its end in a first pass that decodes only a few layers).
