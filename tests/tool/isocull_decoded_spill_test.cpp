@@ -63,7 +63,7 @@ void count_bytes(pid_t pid, CountedRun& run) {
 CountedRun run_counted(const std::string& command, const std::string& dir) {
   const std::string err_path = dir + "/.stderr";
   const std::string line =
-      "cd " + shell_quoted(dir) + " && " + command + " 2>" + shell_quoted(err_path);
+      "cd " + shell_quoted(dir) + " && { " + command + "; } 2>" + shell_quoted(err_path);
   CountedRun run;
   const pid_t pid = fork();
   if (pid < 0) return run;
@@ -90,7 +90,7 @@ bool layered(const std::string& input) {
 }
 
 // How a row reads its input and writes its output.
-enum class Pipe { kNone, kInput, kOutput };
+enum class Pipe { kNone, kInput, kFifo, kOutput };
 
 // What becomes of the decoded points in the default run.
 enum class Kept {
@@ -118,11 +118,17 @@ class IsocullDecodedSpill : public ToolFolders {
   // The tool's command line of `row`, its output in out/x.<format> (or standard output
   // into out/stdout), its temporary files in tmp.
   std::string command(const Row& row, bool spill) const {
-    std::string line = "TMPDIR=" + shell_quoted(path("tmp")) + " ";
+    std::string line = "export TMPDIR=" + shell_quoted(path("tmp")) + "; ";
     if (row.pipe == Pipe::kInput) line += "cat " + shell_quoted(row.input) + " | ";
+    if (row.pipe == Pipe::kFifo) {
+      line += "rm -f in/fifo.pkz && mkfifo in/fifo.pkz && { cat " + shell_quoted(row.input) +
+              " > in/fifo.pkz & } && ";
+    }
     line += shell_quoted(kBinary);
     if (row.pipe == Pipe::kInput) {
       line += " -stdin";
+    } else if (row.pipe == Pipe::kFifo) {
+      line += " -i in/fifo.pkz";
     } else {
       line += " -i " + shell_quoted(row.input);
     }
@@ -136,6 +142,8 @@ class IsocullDecodedSpill : public ToolFolders {
     } else {
       line += " -o out/x." + row.format + " > out/stdout";
     }
+    // The writer into the FIFO is reaped too (its bytes counted in both runs alike).
+    if (row.pipe == Pipe::kFifo) line += "; code=$?; wait; rm in/fifo.pkz; exit $code";
     return line;
   }
 
@@ -174,7 +182,9 @@ class IsocullDecodedSpill : public ToolFolders {
     for (const std::string& option : row.options) {
       trace += " " + option;
     }
-    if (row.pipe != Pipe::kNone) trace += row.pipe == Pipe::kInput ? " (piped in)" : " (piped out)";
+    if (row.pipe == Pipe::kInput) trace += " (piped in)";
+    if (row.pipe == Pipe::kFifo) trace += " (through a FIFO)";
+    if (row.pipe == Pipe::kOutput) trace += " (piped out)";
     SCOPED_TRACE(trace);
     const CountedRun kept = run_counted(command(row, true), dir_.path());
     const auto kept_outputs = take_outputs();
@@ -182,6 +192,9 @@ class IsocullDecodedSpill : public ToolFolders {
     const CountedRun decoded = run_counted(command(row, false), dir_.path());
     const auto decoded_outputs = take_outputs();
     EXPECT_EQ(kept.exit_code, decoded.exit_code);
+    if (row.kept == Kept::kWhole || row.kept == Kept::kDropped) {
+      EXPECT_EQ(decoded.exit_code, 0) << decoded.err;
+    }
     if (row.kept == Kept::kSomeSooner) {
       EXPECT_EQ(reader_error(kept.err), reader_error(decoded.err));
       EXPECT_NE(reader_error(kept.err), "") << kept.err;
@@ -323,10 +336,11 @@ TEST_F(IsocullDecodedSpill, OptionsAndPipesGiveTheSameRun) {
       {point10, {"-by_flightline", "-flag_as_withheld"}, "pkz", Kept::kWhole},
       {layered6, {"-by_flightline"}, "las", Kept::kWhole},
       {layered6, {"-by_flightline", "-remove_noise", "-cores", "1"}, "pkz", Kept::kWhole},
-      // Piped in: the reader reads the temporary copy of the pipe; piped out: a third pass
-      // (the tally) reads the kept points again.
+      // Piped in (or through a FIFO): the reader reads the copy of what came through; piped
+      // out: a third pass (the tally) reads the kept points again.
       {point10, {"-remove_noise"}, "pkz", Kept::kWhole, Pipe::kInput},
       {layered6, {}, "las", Kept::kWhole, Pipe::kInput},
+      {layered6, {"-remove_noise"}, "las", Kept::kWhole, Pipe::kFifo},
       {point10, {"-remove_noise"}, "las", Kept::kWhole, Pipe::kOutput},
       {layered6, {"-remove_noise"}, "pkz", Kept::kWhole, Pipe::kOutput},
       {point10, {"-drop_class", "2"}, "pkz", Kept::kWhole, Pipe::kOutput},
