@@ -1,5 +1,6 @@
 #include "tool/decoded_spill.hpp"
 
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -16,6 +17,14 @@ bool room_for(std::FILE* file, std::uint64_t bytes) {
   if (fstatvfs(fileno(file), &info) != 0) return false;
   const std::uint64_t free = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
   return free >= bytes && free - bytes >= kFreeReserve;
+}
+
+// Whether the records fit the process's file-size limit (ulimit -f): a write past it is not
+// refused but ends the run (SIGXFSZ), where decoding the file twice gets through.
+bool within_file_size_limit(std::uint64_t bytes) {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+  return limit.rlim_cur == RLIM_INFINITY || bytes <= static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 }  // namespace
@@ -41,7 +50,7 @@ bool DecodedSpill::start(LASreader& reader, std::uint64_t limit, bool area) {
   }
   const auto points = static_cast<std::uint64_t>(las->points_total);
   const auto record = static_cast<std::uint64_t>(las->point.record_size);
-  if (points > limit / record) return false;
+  if (points > limit / record || !within_file_size_limit(points * record)) return false;
   bytes_ = points * record;
   std::string error;
   file_ = open_unnamed_temporary_file(error);

@@ -111,6 +111,7 @@ struct Row {
   std::string format;                // of the output: "las" or "pkz"
   Kept kept;
   Pipe pipe = Pipe::kNone;
+  std::string shell = {};  // commands before the tool's, in the same shell
 };
 
 class IsocullDecodedSpill : public ToolFolders {
@@ -119,6 +120,7 @@ class IsocullDecodedSpill : public ToolFolders {
   // into out/stdout), its temporary files in tmp.
   std::string command(const Row& row, bool spill) const {
     std::string line = "export TMPDIR=" + shell_quoted(path("tmp")) + "; ";
+    if (!row.shell.empty()) line += row.shell + "; ";
     if (row.pipe == Pipe::kInput) line += "cat " + shell_quoted(row.input) + " | ";
     if (row.pipe == Pipe::kFifo) {
       line += "rm -f in/fifo.pkz && mkfifo in/fifo.pkz && { cat " + shell_quoted(row.input) +
@@ -352,6 +354,9 @@ TEST_F(IsocullDecodedSpill, OptionsAndPipesGiveTheSameRun) {
       {large, {"-decoded_spill", "1"}, "las", Kept::kNo},
       {large, {"-decoded_spill", "1", "-remove_noise"}, "pkz", Kept::kNo},
       {large, {"-decoded_spill", "2", "-remove_noise"}, "pkz", Kept::kWhole},
+      // A file-size limit that the output fits and the records do not (200 blocks of 512
+      // or 1024 bytes): a write past it would end the run.
+      {point10, {"-remove_noise"}, "pkz", Kept::kNo, Pipe::kNone, "ulimit -f 200"},
   };
   for (const Row& row : rows)
     expect_same_with_and_without(row);
