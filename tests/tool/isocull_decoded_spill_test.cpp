@@ -3,7 +3,7 @@
 // of the run that decodes the file twice (-decoded_spill 0): on the compressed files of
 // other producers and generated files of every point type, in every marking mode, into PKZ
 // and LAS, with one thread, a filter, a transform, flightlines, piped input and output, a
-// limit the points do not fit, and cut or damaged files.
+// FIFO, a limit the points do not fit, a file-size limit, and cut or damaged files.
 //
 // Whether the points were kept is seen in the kernel's count of the bytes a process read and
 // wrote (taken while it waits to be reaped): a run that keeps the points writes exactly
@@ -223,6 +223,8 @@ class IsocullDecodedSpill : public ToolFolders {
     EXPECT_EQ(kept.written - decoded.written, static_cast<std::int64_t>(records))
         << (row.kept == Kept::kNo ? "decoded points were kept where they should not be"
                                   : "the decoded points were not kept whole");
+    // Sanitizer runtimes read files of their own (the memory map) as they go.
+    if (kSlow) return;
     const std::int64_t more = kept.read - decoded.read;
     if (row.kept != Kept::kWhole) {
       // The same reads, give or take a buffer's odd byte.
