@@ -321,7 +321,7 @@ TEST_F(IsocullDecodedSpill, GeneratedFilesOfEveryPointTypeGiveTheSameRun) {
 TEST_F(IsocullDecodedSpill, OptionsAndPipesGiveTheSameRun) {
   const std::string point10 = generated(1, "type1");
   const std::string layered6 = generated(6, "type6");
-  // 30000 points: 600000 bytes of records as point type 0, 1.8 MB as type 10.
+  // 30000 points: 600000 bytes of records as point type 0, 2010000 as type 10.
   const std::string small = generated(0, "type0", 30000);
   const std::string large = generated(10, "type10", 30000);
   const std::vector<Row> rows = {
