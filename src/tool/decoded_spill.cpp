@@ -1,5 +1,6 @@
 #include "tool/decoded_spill.hpp"
 
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -50,6 +51,14 @@ bool room_for(std::FILE* file, std::uint64_t bytes) {
   return free / 2 >= bytes && free - 2 * bytes >= kFreeReserve;
 }
 
+// Whether the records fit the process's file-size limit (ulimit -f): a write past it is not
+// refused but ends the run (SIGXFSZ), where decoding the file twice gets through.
+bool within_file_size_limit(std::uint64_t bytes) {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+  return limit.rlim_cur == RLIM_INFINITY || bytes <= static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
 }  // namespace
 
 std::uint64_t DecodedSpill::default_limit() {
@@ -76,7 +85,7 @@ bool DecodedSpill::start(LASreader& reader, std::uint64_t limit, bool area, bool
   // The layer copy's points come from the raw POINT14 record at the start of each record.
   if (!whole && record < 22) return false;
   const std::uint64_t kept = whole ? record : kLayerCopyPointSize;
-  if (points > limit / kept) return false;
+  if (points > limit / kept || !within_file_size_limit(points * kept)) return false;
   bytes_ = points * kept;
   std::string error;
   file_ = open_unnamed_temporary_file(error);
