@@ -9,6 +9,7 @@ LASchunkEncoder::~LASchunkEncoder() = default;
 bool LASchunkEncoder::setup(std::span<const LASitem> items, bool layered,
                             const LASitemCodecFactory& factory) {
   writers_.clear();
+  direct_ = false;
   layered_ = layered;
   encoder_ = std::make_unique<EntropyEncoder>();
   if (items.empty() || !layout_.init(items)) return false;
@@ -21,6 +22,7 @@ bool LASchunkEncoder::setup(std::span<const LASitem> items, bool layered,
     if (!writer) return false;
     writers_.push_back(std::move(writer));
   }
+  direct_ = writers_[0]->writes_raw();
   return true;
 }
 

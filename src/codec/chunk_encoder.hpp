@@ -45,9 +45,17 @@ class LASchunkEncoder {
   bool add(const std::uint8_t* record) {
     std::uint32_t context = 0;
     std::uint8_t* const* items = point_.item_data.data();
-    layout_.scatter(record, items);
     bool ok = true;
-    for (std::size_t i = 0; i < writers_.size(); i++) {
+    std::size_t i = 0;
+    if (direct_) {
+      // The first item is coded from the record itself, without a point on the way.
+      ok = writers_[0]->write_raw(record, context);
+      layout_.scatter_after_first(record, items);
+      i = 1;
+    } else {
+      layout_.scatter(record, items);
+    }
+    for (; i < writers_.size(); i++) {
       if (!writers_[i]->write(items[i], context)) ok = false;
     }
     return ok;
@@ -58,6 +66,7 @@ class LASchunkEncoder {
   std::vector<std::unique_ptr<LASwriteItemCompressed>> writers_;
   std::unique_ptr<EntropyEncoder> encoder_;
   bool layered_ = false;
+  bool direct_ = false;  // the first item's codec writes from the raw record
   ByteStreamOut* out_ = nullptr;
   RawRecordLayout layout_;
   // The records are scattered into this point for the codecs, as a read engine would fill

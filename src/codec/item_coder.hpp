@@ -41,6 +41,14 @@ class LASwriteItemRaw : public LASwriteItem {
 class LASwriteItemCompressed : public LASwriteItem {
  public:
   virtual bool init(const std::uint8_t* item, std::uint32_t& context) = 0;
+  // Whether `write_raw` may be used instead of `write`: it codes the item from its raw
+  // record bytes, as `write` codes the item that the raw reader fills from them.
+  virtual bool writes_raw() const { return false; }
+  virtual bool write_raw(const std::uint8_t* record, std::uint32_t& context) {
+    (void)record;
+    (void)context;
+    return false;
+  }
   virtual bool write_layer_sizes(ByteStreamOut& stream) {
     (void)stream;
     return false;

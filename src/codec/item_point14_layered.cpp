@@ -316,7 +316,17 @@ bool LASwriteItemCompressed_POINT14_layered::init(const std::uint8_t* item,
 
 bool LASwriteItemCompressed_POINT14_layered::write(const std::uint8_t* item,
                                                    std::uint32_t& context) {
-  const Point14Item p = item_from_point(LASpoint::from_item(item));
+  return write_item(item_from_point(LASpoint::from_item(item)), context);
+}
+
+// The item that the raw reader makes of a record is the record: see write.
+bool LASwriteItemCompressed_POINT14_layered::write_raw(const std::uint8_t* record,
+                                                       std::uint32_t& context) {
+  return write_item(item_from_record(record), context);
+}
+
+bool LASwriteItemCompressed_POINT14_layered::write_item(const Point14Item& p,
+                                                        std::uint32_t& context) {
   Context* ctx = contexts_[current_].get();
   const Point14Item* q = &ctx->reference;
   SymbolModel& change_model = ctx->change_mask[change_mask_model(*q)];

@@ -58,6 +58,8 @@ class LASwriteItemCompressed_POINT14_layered : public LASwriteItemCompressed {
   ~LASwriteItemCompressed_POINT14_layered() override;
   bool init(const std::uint8_t* item, std::uint32_t& context) override;
   bool write(const std::uint8_t* item, std::uint32_t& context) override;
+  bool writes_raw() const override { return true; }
+  bool write_raw(const std::uint8_t* record, std::uint32_t& context) override;
   // Ends the layers and writes nine 32-bit sizes: layers 0 and 1 always, the others only
   // when their values changed in the chunk (0 otherwise).
   bool write_layer_sizes(ByteStreamOut& stream) override;
@@ -68,6 +70,7 @@ class LASwriteItemCompressed_POINT14_layered : public LASwriteItemCompressed {
 
  private:
   using Context = Point14Context<EntropyEncoder>;
+  bool write_item(const Point14Item& p, std::uint32_t& context);
   void init_context(std::uint32_t channel, const Point14Item& item);
   void write_gps_time(Context& context, std::uint64_t gps_time);
   bool kept(std::uint32_t layer) const { return layer < 2 || layers_[layer].changed; }

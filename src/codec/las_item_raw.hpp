@@ -134,6 +134,17 @@ class RawRecordLayout {
     }
   }
 
+  // The record bytes of the items after the first into them.
+  void scatter_after_first(const std::uint8_t* record, std::uint8_t* const* items) const {
+    for (std::size_t i = 1; i < steps_.size(); i++) {
+      const Step& step = steps_[i];
+      if (step.kind == Step::POINT14) {
+        LASpoint::from_item(items[step.item]).read_point14(record + step.offset);
+      } else {
+        std::memcpy(items[step.item], record + step.offset, step.size);
+      }
+    }
+  }
   // The items after the first into the record bytes (the first was stored there already).
   void gather_after_first(const std::uint8_t* const* items, std::uint8_t* record) const {
     for (std::size_t i = 1; i < steps_.size(); i++) {
