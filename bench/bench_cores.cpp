@@ -1,6 +1,7 @@
 // The noise tool with one thread beside the tool with every core: one large file of point
-// type 1 and of type 6 from PKZ to PKZ, PKZ to LAS and LAS to PKZ, type 1 from LAS to LAS,
-// and a batch of 8 tiles (a quarter of the points each) with -cores 1 beside -cores 2.
+// type 1 and of type 6 from PKZ to PKZ (classify and remove), PKZ to LAS and LAS to PKZ,
+// type 1 from LAS to LAS, and a batch of 8 tiles (a quarter of the points each) with -cores 1
+// beside -cores 2.
 // Each row is the median of alternating runs (one thread, then all, then one ...), so a
 // machine that gets busier meanwhile weighs on both; peak memory is the largest resident
 // size of the tool's process over the runs. The table is printed at the end.
@@ -73,9 +74,10 @@ class Bench {
 
   // `inputs` run with `output_format` into a folder of their own; the sequential runs with
   // -cores 1, the parallel ones with `parallel` (nothing: the default, every core).
+  // `both` are given to both runs (a marking mode).
   Row measure(const std::string& label, const std::vector<std::string>& inputs,
               std::uint64_t points, const char* output_format,
-              const std::vector<std::string>& parallel) {
+              const std::vector<std::string>& parallel, const std::vector<std::string>& both = {}) {
     Row row;
     row.label = label;
     row.points = points;
@@ -91,6 +93,7 @@ class Bench {
         std::vector<std::string> args = {"-i"};
         args.insert(args.end(), inputs.begin(), inputs.end());
         args.insert(args.end(), {"-odir", out.string(), output_format, "-quiet"});
+        args.insert(args.end(), both.begin(), both.end());
         if (variant == 0) {
           args.insert(args.end(), {"-cores", "1"});
         } else {
@@ -150,6 +153,8 @@ int main(int argc, char* argv[]) {
     rows.push_back(bench.measure(t + "PKZ->PKZ", {bench.path(base + ".pkz")}, points, "-opkz", {}));
     rows.push_back(bench.measure(t + "PKZ->LAS", {bench.path(base + ".pkz")}, points, "-olas", {}));
     rows.push_back(bench.measure(t + "LAS->PKZ", {bench.path(base + ".las")}, points, "-opkz", {}));
+    rows.push_back(bench.measure(t + "PKZ->PKZ remove", {bench.path(base + ".pkz")}, points,
+                                 "-opkz", {}, {"-remove_noise"}));
   }
   rows.push_back(
       bench.measure("type 1 LAS->LAS", {bench.path(large + "_type1.las")}, points, "-olas", {}));
@@ -161,15 +166,15 @@ int main(int argc, char* argv[]) {
 
   std::printf(
       "\nisocull with -cores 1 beside more threads (this machine: %u cores), classify "
-      "mode, median of %u alternating runs\n",
+      "mode unless the row says remove, median of %u alternating runs\n",
       WorkerPool::machine_cores(), runs);
-  std::printf("%-18s %10s %-10s %9s %9s %9s %9s %8s %9s %9s\n", "row", "points", "parallel",
+  std::printf("%-22s %10s %-10s %9s %9s %9s %9s %8s %9s %9s\n", "row", "points", "parallel",
               "seq s", "par s", "seq Mp/s", "par Mp/s", "speedup", "seq MB", "par MB");
   bool ok = true;
   for (const Row& row : rows) {
     ok = ok && row.ok;
     const double mp = static_cast<double>(row.points) / 1e6;
-    std::printf("%-18s %10llu %-10s %9.2f %9.2f %9.2f %9.2f %8.2f %9.1f %9.1f%s\n",
+    std::printf("%-22s %10llu %-10s %9.2f %9.2f %9.2f %9.2f %8.2f %9.1f %9.1f%s\n",
                 row.label.c_str(), static_cast<unsigned long long>(row.points),
                 row.parallel.c_str(), row.seconds[0], row.seconds[1], mp / row.seconds[0],
                 mp / row.seconds[1], row.seconds[0] / row.seconds[1], row.peak[0], row.peak[1],
