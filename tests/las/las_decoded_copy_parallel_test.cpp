@@ -115,6 +115,19 @@ std::vector<std::uint8_t> copied(const ByteStreamOutArray& copy) {
   return {copy.data(), copy.data() + copy.size()};
 }
 
+// The raw records of the points that the reader delivers from where it stands to the end.
+std::vector<std::uint8_t> records_read(LASreaderLAS& reader) {
+  RawRecordLayout layout;
+  EXPECT_TRUE(layout.init(reader.point.items));
+  std::vector<std::uint8_t> points;
+  std::vector<std::uint8_t> record(layout.record_size());
+  while (reader.read_next()) {
+    layout.gather(reader.point.item_data.data(), record.data());
+    points.insert(points.end(), record.begin(), record.end());
+  }
+  return points;
+}
+
 TEST(LasDecodedCopy, IsTheUncompressedTwinsPointBlockWithAndWithoutWorkers) {
   WorkerPool two(2);
   for (const Twin& twin : twins()) {
@@ -148,14 +161,7 @@ TEST(LasDecodedCopy, ReadBackTheRecordsAreThePointsOfTheFile) {
     ASSERT_TRUE(reader.open_file(twin.pkz.c_str()));
     ByteStreamInArray kept(twin.records.data(), static_cast<std::int64_t>(twin.records.size()));
     ASSERT_TRUE(reader.read_records_from(&kept));
-    RawRecordLayout layout;
-    ASSERT_TRUE(layout.init(reader.point.items));
-    std::vector<std::uint8_t> points;
-    std::vector<std::uint8_t> record(layout.record_size());
-    while (reader.read_next()) {
-      layout.gather(reader.point.item_data.data(), record.data());
-      points.insert(points.end(), record.begin(), record.end());
-    }
+    const std::vector<std::uint8_t> points = records_read(reader);
     EXPECT_FALSE(reader.read_failed());
     EXPECT_EQ(reader.points_done, reader.points_total);
     EXPECT_TRUE(points == twin.records);
@@ -188,14 +194,7 @@ TEST(LasDecodedCopy, IsBrokenByASeekARefusedWriteAWarningAndRefusedForUncompress
     ASSERT_TRUE(reader.open_file(twin.pkz.c_str()));
     FullStream full(1000);
     ASSERT_TRUE(reader.copy_records_to(&full));
-    RawRecordLayout layout;
-    ASSERT_TRUE(layout.init(reader.point.items));
-    std::vector<std::uint8_t> points;
-    std::vector<std::uint8_t> record(layout.record_size());
-    while (reader.read_next()) {
-      layout.gather(reader.point.item_data.data(), record.data());
-      points.insert(points.end(), record.begin(), record.end());
-    }
+    const std::vector<std::uint8_t> points = records_read(reader);
     EXPECT_TRUE(points == twin.records);
     EXPECT_FALSE(reader.copy_is_whole());
   }
