@@ -230,9 +230,14 @@ class IsocullDecodedSpill : public ToolFolders {
     if (row.kept != Kept::kNo) {
       EXPECT_GT(records, 0u);
     }
-    EXPECT_EQ(kept.written - decoded.written, static_cast<std::int64_t>(records))
+    // Give or take a few wake-ups of the tool's threads, which the kernel counts as writes
+    // of 8 bytes each (the smallest records kept here take 36 KB).
+    const std::int64_t off = kept.written - decoded.written - static_cast<std::int64_t>(records);
+    EXPECT_LE(off < 0 ? -off : off, 256)
         << (row.kept == Kept::kNo ? "decoded points were kept where they should not be"
-                                  : "the decoded points were not kept whole");
+                                  : "the decoded points were not kept whole")
+        << ": " << records << " bytes of records, " << kept.written - decoded.written
+        << " bytes more written";
     // Sanitizer runtimes read files of their own (the memory map) as they go.
     // The layer copy reads them only where it takes the file's chunks.
     if (kSlow || row.kept == Kept::kLayerCopy) return;
