@@ -591,32 +591,20 @@ const Point14Item& LASreadItemCompressed_POINT14_layered::read_item(std::uint32_
   try {
     read_point(q, context);
   } catch (const ByteStreamEndOfData&) {
+    // The layers are in memory: running out of one means its sizes or bytes are damaged.
     throw CodecCorruptData{};
   }
   return *q;
 }
 
 void LASreadItemCompressed_POINT14_layered::read(std::uint8_t* item, std::uint32_t& context) {
-  Point14Item* q;
-  try {
-    read_point(q, context);
-  } catch (const ByteStreamEndOfData&) {
-    // The layers are in memory: running out of one means its sizes or bytes are damaged.
-    throw CodecCorruptData{};
-  }
-  item_to_point(*q, LASpoint::from_item(item));
+  item_to_point(read_item(context), LASpoint::from_item(item));
 }
 
 // The point's record is its item as stored: read_point14 then write_point14 give back every
 // byte of a record, so this is what the raw writer makes of the point `read` fills.
 void LASreadItemCompressed_POINT14_layered::read_raw(std::uint8_t* record, std::uint32_t& context) {
-  Point14Item* q;
-  try {
-    read_point(q, context);
-  } catch (const ByteStreamEndOfData&) {
-    throw CodecCorruptData{};
-  }
-  item_to_record(*q, record);
+  item_to_record(read_item(context), record);
 }
 
 void LASreadItemCompressed_POINT14_layered::read_point(Point14Item*& reference,
