@@ -23,11 +23,17 @@ bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-// The first CR or LF of the `size` bytes at `text`, or null. Lines end at either: files
-// from other systems end them with LF, CR LF or a lone CR.
-const char* find_line_end(const char* text, std::size_t size) {
-  for (const char* end = text + size; text < end; text++) {
-    if (*text == '\n' || *text == '\r') return text;
+// The first CR or LF from `text` on, when it lies within `size` bytes; else null. Lines end
+// at either: files from other systems end them with LF, CR LF or a lone CR. The text up to
+// `end` is followed by a zero byte, so strcspn (fast, and stopping at a lone CR at once)
+// never runs past it; zero bytes within the text are passed over.
+const char* find_line_end(const char* text, std::size_t size, const char* end) {
+  const char* p = text;
+  while (p < end) {
+    p += std::strcspn(p, "\r\n");
+    if (p >= end) break;
+    if (*p != '\0') return static_cast<std::size_t>(p - text) < size ? p : nullptr;
+    p++;
   }
   return nullptr;
 }
@@ -225,10 +231,9 @@ bool TextInput::fill() {
   const std::size_t capacity = buffer_.size() - 1;  // room for a closing zero
   if (end_ >= capacity) return true;
   const ssize_t got = read_some(descriptor_, buffer_.data() + end_, capacity - end_);
-  if (got > 0) {
-    end_ += static_cast<std::size_t>(got);
-    return true;
-  }
+  if (got > 0) end_ += static_cast<std::size_t>(got);
+  buffer_[end_] = '\0';  // the stop for find_line_end
+  if (got > 0) return true;
   at_end_ = true;
   if (got < 0) {
     failed_ = true;
@@ -253,7 +258,7 @@ bool TextInput::next_line(char*& line, std::size_t& length) {
     char* start = buffer_.data() + begin_;
     const std::size_t available = end_ - begin_;
     if (passing_over_) {
-      const char* line_end = find_line_end(start, available);
+      const char* line_end = find_line_end(start, available, start + available);
       if (line_end != nullptr) {
         begin_ += static_cast<std::size_t>(line_end - start) + 1;
         after_cr_ = *line_end == '\r';
@@ -267,7 +272,7 @@ bool TextInput::next_line(char*& line, std::size_t& length) {
     // One byte beyond the limit: a line of exactly the limit still ends at its line end.
     const std::size_t window =
         available <= text_format::kLineLimit ? available : text_format::kLineLimit + 1;
-    const char* line_end = find_line_end(start, window);
+    const char* line_end = find_line_end(start, window, start + available);
     std::size_t size;
     if (line_end != nullptr) {
       size = static_cast<std::size_t>(line_end - start);
