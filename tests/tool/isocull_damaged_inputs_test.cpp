@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <csignal>
 #include <limits>
+#include <thread>
 
 #include "formats/point_file_bytes.hpp"
 #include "json_value.hpp"
@@ -147,6 +153,35 @@ TEST_F(IsocullDamagedInputs, ACutFileOfEveryFormatIsWrittenAsFarAsItGoesAndRepor
       ASSERT_NEAR(kept[i].z, whole[i].z, 1e-6) << i;
     }
   }
+}
+
+// A FIFO named like a shapefile is read once, kept, and read again from what was kept: that
+// it was cut must survive the keeping.
+TEST_F(IsocullDamagedInputs, ACutShapefileThroughAFifoIsReportedCut) {
+  std::vector<std::uint8_t> bytes = formats_test::shapefile(11, shape_patch());
+  bytes.resize(100 + 44 * 321 + 20);
+  const std::string fifo = path("in/piped.shp");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::signal(SIGPIPE, SIG_IGN);
+  std::thread writer([&] {
+    const int out = open(fifo.c_str(), O_WRONLY);
+    if (out < 0) return;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t put = write(out, bytes.data() + at, bytes.size() - at);
+      if (put <= 0) break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(out);
+  });
+  const ToolRun result = run({"-i", fifo, "-o", path("out/piped.las")});
+  // A tool that never opened the FIFO would leave the writer waiting: be its reader.
+  const int unblock = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  if (unblock >= 0) close(unblock);
+  EXPECT_EQ(result.exit_code, 1) << result.err;
+  EXPECT_TRUE(result.printed("summary: 0 files done, 0 failed, 1 cut. 321 points read"))
+      << result.err;
+  EXPECT_EQ(las_points(path("out/piped.las")).size(), 321u);
 }
 
 TEST_F(IsocullDamagedInputs, CoordinatesNoLasIntegerHoldsFailTheFileAndWriteNothing) {
