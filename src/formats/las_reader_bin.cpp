@@ -65,6 +65,7 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
   stream_ = stream;
   read_failed_ = false;
   cut_reached_ = false;
+  cut_warned_ = false;
   format_support::reset_header_keeping_date(header);
 
   std::uint8_t bytes[kHeaderSize];
@@ -241,6 +242,9 @@ bool LASreaderBIN::read_record() {
 // the run is told once.
 bool LASreaderBIN::reach_cut() {
   cut_reached_ = true;
+  // Reading by area seeks past the cut again and again: once is enough.
+  if (cut_warned_) return false;
+  cut_warned_ = true;
   if (warn_when_cut) {
     std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
                  points_done, points_total, file_name_.c_str());

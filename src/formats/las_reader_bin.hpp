@@ -62,6 +62,7 @@ class LASreaderBIN : public LASreader {
   int record_size_ = 0;
   std::string file_name_;  // for messages; empty for a stream
   bool cut_reached_ = false;
+  bool cut_warned_ = false;
   // The file's own quantization, for the box (the converting forms change the header's).
   LASscaling file_scaling_;
 };

@@ -100,6 +100,7 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
   read_failed_ = false;
   end_reached_ = false;
   cut_reached_ = false;
+  cut_warned_ = false;
   format_support::reset_header_keeping_date(header);
 
   std::uint8_t first[4];
@@ -254,6 +255,9 @@ bool LASreaderQFIT::read_record() {
 // once.
 bool LASreaderQFIT::reach_cut() {
   cut_reached_ = true;
+  // Reading by area seeks past the cut again and again: once is enough.
+  if (cut_warned_) return false;
+  cut_warned_ = true;
   end_reached_ = true;
   if (warn_when_cut) {
     std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",

@@ -64,6 +64,7 @@ class LASreaderQFIT : public LASreader {
   std::int64_t point_start_ = 0;
   bool end_reached_ = false;
   bool cut_reached_ = false;
+  bool cut_warned_ = false;
   std::string file_name_;
   int scan_azimuth_at_ = -1;  // offsets of the attributes in the extra bytes
   int pitch_at_ = -1;
