@@ -386,6 +386,8 @@ bool LASreaderSHP::read_raw_point() {
   if (stream_ == nullptr || ended_) return false;
   for (;;) {
     while (next_vertex_ >= vertex_count_) {
+      // Nothing after a record the file ends in is another record, whatever a stream that
+      // cannot skip past its end would read there.
       if (cut_in_record_ != 0 || !read_shape_record()) {
         reach_end();
         return false;

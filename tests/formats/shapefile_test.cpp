@@ -224,6 +224,35 @@ TEST(ShapefileReader, ACutFileDeliversTheWholeRecordsItHolds) {
   EXPECT_TRUE(got.cut);
 }
 
+TEST(ShapefileReader, AFileCutWithItsHeaderLengthIsCutWhenARecordRunsPastTheEnd) {
+  TempDir dir;
+  struct Case {
+    int type;
+    const std::vector<std::vector<Vertex>>* records;
+    std::size_t cut;  // bytes off the end
+    std::size_t points;
+  };
+  // The last 8 bytes of a PointZ record are its m, the 8 before its z; a MultiPointZ record
+  // ends with the m range and one m per vertex.
+  const Case cases[] = {
+      {11, &kSingles, 4, 3}, {11, &kSingles, 20, 2}, {18, &kGroups, 4, 6}, {18, &kGroups, 30, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + " less " + std::to_string(c.cut));
+    std::vector<std::uint8_t> bytes = shapefile(c.type, *c.records);
+    bytes.resize(bytes.size() - c.cut);
+    // The header's length says the file is whole as it is now.
+    const std::uint32_t words = static_cast<std::uint32_t>(bytes.size() / 2);
+    for (int k = 0; k < 4; k++)
+      bytes[24 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(words >> (24 - 8 * k));
+    const ReadBack got = read_back(dir, bytes);
+    ASSERT_TRUE(got.opened) << got.err;
+    EXPECT_EQ(got.points.size(), c.points);
+    EXPECT_TRUE(got.cut);
+    EXPECT_FALSE(got.failed);
+    EXPECT_NE(got.err.find("ends inside shapefile record"), std::string::npos) << got.err;
+  }
+}
+
 TEST(ShapefileReader, TheHeaderBoxIsAHintTheVerticesChooseTheQuantization) {
   TempDir dir;
   std::vector<std::vector<Vertex>> projected;
