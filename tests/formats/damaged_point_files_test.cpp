@@ -345,4 +345,33 @@ TEST(DamagedPointFiles, CoordinatesThatCannotBeStoredAreSkippedCountedAndFailThe
   std::fclose(piped);
 }
 
+TEST(DamagedPointFiles, APipedMultipointClaimingTwoBillionVerticesIsCutWithoutSizingAnything) {
+  // A record of three vertices whose count says 2,000,000,000: read from a pipe, nothing
+  // tells the reader how many bytes follow.
+  Bytes record;
+  record.le32(8).f64(0).f64(0).f64(1).f64(1).le32(2000000000);
+  for (int i = 0; i < 3; i++)
+    record.f64(630000.5).f64(4834000.5);
+  Bytes file;
+  file.be32(9994).zeros(20).be32(static_cast<std::int64_t>(100 + 8 + record.size()) / 2);
+  file.le32(1000).le32(8).zeros(64);
+  file.be32(1).be32(static_cast<std::int64_t>(record.size() / 2));
+  file.data.insert(file.data.end(), record.data.begin(), record.data.end());
+  std::FILE* piped = pipe_with(file.data);
+  ASSERT_NE(piped, nullptr);
+  {
+    ByteStreamInFileLE stream(piped);
+    LASreaderSHP reader;
+    ASSERT_TRUE(reader.open_stream(&stream));
+    const Reading got = read_all(reader, true);
+    EXPECT_TRUE(got.points.empty());
+    EXPECT_TRUE(got.cut);
+    EXPECT_FALSE(got.failed);
+    EXPECT_EQ(got.err,
+              "WARNING: 'the shapefile' ends inside shapefile record 1: end-of-file after 0 "
+              "points\n");
+  }
+  std::fclose(piped);
+}
+
 }  // namespace
