@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 
 #include "index/las_index.hpp"
 #include "layers/lay_file.hpp"
@@ -31,6 +33,12 @@ std::string refusal(OutputClaims::WriteKind kind, const std::string& target,
   std::string line = "ERROR: " + std::string(noun_of(kind)) + " '" + target + "' " + what;
   if (!input.empty()) line += ". skipping '" + input + "'";
   return line + ".\n";
+}
+
+// What an earlier claim of a target made it.
+std::string what_claimed(OutputClaims::WriteKind kind, const std::string& input) {
+  if (kind == OutputClaims::WriteKind::kReport) return "is the report of this run";
+  return "was already written for '" + input + "' in this run";
 }
 
 }  // namespace
@@ -67,9 +75,12 @@ void OutputClaims::add_read(const std::string& name, ReadKind kind, const std::s
 
 void OutputClaims::add_reads(const LASreaderFactory& readers, const char* layer_folder) {
   const bool other_folder = layer_folder != nullptr && layer_folder[0] != '\0';
+  // A name listed again adds no file (a list may name one file a million times).
+  std::unordered_set<std::string_view> listed;
   const LASfileList& inputs = readers.file_list();
   for (std::size_t i = 0; i < inputs.size(); i++) {
     const std::string& name = inputs[i].name;
+    if (!listed.insert(name).second) continue;
     add_read(name, ReadKind::kInput, name);
     add_read(LASindex::file_name_for(name), ReadKind::kIndex, name);
     add_read(lay_file_name(name, nullptr), ReadKind::kLayer, name);
@@ -78,6 +89,7 @@ void OutputClaims::add_reads(const LASreaderFactory& readers, const char* layer_
   const LASfileList& neighbours = readers.neighbor_file_list();
   for (std::size_t i = 0; i < neighbours.size(); i++) {
     const std::string& name = neighbours[i].name;
+    if (!listed.insert(name).second) continue;
     add_read(name, ReadKind::kNeighbour, name);
     add_read(LASindex::file_name_for(name), ReadKind::kIndex, name);
   }
@@ -108,6 +120,12 @@ std::string OutputClaims::read_description(const FileIdentity& file) const {
 std::string OutputClaims::claim(const std::string& target, WriteKind kind,
                                 const std::string& input) {
   if (target.empty()) return {};
+  // The same name claimed again is the same file, known without asking the file system.
+  const auto same_name = claim_by_target_.find(target);
+  if (same_name != claim_by_target_.end()) {
+    const Claim& claim = claims_[same_name->second];
+    return refusal(kind, target, what_claimed(claim.kind, claim.input), input);
+  }
   FileIdentity identity = identifier_.identify(target);
   std::optional<std::uint32_t> read = read_index_.find(identity);
   // -olay writes the layer files of the inputs; which input may have one is the claims'
@@ -117,10 +135,7 @@ std::string OutputClaims::claim(const std::string& target, WriteKind kind,
   if (identity.exists && !identity.regular) return {};
   if (const std::optional<std::uint32_t> earlier = claim_index_.find(identity)) {
     const Claim& claim = claims_[*earlier];
-    const std::string what = claim.kind == WriteKind::kReport
-                                 ? "is the report of this run"
-                                 : "was already written for '" + claim.input + "' in this run";
-    return refusal(kind, target, what, input);
+    return refusal(kind, target, what_claimed(claim.kind, claim.input), input);
   }
   const auto number = static_cast<std::uint32_t>(claims_.size());
   claims_.push_back({target, kind, input, identity, true});
