@@ -49,9 +49,10 @@ tsan-test: $(TSAN_DIR)/CMakeCache.txt
 
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs, text to LAS and LAS to text, area
-# queries with and without a spatial index, LAY files against full copies, and one thread
-# beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run); the
-# 20-million-point scenes are generated once into $(BENCH_DATA) and reused.
+# queries with and without a spatial index, LAY files against full copies, one thread
+# beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run), and runs over
+# thousands of one-point files (bench_many_files); the 20-million-point scenes are
+# generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
 bench: build
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
@@ -67,6 +68,7 @@ bench: build
 	./$(BUILD_DIR)/bench_filter $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_layers $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_cores $(BENCH_DATA)
+	./$(BUILD_DIR)/bench_many_files $(BENCH_DATA)
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
@@ -77,7 +79,7 @@ bench: build
 # $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run
+FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run tool_claims
 FUZZ_FLAGS    ?= -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=10 -close_fd_mask=2
 REAL_DATA_DIR ?= ../shared/data/real
 

@@ -10,6 +10,7 @@
 
 #include "index/las_index_writer.hpp"
 #include "select/command_options.hpp"
+#include "tool/output_claims.hpp"
 
 namespace {
 
@@ -88,15 +89,31 @@ int main(int argc, char** argv) {
     usage();
     return 1;
   }
+  // An index file is never written over a file the run reads (an input named like the index
+  // of another, "-i a.las a.lax") nor twice in one run.
+  OutputClaims claims;
+  for (const std::string& input : settings.inputs)
+    claims.add_read(input, OutputClaims::ReadKind::kInput, input);
   int failed = 0;
   for (const std::string& input : settings.inputs) {
+    if (!settings.append) {
+      const std::string refused =
+          claims.claim(LASindex::file_name_for(input), OutputClaims::WriteKind::kIndex, input);
+      if (!refused.empty()) {
+        std::fputs(refused.c_str(), stderr);
+        failed++;
+        continue;
+      }
+    }
     const std::unique_ptr<LASindex> index = build_index(input.c_str(), settings.build);
     const bool ok = index && (settings.append ? append_index_record(*index, input.c_str())
                                               : write_index_file(*index, input.c_str()));
     if (!ok) {
+      if (!settings.append) claims.release(LASindex::file_name_for(input));
       failed++;
       continue;
     }
+    if (!settings.append) claims.confirm(LASindex::file_name_for(input));
     if (settings.verbose) {
       std::size_t runs = 0;
       for (const auto& entry : index->interval().cells())

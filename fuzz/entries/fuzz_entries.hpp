@@ -61,6 +61,16 @@ int tool_args(const std::uint8_t* data, std::size_t size);
 // code no output at all, and no temporary file may remain.
 int tool_run(const std::uint8_t* data, std::size_t size);
 
+// The tool on a folder of point files, their spatial indexes and layer files, and two
+// lists, with a command line of at most 24 words: each byte picks an option or a name
+// (several names reach one file: "./a.las", a link, "sub/../a.las"). Every file that the
+// command line makes the tool read (an input, a neighbour, a list and what it names, the
+// index of each, and the layer file of each input unless -olay writes it) must be byte for
+// byte as before, whatever the run did, and no temporary file may remain.
+int tool_claims(const std::uint8_t* data, std::size_t size);
+// Command lines that write over files they read, as inputs of `tool_claims`.
+std::vector<std::vector<std::uint8_t>> tool_claims_seeds();
+
 }  // namespace fuzz_entry
 
 namespace fuzz_entry {

@@ -14,11 +14,17 @@
 #include "select/command_options.hpp"
 
 bool LASfileList::add(LASfileEntry entry, bool unique) {
-  if (unique && contains(entry.name)) return false;
   try {
+    if (unique && !names_kept_) {
+      for (const LASfileEntry& listed : entries_)
+        names_.insert(listed.name);
+      names_kept_ = true;
+    }
+    if (unique && names_.count(entry.name) != 0) return false;
     if (entries_.size() == entries_.capacity()) {
       entries_.reserve(entries_.empty() ? 16 : entries_.capacity() * 2);
     }
+    if (names_kept_) names_.insert(entry.name);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "ERROR: alloc for %s pointer array failed at %d\n", what_,
                  static_cast<int>(entries_.capacity() * 2));
@@ -31,6 +37,7 @@ bool LASfileList::add(LASfileEntry entry, bool unique) {
 }
 
 bool LASfileList::contains(std::string_view name) const {
+  if (names_kept_) return names_.count(std::string(name)) != 0;
   return std::any_of(entries_.begin(), entries_.end(),
                      [&](const LASfileEntry& entry) { return entry.name == name; });
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 // File names as the factories handle them: the list of inputs with what list files tell
@@ -33,8 +34,9 @@ struct LASfileEntry {
 // An ordered list of input names. Owns its names.
 class LASfileList {
  public:
-  // Appends the entry. With `unique`, a name already in the list (exact compare) is
-  // skipped silently and false returned. An allocation failure prints
+  // Appends the entry. With `unique`, a name already in the list (exact compare, hashed:
+  // a list of millions of lines is not compared line by line) is skipped silently and
+  // false returned. An allocation failure prints
   // "ERROR: alloc for <what> pointer array failed at %d\n" (the capacity asked for, `what`
   // being "file_names" or "neighbor_file_names") and drops the name.
   bool add(LASfileEntry entry, bool unique = false);
@@ -51,6 +53,9 @@ class LASfileList {
 
  private:
   std::vector<LASfileEntry> entries_;
+  // The names, kept once `unique` was first asked for (most lists never need them).
+  std::unordered_set<std::string> names_;
+  bool names_kept_ = false;
   const char* what_;
   bool has_IDs_ = false;
   bool has_bounds_ = false;

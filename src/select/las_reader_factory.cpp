@@ -246,6 +246,7 @@ bool LASreaderFactory::add_file_name(const char* file_name, std::uint32_t ID,
 }
 
 bool LASreaderFactory::add_list_of_files(const char* list_file, bool unique) {
+  if (list_file != nullptr) list_files_.emplace_back(list_file);
   return file_names::read_list_file(list_file, [&](const file_names::ListLine& line) {
     switch (line.form) {
       case file_names::ListLine::kIdentifierCountBounds:
@@ -276,6 +277,7 @@ bool LASreaderFactory::add_neighbor_file_name(const char* file_name) {
 // Neighbour lists keep the bounds of their lines but no identifiers, and take other lines
 // as names without expanding them.
 bool LASreaderFactory::add_neighbor_list_of_files(const char* list_file) {
+  if (list_file != nullptr) list_files_.emplace_back(list_file);
   return file_names::read_list_file(list_file, [&](const file_names::ListLine& line) {
     LASfileEntry entry{line.name, {}, {}};
     if (line.form == file_names::ListLine::kIdentifierCountBounds) entry.bounds = line.bounds;
@@ -291,6 +293,21 @@ const char* LASreaderFactory::get_file_name() const {
 
 const char* LASreaderFactory::get_file_name(std::uint32_t index) const {
   return index < file_names_.size() ? file_names_[index].name.c_str() : nullptr;
+}
+
+const char* LASreaderFactory::next_single_file() const {
+  if (next_file_index_ >= file_names_.size()) return nullptr;
+  if (settings_.merged && (file_names_.size() > 1 || file_names_.has_IDs())) return nullptr;
+  return file_names_[next_file_index_].name.c_str();
+}
+
+bool LASreaderFactory::skip_single_file() {
+  if (next_single_file() == nullptr) return false;
+  file_name_ = file_names_[next_file_index_].name;
+  file_source_ID_.reset();
+  piped_reader_ = nullptr;
+  next_file_index_++;
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
+#include "select/file_identity.hpp"
 #include "select/file_names.hpp"
 #include "select/las_ignore.hpp"
 #include "stream/bytestream_piped.hpp"
@@ -119,6 +120,12 @@ class LASreaderFactory {
   // flightline options), so that a tool can open the files of one list in any order, each
   // through a factory of its own.
   void select_file(std::uint32_t index) { next_file_index_ = index; }
+  // The listed input that the next `open` takes on its own (not merged with others), or
+  // null (standard input, merged files, the list used up): a tool may refuse it unread.
+  const char* next_single_file() const;
+  // Passes over that input without opening it (it becomes the input taken last); false
+  // when there is none.
+  bool skip_single_file();
   // Whether `open` has another input to deliver.
   bool active() const;
   // The input opened last, else the first listed one, else null.
@@ -133,6 +140,8 @@ class LASreaderFactory {
   // Input names with wildcards that matched no file (each was named in an "ERROR: " line).
   std::uint32_t unmatched_wildcards() const { return unmatched_wildcards_; }
   const LASfileList& neighbor_file_list() const { return neighbor_file_names_; }
+  // The list files read ("-lof", "-neighbors_lof"), in the order given.
+  const std::vector<std::string>& list_files() const { return list_files_; }
   // A point buffer from other files is in use ("-buffered" with more than one file or with
   // neighbours).
   bool has_buffer() const;
@@ -299,6 +308,19 @@ class LASreaderFactory {
   std::uint32_t unmatched_wildcards_ = 0;
   LASfileList file_names_{"file_names"};
   LASfileList neighbor_file_names_{"neighbor_file_names"};
+  std::vector<std::string> list_files_;
+  // For buffered reading: the listed inputs and then the neighbours, each with the number
+  // of the first of them that is the same file (itself when none is), found once for all
+  // the files of a run (source_identities_of).
+  struct SourceIdentities {
+    std::size_t inputs = 0;
+    std::size_t neighbours = 0;
+    std::vector<std::uint32_t> first;
+    FileIdentityIndex index;
+    FileIdentifier identifier;
+  };
+  SourceIdentities& source_identities();
+  SourceIdentities source_identities_;
   std::unique_ptr<LASfilter> filter_;
   std::unique_ptr<LAStransform> transform_;
   std::unique_ptr<LASignore> ignore_;

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "formats/las_reader_buffered.hpp"
 #include "formats/las_reader_merged.hpp"
 #include "formats/las_reader_pipe_on.hpp"
 #include "formats/las_reader_stored.hpp"
+#include "select/file_identity.hpp"
 #include "select/las_reader_factory.hpp"
 
 std::unique_ptr<LASreader> LASreaderFactory::open_merged() {
@@ -45,6 +47,28 @@ std::unique_ptr<LASreader> LASreaderFactory::open_merged() {
   return wrap(std::move(merged), "lasreadermerged", false);
 }
 
+LASreaderFactory::SourceIdentities& LASreaderFactory::source_identities() {
+  SourceIdentities& identities = source_identities_;
+  if (identities.inputs == file_names_.size() &&
+      identities.neighbours == neighbor_file_names_.size() && !identities.first.empty()) {
+    return identities;
+  }
+  identities.inputs = file_names_.size();
+  identities.neighbours = neighbor_file_names_.size();
+  identities.first.clear();
+  identities.index = FileIdentityIndex();
+  for (std::size_t source = 0; source < identities.inputs + identities.neighbours; source++) {
+    const std::string& name = source < identities.inputs
+                                  ? file_names_[source].name
+                                  : neighbor_file_names_[source - identities.inputs].name;
+    const FileIdentity identity = identities.identifier.identify(name);
+    const std::uint32_t number = static_cast<std::uint32_t>(source);
+    identities.first.push_back(identities.index.find(identity).value_or(number));
+    identities.index.insert(identity, number);
+  }
+  return identities;
+}
+
 std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const std::string& main_name) {
   file_name_ = main_name;
   file_source_ID_.reset();
@@ -56,8 +80,30 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const std::string& ma
   };
   auto buffered = std::make_unique<LASreaderBuffered>(opener, settings_.buffer_size);
   buffered->set_main_file(main_name);
-  auto add = [&](const LASfileEntry& entry) {
-    if (entry.name == main_name) return;
+  // A source that is the main file, or one added already, under whatever name (a link,
+  // "./t.las", an absolute path) would count its points twice: a point beside its own twin
+  // is never isolated. Told apart by identity; a neighbour so skipped is said once.
+  SourceIdentities& identities = source_identities();
+  const std::optional<std::uint32_t> main_first =
+      identities.index.find(identities.identifier.identify(main_name));
+  auto add = [&](const LASfileEntry& entry, std::size_t source) {
+    if (entry.name == main_name) return;  // the usual list of all tiles names the main one too
+    const std::uint32_t first = identities.first[source];
+    const bool neighbour = source >= identities.inputs;
+    const bool is_main = main_first && first == *main_first;
+    if (is_main || first != source) {
+      if (neighbour && is_main) {
+        std::fprintf(stderr, "WARNING: neighbour '%s' is the input file '%s'. skipping it.\n",
+                     entry.name.c_str(), main_name.c_str());
+      } else if (neighbour) {
+        const std::string& earlier = first < identities.inputs
+                                         ? file_names_[first].name
+                                         : neighbor_file_names_[first - identities.inputs].name;
+        std::fprintf(stderr, "WARNING: neighbour '%s' is the file '%s' again. skipping it.\n",
+                     entry.name.c_str(), earlier.c_str());
+      }
+      return;
+    }
     std::optional<LASreaderBuffered::Rectangle> bounds;
     if (entry.bounds) {
       bounds = LASreaderBuffered::Rectangle{entry.bounds->min_x, entry.bounds->min_y,
@@ -66,9 +112,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open_buffered(const std::string& ma
     buffered->add_buffer_source(entry.name, bounds);
   };
   for (std::size_t i = 0; i < file_names_.size(); i++)
-    add(file_names_[i]);
+    add(file_names_[i], i);
   for (std::size_t i = 0; i < neighbor_file_names_.size(); i++)
-    add(neighbor_file_names_[i]);
+    add(neighbor_file_names_[i], identities.inputs + i);
   if (!buffered->open()) {
     std::fprintf(stderr, "ERROR: cannot open lasreaderbuffered with %d file names\n",
                  static_cast<int>(file_names_.size() + neighbor_file_names_.size()));

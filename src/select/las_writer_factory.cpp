@@ -383,6 +383,7 @@ void LASwriterFactory::apply_appendix(std::string& name) const {
 }
 
 void LASwriterFactory::set_file_name(const char* file_name) {
+  special_ = false;
   if (file_name == nullptr) {
     file_name_.reset();
     return;
@@ -390,10 +391,12 @@ void LASwriterFactory::set_file_name(const char* file_name) {
   std::string name = file_name;
   while (!name.empty() && name.back() == ' ')
     name.pop_back();
-  // A device or a FIFO that exists is written as it is named: an extension would make a new
-  // regular file beside it instead.
+  // A device or a FIFO that exists is written as it is named, whatever the options before
+  // or after it: an extension, a folder or an appendix would make a new regular file
+  // beside it instead ("/dev/full.pkz").
   if (is_special_file(name)) {
     file_name_ = std::move(name);
+    special_ = true;
     return;
   }
   // Only a short extension counts: "out.json" is a name without one.
@@ -422,7 +425,7 @@ bool LASwriterFactory::set_directory(const char* directory) {
   // "/" alone stays the root directory.
   if (text.size() > 1 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
   directory_ = text;
-  if (file_name_) apply_directory(*file_name_);
+  if (file_name_ && !special_) apply_directory(*file_name_);
   return text.empty() || text.back() == ':' || is_directory(text);
 }
 
@@ -432,19 +435,19 @@ void LASwriterFactory::set_appendix(const char* appendix) {
     return;
   }
   appendix_ = appendix;
-  if (file_name_) apply_appendix(*file_name_);
+  if (file_name_ && !special_) apply_appendix(*file_name_);
 }
 
 void LASwriterFactory::set_cut(std::int32_t cut) {
   cut_ = cut;
-  if (cut_ != 0 && file_name_) apply_cut(*file_name_);
+  if (cut_ != 0 && file_name_ && !special_) apply_cut(*file_name_);
 }
 
 bool LASwriterFactory::set_format(std::uint32_t format) {
   if (format >= kFormatCount) return false;
   format_ = format;
   specified_ = true;
-  if (file_name_) {
+  if (file_name_ && !special_) {
     std::string& name = *file_name_;
     const std::size_t dot = file_names::extension_dot(name);
     if (dot == file_names::kNone) {
@@ -515,6 +518,7 @@ void LASwriterFactory::derive_file_name(const char* input_file_name, int number)
   // A name equal to the input stays as it is: the tool refuses to write over an input (one
   // shared stand-in name would make every such file overwrite the one before).
   file_name_ = std::move(name);
+  special_ = false;
 }
 
 // ---------------------------------------------------------------------------------------

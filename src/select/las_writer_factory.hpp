@@ -60,7 +60,9 @@ class LASwriterFactory {
 
   // Sets the output name (null clears it): trailing blanks go; an extension of at most three
   // characters chooses the format unless an option did; a name without one gets the
-  // format's; then the directory, cut and appendix set so far are applied.
+  // format's; then the directory, cut and appendix set so far are applied. An existing
+  // device or FIFO is kept as named, also by the format, directory, cut and appendix
+  // options that follow.
   void set_file_name(const char* file_name);
   // Sets the output directory (null clears it) and moves an existing name into it. False
   // when it is neither empty, nor ends in ":", nor names an existing directory.
@@ -138,4 +140,5 @@ class LASwriterFactory {
   std::int32_t cut_ = 0;
   std::uint32_t format_ = kFormatDefault;
   bool specified_ = false;  // the format came from an option
+  bool special_ = false;    // the name is an existing device or FIFO, kept as given
 };

@@ -1,6 +1,7 @@
 // The noise tool's layer paths: reading through the LAY file of an input (-ilay), and
 // writing the noise marks as a new layer of it instead of a copy of the file (-olay).
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "las/las_reader.hpp"
 #include "layers/las_apply.hpp"
 #include "layers/las_modify.hpp"
+#include "layers/lay_identity_check.hpp"
 #include "select/las_ignore.hpp"
 #include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
@@ -130,6 +132,24 @@ void NoiseRun::reopen_layered(LASreader& reader) {
   apply.take_reader(std::move(inner));
 }
 
+bool NoiseRun::layer_file_may_be_replaced(const LASreader& reader, const std::string& input_name,
+                                          const std::string& lay_name, FileRecord& record) {
+  if (writer_factory_.settings().force) return true;
+  const std::uint64_t point_count =
+      static_cast<std::uint64_t>(std::max<std::int64_t>(reader.points_total, 0));
+  std::string failure;
+  if (lay_file_replaceable(lay_name, input_name, reader.header, point_count, kIdentityBlockBytes,
+                           failure)) {
+    return true;
+  }
+  // The layers of another point file (tile.las and tile.pkz share tile.lay) are lost once
+  // replaced, and nothing says so until that file is read through them.
+  std::fprintf(stderr, "ERROR: %s. '-oforce' replaces it. skipping '%s'.\n", failure.c_str(),
+               input_name.c_str());
+  record.message = failure;
+  return false;
+}
+
 bool NoiseRun::write_layer_file(LASreader& reader, IsolationGrid& grid,
                                 const std::string& input_name, double file_start,
                                 double phase_start, FileRecord& record) {
@@ -171,8 +191,11 @@ bool NoiseRun::write_layer_file(LASreader& reader, IsolationGrid& grid,
   }
   modify.set_directory(s.ilay ? s.ilaydir : s.olaydir);
   if (!modify.open(reader, input_name, s.ilay, 0, kIdentityBlockBytes)) {
+    // Only this file is refused (a layer file of another point file, say): the next
+    // file's layer file is another.
     std::fprintf(stderr, "ERROR: opening lasmodify file for '%s'\n", input_name.c_str());
-    plain_exit(1, interactive_);
+    record.message = "opening lasmodify file failed";
+    return false;
   }
   // A run ended by a signal must not leave the unfinished LAY file behind.
   struct TemporaryRegistration {

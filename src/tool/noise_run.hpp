@@ -63,6 +63,24 @@ class NoiseRun {
   bool write_layer_file(LASreader& reader, IsolationGrid& grid, const std::string& input_name,
                         double file_start, double phase_start, FileRecord& record);
 
+  // What the run may write (noise_claims.cpp): the checks of the outputs at start (after
+  // the options), the file a file writes (its output, or its layer file with -olay; the
+  // writer factory derives the name when none was given), the claim of it (false after the
+  // refusal was printed and put in the record), the claim before the file is opened (true
+  // when the file was refused unopened and passed over), and the claim's end: kept for a
+  // file written, given up otherwise.
+  void check_outputs_at_start();
+  void check_report_at_start();
+  std::string planned_output(FileLane& lane, const std::string& input);
+  bool claim_output(const std::string& target, const std::string& input, std::string& claimed,
+                    FileRecord& record);
+  bool refuse_before_opening(FileLane& lane, FileRecord& record, std::string& claimed);
+  void settle_claim(const std::string& claimed, bool written);
+  // With -olay and without -ilay: whether the layer file `lay_name` may be replaced (there
+  // is none, or it belongs to the input as it is, or -oforce); false after the refusal.
+  bool layer_file_may_be_replaced(const LASreader& reader, const std::string& input_name,
+                                  const std::string& lay_name, FileRecord& record);
+
   // One input file, from opening its reader to "done with"; failures of the file itself
   // (unreadable points, unwritable output, exceptions) are said and returned in the record
   // (status failed), which makes the run fail.
@@ -81,8 +99,10 @@ class NoiseRun {
   // where that pays (see DecodedSpill); true when it started.
   bool start_decoded_spill(FileLane& lane, LASreader& reader, DecodedSpill& decoded) const;
   // Returns false when the file failed (its messages printed, its output removed). Fills
-  // `record` with what became of the file.
-  bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record);
+  // `record` with what became of the file. `claimed`: the output claimed for the file (see
+  // claim_output), claimed here when empty.
+  bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record,
+                    std::string& claimed);
   // -h: the tool's options, the factories' usages and the usage text on standard output.
   [[noreturn]] void print_help();
   // The end of a run: closing lines, the report; the exit code.
@@ -120,7 +140,7 @@ class NoiseRun {
   double run_start_ = 0.0;
   RunReport report_;
   std::mutex claims_mutex_;  // files at once claim their outputs
-  OutputClaims claims_;
+  OutputClaims claims_;      // what the run reads, and what it writes
   ProgressLine progress_{stderr, false};
 };
 

@@ -145,6 +145,8 @@ void NoiseRun::start_up() {
     std::fprintf(stderr, "ERROR: input and output file name are identical\n");
     usage_exit(1);
   }
+  check_outputs_at_start();
+  report_.set_keep_records(settings_.report_file != nullptr);
   take_command_line_units();
   threshold_ = settings_.threshold();
   // Piped points cannot be read twice: the reader keeps them for the second pass.
@@ -271,9 +273,18 @@ std::uint32_t NoiseRun::first_pass_layers(const LASreaderFactory& readers) const
 
 FileRecord NoiseRun::process_next_file(FileLane& lane) {
   const double file_start = process_seconds();
+  FileRecord record;
+  // The output claimed for the file: kept once the file wrote it, else given up again.
+  std::string claimed;
+  // An output that may not be written is refused before its input is opened, so that a
+  // list naming one file a million times is refused a million times quickly.
+  if (refuse_before_opening(lane, record, claimed)) {
+    record.seconds = process_seconds() - file_start;
+    lane.writers.set_file_name(nullptr);
+    return record;
+  }
   lane.readers.set_selective_decoding(first_pass_layers(lane.readers));
   std::unique_ptr<LASreader> reader = lane.readers.open();
-  FileRecord record;
   const char* opened_name = lane.readers.get_file_name();
   record.input = opened_name ? opened_name : "";
   if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader));
@@ -283,11 +294,12 @@ FileRecord NoiseRun::process_next_file(FileLane& lane) {
     // what went wrong (a usage text would only bury them); the run ends with code 1.
     record.message = open_failure(opened_name);
     record.seconds = process_seconds() - file_start;
+    settle_claim(claimed, false);
     lane.writers.set_file_name(nullptr);
     return record;
   }
   try {
-    if (!process_file(lane, *reader, file_start, record)) {
+    if (!process_file(lane, *reader, file_start, record, claimed)) {
       record.status = FileRecord::Status::kFailed;
     }
   } catch (const IsolationGridError& error) {
@@ -302,6 +314,7 @@ FileRecord NoiseRun::process_next_file(FileLane& lane) {
   }
   lane.progress.finish();
   record.seconds = process_seconds() - file_start;
+  settle_claim(claimed, record.output_written);
   reader.reset();
   forget_file_units(lane);
   lane.writers.set_file_name(nullptr);

@@ -83,25 +83,44 @@ const char* status_name(FileRecord::Status status) {
   return "failed";
 }
 
+void RunReport::add(FileRecord record) {
+  file_count_++;
+  switch (record.status) {
+    case FileRecord::Status::kDone:
+      done_++;
+      break;
+    case FileRecord::Status::kFailed:
+      failed_++;
+      break;
+    case FileRecord::Status::kCut:
+      cut_++;
+      break;
+  }
+  points_read_ += record.points_read;
+  points_marked_ += record.marked;
+  if (keep_records_ || record.status == FileRecord::Status::kCut) {
+    files_.push_back(std::move(record));
+  }
+}
+
 std::uint32_t RunReport::count(FileRecord::Status status) const {
-  std::uint32_t n = 0;
-  for (const FileRecord& file : files_)
-    n += file.status == status ? 1u : 0u;
-  return n;
+  switch (status) {
+    case FileRecord::Status::kDone:
+      return done_;
+    case FileRecord::Status::kFailed:
+      return failed_;
+    case FileRecord::Status::kCut:
+      return cut_;
+  }
+  return 0;
 }
 
 std::uint64_t RunReport::points_read() const {
-  std::uint64_t n = 0;
-  for (const FileRecord& file : files_)
-    n += file.points_read;
-  return n;
+  return points_read_;
 }
 
 std::uint64_t RunReport::points_marked() const {
-  std::uint64_t n = 0;
-  for (const FileRecord& file : files_)
-    n += file.marked;
-  return n;
+  return points_marked_;
 }
 
 std::string RunReport::summary_line(double seconds) const {
@@ -188,7 +207,7 @@ std::string RunReport::json(const NoiseSettings& s, double seconds,
   out.append("  \"totals\": {");
   first = true;
   key(out, "files", first);
-  append_count(out, files_.size());
+  append_count(out, file_count_);
   key(out, "done", first);
   append_count(out, count(FileRecord::Status::kDone));
   key(out, "failed", first);

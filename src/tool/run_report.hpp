@@ -29,10 +29,14 @@ struct FileRecord {
   bool output_written = false;  // an output file was left (not removed as empty)
 };
 
-// The records of a run, in the order the files were taken.
+// The records of a run, in the order the files were taken, and their totals.
 class RunReport {
  public:
-  void add(FileRecord record) { files_.push_back(std::move(record)); }
+  // Without -report only the totals and the records of cut files (named again at the end)
+  // are kept: a list of millions of files costs no record each.
+  void set_keep_records(bool keep) { keep_records_ = keep; }
+  void add(FileRecord record);
+  // The records kept (every record when set_keep_records).
   const std::vector<FileRecord>& files() const { return files_; }
   std::uint32_t count(FileRecord::Status status) const;
   std::uint64_t points_read() const;
@@ -51,6 +55,13 @@ class RunReport {
 
  private:
   std::vector<FileRecord> files_;
+  bool keep_records_ = true;
+  std::uint32_t file_count_ = 0;
+  std::uint32_t done_ = 0;
+  std::uint32_t failed_ = 0;
+  std::uint32_t cut_ = 0;
+  std::uint64_t points_read_ = 0;
+  std::uint64_t points_marked_ = 0;
 };
 
 // Share of `part` in `whole` in percent; 0 when `whole` is 0.

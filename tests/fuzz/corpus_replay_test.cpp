@@ -100,6 +100,12 @@ TEST(FuzzCorpus, KeptToolRunInputsLeaveAWholeOutputOrNone) {
   replay("tool_run", fuzz_entry::tool_run);
 }
 
+TEST(FuzzCorpus, KeptToolClaimsInputsLeaveEveryFileReadAsItWas) {
+  replay("tool_claims", fuzz_entry::tool_claims);
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::tool_claims_seeds())
+    EXPECT_EQ(fuzz_entry::tool_claims(seed.data(), seed.size()), 0);
+}
+
 TEST(FuzzCorpus, KeptLayFileInputsApplyWithoutFault) {
   replay("lay_file", fuzz_entry::lay_file);
   for (bool extended : {false, true}) {

@@ -64,6 +64,41 @@ TEST(LasReaderFactoryOpen, UniqueSkipsDuplicatesAddedAfterIt) {
   EXPECT_EQ(listed(factory), (std::vector<std::string>{"a.las", "a.las", "b.las"}));
 }
 
+TEST(LasReaderFactoryOpen, AListedFileCanBePassedOverUnopenedButNotAMergedOne) {
+  LASreaderFactory factory;
+  ASSERT_TRUE(parse(factory, {"-i", "a.las", "b.las"}));
+  ASSERT_STREQ(factory.next_single_file(), "a.las");
+  EXPECT_TRUE(factory.skip_single_file());
+  EXPECT_STREQ(factory.get_file_name(), "a.las");
+  EXPECT_STREQ(factory.next_single_file(), "b.las");
+  EXPECT_TRUE(factory.skip_single_file());
+  EXPECT_FALSE(factory.active());
+  EXPECT_EQ(factory.next_single_file(), nullptr);
+  EXPECT_FALSE(factory.skip_single_file());
+
+  LASreaderFactory merged;
+  ASSERT_TRUE(parse(merged, {"-i", "a.las", "b.las", "-merged"}));
+  EXPECT_EQ(merged.next_single_file(), nullptr);
+  LASreaderFactory one;
+  ASSERT_TRUE(parse(one, {"-i", "a.las", "-merged"}));
+  EXPECT_STREQ(one.next_single_file(), "a.las");
+}
+
+TEST(LasReaderFactoryOpen, UniqueKeepsTheFirstOfEveryNameOfALongList) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.ok());
+  std::string lines;
+  for (int i = 0; i < 20000; i++)
+    lines += "tile" + std::to_string(i % 1000) + ".las\n";
+  const std::string list = dir.touch("list.txt", lines);
+  LASreaderFactory factory;
+  ASSERT_TRUE(parse(factory, {"-i", "tile7.las", "-unique", "-lof", list, "-lof", list}));
+  ASSERT_EQ(factory.get_file_count(), 1000u);
+  EXPECT_STREQ(factory.get_file_name(0), "tile7.las");
+  EXPECT_STREQ(factory.get_file_name(1), "tile0.las");
+  EXPECT_EQ(factory.list_files(), (std::vector<std::string>{list, list}));
+}
+
 TEST(LasReaderFactoryOpen, ListFilesAddNamesWithIdentifiersBoundsOrWildcards) {
   ScratchDir dir;
   ASSERT_TRUE(dir.ok());

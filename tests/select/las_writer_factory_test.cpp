@@ -237,6 +237,25 @@ TEST(LasWriterFactoryNames, EditsApplyToANameAlreadySet) {
   EXPECT_FALSE(factory.active());
 }
 
+TEST(LasWriterFactoryNames, AnExistingDeviceKeepsItsNameWhateverEditFollows) {
+  LASwriterFactory factory;
+  factory.set_appendix("_d");
+  factory.set_file_name("/dev/null");
+  EXPECT_STREQ(factory.get_file_name(), "/dev/null");
+  EXPECT_TRUE(factory.set_format(LASwriterFactory::kFormatPKZ));
+  factory.set_appendix("_e");
+  factory.set_cut(2);
+  EXPECT_TRUE(factory.set_directory("/tmp"));
+  EXPECT_STREQ(factory.get_file_name(), "/dev/null");
+  EXPECT_EQ(factory.get_format(), LASwriterFactory::kFormatPKZ);
+  // A name derived afterwards is a name like any other.
+  factory.set_cut(0);
+  factory.derive_file_name("in/tile.las");
+  EXPECT_STREQ(factory.get_file_name(), "/tmp/tile_e.pkz");
+  factory.set_format(LASwriterFactory::kFormatLAS);
+  EXPECT_STREQ(factory.get_file_name(), "/tmp/tile_e.las");
+}
+
 TEST(LasWriterFactoryOptions, NilWinsOverFileAndStandardOutput) {
   LASwriterFactory factory;
   ASSERT_TRUE(parse(factory, {"-o", "out.las", "-stdout", "-nil", "-stdout"}).ok);

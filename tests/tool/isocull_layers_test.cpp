@@ -203,8 +203,14 @@ TEST_F(IsocullLayers, ALayFileBesideAChangedOrAnotherFileIsRefused) {
     EXPECT_TRUE(append.printed("ERROR: opening lasmodify file for '" + scene + "'")) << append.err;
     EXPECT_EQ(read_text(path("in/tile.lay")), lay) << "the LAY file it could not keep stays";
   }
-  // Without -ilay the layer starts afresh and belongs to the file as it is now.
-  ASSERT_EQ(run({"-i", scene, "-olay"}).exit_code, 0);
+  // Without -ilay the layer starts afresh and belongs to the file as it is now, once
+  // -oforce says that the layers there (of the file as it was, or of another file: the
+  // identity cannot tell which) may go.
+  const ToolRun refused = run({"-i", scene, "-olay"});
+  EXPECT_EQ(refused.exit_code, 1) << refused.err;
+  EXPECT_TRUE(refused.printed("'-oforce' replaces it")) << refused.err;
+  EXPECT_EQ(read_text(path("in/tile.lay")), lay);
+  ASSERT_EQ(run({"-i", scene, "-olay", "-oforce"}).exit_code, 0);
   const ToolRun fresh = run({"-i", scene, "-ilay", "-o", path("out/plain.las")});
   EXPECT_FALSE(fresh.printed("skipping")) << fresh.err;
   const std::vector<std::string> left = listing("in");
