@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "process_watch.hpp"
 #include "stream/signal_cleanup.hpp"
 #include "stream/temporary_file.hpp"
 
@@ -68,24 +69,6 @@ void write_text(const std::string& path, const std::string& text) {
 mode_t permissions(const std::string& path) {
   struct stat info {};
   return lstat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0;
-}
-
-bool process_gone(pid_t pid) {
-  if (kill(pid, 0) != 0) return errno == ESRCH;
-  // A zombie is gone too: it only waits for its parent.
-  std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(status, line);
-  const std::size_t paren = line.rfind(')');
-  return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'Z';
-}
-
-bool gone_within_seconds(pid_t pid, int seconds) {
-  for (int tries = 0; tries < seconds * 100; tries++) {
-    if (process_gone(pid)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
 }
 
 TEST(TemporaryFile, IsOnlyEverANewFileForItsOwnerAloneAndNeverOpensThroughALink) {
@@ -257,7 +240,7 @@ TEST(SignalCleanup, ASignalRemovesWhatIsRegisteredEndsTheProgramGroupsAndEndsThe
   const std::vector<pid_t> started = wait_for_pids(pids, 2);
   ASSERT_EQ(started.size(), 2u);
   for (pid_t pid : started)
-    EXPECT_TRUE(gone_within_seconds(pid, 5)) << "process " << pid << " of the group";
+    EXPECT_TRUE(process_watch::ends_within(pid, 5)) << "process " << pid << " of the group";
 }
 
 TEST(SignalCleanup, AHandlerWaitsForAFileBeingMadeOnAnotherThreadAndRemovesIt) {
