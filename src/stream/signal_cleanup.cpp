@@ -53,24 +53,10 @@ int reserve_entry() {
     pause();
 }
 
-void clean_entry(unsigned entry) {
-  switch (g_kinds[entry]) {
-    case Kind::kFile:
-      unlink(g_paths[entry]);
-      break;
-    case Kind::kFolder:
-      rmdir(g_paths[entry]);
-      break;
-    case Kind::kProgram:
-      // The group holds whatever the program started in turn (a script's own children).
-      kill(-g_groups[entry], SIGKILL);
-      kill(g_groups[entry], SIGKILL);
-      break;
-  }
-}
-
 void on_signal(int number) {
   g_ending.store(true);
+  // Folders go last, once the files registered in them are gone.
+  bool folders[kEntries] = {};
   for (unsigned i = 0; i < kEntries; i++) {
     // A busy entry is being made or forgotten on another thread (which has the signals
     // blocked, so it is never this one): wait for it. The entry is then kept busy for good,
@@ -80,7 +66,23 @@ void on_signal(int number) {
            !g_states[i].compare_exchange_weak(seen, kBusy, std::memory_order_acquire)) {
       seen = g_states[i].load(std::memory_order_acquire);
     }
-    if (seen == kSet) clean_entry(i);
+    if (seen != kSet) continue;
+    switch (g_kinds[i]) {
+      case Kind::kFile:
+        unlink(g_paths[i]);
+        break;
+      case Kind::kFolder:
+        folders[i] = true;
+        break;
+      case Kind::kProgram:
+        // The group holds whatever the program started in turn (a script's own children).
+        kill(-g_groups[i], SIGKILL);
+        kill(g_groups[i], SIGKILL);
+        break;
+    }
+  }
+  for (unsigned i = kEntries; i-- > 0;) {
+    if (folders[i]) rmdir(g_paths[i]);
   }
   struct sigaction action {};
   action.sa_handler = SIG_DFL;

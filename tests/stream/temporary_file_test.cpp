@@ -218,6 +218,9 @@ TEST(SignalCleanup, ASignalRemovesWhatIsRegisteredEndsTheProgramGroupsAndEndsThe
       if (mkdir((folder / "inner").c_str(), 0700) != 0) _exit(3);
       inner_folder = making.register_path(signal_cleanup::Kind::kFolder, folder / "inner");
     }
+    // Registered after its folder: the folder goes once it is gone.
+    TemporaryFile inner_file;
+    if (!inner_file.create(folder / "inner/spill")) _exit(3);
     signal_cleanup::Registration program;
     {
       signal_cleanup::Making making;
