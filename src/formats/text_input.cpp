@@ -208,13 +208,14 @@ void TextInput::finish_program(bool stop) {
   if (program_ < 0) return;
   // The whole group: a program that started others must not leave them behind.
   if (stop) ::kill(-program_, SIGKILL);
+  // Before the program is collected: its number may be another process's afterwards.
+  program_registration_.forget();
   int status = 0;
   pid_t done;
   do {
     done = ::waitpid(program_, &status, 0);
   } while (done < 0 && errno == EINTR);
   program_ = -1;
-  program_registration_.forget();
   if (stop || done < 0) return;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
   failed_ = true;
