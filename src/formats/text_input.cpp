@@ -14,6 +14,7 @@
 
 #include "formats/archive_argument.hpp"
 #include "formats/text_format.hpp"
+#include "stream/signal_cleanup.hpp"
 
 extern char** environ;
 
@@ -63,6 +64,35 @@ class SpawnActions {
 
  private:
   posix_spawn_file_actions_t actions_{};
+  bool ok_ = false;
+};
+
+// How a program starts: in a process group of its own, which ending it ends as a whole
+// (a script's own children too), with no signal blocked and the signals this process
+// ignores (SIGXFSZ, SIGPIPE in some callers) at their defaults.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    ok_ = posix_spawnattr_init(&attributes_) == 0;
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int number : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP})
+      sigaddset(&defaults, number);
+    ok_ = ok_ && posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+          posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
+          posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
+          posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                     POSIX_SPAWN_SETSIGDEF) == 0;
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  bool ok() const { return ok_; }
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
   bool ok_ = false;
 };
 
@@ -148,12 +178,18 @@ bool TextInput::spawn(const char* file_name, std::size_t decompressor) {
   argv.push_back(nullptr);
 
   SpawnActions actions;
-  bool redirected = actions.ok() && actions.dup2(ends[1], STDOUT_FILENO);
+  const SpawnAttributes attributes;
+  bool redirected = actions.ok() && attributes.ok() && actions.dup2(ends[1], STDOUT_FILENO);
   if (redirected && input >= 0) redirected = actions.dup2(input, STDIN_FILENO);
   int result = -1;
   pid_t pid = -1;
-  if (redirected)
-    result = posix_spawnp(&pid, program.program, actions.get(), nullptr, argv.data(), environ);
+  if (redirected) {
+    // Started and registered in one step: a signal that ends this process ends it too.
+    signal_cleanup::Making making;
+    result =
+        posix_spawnp(&pid, program.program, actions.get(), attributes.get(), argv.data(), environ);
+    if (result == 0) program_registration_ = making.register_program(pid);
+  }
   ::close(ends[1]);
   if (input >= 0) ::close(input);
   if (!redirected) {
@@ -186,7 +222,10 @@ bool TextInput::spawn(const char* file_name, std::size_t decompressor) {
 // rather than waited for. Without, its end is checked: a failure means the text was cut.
 void TextInput::finish_program(bool stop) {
   if (program_ < 0) return;
-  if (stop) ::kill(program_, SIGTERM);
+  // The whole group: a program that started others must not leave them behind.
+  if (stop) ::kill(-program_, SIGKILL);
+  // Before the program is collected: its number may be another process's afterwards.
+  program_registration_.forget();
   int status = 0;
   pid_t done;
   do {

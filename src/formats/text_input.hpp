@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "stream/signal_cleanup.hpp"
+
 // The lines of one text input: a plain file, standard input, or a compressed file read
 // through the decompressing program its name asks for (".gz", ".zip", ".7z", ".rar"; see
 // text_format::kDecompressors).
@@ -22,7 +24,9 @@
 // Every failure prints one "ERROR: " line. A program that cannot be started is named with
 // the package that brings it; one that ends badly (a cut or corrupt archive, killed) ends the
 // text where it stopped, and `failed()` turns true once that is known. Closing a program
-// that is still writing stops it, so closing never waits on it.
+// that is still writing ends it, with everything it started (it runs in a process group of
+// its own), so closing never waits on it; so does a signal that ends this process (see
+// signal_cleanup).
 class TextInput {
  public:
   TextInput();
@@ -62,7 +66,8 @@ class TextInput {
   bool failed_ = false;
   bool passing_over_ = false;  // dropping the rest of an overlong line
   bool after_cr_ = false;      // the last line ended at a CR: skip an LF that follows
-  pid_t program_ = -1;
+  pid_t program_ = -1;         // also its process group
+  signal_cleanup::Registration program_registration_;
   std::string program_name_;
   std::string file_name_;
 };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "layers/lay_identity_check.hpp"
@@ -16,9 +17,28 @@ constexpr char kReplaceClassification[] = "replace classification";
 constexpr char kReplaceWithheld[] = "replace withheld_flag";
 constexpr char kDeletePoint[] = "delete point";
 
-bool file_exists(const std::string& name) {
+// The file's identity, or false when there is none.
+bool identify_file(const std::string& name, dev_t& device, ino_t& inode) {
   struct stat info {};
-  return stat(name.c_str(), &info) == 0;
+  if (stat(name.c_str(), &info) != 0) return false;
+  device = info.st_dev;
+  inode = info.st_ino;
+  return true;
+}
+
+// The permissions of the LAY file being replaced, so that replacing it keeps who may read
+// it; a new one gets the default.
+mode_t lay_file_mode(const std::string& name) {
+  struct stat info {};
+  if (stat(name.c_str(), &info) == 0) return info.st_mode & 07777;
+  return default_file_mode();
+}
+
+void report_changed_meanwhile(const std::string& lay_name) {
+  std::fprintf(stderr,
+               "ERROR: LAY file '%s' was changed by another run meanwhile. the layer is not "
+               "added\n",
+               lay_name.c_str());
 }
 
 }  // namespace
@@ -28,12 +48,7 @@ LASmodify::~LASmodify() {
 }
 
 void LASmodify::remove_temporary() {
-  if (temporary_ != nullptr) {
-    std::fclose(temporary_);
-    temporary_ = nullptr;
-  }
-  if (!temporary_name_.empty()) unlink(temporary_name_.c_str());
-  temporary_name_.clear();
+  temporary_.remove();
 }
 
 bool LASmodify::add_layer(LAYattribute attribute, const char* description,
@@ -93,7 +108,9 @@ bool LASmodify::open(const LASreader& reader, const std::string& file_name, bool
     std::fprintf(stderr, "ERROR: %s\n", failure.c_str());
     return false;
   }
-  if (append && file_exists(lay_name_)) {
+  appending_ = append;
+  appended_to_existing_ = append && identify_file(lay_name_, appended_device_, appended_inode_);
+  if (appended_to_existing_) {
     // The earlier layers are kept only from a file that is whole and is this file's: a LAY
     // file that cannot be read back is left alone rather than replaced by one without them.
     std::vector<std::uint8_t> bytes;
@@ -120,11 +137,11 @@ bool LASmodify::open(const LASreader& reader, const std::string& file_name, bool
     file_.layers.assign(std::make_move_iterator(layers.begin() + static_cast<long>(first)),
                         std::make_move_iterator(layers.end()));
   }
-  temporary_name_ = lay_name_ + ".tmp" + std::to_string(getpid());
-  temporary_ = std::fopen(temporary_name_.c_str(), "wb");
-  if (temporary_ == nullptr) {
-    temporary_name_.clear();
-    std::fprintf(stderr, "ERROR: cannot write LAY file '%s'\n", lay_name_.c_str());
+  // Beside the LAY file, so that the rename at close stays on one file system; under a name
+  // no one can foresee, made afresh (a link planted there is never written through).
+  if (!temporary_.create_unique(lay_name_ + ".tmp")) {
+    std::fprintf(stderr, "ERROR: cannot write LAY file '%s': %s\n", lay_name_.c_str(),
+                 std::strerror(errno));
     return false;
   }
   layer_.runs.clear();
@@ -135,7 +152,7 @@ bool LASmodify::open(const LASreader& reader, const std::string& file_name, bool
 }
 
 bool LASmodify::write_point(const LASpoint& marked) {
-  if (reader_ == nullptr || temporary_ == nullptr) return false;
+  if (reader_ == nullptr || !temporary_.is_open()) return false;
   points_done++;
   const LASpoint& read = reader_->point;
   bool changed = false;
@@ -168,7 +185,7 @@ bool LASmodify::write_point(const LASpoint& marked) {
 }
 
 std::int64_t LASmodify::close_writer(bool /*fix_count*/) {
-  if (closed_ || temporary_ == nullptr) return 0;
+  if (closed_ || !temporary_.is_open()) return 0;
   closed_ = true;
   points_total = points_done;
   if (failed_) {
@@ -178,17 +195,35 @@ std::int64_t LASmodify::close_writer(bool /*fix_count*/) {
   file_.layers.push_back(layer_);
   const std::vector<std::uint8_t> bytes = encode_lay_file(file_);
   file_.layers.pop_back();
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), temporary_) == bytes.size();
-  const bool flushed = std::fflush(temporary_) == 0 && fsync(fileno(temporary_)) == 0;
-  const bool closed = std::fclose(temporary_) == 0;
-  temporary_ = nullptr;
-  if (!written || !flushed || !closed ||
-      std::rename(temporary_name_.c_str(), lay_name_.c_str()) != 0) {
-    std::fprintf(stderr, "ERROR: cannot write LAY file '%s'\n", lay_name_.c_str());
+  if (std::fwrite(bytes.data(), 1, bytes.size(), temporary_.file()) != bytes.size()) {
+    std::fprintf(stderr, "ERROR: cannot write LAY file '%s': %s\n", lay_name_.c_str(),
+                 std::strerror(errno));
     failed_ = true;
     remove_temporary();
     return 0;
   }
-  temporary_name_.clear();
+  // Added layers keep the ones read at open: a LAY file that another run put in place since
+  // would lose its own layers if this one replaced it.
+  dev_t device = 0;
+  ino_t inode = 0;
+  const bool exists = identify_file(lay_name_, device, inode);
+  if (appending_ && (exists != appended_to_existing_ ||
+                     (exists && (device != appended_device_ || inode != appended_inode_)))) {
+    report_changed_meanwhile(lay_name_);
+    failed_ = true;
+    remove_temporary();
+    return 0;
+  }
+  // A new LAY file of an append is put in place only where still none is (see above).
+  if (!temporary_.commit(lay_name_, lay_file_mode(lay_name_), !appending_ || exists)) {
+    if (errno == EEXIST) {
+      report_changed_meanwhile(lay_name_);
+    } else {
+      std::fprintf(stderr, "ERROR: cannot write LAY file '%s': %s\n", lay_name_.c_str(),
+                   std::strerror(errno));
+    }
+    failed_ = true;
+    return 0;
+  }
   return static_cast<std::int64_t>(bytes.size());
 }

@@ -8,6 +8,7 @@
 #include "las/las_reader.hpp"
 #include "las/las_writer.hpp"
 #include "layers/lay_file.hpp"
+#include "stream/temporary_file.hpp"
 
 // A writer that writes no points: it compares the marked attribute of every point written
 // to it with the same point as its reader delivered it, records the points that differ in
@@ -19,8 +20,10 @@
 // reader stands on it, and `close_writer`. The points must come in ascending stored order.
 //
 // Appending keeps the layers of an existing LAY file of the same point file. The file is
-// written to a temporary name and renamed at close, so a failed or abandoned run leaves the
-// LAY file that was there before (or none).
+// written to a temporary file beside it (see TemporaryFile) and renamed at close, so a
+// failed or abandoned run leaves the LAY file that was there before (or none). An append
+// never replaces a LAY file other than the one it read: when another run put one in place
+// meanwhile, close fails (callers serialise appends with LAYfileLock).
 //
 // Ownership: borrows the reader, which must outlive the writer; owns its temporary file.
 // Failures print one "ERROR: " line and return false (0 from close_writer).
@@ -50,7 +53,7 @@ class LASmodify : public LASwriter {
 
   const std::string& lay_file_name() const { return lay_name_; }
   // Where the LAY file is written until close renames it (empty when there is none).
-  const std::string& temporary_file_name() const { return temporary_name_; }
+  const std::string& temporary_file_name() const { return temporary_.name(); }
   std::uint64_t changed_points() const { return layer_.change_count; }
 
   bool write_point(const LASpoint& point) override;
@@ -66,8 +69,12 @@ class LASmodify : public LASwriter {
   const LASreader* reader_ = nullptr;
   std::string directory_;
   std::string lay_name_;
-  std::string temporary_name_;
-  std::FILE* temporary_ = nullptr;
+  TemporaryFile temporary_;
+  bool appending_ = false;
+  // The LAY file whose layers were kept at open, when there was one.
+  bool appended_to_existing_ = false;
+  dev_t appended_device_ = 0;
+  ino_t appended_inode_ = 0;
   bool has_layer_ = false;
   bool closed_ = false;
   LAYfile file_;    // the kept layers and the identity

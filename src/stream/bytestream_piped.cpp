@@ -1,10 +1,5 @@
 #include "stream/bytestream_piped.hpp"
 
-#include <pthread.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -12,36 +7,18 @@
 #include <new>
 #include <vector>
 
+#include "stream/temporary_file.hpp"
+
 namespace {
 
 constexpr std::size_t kBlock = ByteBlocks::kBlockSize;
 
-// No signal may end the process while the file still has its name.
 UniqueFile make_unnamed_in(const char* folder, std::string& error) {
   if (folder == nullptr || folder[0] == '\0') return nullptr;
-  std::string pattern = folder;
-  if (pattern.back() != '/') pattern += '/';
-  pattern += "isocull-piped-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  sigset_t ending, before;
-  sigemptyset(&ending);
-  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-    sigaddset(&ending, number);
-  pthread_sigmask(SIG_BLOCK, &ending, &before);
-  const int fd = mkstemp(name.data());
-  const int made = errno;
-  if (fd >= 0) unlink(name.data());
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  if (fd < 0) {
-    error =
-        "cannot create a temporary file in '" + std::string(folder) + "': " + std::strerror(made);
-    return nullptr;
-  }
-  std::FILE* file = fdopen(fd, "w+b");
+  std::FILE* file = create_unnamed_file(folder, "isocull-piped-");
   if (file == nullptr) {
-    error = std::string("cannot open a temporary file: ") + std::strerror(errno);
-    close(fd);
+    error =
+        "cannot create a temporary file in '" + std::string(folder) + "': " + std::strerror(errno);
   }
   return UniqueFile(file);
 }

@@ -51,8 +51,8 @@ bool room_for(std::FILE* file, std::uint64_t bytes) {
   return free / 2 >= bytes && free - 2 * bytes >= kFreeReserve;
 }
 
-// Whether the records fit the process's file-size limit (ulimit -f): a write past it is not
-// refused but ends the run (SIGXFSZ), where decoding the file twice gets through.
+// Whether the records fit the process's file-size limit (ulimit -f): a write past it fails
+// (EFBIG), and the spill would step aside only after the first pass had paid for it.
 bool within_file_size_limit(std::uint64_t bytes) {
   struct rlimit limit {};
   if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;

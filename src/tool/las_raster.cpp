@@ -41,10 +41,7 @@ LASraster::~LASraster() {
     budget_->give(static_cast<std::int64_t>(buffer_count_) * tile_bytes_);
     budget_->forget(*this);
   }
-  for (std::size_t i = 0; i < temp_files_.size(); i++) {
-    temp_files_[i].reset();
-    std::remove(temp_names_[i].c_str());
-  }
+  // The temporary files close and go with temp_files_.
 }
 
 bool LASraster::set_step(double step) {
@@ -346,7 +343,7 @@ bool LASraster::evict(RasterTileNode& tile) {
       std::fwrite(tile.buffer, 1, tile_bytes_, file) != tile_bytes_) {
     if (!spill_reported()) {
       std::fprintf(stderr, "ERROR: cannot write tile to temporary file '%s': %s\n",
-                   temp_names_[slot / tiles_per_file_].c_str(), std::strerror(errno));
+                   temp_files_[slot / tiles_per_file_].name().c_str(), std::strerror(errno));
     }
     if (budget_ != nullptr) budget_->note_spill_failure();
     return false;
@@ -386,7 +383,7 @@ bool LASraster::read_back(RasterTileNode& tile) {
 
 std::FILE* LASraster::temp_file_for_slot(std::uint32_t slot, bool create) {
   const std::uint32_t number = slot / tiles_per_file_;
-  if (number < temp_files_.size()) return temp_files_[number].get();
+  if (number < temp_files_.size()) return temp_files_[number].file();
   // Slots are handed out in order, so a new file always begins with its first slot.
   if (!create || number != temp_files_.size()) return nullptr;
   char name[4096];
@@ -400,14 +397,13 @@ std::FILE* LASraster::temp_file_for_slot(std::uint32_t slot, bool create) {
                     static_cast<int>(process_id_), static_cast<int>(file_number));
     }
     errno = 0;
-    std::FILE* file = std::fopen(name, "w+bx");
-    if (file != nullptr) {
+    TemporaryFile file;
+    if (file.create(name)) {
       // Whole tiles go in and out: a stdio buffer would only add a copy, and would hold
       // written tiles back from the file.
-      std::setvbuf(file, nullptr, _IONBF, 0);
-      temp_names_.emplace_back(name);
-      temp_files_.emplace_back(file);
-      return file;
+      std::setvbuf(file.file(), nullptr, _IONBF, 0);
+      temp_files_.push_back(std::move(file));
+      return temp_files_.back().file();
     }
     if (errno != EEXIST) break;
   }
@@ -540,14 +536,8 @@ LASraster* TileBudget::least_recent_other(const LASraster& self) const {
   return nullptr;
 }
 
-TileBudget::~TileBudget() {
-  if (file_ == nullptr) return;
-  std::fclose(file_);
-  std::remove(file_name_.c_str());
-}
-
 bool TileBudget::open_file() {
-  if (file_ != nullptr) return true;
+  if (file_.is_open()) return true;
   char name[4096];
   const int process = static_cast<int>(current_process_id());
   for (int attempt = 0; attempt < kMaxNameAttempts; attempt++) {
@@ -557,10 +547,8 @@ bool TileBudget::open_file() {
       std::snprintf(name, sizeof(name), "%s%d.%d.tmp", temp_name_base_.c_str(), process, attempt);
     }
     errno = 0;
-    file_ = std::fopen(name, "w+bx");
-    if (file_ != nullptr) {
-      std::setvbuf(file_, nullptr, _IONBF, 0);  // whole tiles go in and out
-      file_name_ = name;
+    if (file_.create(name)) {
+      std::setvbuf(file_.file(), nullptr, _IONBF, 0);  // whole tiles go in and out
       return true;
     }
     if (errno != EEXIST) break;
@@ -587,11 +575,11 @@ bool TileBudget::new_slot(std::uint32_t bytes, std::uint32_t& slot) {
 
 bool TileBudget::write_slot(std::uint32_t slot, const std::uint8_t* data, std::uint32_t bytes) {
   if (!open_file()) return false;
-  if (fseeko(file_, static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
-      std::fwrite(data, 1, bytes, file_) != bytes) {
+  if (fseeko(file_.file(), static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
+      std::fwrite(data, 1, bytes, file_.file()) != bytes) {
     if (!spill_failed_) {
       std::fprintf(stderr, "ERROR: cannot write tile to temporary file '%s': %s\n",
-                   file_name_.c_str(), std::strerror(errno));
+                   file_.name().c_str(), std::strerror(errno));
     }
     spill_failed_ = true;
     return false;
@@ -600,9 +588,9 @@ bool TileBudget::write_slot(std::uint32_t slot, const std::uint8_t* data, std::u
 }
 
 bool TileBudget::read_slot(std::uint32_t slot, std::uint8_t* data, std::uint32_t bytes) {
-  if (file_ == nullptr || slot >= slot_offsets_.size() ||
-      fseeko(file_, static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
-      std::fread(data, 1, bytes, file_) != bytes) {
+  if (!file_.is_open() || slot >= slot_offsets_.size() ||
+      fseeko(file_.file(), static_cast<off_t>(slot_offsets_[slot]), SEEK_SET) != 0 ||
+      std::fread(data, 1, bytes, file_.file()) != bytes) {
     if (!spill_failed_) {
       std::fprintf(stderr, "ERROR: cannot read LASrasterTile from temporary file\n");
     }

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "stream/temporary_file.hpp"
+
 class LASpoint;
 class TileBudget;
 
@@ -105,8 +107,8 @@ struct RasterTileNode {
 // what a cell holds: a saturating counter of 2 to 32 bits, an occupancy bit, or a
 // statistic of point attributes. At most `memory_limit` bytes of tile buffers stay in
 // memory (never fewer than two tiles); the least recently used tiles go to temporary files
-// "<base><pid>.<n>.tmp" ("taemp<pid>.<n>.tmp" without a base), which the destructor
-// deletes.
+// "<base><pid>.<n>.tmp" ("taemp<pid>.<n>.tmp" without a base), created exclusively for the
+// owner alone (see TemporaryFile), which the destructor deletes.
 //
 // Failures (allocation, temporary file) print one "ERROR: " line and make the call return
 // false; the raster stays usable for other cells. A tile that failed to be written keeps
@@ -288,7 +290,7 @@ class LASraster {
   std::uint32_t next_slot() const { return next_slot_; }
   std::size_t tile_count() const { return near_tiles_.size() + far_tiles_.size(); }
   std::size_t temp_file_count() const { return temp_files_.size(); }
-  const std::string& temp_file_name(std::size_t number) const { return temp_names_[number]; }
+  const std::string& temp_file_name(std::size_t number) const { return temp_files_[number].name(); }
   std::uint64_t tile_writes() const { return tile_writes_; }
   std::uint64_t tile_reads() const { return tile_reads_; }
   std::uint32_t process_id() const { return process_id_; }
@@ -438,11 +440,7 @@ class LASraster {
   // Temporary files.
   std::uint32_t tiles_per_file_ = 0;
   std::uint32_t next_slot_ = 0;
-  struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::vector<std::unique_ptr<std::FILE, FileCloser>> temp_files_;
-  std::vector<std::string> temp_names_;
+  std::vector<TemporaryFile> temp_files_;
   std::string temp_name_base_;  // empty: "taemp"
   std::uint32_t process_id_;
   std::uint64_t tile_writes_ = 0, tile_reads_ = 0;

@@ -22,12 +22,17 @@
 #include <vector>
 
 #include "stream/message_sink.hpp"
+#include "stream/signal_cleanup.hpp"
 #include "stream/worker_pool.hpp"
-#include "tool/interrupt_cleanup.hpp"
 #include "tool/message_capture.hpp"
 #include "tool/noise_run.hpp"
 
 namespace {
+
+// Each file in progress registers a few things for a signal to clean up (its output, its
+// temporary folder and file, a decompressing program): the registry must hold them all.
+constexpr unsigned kMaxFilesAtOnce = 64;
+static_assert(kMaxFilesAtOnce * 4 <= signal_cleanup::kEntries);
 
 // The factories and the projection of one lane, parsed from the command line as typed, as
 // the run's own were, so that a file opened through them is read, filtered, transformed,
@@ -124,7 +129,7 @@ unsigned NoiseRun::files_at_once() {
     return 1;
   }
   if (!outputs_are_apart()) return 1;
-  return std::min({cores_, static_cast<unsigned>(files), interrupt_cleanup::kSlots});
+  return std::min({cores_, static_cast<unsigned>(files), kMaxFilesAtOnce});
 }
 
 bool NoiseRun::outputs_are_apart() {
@@ -207,7 +212,6 @@ void NoiseRun::process_files_at_once(unsigned wanted) {
   // finished and printed, those after it are not printed, as a sequential run never got
   // to them.
   auto run_lane = [&](unsigned slot) {
-    interrupt_cleanup::use_slot(slot);
     FileLane& lane = *lanes[slot];
     while (!stopping.load()) {
       const std::uint32_t index = next_file.fetch_add(1);
@@ -250,7 +254,6 @@ void NoiseRun::process_files_at_once(unsigned wanted) {
   run_lane(0);
   for (std::thread& thread : threads)
     thread.join();
-  interrupt_cleanup::use_slot(0);
   capture.reset();
 
   for (Outcome& outcome : outcomes) {

@@ -25,13 +25,13 @@
 #include "select/las_writer_factory.hpp"
 #include "tool/decoded_spill.hpp"
 #include "tool/header_tally.hpp"
-#include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/las_writer_deleted.hpp"
 #include "tool/layer_copy_pass.hpp"
 #include "tool/noise_passes.hpp"
 #include "tool/noise_run.hpp"
 #include "tool/output_claims.hpp"
+#include "tool/partial_output.hpp"
 #include "tool/temporary_directory.hpp"
 #include "tool/transformed_records.hpp"
 
@@ -47,61 +47,6 @@ constexpr int kUnitFeetAbove = 9001;  // unit codes above metre are feet of some
 constexpr int kUnitDegrees = 9000;    // geographic coordinates
 // More noise than this is more likely a setting that does not fit the data.
 constexpr double kManyNoisePercent = 10.0;
-
-// Removes the output file unless the file was finished, so that a failed file (or one
-// abandoned by an exception or an early end of the run) leaves no output that looks
-// complete. Armed only once the writer has opened the file: a file that could not be
-// opened was not ours to remove. Declared before the writer, so the writer has closed the
-// file when the guard removes it.
-class PartialOutput {
- public:
-  PartialOutput() = default;
-  PartialOutput(const PartialOutput&) = delete;
-  PartialOutput& operator=(const PartialOutput&) = delete;
-  ~PartialOutput() { remove(); }
-
-  // Only a file (or a link) is ours to remove: a device or a pipe named as output stays.
-  void arm(std::string name) {
-    struct stat info {};
-    if (lstat(name.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
-      return;
-    }
-    name_ = std::move(name);
-    if (!name_.empty()) interrupt_cleanup::set_partial_output(name_.c_str());
-  }
-  void keep() {
-    interrupt_cleanup::set_partial_output(nullptr);
-    name_.clear();
-  }
-  // True when a file was removed (a device or a pipe is never armed, so never removed).
-  bool remove() {
-    interrupt_cleanup::set_partial_output(nullptr);
-    const bool removed = !name_.empty() && unlink(name_.c_str()) == 0;
-    name_.clear();
-    return removed;
-  }
-
- private:
-  std::string name_;
-};
-
-bool path_exists(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0;
-}
-
-// Lets a signal that ends the process remove the temporary directory of the file in
-// progress; declared after the directory, so the registration ends before it goes.
-class SpillRegistration {
- public:
-  explicit SpillRegistration(const TemporaryDirectory& directory) {
-    interrupt_cleanup::set_temporary_directory(directory.path().c_str(),
-                                               directory.file_base().c_str());
-  }
-  ~SpillRegistration() { interrupt_cleanup::set_temporary_directory(nullptr, nullptr); }
-  SpillRegistration(const SpillRegistration&) = delete;
-  SpillRegistration& operator=(const SpillRegistration&) = delete;
-};
 
 }  // namespace
 
@@ -317,7 +262,6 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
     record.message = "no room for the temporary files";
     return false;
   }
-  const SpillRegistration spill_registration(temporary);
   IsolationGridSettings grid_settings;
   grid_settings.step_xy = step_xy;
   grid_settings.step_z = step_z;
@@ -416,7 +360,6 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   LASheader header = reader.header;
   prepare_output_header(header);
   if (s.olay) return write_layer_file(reader, grid, input_name, file_start, phase_start, record);
-  const bool output_existed = !output_name.empty() && path_exists(output_name);
   // A filter, a buffer or an area delivers other points than the header counts; so does
   // remove mode. Readers of other formats only estimate the box (and some the count), and a
   // transform that moves points needs the bounding box of what was written.
@@ -454,19 +397,14 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   }
 
   PartialOutput partial_output;
-  std::unique_ptr<LASwriter> writer = lane.writers.open(header);
+  std::unique_ptr<LASwriter> writer = partial_output.open(lane.writers, header, output_name);
   if (!writer) {
-    // A file the failed open created is no output; one that was there before is not ours.
-    if (!output_name.empty() && !output_existed && is_regular_file(output_name)) {
-      unlink(output_name.c_str());
-    }
     std::fprintf(stderr, "ERROR: could not open laswriter\n");
     // Only this file is lost: an output that cannot be made (a missing folder, a name taken
     // by a folder) says nothing about the next one. The run ends with code 1.
     record.message = "could not open laswriter";
     return false;
   }
-  partial_output.arm(output_name);
   if (mode == MarkingMode::kRemove) {
     auto deleted = std::make_unique<LASwriterDeleted>();
     if (deleted->set_writer(std::move(writer))) writer = std::move(deleted);

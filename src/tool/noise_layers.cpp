@@ -11,9 +11,10 @@
 #include "las/las_reader.hpp"
 #include "layers/las_apply.hpp"
 #include "layers/las_modify.hpp"
+#include "layers/lay_file.hpp"
+#include "layers/lay_file_lock.hpp"
 #include "layers/lay_identity_check.hpp"
 #include "select/las_ignore.hpp"
-#include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
 
@@ -117,6 +118,27 @@ std::unique_ptr<LASreader> NoiseRun::apply_layer_file(std::unique_ptr<LASreader>
   return apply;
 }
 
+void NoiseRun::lock_layer_file(const FileLane& lane, LAYfileLock& lock) const {
+  const char* name = lane.readers.get_file_name();
+  if (name == nullptr || name[0] == '\0') return;
+  const std::string lay_name =
+      lay_file_name(name, settings_.ilay ? settings_.ilaydir : settings_.olaydir);
+  std::string failure;
+  LAYfileLock::Result result = lock.acquire(lay_name, false, failure);
+  if (result == LAYfileLock::Result::kBusy) {
+    if (!settings_.quiet) {
+      std::fprintf(stderr, "waiting for LAY file '%s', which another run is changing ...\n",
+                   lay_name.c_str());
+    }
+    result = lock.acquire(lay_name, true, failure);
+  }
+  if (result == LAYfileLock::Result::kFailed) {
+    // The layer is still never added to layers that changed meanwhile (see LASmodify).
+    std::fprintf(stderr, "WARNING: cannot lock LAY file '%s': %s\n", lay_name.c_str(),
+                 failure.c_str());
+  }
+}
+
 void NoiseRun::reopen_layered(LASreader& reader) {
   auto& apply = static_cast<LASapply&>(reader);
   const char* factory_name = reader_factory_.get_file_name();
@@ -197,14 +219,6 @@ bool NoiseRun::write_layer_file(LASreader& reader, IsolationGrid& grid,
     record.message = "opening lasmodify file failed";
     return false;
   }
-  // A run ended by a signal must not leave the unfinished LAY file behind.
-  struct TemporaryRegistration {
-    explicit TemporaryRegistration(const std::string& name) {
-      interrupt_cleanup::set_partial_output(name.c_str());
-    }
-    ~TemporaryRegistration() { interrupt_cleanup::set_partial_output(nullptr); }
-  } registration(modify.temporary_file_name());
-
   const std::uint8_t classify_as = static_cast<std::uint8_t>(s.classify_as & 0xFF);
   LayerPassResult pass;
   switch (mode) {

@@ -16,6 +16,7 @@
 #include "tool/run_report.hpp"
 
 class IsolationGrid;
+class LAYfileLock;
 class LASheader;
 class LASreader;
 class WorkerPool;
@@ -59,6 +60,9 @@ class NoiseRun {
   // the second pass into a new layer instead of an output file.
   void take_olay_command_line();
   std::unique_ptr<LASreader> apply_layer_file(std::unique_ptr<LASreader> reader);
+  // With -olay: locks the LAY file that the file in progress adds its layer to, before its
+  // layers are read (waiting while another run changes it).
+  void lock_layer_file(const FileLane& lane, LAYfileLock& lock) const;
   void reopen_layered(LASreader& reader);
   bool write_layer_file(LASreader& reader, IsolationGrid& grid, const std::string& input_name,
                         double file_start, double phase_start, FileRecord& record);

@@ -11,8 +11,9 @@
 #include <string>
 
 #include "codec/las_read_engine.hpp"
+#include "layers/lay_file_lock.hpp"
+#include "stream/signal_cleanup.hpp"
 #include "stream/worker_pool.hpp"
-#include "tool/interrupt_cleanup.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/noise_run.hpp"
 #include "tool/output_marking.hpp"
@@ -55,7 +56,7 @@ void NoiseRun::usage_exit(int code) const {
 }
 
 int NoiseRun::run() {
-  interrupt_cleanup::install();
+  signal_cleanup::install();
   try {
     start_up();
     const unsigned lanes = files_at_once();
@@ -272,6 +273,8 @@ std::uint32_t NoiseRun::first_pass_layers(const LASreaderFactory& readers) const
 }
 
 FileRecord NoiseRun::process_next_file(FileLane& lane) {
+  // A signal is ending the run: no file starts any more.
+  signal_cleanup::wait_if_ending();
   const double file_start = process_seconds();
   FileRecord record;
   // The output claimed for the file: kept once the file wrote it, else given up again.
@@ -287,6 +290,8 @@ FileRecord NoiseRun::process_next_file(FileLane& lane) {
   std::unique_ptr<LASreader> reader = lane.readers.open();
   const char* opened_name = lane.readers.get_file_name();
   record.input = opened_name ? opened_name : "";
+  LAYfileLock layer_lock;
+  if (reader && settings_.olay) lock_layer_file(lane, layer_lock);
   if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader));
   if (!reader) {
     std::fprintf(stderr, "ERROR: could not open lasreader\n");

@@ -9,22 +9,27 @@
 
 namespace {
 
-bool make_in(const char* parent, std::string& path) {
+bool make_in(const char* parent, std::string& path, signal_cleanup::Registration& registration) {
   if (parent == nullptr || parent[0] == '\0') return false;
   std::string pattern = parent;
   if (pattern.back() != '/') pattern += '/';
   pattern += "isocull-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
+  signal_cleanup::Making making;
   if (mkdtemp(buffer.data()) == nullptr) return false;
   path = buffer.data();
+  registration = making.register_path(signal_cleanup::Kind::kFolder, path);
   return true;
 }
 
 }  // namespace
 
 TemporaryDirectory::TemporaryDirectory() {
-  if (make_in(std::getenv("TMPDIR"), path_) || make_in("/tmp", path_)) return;
+  if (make_in(std::getenv("TMPDIR"), path_, registration_) ||
+      make_in("/tmp", path_, registration_)) {
+    return;
+  }
   std::fprintf(stderr, "ERROR: cannot create a temporary directory in '%s' or '/tmp'\n",
                std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "");
 }
@@ -43,4 +48,5 @@ TemporaryDirectory::~TemporaryDirectory() {
       unlink((path_ + "/" + name).c_str());
   }
   rmdir(path_.c_str());
+  registration_.forget();
 }

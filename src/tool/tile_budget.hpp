@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "stream/temporary_file.hpp"
+
 class LASraster;
 
 // One memory budget for the tile buffers of many rasters (all counter and occupancy
@@ -15,7 +17,7 @@ class LASraster;
 //
 // The tiles that go to disk share one temporary file per budget, named by
 // "<base><process id>.<number>.tmp" (thousands of layers must not hold thousands of open
-// files); the budget deletes it when destroyed.
+// files); the budget deletes it when destroyed (see TemporaryFile).
 //
 // The budget borrows the rasters; a raster leaves it when destroyed, so the budget must
 // outlive every raster given it. Not thread-safe.
@@ -24,7 +26,6 @@ class TileBudget {
   // `temp_name_base` as for LASraster::set_temp_name_base (empty: "taemp").
   explicit TileBudget(std::int64_t limit, std::string temp_name_base = {})
       : limit_(limit), temp_name_base_(std::move(temp_name_base)) {}
-  ~TileBudget();
   TileBudget(const TileBudget&) = delete;
   TileBudget& operator=(const TileBudget&) = delete;
 
@@ -61,8 +62,7 @@ class TileBudget {
   LASraster* oldest_ = nullptr;
   LASraster* newest_ = nullptr;
   std::string temp_name_base_;
-  std::string file_name_;
-  std::FILE* file_ = nullptr;
+  TemporaryFile file_;
   std::vector<std::int64_t> slot_offsets_;
   std::int64_t file_end_ = 0;
 };

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "formats/archive_argument.hpp"
 #include "formats/text_input.hpp"
+#include "process_watch.hpp"
 #include "text_test_support.hpp"
 
 namespace {
@@ -149,6 +151,33 @@ TEST(TextInput, AProgramThatDiesEndsTheTextAsAFailureAndNeverHangs) {
   EXPECT_FALSE(reader.seek_point(0));  // a pipe cannot go back
   reader.close_reader();
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child left behind
+}
+
+TEST(TextInput, ClosingEndsTheProgramWithEverythingItStarted) {
+  Folder folder;
+  const std::string name = folder.write("slow.txt.gz", "");
+  const std::string pids = folder / "pids";
+  // A decompressor that has started a child of its own and waits for it.
+  write_program(folder, "gzip",
+                "echo $$ > '" + pids + "'\nsleep 30 &\necho $! >> '" + pids +
+                    "'\nprintf '1 2 3 4\\n'\nwait\n");
+  const PathOverride path(folder.path() + ":/usr/bin:/bin");
+  {
+    LASreaderTXT reader;
+    std::string messages;
+    CAPTURE_STDERR(messages, ASSERT_TRUE(reader.open(name.c_str(), 0, "xyzi", 0, false)));
+    ASSERT_TRUE(reader.read_next());
+    reader.close_reader();
+  }
+  std::ifstream in(pids);
+  std::vector<long> started;
+  for (long pid = 0; in >> pid;)
+    started.push_back(pid);
+  ASSERT_EQ(started.size(), 2u);
+  for (long pid : started) {
+    EXPECT_TRUE(process_watch::ends_within(static_cast<pid_t>(pid), 5))
+        << "process " << pid << " was left running";
+  }
 }
 
 TEST(TextInput, StandardInputReadsLikeAFileWithoutGoingBack) {

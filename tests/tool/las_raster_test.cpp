@@ -2,8 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <random>
@@ -12,8 +23,14 @@
 
 #include "model/las_point.hpp"
 #include "temp_dir.hpp"
+#include "tool/tile_budget.hpp"
 
 namespace {
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 std::uint32_t count_at(LASraster& raster, int column, int row) {
   double value = -1.0;
@@ -361,6 +378,82 @@ TEST(LasRaster, LostSpillFileFailsItsTilesOnlyAndLeavesNoFileBehind) {
     EXPECT_EQ(raster.count_cell(400, 0), 1u);
   }
   EXPECT_TRUE(dir.files().empty());
+}
+
+// The spill files of a raster alone and of rasters sharing a budget (the grid's way).
+TEST(LasRaster, SpillFilesAreNewFilesOfTheOwnerAloneAndAPlantedLinkIsPassedOver) {
+  for (const bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "budget" : "raster");
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string victim = dir.path() + "/victim";
+    { std::ofstream(victim) << "victim"; }
+    const std::string first = dir.base() + std::to_string(getpid()) + ".0.tmp";
+    ASSERT_EQ(symlink(victim.c_str(), first.c_str()), 0);
+    {
+      TileBudget budget(2 * 10000, dir.base());
+      LASraster raster;
+      ASSERT_TRUE(raster.set_kind("counter"));
+      raster.set_temp_name_base(dir.base());
+      raster.set_memory_limit(2 * 10000);
+      if (shared) raster.set_budget(&budget);
+      for (int tile = 0; tile < 4; tile++)
+        ASSERT_TRUE(raster.set_cell(tile * 100, 0, nullptr));
+      for (int tile = 0; tile < 4; tile++)
+        EXPECT_EQ(raster.count_cell(tile * 100, 0), 1u);
+      const std::string second = dir.base() + std::to_string(getpid()) + ".1.tmp";
+      struct stat info {};
+      ASSERT_EQ(lstat(second.c_str(), &info), 0) << "the next name is taken";
+      EXPECT_TRUE(S_ISREG(info.st_mode));
+      EXPECT_EQ(info.st_mode & 0777, 0600u);
+      EXPECT_EQ(read_text(victim), "victim");
+    }
+    EXPECT_EQ(read_text(victim), "victim");
+    EXPECT_EQ(dir.files().size(), 2u) << "the link planted and the victim stay, the spill goes";
+    unlink(first.c_str());
+    unlink(victim.c_str());
+  }
+}
+
+// A write beyond the file-size limit (ulimit -f) fails as on a full disk; the process goes
+// on (the tool ignores SIGXFSZ, as this child does).
+TEST(LasRaster, ASpillBeyondTheFileSizeLimitFailsLikeAFullDiskAndLeavesNoFile) {
+  for (const bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "budget" : "raster");
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string messages = dir.path() + "/messages";
+    const pid_t child = fork();
+    if (child == 0) {
+      if (!std::freopen(messages.c_str(), "w", stderr)) _exit(2);
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{4096, 4096};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+      bool failed = false;
+      {
+        TileBudget budget(2 * 10000, dir.base());
+        LASraster raster;
+        raster.set_kind("counter");
+        raster.set_temp_name_base(dir.base());
+        raster.set_memory_limit(2 * 10000);
+        if (shared) raster.set_budget(&budget);
+        for (int tile = 0; tile < 4; tile++)
+          failed = !raster.set_cell(tile * 100, 0, nullptr) || failed;
+        failed = failed && (!shared || budget.spill_failed());
+      }
+      std::fflush(stderr);
+      _exit(failed && dir.files().size() == 1 ? 0 : 4);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string err = read_text(messages);
+    EXPECT_NE(err.find("ERROR: cannot write tile to temporary file"), std::string::npos) << err;
+    EXPECT_NE(err.find(std::strerror(EFBIG)), std::string::npos) << err;
+    unlink(messages.c_str());
+  }
 }
 
 TEST(LasRaster, AddPointUsesTheStepAndRefusesCoordinatesWithoutACell) {
