@@ -77,7 +77,8 @@ int text_file(const std::uint8_t* data, std::size_t size);
 int point_formats(const std::uint8_t* data, std::size_t size);
 // A spatial index file beside a small point file: byte 0 chooses the point file (a plain or
 // a compressed template), the rest is the index. When it loads, areas read through it must
-// deliver a subset of the points inside, in ascending order, each once.
+// deliver a subset of the points inside, in ascending order, each once, and exactly the
+// points inside when the reader found the index stale.
 int lax_file(const std::uint8_t* data, std::size_t size);
 // Valid indexes of both point files at two depths, as inputs of `lax_file`.
 std::vector<std::vector<std::uint8_t>> lax_file_seeds();

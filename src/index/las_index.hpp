@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -18,25 +19,39 @@ class ByteStreamOut;
 //
 // The reader the index is attached to owns it. Loading prints the failed field's message
 // (and, for a file, "ERROR (LASindex): cannot read '<name>'") and returns false; the index
-// must then not be used. An index that claims runs beyond `points_total` (when known), cells
-// beyond its depth or runs out of order is refused in the same way: the file is then read
-// without it.
+// must then not be used. An index with cells beyond its depth or runs out of order is
+// refused in the same way: the file is then read without it.
+//
+// An index that reads may still be another file's, or this file's before its points were
+// re-sorted or changed. `check` (called by the reader before an area's first point) tells:
+// the cells must hold the file's point count, the extent must cover the file's bounding
+// box, every run must lie within the points, and every point the query's runs deliver must
+// lie in a cell whose runs hold it, each cell holding as many as it says. An index that
+// fails is reported in one WARNING and the area is read point by point.
 class LASindex final : public LASindexHook {
  public:
-  static constexpr std::int64_t kUnknownPointCount = LASinterval::kUnknownPointCount;
-
-  // `points_total`: the points of the file the index belongs to, or kUnknownPointCount.
-  explicit LASindex(std::int64_t points_total = kUnknownPointCount);
+  LASindex() = default;
 
   // The index file of a point file: "a.las" -> "a.lax", "b.pkz" -> "b.pkx", "A.LAS" ->
   // "A.LAX", any other name has its last three characters replaced by "lax".
   static std::string file_name_for(std::string_view point_file_name);
 
   // Reads the index file of `point_file_name`. False without a message when there is no such
-  // file; false after the messages above when it does not read.
+  // file; false after the messages above when it does not read, and after "WARNING:
+  // ignoring spatial index '<name>': it is older than '<point file>'" when it was written
+  // before the point file last changed.
   bool load(const char* point_file_name);
   // Reads the layout from a stream positioned at "LASX".
   bool load(ByteStreamIn& stream);
+  // How the messages of `check` name the index ("spatial index 'a.lax'" after a load by
+  // file name).
+  void set_description(std::string description) { description_ = std::move(description); }
+  const std::string& description() const { return description_; }
+  // Where the names of index files are noted that were there but not taken (they did not
+  // read, were older than their point file or failed `check`), so that whoever opens the
+  // file again can leave them out rather than repeat their messages. Null: nowhere.
+  using Refusals = std::set<std::string>;
+  void note_refusals_in(std::shared_ptr<Refusals> refusals) { refusals_ = std::move(refusals); }
   // Writes the layout. False when the stream refuses a byte.
   bool write(ByteStreamOut& stream) const;
 
@@ -46,6 +61,8 @@ class LASindex final : public LASindexHook {
   // Seeks the reader to the next merged run when the current one is used up; a reader that
   // cannot seek there reads forward to it. False once every run is used up.
   bool advance(LASreader& reader) override;
+  Check check(LASreader& reader, double file_min_x, double file_min_y, double file_max_x,
+              double file_max_y) override;
 
   // Of the last query: cells it reached, points those cells hold, points the runs cover.
   std::uint32_t cells() const { return cells_; }
@@ -59,8 +76,20 @@ class LASindex final : public LASindexHook {
 
  private:
   bool merge_result();
+  // Why the index cannot be this file's, judged from the counts and the extent alone; empty
+  // when it may be.
+  std::string disagreement(const LASreader& reader, double file_min_x, double file_min_y,
+                           double file_max_x, double file_max_y) const;
+  // Why the points that the runs of the last query deliver contradict the index; empty
+  // when they do not. Reads those points (trial reads), `unreadable` set when one fails.
+  std::string contradiction(LASreader& reader, bool& unreadable);
 
-  std::int64_t points_total_;
+  // Notes the index file (if the index came from one) as refused.
+  void refuse();
+
+  std::string description_ = "spatial index";
+  std::string file_name_;  // of the index file, empty for an index from a stream
+  std::shared_ptr<Refusals> refusals_;
   LASquadtree quadtree_;
   LASinterval interval_;
   std::uint32_t cells_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -284,7 +285,7 @@ class LASreaderFactory {
   std::unique_ptr<LASreader> open_part(const std::string& file_name,
                                        const std::array<double, 3>* scale,
                                        const std::array<double, 3>* offset) const;
-  void attach_spatial_index(LASreader& reader, const std::string& file_name) const;
+  void attach_spatial_index(LASreader& reader, const std::string& file_name);
   void attach_filter_transform_ignore(LASreader& reader);
   void apply_area(LASreader& reader, bool one_area) const;
   void reset_filter_and_transform();
@@ -311,4 +312,8 @@ class LASreaderFactory {
   std::int64_t piped_spilled_ = 0;
   const LASreader* piped_reader_ = nullptr;
   std::int64_t piped_memory_limit_ = kPipedMemoryLimit;
+  // Index files found stale or unreadable in this run: not tried again (set<string>, shared
+  // with the indexes that note them).
+  std::shared_ptr<std::set<std::string>> refused_indexes_ =
+      std::make_shared<std::set<std::string>>();
 };

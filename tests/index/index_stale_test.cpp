@@ -1,0 +1,379 @@
+// An index never changes what an area delivers. Indexes made by the project's own writer for
+// real files of other producers, then damaged field by field (the cells' point counts, the
+// extent bit by bit, runs beyond the points, the file's points re-sorted under the index,
+// another file's index, an index older than its file), deliver through the reader exactly
+// the points of reading without an index, with one WARNING naming what is wrong; a sound
+// index is kept, says nothing and reads fewer points.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "index_test_support.hpp"
+#include "stream/bytestream_in_array.hpp"
+#include "stream/bytestream_out_array.hpp"
+
+namespace {
+
+using index_test::Area;
+using index_test::Delivered;
+
+struct Outcome {
+  std::vector<Delivered> points;
+  std::string messages;
+  bool kept = false;  // the index was still attached after reading
+  bool failed = false;
+};
+
+// The points `path` delivers inside `area`, through `index` when given, and what was said.
+Outcome read_with(const std::string& path, const Area& area, std::unique_ptr<LASindex> index) {
+  Outcome outcome;
+  LASreaderLAS reader;
+  if (!reader.open_file(path.c_str())) {
+    ADD_FAILURE() << "cannot open " << path;
+    return outcome;
+  }
+  reader.attach_index(std::move(index));
+  testing::internal::CaptureStderr();
+  index_test::apply(reader, area);
+  while (reader.read_next())
+    outcome.points.push_back(
+        {reader.points_done - 1, reader.point.X, reader.point.Y, reader.point.Z});
+  outcome.messages = testing::internal::GetCapturedStderr();
+  outcome.kept = reader.get_index() != nullptr;
+  outcome.failed = reader.read_failed();
+  return outcome;
+}
+
+std::vector<std::uint8_t> bytes_of(const LASindex& index) {
+  ByteStreamOutArrayLE out;
+  EXPECT_TRUE(index.write(out));
+  return std::vector<std::uint8_t>(out.data(), out.data() + out.size());
+}
+
+std::unique_ptr<LASindex> index_of(const std::vector<std::uint8_t>& bytes) {
+  auto index = std::make_unique<LASindex>();
+  ByteStreamInArrayLE in(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  testing::internal::CaptureStderr();
+  const bool loaded = index->load(in);
+  testing::internal::GetCapturedStderr();
+  return loaded ? std::move(index) : nullptr;
+}
+
+// The whole file, a rectangle over the middle third, a tile at a corner and a circle off the
+// centre: areas that reach several cells of an index a few levels deep.
+std::vector<Area> areas_of(const std::string& path) {
+  LASreaderLAS probe;
+  EXPECT_TRUE(probe.open_file(path.c_str()));
+  const LASheader& h = probe.header;
+  const double w = h.max_x - h.min_x, d = h.max_y - h.min_y;
+  return {
+      {Area::kRectangle, h.min_x, h.min_y, h.max_x + w / 100, h.max_y + d / 100},
+      {Area::kRectangle, h.min_x + w / 3, h.min_y + d / 3, h.min_x + 2 * w / 3,
+       h.min_y + 2 * d / 3},
+      {Area::kTile, h.min_x - w / 8, h.min_y - d / 8, std::max(w, d) / 2, 0},
+      {Area::kCircle, h.min_x + 0.6 * w, h.min_y + 0.45 * d, std::min(w, d) / 4, 0},
+  };
+}
+
+// The points of `in` written to `out` in another order: its tenths from the last to the
+// first. Counts, bounds and every point stay; only their numbers change.
+bool write_resorted(const std::string& in, const std::string& out) {
+  LASreaderLAS reader;
+  if (!reader.open_file(in.c_str())) return false;
+  const std::int64_t block = std::max<std::int64_t>(1, reader.points_total / 10);
+  LASheader header = reader.header;
+  const bool compressed = header.codec != nullptr;
+  LASwriterLAS writer;
+  const std::uint16_t compressor = !compressed ? 0 : header.point_data_format >= 6 ? 3 : 2;
+  if (!writer.open_file(out.c_str(), &header, compressor)) return false;
+  const std::int64_t total = reader.points_total;
+  for (std::int64_t first = (total - 1) / block * block; first >= 0; first -= block) {
+    if (!reader.seek_point(first)) return false;
+    for (std::int64_t n = first; n < std::min(total, first + block); n++) {
+      if (!reader.read_raw_point() || !writer.write_point(reader.point)) return false;
+    }
+  }
+  return writer.close_writer(true) > 0;
+}
+
+// A cell record of `index` changed by `change` (the cell with the most points).
+std::unique_ptr<LASindex> with_cell_changed(const LASindex& index,
+                                            const std::function<void(LASintervalCell&)>& change) {
+  auto changed = std::make_unique<LASindex>(index);
+  std::int32_t fullest = 0;
+  std::uint32_t most = 0;
+  for (const auto& [number, cell] : index.interval().cells()) {
+    if (cell.points_in_cells > most) {
+      most = cell.points_in_cells;
+      fullest = number;
+    }
+  }
+  LASintervalCell cell = index.interval().cells().at(fullest);
+  change(cell);
+  changed->interval().set_cell(fullest, std::move(cell));
+  return changed;
+}
+
+// The project's index of `path`, a few levels deep whatever the file's size.
+std::unique_ptr<LASindex> sound_index(const std::string& path) {
+  LASreaderLAS probe;
+  EXPECT_TRUE(probe.open_file(path.c_str()));
+  const auto leaf_points =
+      static_cast<std::uint32_t>(std::max<std::int64_t>(20, probe.points_total / 30));
+  return build_index(path.c_str(), {leaf_points, 6});
+}
+
+const char* const kRealFiles[] = {"simple.las", "simple.pkz", "lone-star-split-1.pkz"};
+
+struct Damage {
+  const char* what;
+  std::function<std::unique_ptr<LASindex>(const LASindex&)> damage;
+  const char* warning;  // what the one WARNING line says after the index's name
+  // Found only by an area that reaches the cells changed (the whole file does): any other
+  // area may keep the index, which then still holds every point it reaches.
+  bool found_by_reading = false;
+};
+
+TEST(IndexStale, ADamagedIndexDeliversThePointsOfReadingWithoutOneAndSaysWhy) {
+  SKIP_WITHOUT_REAL_DATA();
+  const Damage damages[] = {
+      {"a cell holding one point less",
+       [](const LASindex& index) {
+         return with_cell_changed(index, [](LASintervalCell& cell) { cell.points_in_cells--; });
+       },
+       "its cells hold ", false},
+      {"a run beyond the last point",
+       [](const LASindex& index) {
+         auto changed = std::make_unique<LASindex>(index);
+         // The run that ends last, moved one point beyond the file.
+         std::int32_t last_cell = 0;
+         std::uint32_t last_end = 0;
+         for (const auto& [number, cell] : index.interval().cells()) {
+           if (cell.runs.back().end >= last_end) {
+             last_end = cell.runs.back().end;
+             last_cell = number;
+           }
+         }
+         LASintervalCell cell = index.interval().cells().at(last_cell);
+         cell.runs.back().end++;
+         cell.points_in_runs++;
+         changed->interval().set_cell(last_cell, std::move(cell));
+         return changed;
+       },
+       "its runs reach point ", false},
+      {"the extent shrunk by a tenth",
+       [](const LASindex& index) {
+         auto changed = std::make_unique<LASindex>(index);
+         LASquadtree& tree = changed->quadtree();
+         tree.min_x += (tree.max_x - tree.min_x) / 10;
+         return changed;
+       },
+       "its extent ", false},
+      {"a point moved from one cell's count to another's",
+       // The total stays; the fullest cell says it holds one point less, another cell one
+       // more, its last run widened over a point of some other cell.
+       [](const LASindex& index) {
+         auto changed =
+             with_cell_changed(index, [](LASintervalCell& cell) { cell.points_in_cells--; });
+         for (const auto& [number, cell] : index.interval().cells()) {
+           if (changed->interval().cells().at(number).points_in_cells != cell.points_in_cells) {
+             continue;  // the fullest cell
+           }
+           const std::uint32_t next = cell.runs.back().end + 1;
+           bool elsewhere = false;
+           for (const auto& entry : index.interval().cells())
+             elsewhere = elsewhere || entry.second.holds(next);
+           if (!elsewhere) continue;
+           LASintervalCell widened = cell;
+           widened.runs.back().end = next;
+           widened.points_in_cells++;
+           widened.points_in_runs++;
+           changed->interval().set_cell(number, std::move(widened));
+           return changed;
+         }
+         return std::unique_ptr<LASindex>();
+       },
+       "cell ", true},
+  };
+  const auto dir = index_test::scratch_dir();
+  for (const char* name : kRealFiles) {
+    SCOPED_TRACE(name);
+    const std::string path = index_test::real(name);
+    const std::unique_ptr<LASindex> sound = sound_index(path);
+    ASSERT_TRUE(sound);
+    ASSERT_GE(sound->quadtree().levels, 2u);
+    std::vector<Area> areas = areas_of(path);
+    // The large file only for the whole of it and the middle.
+    if (std::strcmp(name, "lone-star-split-1.pkz") == 0) areas.resize(2);
+    for (const Area& area : areas) {
+      SCOPED_TRACE(index_test::describe(area));
+      const bool whole_file = &area == &areas.front();
+      const Outcome plain = read_with(path, area, nullptr);
+      ASSERT_FALSE(plain.points.empty());
+      const Outcome kept = read_with(path, area, std::make_unique<LASindex>(*sound));
+      EXPECT_EQ(kept.points, plain.points);
+      EXPECT_TRUE(kept.kept);
+      EXPECT_EQ(kept.messages, "");
+      for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        std::unique_ptr<LASindex> damaged = damage.damage(*sound);
+        ASSERT_TRUE(damaged);
+        damaged->set_description("spatial index 'x.lax'");
+        const Outcome outcome = read_with(path, area, std::move(damaged));
+        EXPECT_EQ(outcome.points, plain.points);
+        EXPECT_FALSE(outcome.failed);
+        if (damage.found_by_reading && !whole_file) {
+          EXPECT_EQ(outcome.kept, outcome.messages.empty()) << outcome.messages;
+          if (outcome.kept) continue;
+        }
+        EXPECT_FALSE(outcome.kept);
+        EXPECT_EQ(outcome.messages.rfind(
+                      std::string("WARNING: ignoring spatial index 'x.lax': ") + damage.warning, 0),
+                  0u)
+            << outcome.messages;
+        EXPECT_EQ(std::count(outcome.messages.begin(), outcome.messages.end(), '\n'), 1)
+            << outcome.messages;
+      }
+    }
+  }
+}
+
+TEST(IndexStale, AnIndexOverPointsReSortedSinceOrOfAnotherFileIsLetGo) {
+  SKIP_WITHOUT_REAL_DATA();
+  const auto dir = index_test::scratch_dir();
+  for (const char* name : kRealFiles) {
+    SCOPED_TRACE(name);
+    const std::string path = index_test::real(name);
+    const std::string extension = std::filesystem::path(name).extension().string();
+    const std::string resorted = (dir / ("resorted" + extension)).string();
+    ASSERT_TRUE(write_resorted(path, resorted));
+    const std::unique_ptr<LASindex> original = sound_index(path);
+    ASSERT_TRUE(original);
+    std::vector<Area> areas = areas_of(path);
+    if (std::strcmp(name, "lone-star-split-1.pkz") == 0) areas.resize(2);
+    for (const Area& area : areas) {
+      SCOPED_TRACE(index_test::describe(area));
+      const Outcome plain = read_with(resorted, area, nullptr);
+      ASSERT_FALSE(plain.points.empty());
+      const Outcome stale = read_with(resorted, area, std::make_unique<LASindex>(*original));
+      EXPECT_EQ(stale.points, plain.points);
+      EXPECT_FALSE(stale.kept);
+      EXPECT_NE(stale.messages.find("WARNING: ignoring spatial index: point "), std::string::npos)
+          << stale.messages;
+    }
+  }
+  // The other tile of the same survey: another count and extent.
+  const std::string one = index_test::real("lone-star-split-1.pkz");
+  const std::unique_ptr<LASindex> other = sound_index(index_test::real("lone-star-split-2.pkz"));
+  ASSERT_TRUE(other);
+  for (const Area& area : {areas_of(one)[1]}) {
+    const Outcome plain = read_with(one, area, nullptr);
+    const Outcome foreign = read_with(one, area, std::make_unique<LASindex>(*other));
+    EXPECT_EQ(foreign.points, plain.points);
+    EXPECT_FALSE(foreign.kept);
+    EXPECT_NE(foreign.messages.find("WARNING: ignoring spatial index: its cells hold"),
+              std::string::npos)
+        << foreign.messages;
+  }
+}
+
+// Single-bit flips of the extent's 16 bytes (all of them for the small files, the top bit of
+// each byte for the large one): the index is either refused with one WARNING or kept, and
+// either way the area delivers what it delivers without an index.
+TEST(IndexStale, EveryFlippedBitOfTheExtentKeepsTheAreaWhole) {
+  SKIP_WITHOUT_REAL_DATA();
+  struct Sweep {
+    const char* file;
+    std::uint8_t bits;  // which bits of each byte are flipped
+    std::size_t areas;  // how many of areas_of() are read
+  };
+  const Sweep sweeps[] = {
+      {"simple.las", 0xFF, 4}, {"simple.pkz", 0xFF, 2}, {"lone-star-split-1.pkz", 0x80, 1}};
+  for (const Sweep& sweep : sweeps) {
+    SCOPED_TRACE(sweep.file);
+    const std::string path = index_test::real(sweep.file);
+    const std::unique_ptr<LASindex> sound = sound_index(path);
+    ASSERT_TRUE(sound);
+    const std::vector<std::uint8_t> bytes = bytes_of(*sound);
+    std::vector<Area> areas = areas_of(path);
+    areas.resize(sweep.areas);
+    std::vector<Outcome> plain;
+    for (const Area& area : areas)
+      plain.push_back(read_with(path, area, nullptr));
+    int refused = 0, kept = 0;
+    for (std::size_t byte = kIndexOffsetBounds; byte < kIndexOffsetBounds + 16; byte++) {
+      for (int bit = 0; bit < 8; bit++) {
+        if ((sweep.bits & (1u << bit)) == 0) continue;
+        std::vector<std::uint8_t> flipped = bytes;
+        flipped[byte] ^= static_cast<std::uint8_t>(1u << bit);
+        const std::unique_ptr<LASindex> index = index_of(flipped);
+        ASSERT_TRUE(index);
+        for (std::size_t a = 0; a < areas.size(); a++) {
+          SCOPED_TRACE("byte " + std::to_string(byte) + " bit " + std::to_string(bit) + " " +
+                       index_test::describe(areas[a]));
+          const Outcome outcome = read_with(path, areas[a], std::make_unique<LASindex>(*index));
+          EXPECT_EQ(outcome.points, plain[a].points);
+          if (outcome.kept) {
+            EXPECT_EQ(outcome.messages, "");
+            kept++;
+          } else {
+            EXPECT_EQ(outcome.messages.rfind("WARNING: ignoring spatial index: ", 0), 0u)
+                << outcome.messages;
+            refused++;
+          }
+        }
+      }
+    }
+    // Most flips move the extent off the file; the lowest bits of a bound may not matter.
+    EXPECT_GT(refused, kept);
+  }
+}
+
+TEST(IndexStale, AnIndexFileOlderThanItsPointFileIsNotLoaded) {
+  SKIP_WITHOUT_REAL_DATA();
+  const auto dir = index_test::scratch_dir();
+  const std::string link = (dir / "tile.las").string();
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(index_test::real("simple.las"), link);
+  const std::unique_ptr<LASindex> sound = sound_index(link);
+  ASSERT_TRUE(sound);
+  ASSERT_TRUE(write_index_file(*sound, link.c_str()));
+  const std::string lax = (dir / "tile.lax").string();
+  LASindex fresh;
+  EXPECT_TRUE(fresh.load(link.c_str()));
+  // One second before the point file's last change.
+  struct stat point_info {};
+  ASSERT_EQ(stat(link.c_str(), &point_info), 0);
+  timespec times[2] = {point_info.st_mtim, point_info.st_mtim};
+  times[0].tv_sec -= 1;
+  times[1].tv_sec -= 1;
+  ASSERT_EQ(utimensat(AT_FDCWD, lax.c_str(), times, 0), 0);
+  LASindex older;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(older.load(link.c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "WARNING: ignoring spatial index '" + lax + "': it is older than '" + link + "'\n");
+  // A nanosecond older is older.
+  times[0] = times[1] = point_info.st_mtim;
+  if (times[1].tv_nsec > 0) {
+    times[1].tv_nsec -= 1;
+  } else {
+    times[1].tv_sec -= 1;
+    times[1].tv_nsec = 999999999;
+  }
+  ASSERT_EQ(utimensat(AT_FDCWD, lax.c_str(), times, 0), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(older.load(link.c_str()));
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  // As old as the point file is not older.
+  times[1] = point_info.st_mtim;
+  ASSERT_EQ(utimensat(AT_FDCWD, lax.c_str(), times, 0), 0);
+  EXPECT_TRUE(older.load(link.c_str()));
+}
+
+}  // namespace
