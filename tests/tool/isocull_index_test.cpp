@@ -1,8 +1,15 @@
 // End to end with a spatial index: isocull -inside writes the same output whether an index
-// lies beside the file or inside it (written by the companion isocull_index) or not.
+// lies beside the file or inside it (written by the companion isocull_index) or not, and
+// whether that index is sound, damaged, older than the file or made before its points were
+// re-sorted.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+
+#include "index/index_layout.hpp"
 #include "tool_folders.hpp"
 
 namespace {
@@ -69,6 +76,117 @@ TEST_F(IsocullIndex, AreaOutputsAreTheSameWithAndWithoutTheIndex) {
   EXPECT_NE(read_text(path(".indexer")).find("ERROR: cannot open 'in/none.las'"),
             std::string::npos);
   EXPECT_FALSE(exists(path("in/none.lax")));
+}
+
+// The points of `in` written to `out` in another order (its tenths from the last to the
+// first), as a tool that sorts points would leave them: same count, same bounds.
+bool write_resorted(const std::string& in, const std::string& out) {
+  LASreaderLAS reader;
+  if (!reader.open_file(in.c_str())) return false;
+  LASheader header = reader.header;
+  LASwriterLAS writer;
+  if (!writer.open_file(out.c_str(), &header, header.codec != nullptr ? 2 : 0)) return false;
+  const std::int64_t total = reader.points_total;
+  const std::int64_t block = std::max<std::int64_t>(1, total / 10);
+  for (std::int64_t first = (total - 1) / block * block; first >= 0; first -= block) {
+    if (!reader.seek_point(first)) return false;
+    for (std::int64_t n = first; n < std::min(total, first + block); n++) {
+      if (!reader.read_raw_point() || !writer.write_point(reader.point)) return false;
+    }
+  }
+  return writer.close_writer(true) > 0;
+}
+
+void flip(const std::string& path, std::size_t offset, std::uint8_t bits) {
+  std::string bytes = read_text(path);
+  ASSERT_LT(offset, bytes.size());
+  bytes[offset] = static_cast<char>(bytes[offset] ^ bits);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void lower_count(const std::string& path, std::size_t offset) {
+  std::string bytes = read_text(path);
+  ASSERT_LE(offset + 4, bytes.size());
+  std::uint32_t count;
+  std::memcpy(&count, bytes.data() + offset, 4);
+  ASSERT_GT(count, 0u);
+  count--;
+  std::memcpy(bytes.data() + offset, &count, 4);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Sets the file's modification time `seconds` from that of `other` (following links).
+void age(const std::string& path, const std::string& other, int seconds) {
+  struct stat info {};
+  ASSERT_EQ(stat(other.c_str(), &info), 0);
+  timespec times[2] = {info.st_mtim, info.st_mtim};
+  times[1].tv_sec += seconds;
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct IndexDamage {
+  const char* what;
+  std::function<void(const std::string& index)> damage;
+  const char* says;  // after "WARNING: ignoring spatial index 'in/<tile>.pkx': "
+};
+
+TEST_F(IsocullIndex, AStaleOrDamagedIndexBesideATileChangesNoAreaAndSaysSoOnce) {
+  if (!exists(kIndexer)) GTEST_SKIP() << "isocull_index is not built";
+  if (!exists(kRealData + "/lone-star-split-1.pkz")) GTEST_SKIP() << "no real files";
+  const std::string real_tile = kRealData + "/lone-star-split-1.pkz";
+  ASSERT_EQ(symlink(real_tile.c_str(), path("in/t1.pkz").c_str()), 0);
+  const std::vector<std::string> inside = {"-inside", "515394.5", "4918345", "515398", "4918358"};
+  auto run_area = [&](const std::string& input, const std::string& output) {
+    std::vector<std::string> args = {"-i", input, "-o", output};
+    args.insert(args.end(), inside.begin(), inside.end());
+    return run(args);
+  };
+  const ToolRun plain = run_area("in/t1.pkz", "out/plain.las");
+  ASSERT_EQ(plain.exit_code, 0) << plain.err;
+  const std::string expected = read_text(path("out/plain.las"));
+  const LasRecords expected_points = read_records(path("out/plain.las"));
+  ASSERT_GT(expected_points.records.size(), 1000u);
+
+  ASSERT_EQ(run_indexer(dir_.path(), "-i in/t1.pkz -leaf_points 2000"), 0)
+      << read_text(path(".indexer"));
+  const std::string sound_index = read_text(path("in/t1.pkx"));
+  ASSERT_GT(sound_index.size(), 200u);
+  // Sound: the same bytes, and no word about the index.
+  const ToolRun indexed = run_area("in/t1.pkz", "out/indexed.las");
+  ASSERT_EQ(indexed.exit_code, 0) << indexed.err;
+  EXPECT_EQ(read_text(path("out/indexed.las")), expected);
+  EXPECT_FALSE(indexed.printed("spatial index")) << indexed.err;
+
+  // The tile re-sorted by another program, its index left from before.
+  ASSERT_TRUE(write_resorted(real_tile, path("in/r.pkz")));
+  const ToolRun resorted_plain = run_area("in/r.pkz", "out/resorted_plain.las");
+  ASSERT_EQ(resorted_plain.exit_code, 0) << resorted_plain.err;
+  const LasRecords resorted_points = read_records(path("out/resorted_plain.las"));
+  EXPECT_EQ(resorted_points.records.size(), expected_points.records.size());
+
+  const std::string resorted_tile = path("in/r.pkz");
+  const IndexDamage damages[] = {
+      {"points re-sorted since", [](const std::string&) {}, "point "},
+      {"a cell's point count",
+       [](const std::string& index) { lower_count(index, kIndexOffsetFirstCell + 8); },
+       "its cells hold "},
+      {"a bound", [](const std::string& index) { flip(index, kIndexOffsetBounds + 2, 0x04); },
+       "its "},
+      {"older than the tile", [&](const std::string& index) { age(index, resorted_tile, -5); },
+       "it is older than 'in/r.pkz'"},
+  };
+  for (const IndexDamage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    std::ofstream(path("in/r.pkx"), std::ios::binary | std::ios::trunc) << sound_index;
+    damage.damage(path("in/r.pkx"));
+    const ToolRun stale = run_area("in/r.pkz", "out/stale.las");
+    ASSERT_EQ(stale.exit_code, 0) << stale.err;
+    EXPECT_EQ(read_text(path("out/stale.las")), read_text(path("out/resorted_plain.las")));
+    const std::string warning =
+        std::string("WARNING: ignoring spatial index 'in/r.pkx': ") + damage.says;
+    EXPECT_EQ(stale.count(warning), 1u) << stale.err;
+    EXPECT_EQ(stale.count("WARNING: ignoring"), 1u) << stale.err;
+  }
 }
 
 }  // namespace
