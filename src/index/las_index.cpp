@@ -92,7 +92,15 @@ bool LASindex::load(const char* point_file_name) {
 }
 
 void LASindex::refuse() {
-  if (refusals_ != nullptr && !file_name_.empty()) refusals_->insert(file_name_);
+  if (memory_ != nullptr && !file_name_.empty()) memory_->refused.insert(file_name_);
+}
+
+std::string LASindex::query_key() const {
+  if (file_name_.empty()) return {};
+  std::string key = file_name_;
+  for (std::int32_t cell : interval_.merged_cells())
+    key += ' ' + std::to_string(cell);
+  return key;
 }
 
 bool LASindex::load(ByteStreamIn& stream) {
@@ -192,6 +200,10 @@ LASindexHook::Check LASindex::check(LASreader& reader, double file_min_x, double
   const ByteStreamIn* stream = reader.stream_of();
   if (stream == nullptr || !stream->can_seek() || reader.points_done != 0) return Check::kUnusable;
   std::string why = disagreement(reader, file_min_x, file_min_y, file_max_x, file_max_y);
+  // The same cells read and found sound before in this run (the first pass of a tool that
+  // reads a file twice): their points are read only once more, to be delivered.
+  const std::string key = memory_ != nullptr ? query_key() : std::string();
+  if (why.empty() && !key.empty() && memory_->sound_reads.count(key) != 0) return Check::kSound;
   bool unreadable = false;
   if (why.empty()) why = contradiction(reader, unreadable);
   if (reader.points_done != 0 && !reader.seek_point(0)) {
@@ -205,7 +217,9 @@ LASindexHook::Check LASindex::check(LASreader& reader, double file_min_x, double
     return Check::kStale;
   }
   // Points that do not read: reading every point meets them too, and says so.
-  return unreadable ? Check::kUnusable : Check::kSound;
+  if (unreadable) return Check::kUnusable;
+  if (!key.empty()) memory_->sound_reads.insert(key);
+  return Check::kSound;
 }
 
 std::string LASindex::disagreement(const LASreader& reader, double file_min_x, double file_min_y,

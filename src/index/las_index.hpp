@@ -47,11 +47,17 @@ class LASindex final : public LASindexHook {
   // file name).
   void set_description(std::string description) { description_ = std::move(description); }
   const std::string& description() const { return description_; }
-  // Where the names of index files are noted that were there but not taken (they did not
-  // read, were older than their point file or failed `check`), so that whoever opens the
-  // file again can leave them out rather than repeat their messages. Null: nowhere.
-  using Refusals = std::set<std::string>;
-  void note_refusals_in(std::shared_ptr<Refusals> refusals) { refusals_ = std::move(refusals); }
+  // What the indexes loaded by file name learned in one run, shared by them and whoever
+  // opens the files again (the second pass): the index files that were there but not taken
+  // (they did not read, were older than their point file or failed `check`), to be left out
+  // rather than repeat their messages; and the queries whose runs were read and found
+  // sound, which `check` then does not read again.
+  struct Memory {
+    std::set<std::string> refused;      // index file names
+    std::set<std::string> sound_reads;  // index file name and the cells of a query
+  };
+  // Null: nothing is remembered.
+  void remember_in(std::shared_ptr<Memory> memory) { memory_ = std::move(memory); }
   // Writes the layout. False when the stream refuses a byte.
   bool write(ByteStreamOut& stream) const;
 
@@ -86,10 +92,12 @@ class LASindex final : public LASindexHook {
 
   // Notes the index file (if the index came from one) as refused.
   void refuse();
+  // The key of the last query in Memory::sound_reads; empty for an index from a stream.
+  std::string query_key() const;
 
   std::string description_ = "spatial index";
   std::string file_name_;  // of the index file, empty for an index from a stream
-  std::shared_ptr<Refusals> refusals_;
+  std::shared_ptr<Memory> memory_;
   LASquadtree quadtree_;
   LASinterval interval_;
   std::uint32_t cells_ = 0;

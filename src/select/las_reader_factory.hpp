@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "codec/las_read_engine.hpp"
 #include "filter/las_filter.hpp"
 #include "filter/las_transform.hpp"
+#include "index/las_index.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
@@ -312,8 +312,6 @@ class LASreaderFactory {
   std::int64_t piped_spilled_ = 0;
   const LASreader* piped_reader_ = nullptr;
   std::int64_t piped_memory_limit_ = kPipedMemoryLimit;
-  // Index files found stale or unreadable in this run: not tried again (set<string>, shared
-  // with the indexes that note them).
-  std::shared_ptr<std::set<std::string>> refused_indexes_ =
-      std::make_shared<std::set<std::string>>();
+  // What the index files learned in this run (shared with the indexes that note it).
+  std::shared_ptr<LASindex::Memory> index_memory_ = std::make_shared<LASindex::Memory>();
 };

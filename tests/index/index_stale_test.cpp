@@ -376,4 +376,53 @@ TEST(IndexStale, AnIndexFileOlderThanItsPointFileIsNotLoaded) {
   EXPECT_TRUE(older.load(link.c_str()));
 }
 
+// A reader that counts the stored points it reads.
+struct CountingReader : LASreaderLAS {
+  std::int64_t reads = 0;
+  bool read_raw_point() override {
+    reads++;
+    return LASreaderLAS::read_raw_point();
+  }
+};
+
+TEST(IndexStale, CellsFoundSoundOnceInARunAreNotReadAgainToBeChecked) {
+  SKIP_WITHOUT_REAL_DATA();
+  const auto dir = index_test::scratch_dir();
+  const std::string link = (dir / "tile.pkz").string();
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(index_test::real("simple.pkz"), link);
+  const std::unique_ptr<LASindex> sound = sound_index(link);
+  ASSERT_TRUE(sound);
+  ASSERT_TRUE(write_index_file(*sound, link.c_str()));
+  const Area area = areas_of(link)[1];
+  auto memory = std::make_shared<LASindex::Memory>();
+  // Reads the area through the index file with `shared` memory; the points read and delivered.
+  auto pass = [&](const std::shared_ptr<LASindex::Memory>& shared, std::int64_t& delivered) {
+    CountingReader reader;
+    EXPECT_TRUE(reader.open_file(link.c_str()));
+    auto index = std::make_unique<LASindex>();
+    index->remember_in(shared);
+    EXPECT_TRUE(index->load(link.c_str()));
+    reader.attach_index(std::move(index));
+    index_test::apply(reader, area);
+    delivered = 0;
+    while (reader.read_next())
+      delivered++;
+    EXPECT_NE(reader.get_index(), nullptr);
+    return reader.reads;
+  };
+  std::int64_t first_delivered = 0, second_delivered = 0, fresh_delivered = 0;
+  const std::int64_t first = pass(memory, first_delivered);
+  const std::int64_t second = pass(memory, second_delivered);
+  const std::int64_t fresh = pass(std::make_shared<LASindex::Memory>(), fresh_delivered);
+  EXPECT_GT(first_delivered, 0);
+  EXPECT_EQ(second_delivered, first_delivered);
+  EXPECT_EQ(fresh_delivered, first_delivered);
+  // Checked and delivered, then only delivered.
+  EXPECT_EQ(first, fresh);
+  EXPECT_EQ(first, 2 * second);
+  EXPECT_EQ(memory->sound_reads.size(), 1u);
+  EXPECT_TRUE(memory->refused.empty());
+}
+
 }  // namespace
