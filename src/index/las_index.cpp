@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "codec/chunk_table.hpp"
+#include "codec/pakrel.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_las.hpp"
 #include "stream/bytestream_in_file.hpp"
@@ -26,6 +28,9 @@ std::unique_ptr<LASindexHook> load_embedded_index(ByteStreamIn& stream,
 bool earlier(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
+
+// Entries of LASindex::Memory kept at most, of each kind.
+constexpr std::size_t kRememberedEntries = 1024;
 
 template <typename... Values>
 std::string format(const char* text, Values... values) {
@@ -92,7 +97,9 @@ bool LASindex::load(const char* point_file_name) {
 }
 
 void LASindex::refuse() {
-  if (memory_ != nullptr && !file_name_.empty()) memory_->refused.insert(file_name_);
+  if (memory_ == nullptr || file_name_.empty()) return;
+  if (memory_->refused.size() >= kRememberedEntries) memory_->refused.clear();
+  memory_->refused.insert(file_name_);
 }
 
 std::string LASindex::query_key() const {
@@ -195,31 +202,66 @@ bool LASindex::advance(LASreader& reader) {
 
 LASindexHook::Check LASindex::check(LASreader& reader, double file_min_x, double file_min_y,
                                     double file_max_x, double file_max_y) {
-  // The check reads the points of the runs and goes back to the first point: a reader that
-  // cannot seek, or that is past its first point already, reads every point instead.
+  std::string why = disagreement(reader, file_min_x, file_min_y, file_max_x, file_max_y);
+  if (!why.empty()) return stale(why);
+  // Reading the points of the runs needs a reader at its first point that can go back to it.
   const ByteStreamIn* stream = reader.stream_of();
   if (stream == nullptr || !stream->can_seek() || reader.points_done != 0) return Check::kUnusable;
-  std::string why = disagreement(reader, file_min_x, file_min_y, file_max_x, file_max_y);
+  // Runs that cost more than half the points to read save nothing: checking them, then
+  // reading them again, costs more than reading every point once.
+  if (2 * points_to_decode(reader) > static_cast<std::uint64_t>(reader.points_total)) {
+    return Check::kUnusable;
+  }
   // The same cells read and found sound before in this run (the first pass of a tool that
   // reads a file twice): their points are read only once more, to be delivered.
   const std::string key = memory_ != nullptr ? query_key() : std::string();
-  if (why.empty() && !key.empty() && memory_->sound_reads.count(key) != 0) return Check::kSound;
+  if (!key.empty() && memory_->sound_reads.count(key) != 0) return Check::kSound;
   bool unreadable = false;
-  if (why.empty()) why = contradiction(reader, unreadable);
+  why = contradiction(reader, unreadable);
   if (reader.points_done != 0 && !reader.seek_point(0)) {
     std::fprintf(stderr, "ERROR: cannot go back to the first point after checking %s\n",
                  description_.c_str());
     return Check::kLost;
   }
-  if (!why.empty()) {
-    std::fprintf(stderr, "WARNING: ignoring %s: %s\n", description_.c_str(), why.c_str());
-    refuse();
-    return Check::kStale;
-  }
+  if (!why.empty()) return stale(why);
   // Points that do not read: reading every point meets them too, and says so.
   if (unreadable) return Check::kUnusable;
-  if (!key.empty()) memory_->sound_reads.insert(key);
+  if (!key.empty()) {
+    // A run over many files needs only the last few: the memory stays small.
+    if (memory_->sound_reads.size() >= kRememberedEntries) memory_->sound_reads.clear();
+    memory_->sound_reads.insert(key);
+  }
   return Check::kSound;
+}
+
+std::uint64_t LASindex::points_to_decode(const LASreader& reader) const {
+  // A compressed file decodes from the start of a run's chunk, unless reading already
+  // stands in that chunk before the run; raw records are read where they lie.
+  std::uint64_t chunk = 1;
+  if (const Pakrel* codec = reader.header.codec.get()) {
+    if (codec->compressor == Pakrel::COMPRESSOR_PER_POINT) {
+      chunk = static_cast<std::uint64_t>(std::max<std::int64_t>(reader.points_total, 1));
+    } else if (codec->compressor != Pakrel::COMPRESSOR_RAW) {
+      // Variable chunks: their sizes are in the table, not at hand; take the usual one.
+      const bool variable = codec->chunk_size == 0 || codec->chunk_size == kVariableChunkSize;
+      chunk = variable ? Pakrel::kDefaultChunkSize : codec->chunk_size;
+    }
+  }
+  std::uint64_t decoded = 0;
+  std::uint64_t at = 0;  // the point reading stands before
+  for (const LASintervalRun& run : interval_.merged_runs()) {
+    const std::uint64_t chunk_start = run.start / chunk * chunk;
+    decoded += at <= run.start && at >= chunk_start ? run.start - at : run.start - chunk_start;
+    decoded += std::uint64_t{run.end} - run.start + 1;
+    at = std::uint64_t{run.end} + 1;
+  }
+  return decoded;
+}
+
+LASindexHook::Check LASindex::stale(const std::string& why) {
+  std::fprintf(stderr, "WARNING: ignoring %s: %s\n", description_.c_str(), why.c_str());
+  refuse();
+  return Check::kStale;
 }
 
 std::string LASindex::disagreement(const LASreader& reader, double file_min_x, double file_min_y,
@@ -285,16 +327,28 @@ std::string LASindex::contradiction(LASreader& reader, bool& unreadable) {
   for (std::int32_t cell : interval_.merged_cells())
     found.emplace(cell, 0);
   const LASquadtree& tree = quadtree_;
+  // The leaf the last point lay in: the next one mostly lies there too and costs a few
+  // comparisons rather than a descent and lookups. Its high edges hold points only where
+  // they are the root's.
+  struct LeafInHand {
+    std::uint32_t leaf = 0;
+    float min_x = 0, min_y = 0, max_x = 0, max_y = 0;
+    bool top_x = false, top_y = false;
+    const LASintervalCell* cell = nullptr;
+    std::size_t run = 0;             // the first run that does not end before the last point
+    std::uint64_t* found = nullptr;  // its count, when the query reached it
+  } hand;
+  bool in_hand = false;
   std::string why;
   reader.trial_reads = true;
   interval_.rewind();
-  LASintervalRun run;
-  while (why.empty() && !unreadable && interval_.next_run(run)) {
-    if (!reader.seek_point(run.start)) {
+  LASintervalRun merged;
+  while (why.empty() && !unreadable && interval_.next_run(merged)) {
+    if (!reader.seek_point(merged.start)) {
       unreadable = true;
       break;
     }
-    for (std::uint64_t number = run.start; number <= run.end; number++) {
+    for (std::uint64_t number = merged.start; number <= merged.end; number++) {
       if (!reader.read_raw_point()) {
         unreadable = true;
         break;
@@ -307,14 +361,39 @@ std::string LASindex::contradiction(LASreader& reader, bool& unreadable) {
       }
       // A run of a cell may pass over points of other cells, but every point lies in the runs
       // of the cell it lies in.
-      const std::uint32_t leaf = tree.leaf_at(x, y);
-      const LASintervalCell* cell = interval_.find(static_cast<std::int32_t>(leaf));
-      if (cell == nullptr || !cell->holds(static_cast<std::uint32_t>(number))) {
-        why = format("point %" PRIu64 " lies in cell %u, whose runs do not hold it", number, leaf);
+      const bool same_leaf = in_hand && hand.min_x <= x && (x < hand.max_x || hand.top_x) &&
+                             hand.min_y <= y && (y < hand.max_y || hand.top_y);
+      if (!same_leaf) {
+        hand.leaf = tree.leaf_at(x, y);
+        tree.cell_bounds(hand.leaf, hand.min_x, hand.min_y, hand.max_x, hand.max_y);
+        hand.top_x = hand.max_x == tree.max_x;
+        hand.top_y = hand.max_y == tree.max_y;
+        hand.cell = interval_.find(static_cast<std::int32_t>(hand.leaf));
+        const auto counted = found.find(static_cast<std::int32_t>(hand.leaf));
+        hand.found = counted != found.end() ? &counted->second : nullptr;
+        if (hand.cell != nullptr) {
+          const auto& runs = hand.cell->runs;
+          hand.run =
+              static_cast<std::size_t>(std::partition_point(runs.begin(), runs.end(),
+                                                            [number](const LASintervalRun& run) {
+                                                              return run.end < number;
+                                                            }) -
+                                       runs.begin());
+        }
+        in_hand = true;
+      }
+      const LASintervalCell* cell = hand.cell;
+      if (cell != nullptr) {
+        // Points come in ascending order: the run that holds this one is not before the last.
+        while (hand.run < cell->runs.size() && cell->runs[hand.run].end < number)
+          hand.run++;
+      }
+      if (cell == nullptr || hand.run == cell->runs.size() || cell->runs[hand.run].start > number) {
+        why = format("point %" PRIu64 " lies in cell %u, whose runs do not hold it", number,
+                     hand.leaf);
         break;
       }
-      const auto counted = found.find(static_cast<std::int32_t>(leaf));
-      if (counted != found.end()) counted->second++;
+      if (hand.found != nullptr) ++*hand.found;
     }
   }
   reader.trial_reads = false;

@@ -25,9 +25,11 @@ class ByteStreamOut;
 // An index that reads may still be another file's, or this file's before its points were
 // re-sorted or changed. `check` (called by the reader before an area's first point) tells:
 // the cells must hold the file's point count, the extent must cover the file's bounding
-// box, every run must lie within the points, and every point the query's runs deliver must
-// lie in a cell whose runs hold it, each cell holding as many as it says. An index that
-// fails is reported in one WARNING and the area is read point by point.
+// box, the cells that hold points must lie on it and reach its sides, every run must lie
+// within the points, and every point the query's runs deliver must lie in a cell whose runs
+// hold it, each cell holding as many as it says. An index that fails is reported in one
+// WARNING and the area is read point by point; so is an area whose runs cost more than half
+// the points to read (silently: the index would save nothing).
 class LASindex final : public LASindexHook {
  public:
   LASindex() = default;
@@ -92,6 +94,11 @@ class LASindex final : public LASindexHook {
 
   // Notes the index file (if the index came from one) as refused.
   void refuse();
+  // Says why the index is not taken, notes it as refused.
+  Check stale(const std::string& why);
+  // The points `reader` decodes to deliver the merged runs of the last query, skipped ones
+  // included.
+  std::uint64_t points_to_decode(const LASreader& reader) const;
   // The key of the last query in Memory::sound_reads; empty for an index from a stream.
   std::string query_key() const;
 

@@ -63,6 +63,7 @@ class LASinterval {
   // The merged runs, handed out once each in ascending order; rewind() hands them out anew.
   bool next_run(LASintervalRun& run);
   void rewind() { next_ = 0; }
+  const std::vector<LASintervalRun>& merged_runs() const { return merged_; }
   std::uint64_t merged_points_in_cells() const { return merged_points_in_cells_; }
   std::uint64_t merged_points_in_runs() const { return merged_points_in_runs_; }
 

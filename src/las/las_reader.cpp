@@ -17,10 +17,11 @@ void LASreader::set_transform(LAStransformHook* transform) {
 
 void LASreader::attach_index(std::unique_ptr<LASindexHook> index) {
   index_ = std::move(index);
-  // The area in place was queried on the index it replaces: test every point until an area
-  // operation queries the new one.
+  // The area in place was queried on the index it replaces (which may have found nothing):
+  // test every point until an area operation queries the new one.
   if (read_area_ == &LASreader::read_inside_area_indexed ||
-      read_area_ == &LASreader::read_inside_area_checking_index) {
+      read_area_ == &LASreader::read_inside_area_checking_index ||
+      (read_area_ == &LASreader::read_nothing && inside_ != kAreaNone)) {
     read_area_ = &LASreader::read_inside_area;
     choose_read_routines();
   }

@@ -527,6 +527,18 @@ TEST(LasReaderArea, AnAttachedIndexIsCheckedOnceAndItsVerdictDecidesHowTheAreaIs
         reader.read_next();
         EXPECT_EQ(index->checks, 2);
       }
+      // An index let go of after its area found nothing takes the nothing with it.
+      if (c.verdict == Check::kSound && !c.finds && !filtered) {
+        ASSERT_TRUE(reader.seek_point(0));
+        reader.inside_rectangle(-1e9, -1e9, 1e9, 1e9);
+        EXPECT_FALSE(reader.read_next());
+        reader.attach_index(nullptr);
+        ASSERT_TRUE(reader.seek_point(0));
+        std::int64_t all = 0;
+        while (reader.read_next())
+          all++;
+        EXPECT_EQ(all, 1065);
+      }
     }
   }
 }
