@@ -88,15 +88,17 @@ int text_file(const std::uint8_t* data, std::size_t size);
 int point_formats(const std::uint8_t* data, std::size_t size);
 // A spatial index file beside a small point file: byte 0 chooses the point file (a plain or
 // a compressed template), the rest is the index. When it loads, areas read through it must
-// deliver a subset of the points inside, in ascending order, each once.
+// deliver a subset of the points inside, in ascending order, each once, and exactly the
+// points inside when the reader found the index stale.
 int lax_file(const std::uint8_t* data, std::size_t size);
 // Valid indexes of both point files at two depths, as inputs of `lax_file`.
 std::vector<std::vector<std::uint8_t>> lax_file_seeds();
 // A LAY file beside a small point file, read through LASapply: byte 0 bit 0 gives the LAY
 // file the point file's identity (so that its layers are reached), bit 1 picks the point
-// type 6 file instead of the type 1 file; the rest is the LAY file. A refused file must
-// leave the points read whole; a loaded one must deliver exactly the points its layers do
-// not delete, in order.
+// type 6 file instead of the type 1 file, bit 2 puts a right checksum on its header after
+// that, bit 3 (with bit 2) on its layers too; the rest is the LAY file. A refused file must leave
+// the points read whole; a loaded one must deliver exactly the points its layers do not delete, in
+// order, and must have had right checksums unless it is of the version without them.
 int lay_file(const std::uint8_t* data, std::size_t size);
 // A valid input of `lay_file` with two layers.
 std::vector<std::uint8_t> lay_file_seed(bool extended);

@@ -44,9 +44,10 @@ void apply(LASreader& reader, const Area& area) {
   if (area.kind == 2) reader.inside_circle(area.a, area.b, area.c);
 }
 
-// The numbers of the points read inside `area`, through `index` when given.
+// The numbers of the points read inside `area`, through `index` when given; `kept` tells
+// whether the reader still held the index at the end (it lets a stale one go).
 std::vector<std::int64_t> read_area(const std::vector<std::uint8_t>& file, const Area& area,
-                                    std::unique_ptr<LASindex> index) {
+                                    std::unique_ptr<LASindex> index, bool* kept = nullptr) {
   ByteStreamInArrayLE stream(file.data(), static_cast<std::int64_t>(file.size()));
   LASreaderLAS reader;
   std::vector<std::int64_t> numbers;
@@ -59,6 +60,8 @@ std::vector<std::int64_t> read_area(const std::vector<std::uint8_t>& file, const
       finding("an index delivered more points than the file holds");
     }
   }
+  if (reader.read_failed()) finding("a template failed to read through an index");
+  if (kept != nullptr) *kept = reader.get_index() != nullptr;
   return numbers;
 }
 
@@ -68,15 +71,13 @@ int lax_file(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::vector<std::uint8_t>& file = indexed_file(data[0]);
   LASheader header;
-  std::int64_t points_total = 0;
   {
     ByteStreamInArrayLE stream(file.data(), static_cast<std::int64_t>(file.size()));
     LASreaderLAS reader;
     if (!reader.open_stream(&stream)) finding("a template does not open");
     header = reader.header;
-    points_total = reader.points_total;
   }
-  LASindex index(points_total);
+  LASindex index;
   ByteStreamInArrayLE bytes(data + 1, static_cast<std::int64_t>(size - 1));
   if (!index.load(bytes)) return 0;
   const double cx = (header.min_x + header.max_x) / 2, cy = (header.min_y + header.max_y) / 2;
@@ -89,9 +90,13 @@ int lax_file(const std::uint8_t* data, std::size_t size) {
   };
   for (const Area& area : areas) {
     const std::vector<std::int64_t> plain = read_area(file, area, nullptr);
+    bool kept = false;
     const std::vector<std::int64_t> indexed =
-        read_area(file, area, std::make_unique<LASindex>(index));
-    // An index may miss points (nothing can tell), but never invent, repeat or reorder them.
+        read_area(file, area, std::make_unique<LASindex>(index), &kept);
+    // An index the reader let go leaves the points of reading without one.
+    if (!kept && indexed != plain) finding("a refused index changed the points of an area");
+    // One that passed the checks may still miss points (counts that lie in cells the area
+    // does not reach, and make up for each other), but never invent, repeat or reorder them.
     const std::set<std::int64_t> inside(plain.begin(), plain.end());
     for (std::size_t i = 0; i < indexed.size(); i++) {
       if (i > 0 && indexed[i] <= indexed[i - 1]) finding("indexed points out of order");

@@ -25,6 +25,8 @@ constexpr std::uint32_t kBlock = 65536;
 constexpr std::uint64_t kPoints = 400;
 constexpr std::uint8_t kPatchIdentity = 0x01;  // input byte 0: give the LAY the right identity
 constexpr std::uint8_t kExtendedFile = 0x02;   // input byte 0: the point type 6 file
+constexpr std::uint8_t kResealHeader = 0x04;   // input byte 0: right checksum on the header
+constexpr std::uint8_t kResealLayers = 0x08;   // input byte 0: right checksums on the layers
 
 [[noreturn]] void finding(const char* what) {
   std::fprintf(stderr, "FUZZ FINDING: %s\n", what);
@@ -75,6 +77,40 @@ void put(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, 
     bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+std::uint64_t get(const std::vector<std::uint8_t>& bytes, std::size_t at, int size) {
+  std::uint64_t value = 0;
+  for (int i = size - 1; i >= 0; i--)
+    value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
+  return value;
+}
+
+// The checksums of a current-version file recomputed over its header and (with `layers`)
+// over each layer as far as the layers' sizes fit, so that the fuzzer reaches what lies
+// behind them.
+void reseal(std::vector<std::uint8_t>& lay, bool layers) {
+  using namespace lay_format;
+  if (lay.size() < kFileHeaderSize || lay[kVersionMajorAt] != kVersionMajor) return;
+  const std::size_t header_size = get(lay, kHeaderSizeAt, 2);
+  if (header_size < kFileHeaderSize || header_size > lay.size()) return;
+  auto around = [&lay](std::size_t begin, std::size_t field, std::size_t end) {
+    const std::uint32_t crc = lay_checksum(lay.data() + begin, field - begin);
+    return lay_checksum(lay.data() + field + kChecksumSize, end - field - kChecksumSize, crc);
+  };
+  put(lay, kHeaderChecksumAt, around(0, kHeaderChecksumAt, header_size), 4);
+  if (!layers) return;
+  std::size_t at = header_size;
+  for (std::uint64_t l = get(lay, kLayerCountAt, 4); l > 0; l--) {
+    if (lay.size() - at < kLayerHeaderSize) return;
+    const std::uint64_t body = 8 * get(lay, at + kParameterCountAt, 4) +
+                               get(lay, at + kCommandLineLengthAt, 4) +
+                               get(lay, at + kRunCodeSizeAt, 8);
+    if (body > lay.size() - at - kLayerHeaderSize) return;
+    const std::size_t end = at + kLayerHeaderSize + static_cast<std::size_t>(body);
+    put(lay, at + kLayerChecksumAt, around(at, at + kLayerChecksumAt, end), 4);
+    at = end;
+  }
+}
+
 }  // namespace
 
 int lay_file(const std::uint8_t* data, std::size_t size) {
@@ -93,6 +129,7 @@ int lay_file(const std::uint8_t* data, std::size_t size) {
     put(lay, lay_format::kHeadBlockAt, id.head_block, 4);
     put(lay, lay_format::kTailBlockAt, id.tail_block, 4);
   }
+  if ((data[0] & kResealHeader) != 0) reseal(lay, (data[0] & kResealLayers) != 0);
   const std::string& points = files.names[which];
   {
     std::ofstream out(lay_file_name(points, nullptr), std::ios::binary | std::ios::trunc);
@@ -103,6 +140,14 @@ int lay_file(const std::uint8_t* data, std::size_t size) {
   LASapply apply;
   const bool loaded = apply.open(*reader, points, kBlock) && apply.load_layers(2147483647);
   if (!loaded && !apply.layers().empty()) finding("a refused LAY file left layers");
+  // A file whose checksums were not put right after the fuzzer's changes is damaged unless
+  // it is the version without them: a checked file never loads with bytes it did not write.
+  if (loaded && lay.size() >= lay_format::kFileHeaderSize &&
+      lay[lay_format::kVersionMajorAt] == lay_format::kVersionMajor) {
+    std::vector<std::uint8_t> resealed = lay;
+    reseal(resealed, true);
+    if (resealed != lay) finding("a LAY file with wrong checksums loaded");
+  }
   if (!loaded) apply.open_without_layers();
   // The points the layers delete, counted the plain way.
   std::vector<bool> deleted(kPoints, false);
@@ -150,7 +195,7 @@ std::vector<std::uint8_t> lay_file_seed(bool extended) {
     deletion.add_change(i, 0);
   file.layers = {classified, deletion};
   std::vector<std::uint8_t> seed = {
-      static_cast<std::uint8_t>(kPatchIdentity | (extended ? kExtendedFile : 0))};
+      static_cast<std::uint8_t>(kPatchIdentity | kResealHeader | (extended ? kExtendedFile : 0))};
   const std::vector<std::uint8_t> bytes = encode_lay_file(file);
   seed.insert(seed.end(), bytes.begin(), bytes.end());
   return seed;

@@ -97,10 +97,12 @@ std::unique_ptr<LASindex> build_index(const char* file_name, const LASindexBuild
   std::int64_t points_total = 0;
   double min_x = std::numeric_limits<double>::infinity(), min_y = min_x;
   double max_x = -min_x, max_y = -min_x;
+  LASheader header;
   {
     LASreaderLAS probe;
     if (!open_points(probe, file_name)) return nullptr;
     points_total = probe.points_total;
+    header = probe.header;
   }
   if (points_total > static_cast<std::int64_t>(std::numeric_limits<std::uint32_t>::max())) {
     std::fprintf(stderr,
@@ -116,13 +118,23 @@ std::unique_ptr<LASindex> build_index(const char* file_name, const LASindexBuild
       })) {
     return nullptr;
   }
-  auto index = std::make_unique<LASindex>(points_total);
+  auto index = std::make_unique<LASindex>();
   LASquadtree& tree = index->quadtree();
   if (points_total == 0) return index;
   if (!std::isfinite(min_x) || !std::isfinite(max_x) || !std::isfinite(min_y) ||
       !std::isfinite(max_y)) {
     std::fprintf(stderr, "ERROR: cannot index '%s': coordinates are not finite\n", file_name);
     return nullptr;
+  }
+  // Readers take an index only when it covers the header's bounding box, which may be wider
+  // than the points (rounded outwards); a box beyond any coordinate is left out.
+  const auto plausible = [](double value) { return std::fabs(value) < 1e30; };
+  if (plausible(header.min_x) && plausible(header.max_x) && plausible(header.min_y) &&
+      plausible(header.max_y) && header.min_x <= header.max_x && header.min_y <= header.max_y) {
+    min_x = std::min(min_x, header.min_x);
+    max_x = std::max(max_x, header.max_x);
+    min_y = std::min(min_y, header.min_y);
+    max_y = std::max(max_y, header.max_y);
   }
   // A square root cell: its cells stay square, which suits tiles and circles.
   const double side = std::max({max_x - min_x, max_y - min_y, 1e-3});

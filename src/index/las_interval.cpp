@@ -29,9 +29,17 @@ bool write_field(ByteStreamOut& stream, T value) {
 
 }  // namespace
 
-bool LASinterval::read(ByteStreamIn& stream, std::int64_t points_total, std::uint32_t cell_limit) {
+bool LASintervalCell::holds(std::uint32_t number) const {
+  // The last run that starts at or before the point.
+  const auto after =
+      std::upper_bound(runs.begin(), runs.end(), number,
+                       [](std::uint32_t n, const LASintervalRun& run) { return n < run.start; });
+  return after != runs.begin() && number <= (after - 1)->end;
+}
+
+bool LASinterval::read(ByteStreamIn& stream, std::uint32_t cell_limit) {
   cells_.clear();
-  merge_set_.clear();
+  clear_merge();
   merged_.clear();
   next_ = 0;
   char signature[kSignatureSize + 1] = {};
@@ -55,7 +63,6 @@ bool LASinterval::read(ByteStreamIn& stream, std::int64_t points_total, std::uin
     std::fprintf(stderr, "ERROR (LASinterval): reading number of cells\n");
     return false;
   }
-  std::uint64_t claimed_points = 0;
   // The counts are not believed: records grow only as their bytes arrive.
   for (std::uint32_t c = 0; c < number_of_cells; c++) {
     std::int32_t cell = 0;
@@ -95,13 +102,6 @@ bool LASinterval::read(ByteStreamIn& stream, std::int64_t points_total, std::uin
                      run.start, run.end, cell);
         return false;
       }
-      if (points_total >= 0 && static_cast<std::int64_t>(run.end) >= points_total) {
-        std::fprintf(stderr,
-                     "ERROR (LASinterval): interval %u to %u of cell %d lies beyond the %" PRId64
-                     " points\n",
-                     run.start, run.end, cell, points_total);
-        return false;
-      }
       record.points_in_runs += std::uint64_t{run.end} - run.start + 1;
       record.runs.push_back(run);
     }
@@ -110,13 +110,6 @@ bool LASinterval::read(ByteStreamIn& stream, std::int64_t points_total, std::uin
                    "ERROR (LASinterval): cell %d claims %u points but its intervals hold %" PRIu64
                    "\n",
                    cell, record.points_in_cells, record.points_in_runs);
-      return false;
-    }
-    claimed_points += record.points_in_cells;
-    if (points_total >= 0 && claimed_points > static_cast<std::uint64_t>(points_total)) {
-      std::fprintf(stderr,
-                   "ERROR (LASinterval): the cells claim more than the %" PRId64 " points\n",
-                   points_total);
       return false;
     }
     // A cell number seen before keeps its first record.
@@ -140,8 +133,10 @@ bool LASinterval::write(ByteStreamOut& stream) const {
 }
 
 void LASinterval::add_to_merge(std::int32_t cell) {
-  const auto found = cells_.find(cell);
-  if (found != cells_.end()) merge_set_.push_back(&found->second);
+  if (const LASintervalCell* record = find(cell)) {
+    merge_set_.push_back(record);
+    merged_numbers_.push_back(cell);
+  }
 }
 
 bool LASinterval::merge() {

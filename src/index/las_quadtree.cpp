@@ -219,3 +219,55 @@ std::uint32_t LASquadtree::local_cell_at(double x, double y, std::uint32_t level
   }
   return local;
 }
+
+std::uint32_t LASquadtree::leaf_at(double x, double y) const {
+  float cell_min_x = min_x, cell_max_x = max_x, cell_min_y = min_y, cell_max_y = max_y;
+  std::uint32_t level = 0;
+  std::uint32_t local = 0;
+  while (level < levels && is_split(level_start[level] + local)) {
+    const float mid_x = (cell_min_x + cell_max_x) * 0.5f;
+    const float mid_y = (cell_min_y + cell_max_y) * 0.5f;
+    std::uint32_t k = 0;
+    if (x >= mid_x) {
+      k |= 1;
+      cell_min_x = mid_x;
+    } else {
+      cell_max_x = mid_x;
+    }
+    if (y >= mid_y) {
+      k |= 2;
+      cell_min_y = mid_y;
+    } else {
+      cell_max_y = mid_y;
+    }
+    local = 4 * local + k;
+    level++;
+  }
+  return level_start[level] + local;
+}
+
+void LASquadtree::cell_bounds(std::uint32_t cell, float& cell_min_x, float& cell_min_y,
+                              float& cell_max_x, float& cell_max_y) const {
+  cell_min_x = min_x;
+  cell_max_x = max_x;
+  cell_min_y = min_y;
+  cell_max_y = max_y;
+  const std::uint32_t level = level_of(cell);
+  const std::uint32_t local = cell - level_start[level];
+  // The quadrant of each level, from the root down: two bits per level, highest first.
+  for (std::uint32_t l = level; l > 0; l--) {
+    const std::uint32_t k = (local >> (2 * (l - 1))) & 3;
+    const float mid_x = (cell_min_x + cell_max_x) * 0.5f;
+    const float mid_y = (cell_min_y + cell_max_y) * 0.5f;
+    if ((k & 1) != 0) {
+      cell_min_x = mid_x;
+    } else {
+      cell_max_x = mid_x;
+    }
+    if ((k & 2) != 0) {
+      cell_min_y = mid_y;
+    } else {
+      cell_max_y = mid_y;
+    }
+  }
+}

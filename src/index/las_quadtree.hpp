@@ -51,6 +51,12 @@ class LASquadtree {
 
   // For writers: the local number, at `level`, of the cell that holds the point (x, y).
   std::uint32_t local_cell_at(double x, double y, std::uint32_t level) const;
+  // The number of the leaf cell that holds the point (x, y), by the rule the queries use:
+  // a point on a split line lies in the higher half.
+  std::uint32_t leaf_at(double x, double y) const;
+  // The bounds of cell `cell` (below cell_limit()), halved from the root as the queries do.
+  void cell_bounds(std::uint32_t cell, float& cell_min_x, float& cell_min_y, float& cell_max_x,
+                   float& cell_max_y) const;
 
  private:
   struct Query {

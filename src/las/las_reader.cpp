@@ -17,9 +17,10 @@ void LASreader::set_transform(LAStransformHook* transform) {
 
 void LASreader::attach_index(std::unique_ptr<LASindexHook> index) {
   index_ = std::move(index);
-  // The area in place was queried on the index it replaces: test every point until an area
-  // operation queries the new one.
+  // The area in place was queried on the index it replaces (which may have found nothing):
+  // test every point until an area operation queries the new one.
   if (read_area_ == &LASreader::read_inside_area_indexed ||
+      read_area_ == &LASreader::read_inside_area_checking_index ||
       (read_area_ == &LASreader::read_nothing && inside_ != kAreaNone)) {
     read_area_ = &LASreader::read_inside_area;
     choose_read_routines();
@@ -92,6 +93,26 @@ bool LASreader::read_inside_area() {
   return false;
 }
 
+bool LASreader::read_inside_area_checking_index() {
+  using Check = LASindexHook::Check;
+  const Check check = index_->check(*this, orig_min_x_, orig_min_y_, orig_max_x_, orig_max_y_);
+  if (check == Check::kSound) {
+    read_area_ =
+        index_found_runs_ ? &LASreader::read_inside_area_indexed : &LASreader::read_nothing;
+  } else if (check == Check::kLost) {
+    read_failed_ = true;
+    read_area_ = &LASreader::read_nothing;
+  } else {
+    if (check == Check::kStale) {
+      index_.reset();
+      index_refused_ = true;
+    }
+    read_area_ = &LASreader::read_inside_area;
+  }
+  choose_read_routines();
+  return (this->*read_area_)();
+}
+
 bool LASreader::read_inside_area_indexed() {
   while (index_->advance(*this)) {
     // A failed read ends reading as it does without the index: retrying the same point
@@ -122,7 +143,9 @@ void LASreader::install_area(bool meets, bool indexed) {
   if (!meets) {
     read_area_ = &LASreader::read_nothing;
   } else if (index_ != nullptr) {
-    read_area_ = indexed ? &LASreader::read_inside_area_indexed : &LASreader::read_nothing;
+    // Even a query that finds nothing is believed only once the index has been checked.
+    index_found_runs_ = indexed;
+    read_area_ = &LASreader::read_inside_area_checking_index;
   } else {
     read_area_ = &LASreader::read_inside_area;
   }

@@ -33,6 +33,9 @@ class LASreader {
   // Whether a file that ends before its header's count says so in a warning; a tool that
   // reads the same file twice turns it off for the second pass, having warned once.
   bool warn_when_cut = true;
+  // While set, a read that fails prints nothing and leaves read_failed() alone: the points
+  // are only looked at (a spatial index checked against them) and are read again later.
+  bool trial_reads = false;
 
   LASreader();
   LASreader(const LASreader&) = delete;
@@ -99,9 +102,15 @@ class LASreader {
   void set_ignore(LASignore* ignore) { ignore_ = ignore; }
   LASignore* get_ignore() const { return ignore_; }
   // Attaches an index (replacing and deleting an earlier one); it is used by the area
-  // operations called after this.
+  // operations called after this. Before the first point of an area the index is checked
+  // against the file (LASindexHook::check): one that does not describe the points there is
+  // let go, and the area is read point by point, so that an index never changes what an
+  // area delivers, only how fast.
   void attach_index(std::unique_ptr<LASindexHook> index);
   LASindexHook* get_index() const { return index_.get(); }
+  // True once an index attached to this reader was found stale and let go. Stays set when
+  // the reader opens again, so that whoever reattaches indexes can leave that one out.
+  bool index_refused() const { return index_refused_; }
 
   Area inside() const { return inside_; }
   // Whether a point lies inside the current area (always true without one).
@@ -127,6 +136,9 @@ class LASreader {
   bool read_nothing() { return false; }
   bool read_inside_area();
   bool read_inside_area_indexed();
+  // The first read of an area with an index: checks the index, then reads on through it or
+  // point by point.
+  bool read_inside_area_checking_index();
   bool read_filtered();
   bool read_transformed();
   bool read_filtered_transformed();
@@ -140,6 +152,8 @@ class LASreader {
   ReadRoutine read_area_ = &LASreader::read_raw_point;  // what reads the stored points
 
   std::unique_ptr<LASindexHook> index_;
+  bool index_found_runs_ = false;  // the last query of the index found runs
+  bool index_refused_ = false;
   LASfilterHook* filter_ = nullptr;
   LAStransformHook* transform_ = nullptr;
   LASignore* ignore_ = nullptr;

@@ -532,7 +532,7 @@ void LASreaderLAS::read_special_evlrs() {
                                 record_id == kRecordSpatialIndex;
       if (index_record && g_embedded_index_loader != nullptr) {
         if (!in.seek_to(head + kEvlrHeadSize)) throw ByteStreamEndOfData{};
-        if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in, points_total)) {
+        if (std::unique_ptr<LASindexHook> index = g_embedded_index_loader(in, file_name_)) {
           attach_index(std::move(index));
         }
         break;
@@ -591,6 +591,8 @@ bool LASreaderLAS::read_raw_point() {
 
 // Out of line so that the per-point path above saves no registers for the messages.
 bool LASreaderLAS::report_read_failure() {
+  // A trial read says nothing: the points are read again, and then it is said.
+  if (trial_reads) return false;
   if (const char* warning = engine_->warning_text()) {
     std::fprintf(stderr, "WARNING: '%s' for '%s'\n", warning, file_name_.c_str());
   }

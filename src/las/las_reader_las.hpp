@@ -115,10 +115,11 @@ class LASreaderLAS : public LASreader {
   // A compressed file may carry its spatial index inside, as a special extended record of
   // the suite (record 30). The index library installs a loader here; without one (the
   // default) the record is skipped. The loader reads from a stream positioned at the index
-  // bytes, checks the runs against the file's `points_total` and returns null when they do
-  // not read.
+  // bytes and returns null when they do not read; `file_name` (empty for a stream) names
+  // the file in its messages. Whether the index fits the points is checked when an area
+  // first reads through it.
   using EmbeddedIndexLoader = std::unique_ptr<LASindexHook> (*)(ByteStreamIn& stream,
-                                                                std::int64_t points_total);
+                                                                const std::string& file_name);
   static void set_embedded_index_loader(EmbeddedIndexLoader loader);
 
  private:

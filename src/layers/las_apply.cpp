@@ -1,5 +1,7 @@
 #include "layers/las_apply.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "layers/lay_identity_check.hpp"
@@ -12,15 +14,24 @@ bool LASapply::open(const LASreader& reader, const std::string& file_name,
   layers_.clear();
   cursors_.clear();
   bytes_.clear();
+  damaged_ = false;
+  unchecked_ = false;
   lay_name_ = ::lay_file_name(file_name, directory_.c_str());
-  if (!read_whole_file(lay_name_, bytes_, failure_)) return false;
+  if (!read_whole_file(lay_name_, bytes_, failure_)) {
+    // Absent is no LAY file; one that is there but cannot be read is no LAY file to skip.
+    struct stat info {};
+    damaged_ = stat(lay_name_.c_str(), &info) == 0;
+    return false;
+  }
   LAYidentity stored;
   std::string reason;
   if (!decode_lay_header(bytes_.data(), bytes_.size(), stored, layer_count_, layers_at_, reason)) {
     failure_ = "'" + lay_name_ + "': " + reason;
     bytes_.clear();
+    damaged_ = true;
     return false;
   }
+  unchecked_ = !lay_file_checked(bytes_.data());
   point_count_ = static_cast<std::uint64_t>(std::max<std::int64_t>(reader.points_total, 0));
   if (!check_lay_identity(stored, file_name, reader.header, point_count_, block_bytes, lay_name_,
                           failure_)) {
@@ -43,6 +54,7 @@ bool LASapply::load_layers(std::uint32_t max_layers) {
   bytes_.shrink_to_fit();
   if (!loaded) {
     failure_ = "'" + lay_name_ + "': " + reason;
+    damaged_ = true;
     return false;
   }
   return true;

@@ -15,7 +15,9 @@
 // Use: `open` the LAY file that belongs to a point file (checking that it belongs to the
 // file as the reader sees it), `load_layers`, then `take_reader` the reader. A reader taken
 // without loaded layers is passed through unchanged. `open` and `load_layers` print nothing:
-// false leaves the reason in `failure()` and the layers empty.
+// false leaves the reason in `failure()` and the layers empty, and `damaged()` tells a LAY
+// file that is there but cannot be read whole (cut, failing a checksum, no LAY file of a
+// version this one reads) from one that is absent or belongs to another point file.
 //
 // The filter, the transform and the ignore set of the taken reader move to this one, so
 // that they see the points with the layers applied; an area stays on the inner reader (it
@@ -43,6 +45,8 @@ class LASapply : public LASreader {
   void open_without_layers() {
     layers_.clear();
     bytes_.clear();
+    damaged_ = false;
+    unchecked_ = false;
   }
   // Takes `reader` over (see above) and positions the layers at its next point.
   void take_reader(std::unique_ptr<LASreader> reader);
@@ -50,6 +54,11 @@ class LASapply : public LASreader {
   std::unique_ptr<LASreader> release_reader();
 
   const std::string& failure() const { return failure_; }
+  // After a failed `open` or `load_layers`: the LAY file is there but damaged.
+  bool damaged() const { return damaged_; }
+  // After `open`: the LAY file is of the version without checksums (its layers are applied
+  // as they read).
+  bool unchecked() const { return unchecked_; }
   const std::string& lay_file_name() const { return lay_name_; }
   const std::vector<LAYlayer>& layers() const { return layers_; }
 
@@ -79,4 +88,6 @@ class LASapply : public LASreader {
   std::uint64_t point_count_ = 0;
   std::vector<LAYlayer> layers_;
   std::vector<Cursor> cursors_;
+  bool damaged_ = false;
+  bool unchecked_ = false;
 };

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,29 @@
 namespace {
 
 using namespace lay_format;
+
+// CRC-32C, reflected polynomial 0x82F63B78, one table of 256 entries built at compile time.
+constexpr std::uint32_t kCrcPolynomial = 0x82F63B78u;
+
+constexpr std::array<std::uint32_t, 256> make_crc_table() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t byte = 0; byte < 256; byte++) {
+    std::uint32_t crc = byte;
+    for (int bit = 0; bit < 8; bit++)
+      crc = (crc & 1) != 0 ? (crc >> 1) ^ kCrcPolynomial : crc >> 1;
+    table[byte] = crc;
+  }
+  return table;
+}
+
+constexpr std::array<std::uint32_t, 256> kCrcTable = make_crc_table();
+
+// The checksum of bytes [begin, end) of `data` leaving out the four at `field`.
+std::uint32_t checksum_around(const std::uint8_t* data, std::size_t begin, std::size_t field,
+                              std::size_t end) {
+  const std::uint32_t crc = lay_checksum(data + begin, field - begin);
+  return lay_checksum(data + field + kChecksumSize, end - field - kChecksumSize, crc);
+}
 
 // FNV-1a, 64 bits: fast enough for a few hundred kilobytes and spreads single-byte changes.
 constexpr std::uint64_t kHashStart = 14695981039346656037ull;
@@ -171,6 +195,13 @@ bool known_attribute(std::uint8_t code) {
 
 }  // namespace
 
+std::uint32_t lay_checksum(const std::uint8_t* data, std::size_t size, std::uint32_t crc) {
+  crc = ~crc;
+  for (std::size_t i = 0; i < size; i++)
+    crc = kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
 bool identify_point_file(const std::string& file_name, const LASheader& header,
                          std::uint64_t point_count, std::uint32_t block_bytes,
                          LAYidentity& identity, std::string& failure) {
@@ -243,7 +274,8 @@ std::vector<std::uint8_t> encode_lay_file(const LAYfile& file) {
   for (const LAYlayer& layer : file.layers) {
     const std::vector<std::uint8_t> code = encode_runs(layer);
     const std::size_t at = out.size();
-    const std::size_t description = std::min(layer.description.size(), lay_format::kDescriptionSize);
+    const std::size_t description =
+        std::min(layer.description.size(), lay_format::kDescriptionSize);
     const std::size_t command_line =
         std::min<std::size_t>(layer.command_line.size(), kMaxCommandLine);
     const std::size_t parameters = std::min<std::size_t>(layer.parameters.size(), kMaxParameters);
@@ -264,7 +296,11 @@ std::vector<std::uint8_t> encode_lay_file(const LAYfile& file) {
     }
     out.insert(out.end(), layer.command_line.begin(), layer.command_line.begin() + command_line);
     out.insert(out.end(), code.begin(), code.end());
+    put<std::uint32_t>(out, at + kLayerChecksumAt,
+                       checksum_around(out.data(), at, at + kLayerChecksumAt, out.size()));
   }
+  put<std::uint32_t>(out, kHeaderChecksumAt,
+                     checksum_around(out.data(), 0, kHeaderChecksumAt, kFileHeaderSize));
   return out;
 }
 
@@ -274,7 +310,7 @@ bool decode_lay_header(const std::uint8_t* data, std::size_t size, LAYidentity& 
     failure = size < kFileHeaderSize ? "too short for a LAY file" : "no LAY file signature";
     return false;
   }
-  if (data[kVersionMajorAt] != kVersionMajor) {
+  if (data[kVersionMajorAt] != kVersionMajor && data[kVersionMajorAt] != kUncheckedVersionMajor) {
     failure = "LAY version " + std::to_string(data[kVersionMajorAt]) + "." +
               std::to_string(data[kVersionMinorAt]) + " is not readable by this version";
     return false;
@@ -282,6 +318,13 @@ bool decode_lay_header(const std::uint8_t* data, std::size_t size, LAYidentity& 
   const std::uint16_t header_size = get<std::uint16_t>(data + kHeaderSizeAt);
   if (header_size < kFileHeaderSize || header_size > size) {
     failure = "file header size " + std::to_string(header_size) + " does not fit";
+    return false;
+  }
+  // Checked before anything of it is believed: a damaged identity must not pass for
+  // another file's.
+  if (lay_file_checked(data) && checksum_around(data, 0, kHeaderChecksumAt, header_size) !=
+                                    get<std::uint32_t>(data + kHeaderChecksumAt)) {
+    failure = "the file header fails its checksum";
     return false;
   }
   identity.file_size = get<std::uint64_t>(data + kFileSizeAt);
@@ -297,12 +340,18 @@ bool decode_lay_header(const std::uint8_t* data, std::size_t size, LAYidentity& 
   return true;
 }
 
+bool lay_file_checked(const std::uint8_t* data) {
+  return data[kVersionMajorAt] != kUncheckedVersionMajor;
+}
+
 bool decode_lay_layers(const std::uint8_t* data, std::size_t size, std::size_t layers_at,
                        std::uint32_t layer_count, std::uint64_t point_count,
                        std::uint32_t max_layers, std::vector<LAYlayer>& layers,
                        std::string& failure) {
   layers.clear();
-  if (layer_count > kMaxLayers || layer_count > (size - layers_at) / kLayerHeaderSize) {
+  const bool checked = lay_file_checked(data);
+  const std::size_t header_size = checked ? kLayerHeaderSize : kUncheckedLayerHeaderSize;
+  if (layer_count > kMaxLayers || layer_count > (size - layers_at) / header_size) {
     failure = std::to_string(layer_count) + " layers do not fit the file";
     return false;
   }
@@ -310,10 +359,11 @@ bool decode_lay_layers(const std::uint8_t* data, std::size_t size, std::size_t l
   std::vector<LAYlayer> decoded;
   for (std::uint32_t l = 0; l < layer_count; l++) {
     const std::string which = "layer " + std::to_string(l + 1) + ": ";
-    if (size - at < kLayerHeaderSize) {
+    if (size - at < header_size) {
       failure = which + "cut short";
       return false;
     }
+    const std::size_t layer_at = at;
     const std::uint8_t* header = data + at;
     LAYlayer layer;
     if (!known_attribute(header[kAttributeAt])) {
@@ -328,7 +378,7 @@ bool decode_lay_layers(const std::uint8_t* data, std::size_t size, std::size_t l
     const std::uint64_t run_count = get<std::uint64_t>(header + kRunCountAt);
     layer.change_count = get<std::uint64_t>(header + kChangeCountAt);
     const std::uint64_t code_size = get<std::uint64_t>(header + kRunCodeSizeAt);
-    at += kLayerHeaderSize;
+    at += header_size;
     if (parameters > kMaxParameters || command_line > kMaxCommandLine) {
       failure =
           which + (parameters > kMaxParameters ? "too many parameters" : "command line too long");
@@ -338,6 +388,13 @@ bool decode_lay_layers(const std::uint8_t* data, std::size_t size, std::size_t l
     const std::uint64_t fixed = static_cast<std::uint64_t>(parameters) * 8 + command_line;
     if (fixed > left || code_size > left - fixed) {
       failure = which + "cut short";
+      return false;
+    }
+    // Before any count of the layer is believed (they have been bounded by the bytes only).
+    const std::size_t layer_end = at + static_cast<std::size_t>(fixed + code_size);
+    if (checked && checksum_around(data, layer_at, layer_at + kLayerChecksumAt, layer_end) !=
+                       get<std::uint32_t>(header + kLayerChecksumAt)) {
+      failure = which + "fails its checksum";
       return false;
     }
     if (layer.change_count > point_count) {

@@ -69,18 +69,26 @@ inline bool lay_has_values(LAYattribute attribute) {
   return attribute != LAYattribute::kDeletion;
 }
 
-// The whole file as bytes.
+// CRC-32C (Castagnoli) of `size` bytes, continuing `crc` (0 to start): the checksum of a
+// LAY file's header and of each of its layers.
+std::uint32_t lay_checksum(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0);
+
+// The whole file as bytes, in the current version, its checksums computed.
 std::vector<std::uint8_t> encode_lay_file(const LAYfile& file);
 
 // The file header: identity and layer count, and where the layers start. False with a
-// reason when the bytes are no LAY file of this major version or are cut short.
+// reason when the bytes are no LAY file of a version this one reads, are cut short or fail
+// the header's checksum.
 bool decode_lay_header(const std::uint8_t* data, std::size_t size, LAYidentity& identity,
                        std::uint32_t& layer_count, std::size_t& layers_at, std::string& failure);
+// Whether a file whose header decoded carries checksums (files of version 1.0 do not).
+bool lay_file_checked(const std::uint8_t* data);
 
-// The layers that follow the header, at most `max_layers` of them (the rest are skipped
-// unread). Every point number must lie below `point_count`, every count must agree with
-// the runs and the bytes, and the layers must end exactly at the end of the file. False
-// with a reason (and `layers` left empty) otherwise.
+// The layers that follow the header, at most `max_layers` of them (the rest are checked but
+// not decoded). Every layer must pass its checksum (in a file that has them), every point
+// number must lie below `point_count`, every count must agree with the runs and the bytes,
+// and the layers must end exactly at the end of the file. False with a reason (and `layers`
+// left empty) otherwise.
 bool decode_lay_layers(const std::uint8_t* data, std::size_t size, std::size_t layers_at,
                        std::uint32_t layer_count, std::uint64_t point_count,
                        std::uint32_t max_layers, std::vector<LAYlayer>& layers,

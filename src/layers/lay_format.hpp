@@ -5,11 +5,14 @@
 //
 // File header (kFileHeaderSize bytes):
 //   0  signature "ISOLAYER"                8
-//   8  version major, minor                 1 + 1   (a reader refuses another major)
+//   8  version major, minor                 1 + 1   (2.0; a reader refuses a major it does
+//                                                    not know)
 //   10 file header size                     2       (>= kFileHeaderSize; more is skipped)
 //   12 number of layers                     4
 //   16 identity of the point file           40      (below)
-//   56 reserved, zero                       8
+//   56 checksum of the file header          4       (CRC-32C of its bytes before and after
+//                                                    these four, to the file header size)
+//   60 reserved, zero                       4
 // Identity of the point file (what a layer must never be applied without):
 //   16 file size in bytes                   8
 //   24 number of point records              8
@@ -29,7 +32,14 @@
 //   60 number of runs                       8
 //   68 number of changed points             8
 //   76 bytes of the run code                8
-//   84 parameters, command line, run code
+//   84 checksum of the layer                4       (CRC-32C of the layer's bytes before and
+//                                                    after these four: its header,
+//                                                    parameters, command line and run code)
+//   88 parameters, command line, run code
+//
+// Files of version 1.0 have neither checksum: bytes 56 to 63 of their file header are
+// reserved and their layer headers end at 84, the parameters following at once. They are
+// still read, unchecked. A file that fails a checksum is damaged and is never applied.
 //
 // Run code: the changed points as runs of consecutive point numbers, ascending and apart,
 // each run carrying one value (classification code, or 0/1 withheld; deletions carry none).
@@ -47,8 +57,10 @@
 namespace lay_format {
 
 inline constexpr char kSignature[8] = {'I', 'S', 'O', 'L', 'A', 'Y', 'E', 'R'};
-inline constexpr std::uint8_t kVersionMajor = 1;
+inline constexpr std::uint8_t kVersionMajor = 2;
 inline constexpr std::uint8_t kVersionMinor = 0;
+// The version before the checksums, still read.
+inline constexpr std::uint8_t kUncheckedVersionMajor = 1;
 
 inline constexpr std::size_t kFileHeaderSize = 64;
 inline constexpr std::size_t kVersionMajorAt = 8;
@@ -63,8 +75,11 @@ inline constexpr std::size_t kPointOffsetAt = 36;
 inline constexpr std::size_t kHashAt = 40;
 inline constexpr std::size_t kHeadBlockAt = 48;
 inline constexpr std::size_t kTailBlockAt = 52;
+inline constexpr std::size_t kHeaderChecksumAt = 56;
+inline constexpr std::size_t kChecksumSize = 4;
 
-inline constexpr std::size_t kLayerHeaderSize = 84;
+inline constexpr std::size_t kLayerHeaderSize = 88;
+inline constexpr std::size_t kUncheckedLayerHeaderSize = 84;
 inline constexpr std::size_t kAttributeAt = 0;
 inline constexpr std::size_t kDescriptionAt = 4;
 inline constexpr std::size_t kDescriptionSize = 48;
@@ -73,7 +88,10 @@ inline constexpr std::size_t kCommandLineLengthAt = 56;
 inline constexpr std::size_t kRunCountAt = 60;
 inline constexpr std::size_t kChangeCountAt = 68;
 inline constexpr std::size_t kRunCodeSizeAt = 76;
-static_assert(kRunCodeSizeAt + 8 == kLayerHeaderSize);
+inline constexpr std::size_t kLayerChecksumAt = 84;
+static_assert(kRunCodeSizeAt + 8 == kLayerChecksumAt);
+static_assert(kRunCodeSizeAt + 8 == kUncheckedLayerHeaderSize);
+static_assert(kLayerChecksumAt + kChecksumSize == kLayerHeaderSize);
 
 inline constexpr std::uint32_t kMaxParameters = 1024;
 inline constexpr std::uint32_t kMaxCommandLine = 4096;

@@ -527,9 +527,19 @@ std::unique_ptr<LASreader> LASreaderFactory::open_fifo_las(const LASreaderSettin
 }
 
 // A ".lax" spatial index beside the file (it replaces one stored inside the file); areas
-// then read only the runs of points it names. An index that does not read is dropped.
-void LASreaderFactory::attach_spatial_index(LASreader& reader, const std::string& file_name) const {
-  auto index = std::make_unique<LASindex>(reader.points_total);
+// then read only the runs of points it names. An index that does not read is dropped, and
+// one that turns out stale is let go by the reader. Either is left out when the file is
+// opened again (the second pass), which would only repeat its messages; a sound one is not
+// checked again for the same area.
+void LASreaderFactory::attach_spatial_index(LASreader& reader, const std::string& file_name) {
+  if (reader.index_refused()) {
+    // Reopened: what the reader refused in the first pass (also an index inside the file).
+    reader.attach_index(nullptr);
+    return;
+  }
+  if (index_memory_->refused.count(LASindex::file_name_for(file_name)) != 0) return;
+  auto index = std::make_unique<LASindex>();
+  index->remember_in(index_memory_);
   if (index->load(file_name.c_str())) reader.attach_index(std::move(index));
 }
 

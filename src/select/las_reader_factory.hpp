@@ -11,6 +11,7 @@
 #include "codec/las_read_engine.hpp"
 #include "filter/las_filter.hpp"
 #include "filter/las_transform.hpp"
+#include "index/las_index.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_hooks.hpp"
 #include "select/command_options.hpp"
@@ -293,7 +294,7 @@ class LASreaderFactory {
   std::unique_ptr<LASreader> open_part(const std::string& file_name,
                                        const std::array<double, 3>* scale,
                                        const std::array<double, 3>* offset) const;
-  void attach_spatial_index(LASreader& reader, const std::string& file_name) const;
+  void attach_spatial_index(LASreader& reader, const std::string& file_name);
   void attach_filter_transform_ignore(LASreader& reader);
   void apply_area(LASreader& reader, bool one_area) const;
   void reset_filter_and_transform();
@@ -333,4 +334,6 @@ class LASreaderFactory {
   std::int64_t piped_spilled_ = 0;
   const LASreader* piped_reader_ = nullptr;
   std::int64_t piped_memory_limit_ = kPipedMemoryLimit;
+  // What the index files learned in this run (shared with the indexes that note it).
+  std::shared_ptr<LASindex::Memory> index_memory_ = std::make_shared<LASindex::Memory>();
 };

@@ -347,7 +347,10 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   // The second pass writes every field.
   lane.readers.set_selective_decoding(kDecompressAll);
   if (reader.is_layered()) {
-    reopen_layered(reader);
+    if (!reopen_layered(reader)) {
+      record.message = kDamagedLayerFile;
+      return false;
+    }
   } else if (!lane.readers.reopen(&reader, s.remain_buffered)) {
     std::fprintf(stderr, "ERROR: could not re-open lasreader\n");
     record.message = "could not re-open lasreader";

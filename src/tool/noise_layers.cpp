@@ -34,22 +34,42 @@ void print_reason(const std::string& reason) {
   if (!reason.empty()) std::fprintf(stderr, "         %s\n", reason.c_str());
 }
 
-// Loads the layers into `apply` for `reader`; false after the warning of the step.
-bool load_layer_file(LASapply& apply, const LASreader& reader, const std::string& input_name,
-                     bool again) {
+// How the LAY file of an input went: its layers loaded; skipped (absent, or another point
+// file's: the warning of the step, the file is read as it is); or refused (there but
+// damaged: one ERROR, the file fails, for reading it without its layers would silently
+// undo them).
+enum class LayerLoad { kLoaded, kSkipped, kRefused };
+
+LayerLoad refuse_damaged(const LASapply& apply) {
+  std::fprintf(stderr, "ERROR: refusing damaged LAY file %s\n", apply.failure().c_str());
+  return LayerLoad::kRefused;
+}
+
+// Loads the layers into `apply` for `reader`; `again` for the second pass, which warns only
+// where the first did not get as far.
+LayerLoad load_layer_file(LASapply& apply, const LASreader& reader, const std::string& input_name,
+                          bool again) {
   if (!apply.open(reader, input_name, kIdentityBlockBytes)) {
+    if (apply.damaged()) return refuse_damaged(apply);
     std::fprintf(stderr, again ? "WARNING: could not re-open LAY file ... skipping\n"
                                : "WARNING: could not open LAY file ... skipping\n");
     print_reason(apply.failure());
-    return false;
+    return LayerLoad::kSkipped;
+  }
+  if (apply.unchecked() && !again) {
+    std::fprintf(stderr,
+                 "WARNING: LAY file '%s' has no checksums (version 1): its layers are applied "
+                 "unchecked\n",
+                 apply.lay_file_name().c_str());
   }
   if (!apply.load_layers(kAllLayers)) {
+    if (apply.damaged()) return refuse_damaged(apply);
     std::fprintf(stderr, again ? "WARNING: could not re-load layers ... skipping\n"
                                : "WARNING: could not load layers ... skipping\n");
     print_reason(apply.failure());
-    return false;
+    return LayerLoad::kSkipped;
   }
-  return true;
+  return LayerLoad::kLoaded;
 }
 
 struct LayerPassResult {
@@ -108,12 +128,19 @@ void NoiseRun::take_olay_command_line() {
   olay_command_line_ = std::move(line);
 }
 
-std::unique_ptr<LASreader> NoiseRun::apply_layer_file(std::unique_ptr<LASreader> reader) {
+std::unique_ptr<LASreader> NoiseRun::apply_layer_file(std::unique_ptr<LASreader> reader,
+                                                      bool& refused) {
+  refused = false;
   const char* name = reader_factory_.get_file_name();
   if (name == nullptr) return reader;
   auto apply = std::make_unique<LASapply>();
   apply->set_directory(settings_.ilaydir);
-  if (!load_layer_file(*apply, *reader, name, false)) return reader;
+  const LayerLoad load = load_layer_file(*apply, *reader, name, false);
+  if (load == LayerLoad::kRefused) {
+    refused = true;
+    return nullptr;
+  }
+  if (load == LayerLoad::kSkipped) return reader;
   apply->take_reader(std::move(reader));
   return apply;
 }
@@ -139,7 +166,7 @@ void NoiseRun::lock_layer_file(const FileLane& lane, LAYfileLock& lock) const {
   }
 }
 
-void NoiseRun::reopen_layered(LASreader& reader) {
+bool NoiseRun::reopen_layered(LASreader& reader) {
   auto& apply = static_cast<LASapply&>(reader);
   const char* factory_name = reader_factory_.get_file_name();
   const std::string name = factory_name ? factory_name : "";
@@ -149,9 +176,12 @@ void NoiseRun::reopen_layered(LASreader& reader) {
     std::fprintf(stderr, "ERROR: could not re-open modified lasreader\n");
     plain_exit(1, interactive_);
   }
+  const LayerLoad load = load_layer_file(apply, *inner, name, true);
+  if (load == LayerLoad::kRefused) return false;
   // Without its layers the file is read as it is, as after a failed first load.
-  if (!load_layer_file(apply, *inner, name, true)) apply.open_without_layers();
+  if (load == LayerLoad::kSkipped) apply.open_without_layers();
   apply.take_reader(std::move(inner));
+  return true;
 }
 
 bool NoiseRun::layer_file_may_be_replaced(const LASreader& reader, const std::string& input_name,

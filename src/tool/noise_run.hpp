@@ -21,6 +21,9 @@ class LASheader;
 class LASreader;
 class WorkerPool;
 
+// Why a file failed whose LAY file is there but damaged (the report's message).
+inline constexpr const char* kDamagedLayerFile = "its LAY file is damaged";
+
 // What one file in progress opens, names and reads through: the projection, the two
 // factories and the progress line. The run's own serve the files processed one at a time;
 // files processed at once each have lanes of their own (see noise_batch.cpp).
@@ -56,14 +59,16 @@ class NoiseRun {
   void check_layer_options() const;
   void take_command_line_units();
   // Layer files (noise_layers.cpp): the command line a layer records, the LAY file applied
-  // to a reader (the reader itself when none can be), the layered reader opened again, and
-  // the second pass into a new layer instead of an output file.
+  // to a reader (the reader itself when none can be; null with `refused` after an ERROR when
+  // the LAY file is damaged), the layered reader opened again (false after an ERROR when
+  // the LAY file is damaged now), and the second pass into a new layer instead of an output
+  // file.
   void take_olay_command_line();
-  std::unique_ptr<LASreader> apply_layer_file(std::unique_ptr<LASreader> reader);
+  std::unique_ptr<LASreader> apply_layer_file(std::unique_ptr<LASreader> reader, bool& refused);
   // With -olay: locks the LAY file that the file in progress adds its layer to, before its
   // layers are read (waiting while another run changes it).
   void lock_layer_file(const FileLane& lane, LAYfileLock& lock) const;
-  void reopen_layered(LASreader& reader);
+  bool reopen_layered(LASreader& reader);
   bool write_layer_file(LASreader& reader, IsolationGrid& grid, const std::string& input_name,
                         double file_start, double phase_start, FileRecord& record);
 

@@ -292,12 +292,14 @@ FileRecord NoiseRun::process_next_file(FileLane& lane) {
   record.input = opened_name ? opened_name : "";
   LAYfileLock layer_lock;
   if (reader && settings_.olay) lock_layer_file(lane, layer_lock);
-  if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader));
+  bool layers_refused = false;
+  if (reader && settings_.ilay) reader = apply_layer_file(std::move(reader), layers_refused);
   if (!reader) {
-    std::fprintf(stderr, "ERROR: could not open lasreader\n");
+    // A damaged LAY file has said so already.
+    if (!layers_refused) std::fprintf(stderr, "ERROR: could not open lasreader\n");
     // One broken or vanished input must not cost the files after it, and its lines say
     // what went wrong (a usage text would only bury them); the run ends with code 1.
-    record.message = open_failure(opened_name);
+    record.message = layers_refused ? kDamagedLayerFile : open_failure(opened_name);
     record.seconds = process_seconds() - file_start;
     settle_claim(claimed, false);
     lane.writers.set_file_name(nullptr);

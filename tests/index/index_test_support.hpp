@@ -45,6 +45,12 @@ inline bool make_scene(const std::string& path, std::uint64_t points, int point_
   return write_scene_las(path.c_str(), options);
 }
 
+// The points a file holds, by its header.
+inline std::int64_t points_total_of(const std::string& path) {
+  LASreaderLAS reader;
+  return reader.open_file(path.c_str()) ? reader.points_total : -1;
+}
+
 // The LAS file's points written compressed, in chunks of `chunk_size`.
 inline bool compress(const std::string& las_path, const std::string& pkz_path, int chunk_size) {
   LASreaderLAS reader;

@@ -164,11 +164,12 @@ struct RecordedIndex : LASindexHook {
   bool query_tile(float, float, float) override { return false; }
   bool query_circle(double, double, double) override { return false; }
   bool advance(LASreader&) override { return false; }
+  Check check(LASreader&, double, double, double, double) override { return Check::kSound; }
 };
 
 std::string g_index_signature;
 
-std::unique_ptr<LASindexHook> load_recorded_index(ByteStreamIn& stream, std::int64_t) {
+std::unique_ptr<LASindexHook> load_recorded_index(ByteStreamIn& stream, const std::string&) {
   char signature[4];
   stream.read_bytes(signature, 4);
   g_index_signature.assign(signature, 4);

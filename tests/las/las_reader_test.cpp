@@ -110,6 +110,47 @@ TEST(LasReaderBroken, FileCutInThePointsDeliversWhatIsThereAndWarns) {
   EXPECT_EQ(result.messages, "WARNING: end-of-file after 100 of 1065 points for '" + path + "'\n");
 }
 
+TEST(LasReaderBroken, TrialReadsOfACutOrCorruptFileSayNothingUntilReadForReal) {
+  SKIP_WITHOUT_REAL_DATA();
+  const std::string cut = patched_copy(
+      "simple.las", [](std::vector<std::uint8_t>& bytes) { bytes.resize(227 + 34 * 100 + 17); });
+  // The compressed twin with its first chunk's bytes garbled.
+  const std::string corrupt = patched_copy("simple.pkz", [](std::vector<std::uint8_t>& bytes) {
+    for (std::size_t i = 1000; i < 4000; i++)
+      bytes[i] ^= 0x5A;
+  });
+  for (const std::string& path : {cut, corrupt}) {
+    SCOPED_TRACE(path);
+    LASreaderLAS reader;
+    ASSERT_TRUE(reader.open_file(path.c_str()));
+    reader.trial_reads = true;
+    testing::internal::CaptureStderr();
+    std::int64_t tried = 0;
+    while (reader.read_raw_point())
+      tried++;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(reader.read_failed());
+    EXPECT_LT(tried, 1065);
+    // Read again for real, the same failure is told.
+    reader.trial_reads = false;
+    ASSERT_TRUE(reader.seek_point(0));
+    const ReadAll again = [&] {
+      ReadAll result;
+      testing::internal::CaptureStderr();
+      while (reader.read_next())
+        result.points++;
+      result.messages = testing::internal::GetCapturedStderr();
+      return result;
+    }();
+    EXPECT_EQ(again.points, tried);
+    EXPECT_NE(again.messages, "");
+    // A cut file only warns; data that does not decode is a failed read.
+    EXPECT_EQ(reader.read_failed(), path == corrupt);
+    EXPECT_EQ(again.messages.rfind(path == corrupt ? "ERROR: " : "WARNING: ", 0), 0u)
+        << again.messages;
+  }
+}
+
 TEST(LasReaderBroken, AbsurdCountsAndOffsetsCostNoMoreThanTheFileHolds) {
   SKIP_WITHOUT_REAL_DATA();
   // Four billion VLRs before a point block four gigabytes away.
@@ -370,6 +411,137 @@ struct RaiseByOneMetre : LAStransformHook {
 };
 
 }  // namespace
+
+namespace {
+
+// An index over fixed runs whose check gives a chosen verdict.
+struct VerdictIndex : LASindexHook {
+  Check verdict;
+  bool finds;
+  int checks = 0;
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs = {{10, 19}, {500, 504}};
+  std::size_t next = 0;
+  bool in_run = false;
+  VerdictIndex(Check verdict, bool finds) : verdict(verdict), finds(finds) {}
+  bool query_rectangle(double, double, double, double) override { return query(); }
+  bool query_tile(float, float, float) override { return query(); }
+  bool query_circle(double, double, double) override { return query(); }
+  bool query() {
+    next = 0;
+    in_run = false;
+    return finds;
+  }
+  bool advance(LASreader& reader) override {
+    if (!in_run) {
+      if (next == runs.size() || !reader.seek_point(runs[next].first)) return false;
+      in_run = true;
+    }
+    if (reader.points_done == runs[next].second) {
+      in_run = false;
+      next++;
+    }
+    return true;
+  }
+  Check check(LASreader& reader, double min_x, double, double max_x, double) override {
+    checks++;
+    // Asked with the file's bounding box, not the area's, at the first point.
+    EXPECT_EQ(min_x, 635619.85);
+    EXPECT_EQ(max_x, 638982.55);
+    EXPECT_EQ(reader.points_done, 0);
+    return verdict;
+  }
+};
+
+}  // namespace
+
+TEST(LasReaderArea, AnAttachedIndexIsCheckedOnceAndItsVerdictDecidesHowTheAreaIsRead) {
+  SKIP_WITHOUT_REAL_DATA();
+  using Check = LASindexHook::Check;
+  struct Case {
+    Check verdict;
+    bool finds;
+    std::vector<std::int64_t> delivered;  // {-1}: every point
+    bool kept, refused, failed;
+  };
+  const std::vector<std::int64_t> runs = {10, 11, 12,  13,  14,  15,  16, 17,
+                                          18, 19, 500, 501, 502, 503, 504};
+  const Case cases[] = {
+      {Check::kSound, true, runs, true, false, false},
+      {Check::kSound, false, {}, true, false, false},
+      {Check::kUnusable, true, {-1}, true, false, false},
+      {Check::kUnusable, false, {-1}, true, false, false},
+      {Check::kStale, true, {-1}, false, true, false},
+      {Check::kStale, false, {-1}, false, true, false},
+      {Check::kLost, true, {}, true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.verdict));
+    SCOPED_TRACE(c.finds);
+    for (bool filtered : {false, true}) {
+      LASreaderLAS reader;
+      ASSERT_TRUE(reader.open_file(real("simple.las").c_str()));
+      auto owned = std::make_unique<VerdictIndex>(c.verdict, c.finds);
+      VerdictIndex* index = owned.get();
+      reader.attach_index(std::move(owned));
+      DropOddIntensity odd_dropped;
+      if (filtered) reader.set_filter(&odd_dropped);
+      ASSERT_TRUE(reader.inside_rectangle(-1e9, -1e9, 1e9, 1e9));
+      EXPECT_EQ(reader.header.min_x, -1e9);
+      std::vector<std::int64_t> delivered;
+      std::int64_t every = 0;
+      while (reader.read_next()) {
+        delivered.push_back(reader.points_done - 1);
+        every++;
+      }
+      std::vector<std::int64_t> expected = c.delivered;
+      if (expected == std::vector<std::int64_t>{-1}) {
+        LASreaderLAS plain;
+        ASSERT_TRUE(plain.open_file(real("simple.las").c_str()));
+        if (filtered) plain.set_filter(&odd_dropped);
+        expected.clear();
+        while (plain.read_next())
+          expected.push_back(plain.points_done - 1);
+      } else if (filtered) {
+        LASreaderLAS plain;
+        ASSERT_TRUE(plain.open_file(real("simple.las").c_str()));
+        std::vector<std::int64_t> kept_by_filter;
+        for (std::int64_t n : expected) {
+          ASSERT_TRUE(plain.seek_point(n));
+          ASSERT_TRUE(plain.read_raw_point());
+          if (plain.point.intensity % 2 == 0) kept_by_filter.push_back(n);
+        }
+        expected = kept_by_filter;
+      }
+      EXPECT_EQ(delivered, expected);
+      EXPECT_EQ(reader.get_index() != nullptr, c.kept);
+      if (c.kept) {
+        EXPECT_EQ(index->checks, 1);
+      }
+      EXPECT_EQ(reader.index_refused(), c.refused);
+      EXPECT_EQ(reader.read_failed(), c.failed);
+      // A refused index is left out of the next area; a kept one is asked again.
+      reader.clear_area();
+      if (c.kept && !c.failed) {
+        ASSERT_TRUE(reader.seek_point(0));
+        reader.inside_rectangle(-1e9, -1e9, 1e9, 1e9);
+        reader.read_next();
+        EXPECT_EQ(index->checks, 2);
+      }
+      // An index let go of after its area found nothing takes the nothing with it.
+      if (c.verdict == Check::kSound && !c.finds && !filtered) {
+        ASSERT_TRUE(reader.seek_point(0));
+        reader.inside_rectangle(-1e9, -1e9, 1e9, 1e9);
+        EXPECT_FALSE(reader.read_next());
+        reader.attach_index(nullptr);
+        ASSERT_TRUE(reader.seek_point(0));
+        std::int64_t all = 0;
+        while (reader.read_next())
+          all++;
+        EXPECT_EQ(all, 1065);
+      }
+    }
+  }
+}
 
 TEST(LasReaderDispatch, FilterAndTransformApplyAloneAndTogether) {
   SKIP_WITHOUT_REAL_DATA();

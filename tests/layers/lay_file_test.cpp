@@ -33,6 +33,72 @@ void put64(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value
     bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(get64(bytes, at) & 0xFFFFFFFFu);
+}
+
+void put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; i++)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// CRC-32C bit by bit, as its definition reads: reflected, polynomial 0x82F63B78, all ones in
+// and out.
+std::uint32_t crc32c(const std::vector<std::uint8_t>& bytes, std::size_t begin, std::size_t end,
+                     std::size_t skip_at = SIZE_MAX) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = begin; i < end; i++) {
+    if (i >= skip_at && i < skip_at + 4) continue;
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; bit++)
+      crc = (crc >> 1) ^ ((crc & 1) != 0 ? 0x82F63B78u : 0u);
+  }
+  return ~crc;
+}
+
+// The bytes of the layer at `at` as its header counts them.
+std::size_t layer_end(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  const std::uint64_t end = at + lay_format::kLayerHeaderSize +
+                            8 * get32(bytes, at + lay_format::kParameterCountAt) +
+                            get32(bytes, at + lay_format::kCommandLineLengthAt) +
+                            get64(bytes, at + lay_format::kRunCodeSizeAt);
+  return end > bytes.size() ? bytes.size() : static_cast<std::size_t>(end);
+}
+
+// Puts right checksums on a file edited on purpose (as far as its layers fit), so that the
+// edit itself is what a reader meets.
+void reseal(std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < lay_format::kFileHeaderSize) return;
+  put32(bytes, lay_format::kHeaderChecksumAt,
+        crc32c(bytes, 0, lay_format::kFileHeaderSize, lay_format::kHeaderChecksumAt));
+  std::size_t at = lay_format::kFileHeaderSize;
+  for (std::uint32_t l = 0; l < get32(bytes, lay_format::kLayerCountAt); l++) {
+    if (at + lay_format::kLayerHeaderSize > bytes.size()) return;
+    const std::size_t end = layer_end(bytes, at);
+    put32(bytes, at + lay_format::kLayerChecksumAt,
+          crc32c(bytes, at, end, at + lay_format::kLayerChecksumAt));
+    at = end;
+  }
+}
+
+// The same file in the version before checksums: version 1.0, the header's checksum field
+// reserved (zero), each layer header without its last four bytes.
+std::vector<std::uint8_t> unchecked_version(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::uint8_t> old(bytes.begin(), bytes.begin() + lay_format::kFileHeaderSize);
+  old[lay_format::kVersionMajorAt] = 1;
+  put32(old, lay_format::kHeaderChecksumAt, 0);
+  std::size_t at = lay_format::kFileHeaderSize;
+  while (at < bytes.size()) {
+    const std::size_t end = layer_end(bytes, at);
+    old.insert(old.end(), bytes.begin() + static_cast<long>(at),
+               bytes.begin() + static_cast<long>(at + lay_format::kLayerChecksumAt));
+    old.insert(old.end(), bytes.begin() + static_cast<long>(at + lay_format::kLayerHeaderSize),
+               bytes.begin() + static_cast<long>(end));
+    at = end;
+  }
+  return old;
+}
+
 LAYlayer classification_layer(const std::vector<std::pair<std::uint64_t, std::uint8_t>>& changes) {
   LAYlayer layer;
   layer.attribute = LAYattribute::kClassification;
@@ -79,6 +145,59 @@ TEST(LayFile, RunCodeIsTheDocumentedBytes) {
   // Point 11 is the last of a 12-point file; in an 11-point file it lies beyond.
   EXPECT_FALSE(decode_lay_layers(bytes.data(), bytes.size(), at, count, 11, 10, layers, failure));
   EXPECT_NE(failure.find("beyond the 11 points"), std::string::npos) << failure;
+}
+
+TEST(LayFile, TheHeaderAndEachLayerCarryTheCrc32cOfTheirBytes) {
+  const std::string digits = "123456789";
+  const auto* text = reinterpret_cast<const std::uint8_t*>(digits.data());
+  EXPECT_EQ(lay_checksum(text, digits.size()), 0xE3069283u);  // the check value of CRC-32C
+  EXPECT_EQ(lay_checksum(text + 4, 5, lay_checksum(text, 4)), 0xE3069283u);
+  EXPECT_EQ(lay_checksum(text, 0), 0u);
+
+  LAYfile file;
+  file.identity.point_count = 40;
+  file.layers.push_back(classification_layer({{3, 7}, {4, 7}, {30, 2}}));
+  file.layers.back().parameters = {1.0, 7.0};
+  LAYlayer deletion;
+  deletion.attribute = LAYattribute::kDeletion;
+  deletion.description = "delete";
+  ASSERT_TRUE(deletion.add_change(39, 0));
+  file.layers.push_back(deletion);
+  const std::vector<std::uint8_t> bytes = encode_lay_file(file);
+  EXPECT_EQ(bytes[lay_format::kVersionMajorAt], 2);
+  EXPECT_EQ(bytes[lay_format::kVersionMinorAt], 0);
+  EXPECT_EQ(get32(bytes, lay_format::kHeaderChecksumAt),
+            crc32c(bytes, 0, lay_format::kFileHeaderSize, lay_format::kHeaderChecksumAt));
+  EXPECT_EQ(get32(bytes, lay_format::kHeaderChecksumAt + 4), 0u) << "reserved";
+  std::size_t at = lay_format::kFileHeaderSize;
+  for (int l = 0; l < 2; l++) {
+    const std::size_t end = layer_end(bytes, at);
+    EXPECT_EQ(get32(bytes, at + lay_format::kLayerChecksumAt),
+              crc32c(bytes, at, end, at + lay_format::kLayerChecksumAt))
+        << "layer " << l;
+    at = end;
+  }
+  EXPECT_EQ(at, bytes.size());
+  // The version without checksums decodes to the same layers.
+  const std::vector<std::uint8_t> versions[] = {bytes, unchecked_version(bytes)};
+  for (const std::vector<std::uint8_t>& version : versions) {
+    LAYidentity identity;
+    std::uint32_t count = 0;
+    std::size_t layers_at = 0;
+    std::string failure;
+    ASSERT_TRUE(
+        decode_lay_header(version.data(), version.size(), identity, count, layers_at, failure))
+        << failure;
+    EXPECT_EQ(lay_file_checked(version.data()), &version == &versions[0]);
+    std::vector<LAYlayer> layers;
+    ASSERT_TRUE(decode_lay_layers(version.data(), version.size(), layers_at, count, 40, 10, layers,
+                                  failure))
+        << failure;
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0].parameters, (std::vector<double>{1.0, 7.0}));
+    EXPECT_EQ(layers[0].runs.size(), 2u);
+    EXPECT_EQ(layers[1].runs[0].start, 39u);
+  }
 }
 
 TEST(LayFile, ChangesOutOfOrderAreRefused) {
@@ -136,15 +255,18 @@ class HostileLay : public ::testing::Test {
   }
   // Writes `lay` beside the points and reads them through it: the reason of a refusal
   // (empty when it loaded) and the points delivered.
-  std::string apply(const std::vector<std::uint8_t>& lay, std::int64_t& delivered) {
+  std::string apply(const std::vector<std::uint8_t>& lay, std::int64_t& delivered,
+                    bool* damaged = nullptr) {
     std::ofstream(dir_ + "/t.lay", std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(lay.data()), static_cast<std::streamsize>(lay.size()));
     auto reader = std::make_unique<LASreaderLAS>();
     EXPECT_TRUE(reader->open_file(points_.c_str()));
     LASapply applied;
     std::string failure;
+    if (damaged != nullptr) *damaged = false;
     if (!applied.open(*reader, points_, kBlock) || !applied.load_layers(2147483647)) {
       failure = applied.failure();
+      if (damaged != nullptr) *damaged = applied.damaged();
       EXPECT_TRUE(applied.layers().empty());
       applied.open_without_layers();
     }
@@ -169,6 +291,7 @@ TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
     const char* name;
     Edit edit;
     const char* reason;
+    bool damaged = true;  // else: another point file's, skipped
   };
   const Case cases[] = {
       {"empty", [](auto& b) { b.clear(); }, "too short"},
@@ -177,7 +300,7 @@ TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
       {"cut in the run code", [](auto& b) { b.pop_back(); }, "cut short"},
       {"a byte too many", [](auto& b) { b.push_back(0); }, "after the last layer"},
       {"no signature", [](auto& b) { b[0] = 'X'; }, "signature"},
-      {"another major version", [](auto& b) { b[lay_format::kVersionMajorAt] = 2; }, "version 2"},
+      {"another major version", [](auto& b) { b[lay_format::kVersionMajorAt] = 3; }, "version 3"},
       {"a huge layer count", [](auto& b) { b[lay_format::kLayerCountAt + 3] = 0x7F; },
        "do not fit"},
       {"a lying run count", [&](auto& b) { put64(b, layer + lay_format::kRunCountAt, 1ull << 40); },
@@ -191,18 +314,27 @@ TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
        "cut short"},
       {"an unknown attribute", [&](auto& b) { b[layer] = 77; }, "unknown attribute 77"},
       {"another point count", [](auto& b) { put64(b, lay_format::kPointCountAt, 301); },
-       "point count differs"},
-      {"another hash", [](auto& b) { b[lay_format::kHashAt] ^= 1; }, "bytes differ"},
+       "point count differs", false},
+      {"another hash", [](auto& b) { b[lay_format::kHashAt] ^= 1; }, "bytes differ", false},
       {"another identity block", [](auto& b) { b[lay_format::kHeadBlockAt] ^= 1; },
-       "identity block"},
+       "identity block", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::uint8_t> bytes = valid_;
     c.edit(bytes);
-    const std::string failure = apply(bytes, delivered);
+    // Checksums put right after the edit, so that the reader meets the edit itself.
+    reseal(bytes);
+    bool damaged = false;
+    const std::string failure = apply(bytes, delivered, &damaged);
     EXPECT_NE(failure.find(c.reason), std::string::npos) << failure;
+    EXPECT_EQ(damaged, c.damaged) << failure;
     EXPECT_EQ(delivered, 300) << "the file is read without layers";
+    // Left as the edit made it, the file fails a checksum first (or is cut, or is none).
+    std::vector<std::uint8_t> unsealed = valid_;
+    c.edit(unsealed);
+    apply(unsealed, delivered, &damaged);
+    EXPECT_TRUE(damaged);
   }
   // A run reaching past the last point: the deletion of point 2 (its code the last byte)
   // becomes one of point 300.
@@ -212,8 +344,65 @@ TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
   beyond.push_back(static_cast<std::uint8_t>((300 << 2) | 0x80));
   beyond.push_back(static_cast<std::uint8_t>((300 << 2) >> 7));
   put64(beyond, deletion + lay_format::kRunCodeSizeAt, 2);
+  reseal(beyond);
   EXPECT_NE(apply(beyond, delivered).find("beyond the 300 points"), std::string::npos);
   EXPECT_EQ(delivered, 300);
+}
+
+// Every single-bit flip of every byte, and every cut, of a two-layer file fails to decode:
+// the file header (before its identity is compared with the point file's) or a layer. So
+// LASapply refuses each as damaged, never as another point file's LAY file to skip.
+TEST_F(HostileLay, EveryFlippedBitAndEveryCutFailsToDecode) {
+  auto decodes = [](const std::vector<std::uint8_t>& bytes) {
+    LAYidentity identity;
+    std::uint32_t count = 0;
+    std::size_t at = 0;
+    std::string failure;
+    std::vector<LAYlayer> layers;
+    return decode_lay_header(bytes.data(), bytes.size(), identity, count, at, failure) &&
+           decode_lay_layers(bytes.data(), bytes.size(), at, count, 300, 2147483647, layers,
+                             failure);
+  };
+  ASSERT_TRUE(decodes(valid_));
+  for (std::size_t byte = 0; byte < valid_.size(); byte++) {
+    for (int bit = 0; bit < 8; bit++) {
+      std::vector<std::uint8_t> flipped = valid_;
+      flipped[byte] ^= static_cast<std::uint8_t>(1u << bit);
+      EXPECT_FALSE(decodes(flipped)) << "byte " << byte << " bit " << bit;
+    }
+  }
+  for (std::size_t size = 0; size < valid_.size(); size++) {
+    const std::vector<std::uint8_t> cut(valid_.begin(), valid_.begin() + static_cast<long>(size));
+    EXPECT_FALSE(decodes(cut)) << "cut to " << size << " bytes";
+  }
+  // Through LASapply, a flip in the identity is damage too, not another file's.
+  std::vector<std::uint8_t> identity_flipped = valid_;
+  identity_flipped[lay_format::kHashAt + 3] ^= 0x10;
+  std::int64_t delivered = 0;
+  bool damaged = false;
+  EXPECT_NE(apply(identity_flipped, delivered, &damaged).find("checksum"), std::string::npos);
+  EXPECT_TRUE(damaged);
+}
+
+TEST_F(HostileLay, AFileOfTheVersionWithoutChecksumsIsAppliedUnchecked) {
+  const std::vector<std::uint8_t> old = unchecked_version(valid_);
+  ASSERT_EQ(old.size(), valid_.size() - 4 * 2);
+  std::int64_t delivered = 0;
+  ASSERT_EQ(apply(old, delivered), "");
+  EXPECT_EQ(delivered, 299);
+  LASreaderLAS reader;
+  ASSERT_TRUE(reader.open_file(points_.c_str()));
+  LASapply applied;
+  ASSERT_TRUE(applied.open(reader, points_, kBlock));
+  EXPECT_TRUE(applied.unchecked());
+  ASSERT_TRUE(applied.load_layers(10));
+  EXPECT_EQ(applied.layers().size(), 2u);
+  // The current version is checked.
+  std::ofstream(dir_ + "/t.lay", std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(valid_.data()),
+             static_cast<std::streamsize>(valid_.size()));
+  ASSERT_TRUE(applied.open(reader, points_, kBlock));
+  EXPECT_FALSE(applied.unchecked());
 }
 
 TEST_F(HostileLay, SeekingRepositionsEveryLayer) {
