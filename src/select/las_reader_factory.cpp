@@ -1,21 +1,14 @@
 #include "select/las_reader_factory.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
-#include "formats/las_reader_bin.hpp"
-#include "formats/las_reader_qfit.hpp"
-#include "formats/las_reader_shp.hpp"
 #include "index/las_index.hpp"
-#include "las/las_reader_las.hpp"
-#include "model/las_point.hpp"
-#include "select/command_options.hpp"
-#include "select/las_text_open.hpp"
+#include "select/input_signature.hpp"
 
 namespace {
 

@@ -94,7 +94,13 @@ LASreaderFactory::OpenedInput LASreaderFactory::open_arriving(const std::string&
     std::fprintf(stderr, "ERROR: allocating memory for piped input\n");
     return {};
   }
-  const std::uint8_t* bytes = head.size > 0 ? head.blocks[0].get() : nullptr;
+  // Nothing came: say so, rather than what a reader makes of no bytes.
+  if (head.size == 0) {
+    refusal_ = "empty: no point file came through it";
+    std::fprintf(stderr, "ERROR: %s is %s\n", shown_name(file_name).c_str(), refusal_.c_str());
+    return {};
+  }
+  const std::uint8_t* bytes = head.blocks[0].get();
   const auto size = static_cast<std::size_t>(head.size);
   const input_signature::Content content = input_signature::classify(bytes, size);
   const input_formats::Row* row = input_formats::choose(file_name, content, text_asked());

@@ -297,6 +297,13 @@ TEST(LasReaderFactorySniff, StandardInputIsReadByItsBytes) {
     });
     EXPECT_EQ(code, 0) << option;
   }
+  save(dir / "empty", {});
+  const int code = with_stdin(dir / "empty", [&] {
+    const Opened piped = open_twice({"-stdin"});
+    return piped.messages == "ERROR: standard input is empty: no point file came through it\n" ? 0
+                                                                                               : 1;
+  });
+  EXPECT_EQ(code, 0);
 }
 
 }  // namespace
