@@ -128,7 +128,7 @@ LASreaderFactory::OpenedInput LASreaderFactory::open_arriving(const std::string&
   // input through stdin, which has not read anything yet.
   UniqueFile fifo;
   std::FILE* file = stdin;
-  if (descriptor != STDIN_FILENO) {
+  if (!file_name.empty()) {
     fifo.reset(fdopen(descriptor, "rb"));
     if (!fifo) {
       std::fprintf(stderr, "ERROR: cannot read '%s': %s\n", file_name.c_str(),
