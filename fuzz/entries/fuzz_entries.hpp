@@ -86,6 +86,14 @@ int text_file(const std::uint8_t* data, std::size_t size);
 // follow, and the file is opened a second time. No reader may deliver more points than the
 // file's bytes can hold, nor a shapefile point outside the box of the vertices it read.
 int point_formats(const std::uint8_t* data, std::size_t size);
+// One input of any format under a chosen name, opened through LASreaderFactory by name and
+// through a FIFO: byte 0 bits 0-2 pick the name's extension (".dat", none, ".txt", ".las",
+// ".bin", ".qi", ".shp", ".pkz"), bit 3 adds "-itxt", bit 4 sends the piped input to the
+// temporary file; the rest is the input. Both are read, reopened and read again. Bytes of no
+// point format under a name of no binary format are never read; an input whose first bytes
+// bear a signature (or text read as text) gives the same reader and the same points by name
+// and through the pipe; a pipe is read only for a signature or for text.
+int input_bytes(const std::uint8_t* data, std::size_t size);
 // A spatial index file beside a small point file: byte 0 chooses the point file (a plain or
 // a compressed template), the rest is the index. When it loads, areas read through it must
 // deliver a subset of the points inside, in ascending order, each once, and exactly the

@@ -45,6 +45,11 @@ int main(int argc, char** argv) {
     run[1] = compressed ? 1 : 0;
     std::copy(file.begin(), file.end(), run.begin() + 2);
     write(dir / "tool_run" / name, run);
+    // The same file under a name that hides it, by name and through a FIFO kept on disk.
+    std::vector<std::uint8_t> input(1 + file.size());
+    input[0] = static_cast<std::uint8_t>(i % 2 == 0 ? 0x00 : 0x11);
+    std::copy(file.begin(), file.end(), input.begin() + 1);
+    write(dir / "input_bytes" / name, input);
   }
   int seed_index = 0;
   for (const std::vector<std::uint8_t>& seed : fuzz_entry::lax_file_seeds())
@@ -90,6 +95,9 @@ int main(int argc, char** argv) {
         std::vector<std::uint8_t> input{static_cast<std::uint8_t>(format_reader)};
         input.insert(input.end(), std::istreambuf_iterator<char>(in), {});
         write(dir / "point_formats" / ("real_" + entry.path().filename().string()), input);
+        // Under ".dat", where only its bytes tell what it is.
+        input[0] = 0;
+        write(dir / "input_bytes" / ("real_" + entry.path().filename().string()), input);
         continue;
       }
       if (extension != ".las" && extension != ".pkz") continue;

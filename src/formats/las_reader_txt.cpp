@@ -147,9 +147,9 @@ bool LASreaderTXT::open(const char* file_name, std::uint8_t point_type, const ch
 
 bool LASreaderTXT::open_descriptor(int descriptor, const char* file_name, std::uint8_t point_type,
                                    const char* parse_string, std::uint32_t skip_lines,
-                                   bool populate_header) {
+                                   bool populate_header, std::string_view already_read) {
   close_reader(true);
-  if (!input_.open_descriptor(descriptor)) return false;
+  if (!input_.open_descriptor(descriptor, already_read)) return false;
   file_name_ = file_name ? file_name : "";
   descriptor_ = descriptor;
   return start(point_type, parse_string, skip_lines, populate_header);

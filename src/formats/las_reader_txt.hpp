@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/repeated_warnings.hpp"
@@ -79,10 +80,11 @@ class LASreaderTXT : public LASreader {
             std::uint32_t skip_lines = 0, bool populate_header = false);
   // Reads `descriptor` (standard input and the like; borrowed). A populate pass needs
   // `file_name` (it opens the file again by name); without one the header is completed at
-  // the end of the points.
+  // the end of the points. `already_read`: the text's first bytes, taken from the
+  // descriptor before, read ahead of the rest.
   bool open_descriptor(int descriptor, const char* file_name, std::uint8_t point_type = 0,
                        const char* parse_string = nullptr, std::uint32_t skip_lines = 0,
-                       bool populate_header = false);
+                       bool populate_header = false, std::string_view already_read = {});
   // After close_reader: the same file again at its first point, header unchanged.
   bool reopen(const char* file_name);
 

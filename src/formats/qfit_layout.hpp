@@ -12,6 +12,12 @@ inline constexpr std::int32_t kRecordSize12 = 48;
 inline constexpr std::int32_t kRecordSize14 = 56;
 inline constexpr int kMaxWords = 14;
 inline constexpr std::int32_t kSecondRecordMark = -9000000;
+// Header records after the first open with kSecondRecordMark less a small record kind:
+// files of other producers start their second record with -9000008, say.
+inline constexpr std::int32_t kHeaderRecordKinds = 100;
+inline constexpr bool is_header_record_mark(std::int32_t word) {
+  return word <= kSecondRecordMark && word > kSecondRecordMark - kHeaderRecordKinds;
+}
 
 // Words of a point record.
 inline constexpr int kWordTime = 0;         // milliseconds

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -128,7 +129,7 @@ bool TextInput::open(const char* file_name) {
   return true;
 }
 
-bool TextInput::open_descriptor(int descriptor) {
+bool TextInput::open_descriptor(int descriptor, std::string_view already_read) {
   close();
   struct stat info {};
   if (descriptor < 0 || fstat(descriptor, &info) != 0) {
@@ -138,7 +139,9 @@ bool TextInput::open_descriptor(int descriptor) {
   descriptor_ = descriptor;
   owns_descriptor_ = false;
   pipe_ = !S_ISREG(info.st_mode);
-  buffer_.resize(text_format::kFileBufferSize + 1);
+  buffer_.resize(std::max(text_format::kFileBufferSize, already_read.size()) + 1);
+  std::memcpy(buffer_.data(), already_read.data(), already_read.size());
+  end_ = already_read.size();
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "stream/signal_cleanup.hpp"
@@ -37,8 +38,9 @@ class TextInput {
   // Opens `file_name` by its suffix. False after an "ERROR: " line.
   bool open(const char* file_name);
   // Reads `descriptor`, which the input borrows (standard input and the like): a pipe unless
-  // it is a regular file.
-  bool open_descriptor(int descriptor);
+  // it is a regular file. `already_read`: the first bytes of the text, taken from the
+  // descriptor before (to look at them), handed out ahead of what it delivers next.
+  bool open_descriptor(int descriptor, std::string_view already_read = {});
   void close();
 
   bool is_open() const { return descriptor_ >= 0; }

@@ -39,6 +39,9 @@ inline constexpr std::uint32_t kOffsetNumberOfEvlrs = 243;                   // 
 inline constexpr std::uint32_t kOffsetExtendedNumberOfPointRecords = 247;    // uint64, patched
 inline constexpr std::uint32_t kOffsetExtendedNumberOfPointsByReturn = 255;  // 15 x uint64
 
+// The first four bytes of every LAS file, compressed or not.
+inline constexpr std::string_view kFileSignature = "LASF";
+
 // Size of the standard part of the header by version; the rest up to `header_size` is user
 // data in the header.
 inline constexpr std::uint16_t kHeaderSize10 = 227;  // LAS 1.0 - 1.2

@@ -1,201 +1,101 @@
 #include "select/las_reader_factory.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
-#include "formats/las_reader_bin.hpp"
-#include "formats/las_reader_qfit.hpp"
-#include "formats/las_reader_shp.hpp"
 #include "index/las_index.hpp"
-#include "las/las_reader_las.hpp"
-#include "model/las_point.hpp"
-#include "select/command_options.hpp"
-#include "select/las_text_open.hpp"
+#include "select/input_signature.hpp"
 
 namespace {
 
-// The converting variants: given scale factors, given or automatic offsets, or both.
-std::unique_ptr<LASreaderLAS> make_las_reader_variant(const LASreaderSettings& settings) {
-  const auto& scale = settings.scale_factor;
-  const auto& offset = settings.offset;
-  if (scale && offset) {
-    return std::make_unique<LASreaderLASrescalereoffset>((*scale)[0], (*scale)[1], (*scale)[2],
-                                                         (*offset)[0], (*offset)[1], (*offset)[2]);
-  }
-  if (scale && settings.auto_reoffset) {
-    return std::make_unique<LASreaderLASrescalereoffset>((*scale)[0], (*scale)[1], (*scale)[2]);
-  }
-  if (scale) return std::make_unique<LASreaderLASrescale>((*scale)[0], (*scale)[1], (*scale)[2]);
-  if (offset)
-    return std::make_unique<LASreaderLASreoffset>((*offset)[0], (*offset)[1], (*offset)[2]);
-  if (settings.auto_reoffset) return std::make_unique<LASreaderLASreoffset>();
-  return std::make_unique<LASreaderLAS>();
-}
+using input_formats::Format;
+using input_formats::Row;
 
-std::unique_ptr<LASreaderLAS> make_las_reader(const LASreaderSettings& settings) {
-  std::unique_ptr<LASreaderLAS> reader = make_las_reader_variant(settings);
-  reader->set_worker_pool(settings.worker_pool);
-  return reader;
-}
-
-int clamp_to_int(std::uint32_t value) {
-  return value > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(value);
-}
-
-std::unique_ptr<LASreader> open_las(const LASreaderSettings& settings,
-                                    const std::string& file_name) {
-  std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings);
-  if (!reader->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
-                         settings.selective_decoding)) {
-    return nullptr;
-  }
-  return reader;
-}
-
-bool reopen_las(LASreader& reader, const LASreaderSettings& settings,
-                const std::string& file_name) {
-  auto* las = dynamic_cast<LASreaderLAS*>(&reader);
-  if (las != nullptr) las->set_worker_pool(settings.worker_pool);
-  return las != nullptr &&
-         las->open_file(file_name.c_str(), clamp_to_int(settings.input_buffer_size), false,
-                        settings.selective_decoding);
-}
-
-// The four forms of a format's reader: plain, with scale factors, with offsets, or both.
-template <class Plain, class Rescale, class Reoffset, class Both>
-std::unique_ptr<Plain> make_format_reader(const LASreaderSettings& settings) {
-  const auto& scale = settings.scale_factor;
-  const auto& offset = settings.offset;
-  if (scale && offset) {
-    return std::make_unique<Both>((*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0], (*offset)[1],
-                                  (*offset)[2]);
-  }
-  if (scale) return std::make_unique<Rescale>((*scale)[0], (*scale)[1], (*scale)[2]);
-  if (offset) return std::make_unique<Reoffset>((*offset)[0], (*offset)[1], (*offset)[2]);
-  return std::make_unique<Plain>();
-}
-
-template <class Plain, class Rescale, class Reoffset, class Both>
-std::unique_ptr<LASreader> open_format(const LASreaderSettings& settings,
-                                       const std::string& file_name) {
-  std::unique_ptr<Plain> reader = make_format_reader<Plain, Rescale, Reoffset, Both>(settings);
-  if (!reader->open_file(file_name.c_str())) return nullptr;
-  return reader;
-}
-
-template <class Plain>
-bool reopen_format(LASreader& reader, const LASreaderSettings&, const std::string& file_name) {
-  auto* plain = dynamic_cast<Plain*>(&reader);
-  return plain != nullptr && plain->open_file(file_name.c_str());
-}
-
-// A shapefile keeps the header of its first pass, whose count is then the real one.
-bool reopen_shp(LASreader& reader, const LASreaderSettings&, const std::string& file_name) {
-  auto* shp = dynamic_cast<LASreaderSHP*>(&reader);
-  return shp != nullptr && shp->reopen_file(file_name.c_str());
-}
-
-// The input formats, chosen by the extension text found in the file's base name, tested in
-// this order; the last row takes every other name. Each format's reader is opened and
-// reopened through its row; a row without them is a format this version recognises but
-// does not read, and `open` refuses it naming `description`.
-enum class InputFormat { kLAS, kBIN, kSHP, kASC, kBIL, kDTM, kPLY, kQFIT, kTXT };
-
-struct InputFormatRow {
-  InputFormat format;
-  const char* markers[4];   // extension texts, lower and upper case
-  const char* reader;       // the reader class as messages name it
-  const char* description;  // the format as the refusal names it
-  // Null after the reader's own message when the file does not open.
-  std::unique_ptr<LASreader> (*open)(const LASreaderSettings&, const std::string& file_name);
-  bool (*reopen)(LASreader&, const LASreaderSettings&, const std::string& file_name);
-};
-
-const InputFormatRow kInputFormats[] = {
-    {InputFormat::kLAS,
-     {".las", ".pkz", ".LAS", ".PKZ"},
-     "lasreaderlas",
-     "LAS",
-     &open_las,
-     &reopen_las},
-    {InputFormat::kBIN,
-     {".bin", ".BIN"},
-     "lasreaderbin",
-     "Terrasolid binary",
-     &open_format<LASreaderBIN, LASreaderBINrescale, LASreaderBINreoffset,
-                  LASreaderBINrescalereoffset>,
-     &reopen_format<LASreaderBIN>},
-    {InputFormat::kSHP,
-     {".shp", ".SHP"},
-     "lasreadershp",
-     "shapefile",
-     &open_format<LASreaderSHP, LASreaderSHPrescale, LASreaderSHPreoffset,
-                  LASreaderSHPrescalereoffset>,
-     &reopen_shp},
-    {InputFormat::kASC, {".asc", ".ASC"}, "lasreaderasc", "ASCII grid", nullptr, nullptr},
-    {InputFormat::kBIL, {".bil", ".BIL"}, "lasreaderbil", "BIL grid", nullptr, nullptr},
-    {InputFormat::kDTM, {".dtm", ".DTM"}, "lasreaderdtm", "DTM grid", nullptr, nullptr},
-    {InputFormat::kPLY, {".ply", ".PLY"}, "lasreaderply", "PLY", nullptr, nullptr},
-    {InputFormat::kQFIT,
-     {".qi", ".QI"},
-     "lasreaderqfit",
-     "QFIT",
-     &open_format<LASreaderQFIT, LASreaderQFITrescale, LASreaderQFITreoffset,
-                  LASreaderQFITrescalereoffset>,
-     &reopen_format<LASreaderQFIT>},
-    {InputFormat::kTXT,
-     {},
-     "lasreadertxt",
-     "text",
-     &las_text_open::open_reader,
-     &las_text_open::reopen_reader},
-};
-
-const InputFormatRow& input_format_of(std::string_view file_name) {
-  const std::string_view base = file_name.substr(file_names::base_start(file_name));
-  for (const InputFormatRow& row : kInputFormats) {
-    for (const char* marker : row.markers) {
-      if (marker != nullptr && base.find(marker) != std::string_view::npos) return row;
-    }
-  }
-  return kInputFormats[std::size(kInputFormats) - 1];
-}
-
-// Inputs are read twice (and reopened for it). A pipe or a device delivers its points once,
-// so such an input is kept in memory after its first reading, as piped input is; a folder
-// is refused. A name that cannot be looked at is left to the reader, whose message names
-// the system's reason.
+// Inputs are read twice (and reopened for it). A FIFO delivers its bytes once, so it is read
+// as piped input is. A folder is refused, and so are devices and sockets: a character
+// device is an endless stream (/dev/zero, /dev/urandom) or a terminal, and a disk read as
+// points is never what was meant. A name that cannot be looked at is left to the reader,
+// whose message names the system's reason. Links are followed: a link to a device is a
+// device.
 enum class InputKind { kFile, kOnce, kRefused };
 
-InputKind input_kind(const std::string& file_name) {
+const char* refused_kind(mode_t mode) {
+  if (S_ISDIR(mode)) return std::strerror(EISDIR);
+  if (S_ISCHR(mode)) return "it is a character device, not a point file";
+  if (S_ISBLK(mode)) return "it is a block device, not a point file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a point file";
+  return nullptr;
+}
+
+// A refusal is printed, and its reason kept in `why` for the caller's report.
+InputKind input_kind(const std::string& file_name, std::string& why) {
   struct stat info {};
   if (::stat(file_name.c_str(), &info) != 0) return InputKind::kFile;
-  if (S_ISDIR(info.st_mode)) {
-    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
-                 std::strerror(EISDIR));
+  if (const char* reason = refused_kind(info.st_mode)) {
+    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(), reason);
+    why = reason;
     return InputKind::kRefused;
   }
   return S_ISREG(info.st_mode) ? InputKind::kFile : InputKind::kOnce;
 }
 
-void refuse_format(const InputFormatRow& row, const std::string& file_name) {
+void refuse_format(const Row& row, const std::string& file_name) {
   std::fprintf(stderr, "ERROR: reading %s files ('%s') is not supported in this version\n",
                row.description, file_name.c_str());
 }
 
+// The format of the file `file_name` by its first bytes and its name (see
+// input_formats::choose); a file that cannot be opened here goes by its name, and its
+// reader says why it does not open. Null after the refusal's message.
+const Row* format_of_file(const std::string& file_name, bool text_asked, std::string& why) {
+  if (input_formats::is_compressed_text(file_name)) return &input_formats::row_by_name(file_name);
+  std::uint8_t head[input_signature::kHeadSize];
+  std::FILE* file = std::fopen(file_name.c_str(), "rb");
+  if (file == nullptr) return &input_formats::row_by_name(file_name);
+  const std::size_t size = std::fread(head, 1, sizeof(head), file);
+  std::fclose(file);
+  const Row* row =
+      input_formats::choose(file_name, input_signature::classify(head, size), text_asked);
+  if (row == nullptr) {
+    why = "not a point file this tool reads: its first bytes are " +
+          input_signature::shown(head, size);
+    std::fprintf(stderr, "ERROR: '%s' is %s\n", file_name.c_str(), why.c_str());
+  }
+  return row;
+}
+
 }  // namespace
+
+bool LASreaderFactory::readable_part(const std::string& file_name) const {
+  std::string why;
+  switch (input_kind(file_name, why)) {
+    case InputKind::kFile:
+      return true;
+    case InputKind::kOnce:
+      std::fprintf(stderr,
+                   "ERROR: cannot read the FIFO '%s' with '-merged' or '-buffered', which read "
+                   "their files again by name\n",
+                   file_name.c_str());
+      return false;
+    case InputKind::kRefused:
+      break;
+  }
+  return false;
+}
 
 std::unique_ptr<LASreader> LASreaderFactory::open_part(const std::string& file_name,
                                                        const std::array<double, 3>* scale,
                                                        const std::array<double, 3>* offset) const {
-  const InputFormatRow& format = input_format_of(file_name);
-  if (format.open == nullptr) {
-    refuse_format(format, file_name);
+  if (!readable_part(file_name)) return nullptr;
+  std::string why;
+  const Row* row = format_of_file(file_name, text_asked(), why);
+  if (row == nullptr) return nullptr;
+  if (row->open == nullptr) {
+    refuse_format(*row, file_name);
     return nullptr;
   }
   LASreaderSettings settings = settings_;
@@ -203,9 +103,9 @@ std::unique_ptr<LASreader> LASreaderFactory::open_part(const std::string& file_n
   if (scale) settings.scale_factor = *scale;
   if (offset) settings.offset = *offset;
   if (scale || offset) settings.auto_reoffset = false;
-  std::unique_ptr<LASreader> reader = format.open(settings, file_name);
+  std::unique_ptr<LASreader> reader = row->open(settings, file_name);
   if (!reader) {
-    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
+    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", row->reader,
                  file_name.c_str());
   }
   return reader;
@@ -405,6 +305,7 @@ void LASreaderFactory::reset_filter_and_transform() {
 std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
                                                   bool reset_after_other) {
   reset_filter_and_transform();
+  refusal_.clear();
   if (!file_names_.empty() || other_file_name != nullptr) {
     if (other_file_name == nullptr && next_file_index_ >= file_names_.size()) return nullptr;
     // A new input: the reader of a piped one opened before is no longer reopened.
@@ -440,6 +341,7 @@ std::unique_ptr<LASreader> LASreaderFactory::open(const char* other_file_name,
 std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_name) {
   file_name_ = file_name;
   file_source_ID_.reset();
+  opened_row_ = nullptr;
   // With the defaults the first file is flightline 1, the second 2, ...
   std::uint16_t flightline = 0;
   if (settings_.files_are_flightlines != 0) {
@@ -449,27 +351,22 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
     if (transform_) transform_->set_point_source(flightline);
   }
 
-  const InputFormatRow& format = input_format_of(file_name);
-  if (format.open == nullptr) {
-    refuse_format(format, file_name);
-    return nullptr;
-  }
-  const InputKind kind = input_kind(file_name);
+  const InputKind kind = input_kind(file_name, refusal_);
   if (kind == InputKind::kRefused) return nullptr;
-  const bool las = format.format == InputFormat::kLAS;
-  // A piped LAS or PKZ stream is kept as it arrived and read again; any other input read
-  // once, and any input with `stored`, is stored as its points pass.
-  const bool piped_las = las && kind == InputKind::kOnce;
-  const bool stored = !piped_las && (settings_.stored || kind == InputKind::kOnce);
-  LASreaderSettings opening = settings_;
-  opening.selective_decoding = opening_layers(stored);
-  std::unique_ptr<LASreader> reader =
-      piped_las ? open_fifo_las(opening, file_name) : format.open(opening, file_name);
-  if (!reader) {
-    std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", format.reader,
-                 file_name.c_str());
+  // A compressed text arrives through its program, which reads the FIFO itself.
+  const bool arriving = kind == InputKind::kOnce && !input_formats::is_compressed_text(file_name);
+  OpenedInput opened =
+      arriving ? open_fifo(file_name) : open_named(file_name, kind == InputKind::kOnce);
+  if (!opened.reader) {
+    if (opened.row != nullptr) {
+      std::fprintf(stderr, "ERROR: cannot open %s with file name '%s'\n", opened.row->reader,
+                   file_name.c_str());
+    }
     return nullptr;
   }
+  opened_row_ = opened.row;
+  std::unique_ptr<LASreader> reader = std::move(opened.reader);
+  const bool las = opened.row->format == Format::kLAS;
   if (las) attach_spatial_index(*reader, file_name);
   if (settings_.files_are_flightlines != 0) {
     reader->header.file_source_ID = flightline;
@@ -479,8 +376,23 @@ std::unique_ptr<LASreader> LASreaderFactory::open_file(const std::string& file_n
   }
   attach_filter_transform_ignore(*reader);
   apply_area(*reader, las);
-  return wrap(std::move(reader), format.reader, false, kind == InputKind::kOnce && !piped_las,
-              piped_las);
+  // An input read once, and any input with `stored`, is stored as its points pass, unless
+  // its own bytes are kept and read again.
+  return wrap(std::move(reader), opened.row->reader, false,
+              kind == InputKind::kOnce && !opened.kept, opened.kept);
+}
+
+LASreaderFactory::OpenedInput LASreaderFactory::open_named(const std::string& file_name,
+                                                           bool read_once) {
+  const Row* row = format_of_file(file_name, text_asked(), refusal_);
+  if (row == nullptr) return {};
+  if (row->open == nullptr) {
+    refuse_format(*row, file_name);
+    return {};
+  }
+  LASreaderSettings opening = settings_;
+  opening.selective_decoding = opening_layers(settings_.stored || read_once);
+  return {row->open(opening, file_name), row, false};
 }
 
 std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
@@ -489,41 +401,29 @@ std::unique_ptr<LASreader> LASreaderFactory::open_standard_input() {
   settings_.fill_header = true;
   file_name_.reset();
   file_source_ID_.reset();
-  if (settings_.itxt) {
-    std::unique_ptr<LASreader> text = las_text_open::open_reader(settings_, "");
-    if (!text) {
+  opened_row_ = nullptr;
+  release_piped();
+  OpenedInput opened = open_arriving("", STDIN_FILENO);
+  if (!opened.reader) {
+    if (opened.row != nullptr && opened.row->format == Format::kTXT) {
       std::fprintf(stderr, "ERROR: cannot open lasreadertxt with file name '%s'\n", "stdin");
-      return nullptr;
+    } else if (opened.row != nullptr) {
+      std::fprintf(stderr, "ERROR: cannot open %s from stdin \n", opened.row->reader);
     }
-    attach_filter_transform_ignore(*text);
-    apply_area(*text, false);
-    return wrap(std::move(text), "lasreadertxt", true);
-  }
-  std::unique_ptr<LASreaderLAS> reader = make_las_reader(settings_);
-  if (!open_piped_las(*reader, stdin, false, opening_layers(false))) {
-    std::fprintf(stderr, "ERROR: cannot open lasreaderlas from stdin \n");
     return nullptr;
   }
-  if (settings_.apply_file_source_ID && transform_) {
+  std::unique_ptr<LASreader> reader = std::move(opened.reader);
+  const bool las = opened.row->format == Format::kLAS;
+  if (las && settings_.apply_file_source_ID && transform_) {
     transform_->set_point_source(reader->header.file_source_ID);
   }
   attach_filter_transform_ignore(*reader);
-  apply_area(*reader, true);
-  return wrap(std::move(reader), "lasreaderlas", true, false, true);
+  apply_area(*reader, las);
+  return wrap(std::move(reader), opened.row->reader, true, !opened.kept, opened.kept);
 }
 
-// A FIFO named as an input: its LAS or PKZ stream is read as piped input is.
-std::unique_ptr<LASreader> LASreaderFactory::open_fifo_las(const LASreaderSettings& opening,
-                                                           const std::string& file_name) {
-  std::FILE* file = std::fopen(file_name.c_str(), "rb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "ERROR: cannot open file '%s' for read: %s\n", file_name.c_str(),
-                 std::strerror(errno));
-    return nullptr;
-  }
-  std::unique_ptr<LASreaderLAS> reader = make_las_reader(opening);
-  if (!open_piped_las(*reader, file, true, opening.selective_decoding)) return nullptr;
-  return reader;
+bool LASreaderFactory::text_asked() const {
+  return settings_.itxt || settings_.ipts || settings_.iptx || settings_.parse_string.has_value();
 }
 
 // A ".lax" spatial index beside the file (it replaces one stored inside the file); areas
@@ -588,7 +488,8 @@ bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
     std::fprintf(stderr, "ERROR: no lasreader input specified\n");
     return false;
   }
-  const InputFormatRow& format = input_format_of(*file_name_);
+  // The format chosen at the open (by the file's bytes), not one guessed from the name.
+  const Row& format = opened_row_ ? *opened_row_ : input_formats::row_by_name(*file_name_);
   LASreaderSettings opening = settings_;
   opening.selective_decoding = decoding_layers();
   if (format.reopen == nullptr || !format.reopen(*reader, opening, *file_name_)) {
@@ -598,7 +499,7 @@ bool LASreaderFactory::reopen(LASreader* reader, bool remain_buffered) {
   }
   // Opening read the header afresh: the index, the flightline number and the area go on
   // it again.
-  if (format.format == InputFormat::kLAS) attach_spatial_index(*reader, *file_name_);
+  if (format.format == Format::kLAS) attach_spatial_index(*reader, *file_name_);
   if (file_source_ID_) reader->header.file_source_ID = *file_source_ID_;
   if (has_area()) {
     reader->clear_area();

@@ -17,6 +17,7 @@
 #include "select/command_options.hpp"
 #include "select/file_identity.hpp"
 #include "select/file_names.hpp"
+#include "select/input_formats.hpp"
 #include "select/las_ignore.hpp"
 #include "stream/bytestream_piped.hpp"
 
@@ -88,6 +89,12 @@ struct LASreaderSettings {
 // it returns belong to the caller but borrow the filter, transform and ignore set, so the
 // factory must outlive every reader it opened.
 //
+// The format of an input comes from its first bytes: a LAS (or PKZ), Terrasolid binary,
+// shapefile or QFIT signature chooses that reader whatever the name; otherwise the extension
+// decides, and text is read where the name (or "-itxt", "-ipts", "-iptx", "-iparse") asks
+// for text and the bytes look like text. An input that is neither, and a character or block
+// device, is refused in one line before anything else of it is read.
+//
 // Failures print one "ERROR: " line on stderr and return false or null. Formats and reader
 // wrappers that this version does not build (Terrasolid binary, QFIT, shapefile,
 // ASCII grid, BIL, DTM and PLY files; merged, buffered, stored and pipe-on reading) are
@@ -138,6 +145,9 @@ class LASreaderFactory {
     return static_cast<std::uint32_t>(neighbor_file_names_.size());
   }
   const LASfileList& file_list() const { return file_names_; }
+  // Why the input opened last was refused before any reader tried it (a device, bytes of
+  // no point format), as its "ERROR: " line said; empty otherwise.
+  const std::string& refusal() const { return refusal_; }
   // Input names with wildcards that matched no file (each was named in an "ERROR: " line).
   std::uint32_t unmatched_wildcards() const { return unmatched_wildcards_; }
   const LASfileList& neighbor_file_list() const { return neighbor_file_names_; }
@@ -169,9 +179,12 @@ class LASreaderFactory {
   // took about 4x (fresh memory is dear: most of it is the kernel handing out pages) with
   // 570 MB peak; the temporary file takes 1.4x with the peak of the file by name (19 MB),
   // the page cache holding the file. A PKZ stream goes the same way. "-piped_memory" sets
-  // the limit in MB (0: every piped input goes to the file). The reader `open` returns for
-  // a piped input borrows these bytes: it must not outlive the factory or the next piped
-  // input.
+  // the limit in MB (0: every piped input goes to the file). Nothing is kept before the
+  // first kHeadSize bytes showed a signature: garbage, a stream of zeros or text never
+  // reaches the temporary file. Piped Terrasolid binary, shapefile and QFIT inputs are kept
+  // the same way (their readers seek) and stored as their points pass. The reader `open`
+  // returns for a piped input borrows these bytes (or, for text, the FIFO it reads): it must
+  // not outlive the factory or the next piped input.
   static constexpr std::int64_t kPipedMemoryLimit = std::int64_t{64} << 20;
   void set_piped_memory_limit(std::int64_t bytes) { piped_memory_limit_ = bytes; }
   // Bytes of the piped input held in memory, the memory they take, and the bytes in the
@@ -267,10 +280,27 @@ class LASreaderFactory {
 
   std::unique_ptr<LASreader> open_file(const std::string& file_name);
   std::unique_ptr<LASreader> open_standard_input();
+  // What opening one input gave: its reader (null after the messages), the row of its
+  // format, and whether the reader reads the input's kept bytes (then it is reopened from
+  // them, never stored).
+  struct OpenedInput {
+    std::unique_ptr<LASreader> reader;
+    const input_formats::Row* row = nullptr;
+    bool kept = false;
+  };
+  // A file (or a compressed text through its program) by name; `read_once`: it cannot be
+  // read a second time.
+  OpenedInput open_named(const std::string& file_name, bool read_once);
+  // An input that arrives once on `descriptor`: a FIFO by name, or standard input when
+  // `file_name` is empty (las_reader_factory_piped.cpp). Its first bytes choose the format;
+  // only then is the rest read, kept or handed to the text reader.
+  OpenedInput open_arriving(const std::string& file_name, int descriptor);
+  // The FIFO `file_name`, opened and read through open_arriving.
+  OpenedInput open_fifo(const std::string& file_name);
+  // "-itxt", "-ipts", "-iptx" or "-iparse" asked for text.
+  bool text_asked() const;
   // The layers a reader opens with: every one when its points are `stored` or passed on.
   std::uint32_t opening_layers(bool stored) const;
-  std::unique_ptr<LASreader> open_fifo_las(const LASreaderSettings& opening,
-                                           const std::string& file_name);
   // The wrappers (las_reader_factory_wrappers.cpp): merged and buffered reading, and the
   // stored and pipe-on readers put around what was opened. `reader_name` names the inner
   // reader in messages.
@@ -280,17 +310,22 @@ class LASreaderFactory {
   // `in_memory`: the input's own bytes are in memory and read again, so it is never stored.
   std::unique_ptr<LASreader> wrap(std::unique_ptr<LASreader> reader, const char* reader_name,
                                   bool from_stdin, bool read_once = false, bool in_memory = false);
-  // Piped LAS input (las_reader_factory_piped.cpp). Reads what `file` delivers to its end,
-  // keeps it (see kPipedMemoryLimit) and opens `reader` on it. `owns_file`: `file` is
-  // closed once read.
-  bool open_piped_las(LASreaderLAS& reader, std::FILE* file, bool owns_file,
-                      std::uint32_t selective_decoding);
+  // Keeps a piped input (see kPipedMemoryLimit): `head`, its first bytes (`ended`: all of
+  // it), then what `file` delivers to its end. `announced`: the bytes a LAS header
+  // announces, which sends a larger input to the temporary file at once. False after its
+  // message.
+  bool keep_arriving(ByteBlocks head, bool ended, std::FILE* file, std::int64_t announced);
+  // Forgets the piped input kept before (its bytes, the FIFO a text reader read).
+  void release_piped();
   // Reopens the reader of a piped input kept; `handled` false for any other reader.
   bool reopen_piped(LASreader* reader, bool& handled);
   // Reopens a wrapped reader; `handled` false when `reader` is no wrapper.
   bool reopen_wrapped(LASreader*& reader, bool remain_buffered, bool& handled);
-  // Opens one file by its name's format, at the given scale factors and offsets, for the
-  // merged and buffered readers.
+  // Whether `file_name` can be a file of merged or buffered input, which are opened by name
+  // in every pass: no FIFO, device or folder (refused with its message).
+  bool readable_part(const std::string& file_name) const;
+  // Opens one file by its format (its bytes, then its name), at the given scale factors and
+  // offsets, for the merged and buffered readers.
   std::unique_ptr<LASreader> open_part(const std::string& file_name,
                                        const std::array<double, 3>* scale,
                                        const std::array<double, 3>* offset) const;
@@ -304,7 +339,9 @@ class LASreaderFactory {
   }
 
   LASreaderSettings settings_;
-  std::optional<std::string> file_name_;  // the input opened last
+  std::optional<std::string> file_name_;            // the input opened last
+  const input_formats::Row* opened_row_ = nullptr;  // its format, reopened as such
+  std::string refusal_;
   std::uint32_t next_file_index_ = 0;
   std::uint32_t unmatched_wildcards_ = 0;
   LASfileList file_names_{"file_names"};
@@ -331,6 +368,7 @@ class LASreaderFactory {
   // stream over it, so that the stream goes first; and the reader opened on it.
   UniqueFile piped_spill_;
   std::unique_ptr<ByteStreamIn> piped_bytes_;
+  int piped_descriptor_ = -1;  // a FIFO opened for the text reader, which borrows it
   std::int64_t piped_spilled_ = 0;
   const LASreader* piped_reader_ = nullptr;
   std::int64_t piped_memory_limit_ = kPipedMemoryLimit;

@@ -117,7 +117,9 @@ const command_options::Option<LASreaderFactory> LASreaderFactory::kOptions[] = {
 LASreaderFactory::LASreaderFactory() {
   install_embedded_index_loader();
 }
-LASreaderFactory::~LASreaderFactory() = default;
+LASreaderFactory::~LASreaderFactory() {
+  release_piped();
+}
 
 void LASreaderFactory::usage() {
   command_options::print_lines(kUsageLines);

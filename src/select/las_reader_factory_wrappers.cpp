@@ -35,6 +35,8 @@ std::unique_ptr<LASreader> LASreaderFactory::open_merged() {
   if (settings_.scale_factor) merged->set_scale_factor(*settings_.scale_factor);
   if (settings_.offset) merged->set_offset(*settings_.offset);
   for (std::size_t i = 0; i < file_names_.size(); i++) {
+    // A FIFO or a device would hang the merged reader's first look at it.
+    if (!readable_part(file_names_[i].name)) continue;
     merged->add_file_name(file_names_[i].name, file_names_[i].ID);
   }
   if (merged->file_count() == 0 || !merged->open()) {

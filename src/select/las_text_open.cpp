@@ -27,10 +27,9 @@ std::unique_ptr<LASreaderTXT> make_reader(const LASreaderSettings& settings) {
   return std::make_unique<LASreaderTXT>();
 }
 
-}  // namespace
-
-std::unique_ptr<LASreader> open_reader(const LASreaderSettings& settings,
-                                       const std::string& file_name) {
+// The reader with the settings' dialect, intensity and scan-angle conventions and
+// attributes; null after the reader's message.
+std::unique_ptr<LASreaderTXT> configured_reader(const LASreaderSettings& settings) {
   std::unique_ptr<LASreaderTXT> reader = make_reader(settings);
   // The dialects set their intensity conventions first; options given change them after.
   if (settings.ipts) reader->set_pts(true);
@@ -50,6 +49,15 @@ std::unique_ptr<LASreader> open_reader(const LASreaderSettings& settings,
       return nullptr;
     }
   }
+  return reader;
+}
+
+}  // namespace
+
+std::unique_ptr<LASreader> open_reader(const LASreaderSettings& settings,
+                                       const std::string& file_name) {
+  std::unique_ptr<LASreaderTXT> reader = configured_reader(settings);
+  if (!reader) return nullptr;
   const char* parse = settings.parse_string ? settings.parse_string->c_str() : nullptr;
   const bool opened =
       file_name.empty() ? reader->open_descriptor(STDIN_FILENO, nullptr, settings.point_type, parse,
@@ -57,6 +65,22 @@ std::unique_ptr<LASreader> open_reader(const LASreaderSettings& settings,
                         : reader->open(file_name.c_str(), settings.point_type, parse,
                                        settings.skip_lines, settings.fill_header);
   if (!opened) return nullptr;
+  return reader;
+}
+
+std::unique_ptr<LASreader> open_reader_on(const LASreaderSettings& settings, int descriptor,
+                                          const std::string& file_name,
+                                          std::string_view already_read) {
+  std::unique_ptr<LASreaderTXT> reader = configured_reader(settings);
+  if (!reader) return nullptr;
+  const char* parse = settings.parse_string ? settings.parse_string->c_str() : nullptr;
+  // A populate pass would open the name again, which a FIFO answers with nothing (or
+  // waits for a writer).
+  if (!reader->open_descriptor(descriptor, file_name.empty() ? nullptr : file_name.c_str(),
+                               settings.point_type, parse, settings.skip_lines, false,
+                               already_read)) {
+    return nullptr;
+  }
   return reader;
 }
 

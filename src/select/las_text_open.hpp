@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "las/las_reader.hpp"
 #include "las/las_writer.hpp"
@@ -16,6 +17,12 @@ namespace las_text_open {
 // on standard input when `file_name` is empty. Null after the reader's message.
 std::unique_ptr<LASreader> open_reader(const LASreaderSettings& settings,
                                        const std::string& file_name);
+// A text reader on `descriptor` (borrowed: a pipe or a FIFO, read once, without a populate
+// pass) whose first bytes, taken from it before, are `already_read`; `file_name` names it in
+// messages (empty: standard input). Null after the reader's message.
+std::unique_ptr<LASreader> open_reader_on(const LASreaderSettings& settings, int descriptor,
+                                          const std::string& file_name,
+                                          std::string_view already_read);
 // Opens a reader that open_reader returned at its first point again; false when it is no
 // text reader or does not open.
 bool reopen_reader(LASreader& reader, const LASreaderSettings& settings,

@@ -164,6 +164,20 @@ std::uint32_t format_of_extension(std::string_view extension) {
   return LASwriterFactory::kFormatTXT;
 }
 
+// Extensions of text point files (and "out." without one): text written under them is what
+// the name promises.
+bool names_text(std::string_view extension) {
+  static constexpr std::string_view kTextExtensions[] = {"",    "txt", "csv", "xyz",
+                                                         "pts", "ptx", "asc"};
+  std::string lower(extension);
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (std::string_view text : kTextExtensions) {
+    if (lower == text) return true;
+  }
+  return false;
+}
+
 bool is_directory(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -237,7 +251,21 @@ bool LASwriterFactory::parse(int argc, char* argv[]) {
       return false;
     }
   }
+  warn_text_by_default();
   return true;
+}
+
+// Text is what an extension that names no format gets, and "out.dat" or "out.Las" would
+// then hold lines of text where a binary point file was meant: said once, before any file
+// is written. Known only after every option, as "-olas" after "-o" changes the name.
+void LASwriterFactory::warn_text_by_default() const {
+  if (!file_name_ || specified_ || format_ != kFormatTXT) return;
+  const std::size_t dot = file_names::extension_dot(*file_name_);
+  if (dot == file_names::kNone || names_text(std::string_view(*file_name_).substr(dot + 1))) return;
+  std::fprintf(stderr,
+               "WARNING: writing text points to '%s'; give -olas or -opkz for a binary point "
+               "file\n",
+               file_name_->c_str());
 }
 
 template <bool LASwriterSettings::*flag, bool value>

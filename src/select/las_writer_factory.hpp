@@ -54,7 +54,9 @@ class LASwriterFactory {
   LASwriterFactory& operator=(const LASwriterFactory&) = delete;
 
   // Consumes the output options of argv[1 ... argc-1] (blanking them). False after an
-  // error message; the settings made so far remain.
+  // error message; the settings made so far remain. An output name whose extension names
+  // no format (".dat", ".Las") gets text, with one WARNING, unless it names text (".txt",
+  // ".csv", ".xyz", ".pts", ".ptx", ".asc") or "-otxt" asked for it.
   bool parse(int argc, char* argv[]);
   static void usage();
 
@@ -132,6 +134,9 @@ class LASwriterFactory {
   void apply_cut(std::string& name) const;
   void apply_appendix(std::string& name) const;
   std::uint16_t compressor_for(const LASheader& header) const;
+  // One WARNING when the output name's extension names no format and text is written by
+  // default.
+  void warn_text_by_default() const;
 
   LASwriterSettings settings_;
   std::optional<std::string> directory_;  // without a trailing separator (except "/")

@@ -23,10 +23,10 @@ UniqueFile make_unnamed_in(const char* folder, std::string& error) {
   return UniqueFile(file);
 }
 
-}  // namespace
-
-bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
-                      bool* out_of_memory) {
+// Appends to `blocks` what `read(at, wanted)` delivers (fewer than `wanted` bytes: the
+// input has ended) until `limit`; see read_into_blocks.
+template <class Read>
+bool fill_blocks(ByteBlocks& blocks, std::int64_t limit, bool* out_of_memory, Read read) {
   if (out_of_memory != nullptr) *out_of_memory = false;
   while (blocks.size < limit) {
     const std::size_t used = static_cast<std::size_t>(blocks.size) % kBlock;
@@ -41,11 +41,36 @@ bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
     std::uint8_t* at = blocks.blocks.back().get() + used;
     const std::size_t wanted = static_cast<std::size_t>(
         std::min<std::int64_t>(static_cast<std::int64_t>(kBlock - used), limit - blocks.size));
-    const std::size_t got = std::fread(at, 1, wanted, file);
+    const std::size_t got = read(at, wanted);
     blocks.size += static_cast<std::int64_t>(got);
     if (got < wanted) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
+                      bool* out_of_memory) {
+  return fill_blocks(blocks, limit, out_of_memory, [file](std::uint8_t* at, std::size_t wanted) {
+    return std::fread(at, 1, wanted, file);
+  });
+}
+
+bool read_descriptor_into_blocks(ByteBlocks& blocks, int descriptor, std::int64_t limit,
+                                 bool* out_of_memory) {
+  // A pipe hands over what its writer has written so far: read on to `wanted` or the end.
+  return fill_blocks(blocks, limit, out_of_memory,
+                     [descriptor](std::uint8_t* at, std::size_t wanted) {
+                       std::size_t got = 0;
+                       while (got < wanted) {
+                         const ssize_t n = ::read(descriptor, at + got, wanted - got);
+                         if (n < 0 && errno == EINTR) continue;
+                         if (n <= 0) break;
+                         got += static_cast<std::size_t>(n);
+                       }
+                       return got;
+                     });
 }
 
 UniqueFile open_unnamed_temporary_file(std::string& error) {

@@ -17,6 +17,12 @@
 bool read_into_blocks(ByteBlocks& blocks, std::FILE* file, std::int64_t limit,
                       bool* out_of_memory = nullptr);
 
+// As read_into_blocks, from a descriptor with plain reads: nothing beyond what `blocks`
+// takes is read from it, so that whatever reads it next (a FILE opened on it afterwards, a
+// text reader) goes on where this stopped.
+bool read_descriptor_into_blocks(ByteBlocks& blocks, int descriptor, std::int64_t limit,
+                                 bool* out_of_memory = nullptr);
+
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };

@@ -252,7 +252,8 @@ void NoiseRun::take_command_line_units() {
 }
 
 // Why an input could not be opened, for the report (its "ERROR: " lines said so too).
-static std::string open_failure(const char* name) {
+static std::string open_failure(const char* name, const LASreaderFactory& readers) {
+  if (!readers.refusal().empty()) return readers.refusal();
   if (name == nullptr) return "could not open lasreader";
   struct stat info {};
   if (stat(name, &info) != 0) return std::strerror(errno);
@@ -299,7 +300,7 @@ FileRecord NoiseRun::process_next_file(FileLane& lane) {
     if (!layers_refused) std::fprintf(stderr, "ERROR: could not open lasreader\n");
     // One broken or vanished input must not cost the files after it, and its lines say
     // what went wrong (a usage text would only bury them); the run ends with code 1.
-    record.message = layers_refused ? kDamagedLayerFile : open_failure(opened_name);
+    record.message = layers_refused ? kDamagedLayerFile : open_failure(opened_name, lane.readers);
     record.seconds = process_seconds() - file_start;
     settle_claim(claimed, false);
     lane.writers.set_file_name(nullptr);

@@ -83,6 +83,10 @@ TEST(FuzzSeeds, EveryTemplateReadsThroughEveryTarget) {
   }
 }
 
+TEST(FuzzCorpus, KeptInputBytesAreReadAlikeByNameAndThroughAPipe) {
+  replay("input_bytes", fuzz_entry::input_bytes);
+}
+
 TEST(FuzzCorpus, KeptLaxFileInputsReadWithoutFault) {
   replay("lax_file", fuzz_entry::lax_file);
 }

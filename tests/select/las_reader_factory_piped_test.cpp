@@ -30,43 +30,7 @@ namespace {
 using select_test::Args;
 using select_test::ScratchDir;
 
-// Writes `file` into the FIFO `fifo` from a thread of its own, as a producer piping into the
-// tool would.
-class FifoFeed {
- public:
-  FifoFeed(const std::string& fifo, const std::string& file) : fifo_(fifo) {
-    std::signal(SIGPIPE, SIG_IGN);
-    ok_ = mkfifo(fifo.c_str(), 0600) == 0;
-    if (ok_) writer_ = std::thread([fifo, file] { feed(fifo, file); });
-  }
-  ~FifoFeed() {
-    // A reader that never came would leave the writer waiting in open: be that reader.
-    const int unblock = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
-    if (writer_.joinable()) writer_.join();
-    if (unblock >= 0) close(unblock);
-    std::remove(fifo_.c_str());
-  }
-  FifoFeed(const FifoFeed&) = delete;
-  FifoFeed& operator=(const FifoFeed&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  static void feed(const std::string& fifo, const std::string& file) {
-    const std::vector<std::uint8_t> bytes = select_test::file_bytes(file);
-    const int out = open(fifo.c_str(), O_WRONLY);
-    if (out < 0) return;
-    for (std::size_t at = 0; at < bytes.size();) {
-      const ssize_t put = write(out, bytes.data() + at, bytes.size() - at);
-      if (put <= 0) break;
-      at += static_cast<std::size_t>(put);
-    }
-    close(out);
-  }
-
-  std::string fifo_;
-  bool ok_ = false;
-  std::thread writer_;
-};
+using select_test::FifoFeed;
 
 std::vector<std::vector<double>> read_all(LASreader& reader) {
   std::vector<std::vector<double>> points;

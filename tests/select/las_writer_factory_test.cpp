@@ -168,6 +168,46 @@ TEST(LasWriterFactoryNames, ExplicitNamesChooseOrReceiveTheFormat) {
   }
 }
 
+TEST(LasWriterFactoryNames, AnExtensionOfNoFormatWritesTextWithOneWarning) {
+  const auto warning = [](const std::string& name) {
+    return "WARNING: writing text points to '" + name +
+           "'; give -olas or -opkz for a binary point file\n";
+  };
+  struct Case {
+    std::vector<std::string> options;
+    std::string messages;
+  };
+  const Case cases[] = {
+      {{"-o", "out.abc"}, warning("out.abc")},
+      {{"-o", "out.dat"}, warning("out.dat")},
+      {{"-o", "out.Las"}, warning("out.Las")},
+      {{"-o", "out.pk"}, warning("out.pk")},
+      {{"-o", "out.dat", "-odir", "/tmp", "-odix", "_d"}, warning("/tmp/out_d.dat")},
+      {{"-o", "out.txt"}, ""},
+      {{"-o", "out.TXT"}, ""},
+      {{"-o", "out.csv"}, ""},
+      {{"-o", "out.Xyz"}, ""},
+      {{"-o", "out.pts"}, ""},
+      {{"-o", "out.ptx"}, ""},
+      {{"-o", "out.asc"}, ""},
+      {{"-o", "out."}, ""},
+      {{"-o", "out"}, ""},
+      {{"-o", "out.json"}, ""},
+      {{"-o", "out.abc", "-otxt"}, ""},
+      {{"-otxt", "-o", "out.abc"}, ""},
+      {{"-o", "out.abc", "-olas"}, ""},
+      {{"-o", "out.abc", "-obin"}, ""},
+      {{"-o", "out.las"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options[1]);
+    LASwriterFactory factory;
+    const ParseResult result = parse(factory, c.options);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.messages, c.messages);
+  }
+}
+
 TEST(LasWriterFactoryNames, DerivedNamesFollowTheInputName) {
   ScratchDir dir;
   ASSERT_TRUE(dir.ok());

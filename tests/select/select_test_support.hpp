@@ -1,12 +1,18 @@
 #pragma once
 
 // Helpers of the factory tests: argument vectors that parsers can blank, private scratch
-// directories, and small LAS files written by the project's own writer.
+// directories, small LAS files written by the project's own writer, and FIFOs fed from a
+// thread.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "las/las_writer_las.hpp"
@@ -128,6 +135,55 @@ inline bool write_las(const std::string& path, const std::vector<std::array<doub
   ok = writer.update_header(&header, true) && ok;
   return writer.close_writer(true) > 0 && ok;
 }
+
+// Writes `file` (or `bytes`) into the FIFO `fifo` from a thread of its own, as a producer
+// piping into a reader would. A reader that stops early or never comes is stood in for at
+// the end: what is left is drained, so that the writer finishes.
+class FifoFeed {
+ public:
+  FifoFeed(const std::string& fifo, const std::string& file)
+      : FifoFeed(fifo, file_bytes(file), true) {}
+  FifoFeed(const std::string& fifo, std::vector<std::uint8_t> bytes, bool) : fifo_(fifo) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ok_ = mkfifo(fifo.c_str(), 0600) == 0;
+    if (ok_) {
+      writer_ = std::thread([this, fifo, bytes = std::move(bytes)] {
+        feed(fifo, bytes);
+        done_ = true;
+      });
+    }
+  }
+  ~FifoFeed() {
+    const int drain = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
+    char buffer[65536];
+    while (drain >= 0 && !done_) {
+      if (read(drain, buffer, sizeof(buffer)) <= 0) usleep(1000);
+    }
+    if (writer_.joinable()) writer_.join();
+    if (drain >= 0) close(drain);
+    std::remove(fifo_.c_str());
+  }
+  FifoFeed(const FifoFeed&) = delete;
+  FifoFeed& operator=(const FifoFeed&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  static void feed(const std::string& fifo, const std::vector<std::uint8_t>& bytes) {
+    const int out = open(fifo.c_str(), O_WRONLY);
+    if (out < 0) return;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t put = write(out, bytes.data() + at, bytes.size() - at);
+      if (put <= 0) break;
+      at += static_cast<std::size_t>(put);
+    }
+    close(out);
+  }
+
+  std::string fifo_;
+  bool ok_ = false;
+  std::atomic<bool> done_{false};
+  std::thread writer_;
+};
 
 }  // namespace select_test
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "stream/bytestream_piped.hpp"
@@ -90,6 +91,50 @@ TEST(ByteStreamPiped, AFolderThatTakesNoFilesFallsBackToTmpAndAFullDiskFailsTheC
   EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
   std::fclose(input);
   std::fclose(full);
+}
+
+}  // namespace
+
+namespace {
+
+// The head is taken from the pipe with plain reads, so a FILE opened on the descriptor
+// afterwards goes on at the first byte not taken, however the writer cut its writes.
+TEST(ByteStreamPiped, AHeadReadFromADescriptorTakesNoByteBeyondItsLimit) {
+  std::vector<std::uint8_t> expected(100000);
+  std::mt19937 random(5);
+  for (auto& byte : expected)
+    byte = static_cast<std::uint8_t>(random());
+  for (const std::int64_t limit :
+       {std::int64_t{0}, std::int64_t{1}, std::int64_t{4096}, std::int64_t{65537},
+        std::int64_t{100000}, std::int64_t{100001}}) {
+    SCOPED_TRACE(limit);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    // Small writes from another thread: the reader sees the pipe fill a little at a time.
+    std::thread writer([&] {
+      for (std::size_t at = 0; at < expected.size(); at += 1000) {
+        const std::size_t n = std::min<std::size_t>(1000, expected.size() - at);
+        if (write(ends[1], expected.data() + at, n) != static_cast<ssize_t>(n)) break;
+      }
+      close(ends[1]);
+    });
+    ByteBlocks head;
+    const bool ended = read_descriptor_into_blocks(head, ends[0], limit);
+    EXPECT_EQ(ended, limit > static_cast<std::int64_t>(expected.size()));
+    ASSERT_EQ(head.size, std::min<std::int64_t>(limit, expected.size()));
+    std::FILE* rest = fdopen(ends[0], "rb");
+    ASSERT_NE(rest, nullptr);
+    std::vector<std::uint8_t> back(expected.size() + 1);
+    std::size_t got = 0;
+    for (std::int64_t i = 0; i < head.size; i++)
+      back[got++] = head.blocks[0][static_cast<std::size_t>(i)];
+    got += std::fread(back.data() + got, 1, back.size() - got, rest);
+    std::fclose(rest);
+    writer.join();
+    EXPECT_EQ(got, expected.size());
+    back.resize(expected.size());
+    EXPECT_TRUE(back == expected);
+  }
 }
 
 }  // namespace

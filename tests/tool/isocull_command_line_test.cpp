@@ -119,7 +119,8 @@ TEST_F(IsocullCommandLine, RunsThatCannotStartEndWithCodeOneAfterTheUsage) {
   // Standard input that holds no point file.
   result = run({"-stdin", "-o", "out.las"});
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(result.printed("ERROR: cannot open lasreaderlas from stdin")) << result.err;
+  EXPECT_TRUE(result.printed("ERROR: standard input is empty: no point file came through it\n"))
+      << result.err;
   EXPECT_FALSE(exists(dir_.path() + "/out.las"));
 }
 
