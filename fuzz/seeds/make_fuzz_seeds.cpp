@@ -51,6 +51,9 @@ int main(int argc, char** argv) {
     write(dir / "lax_file" / ("index_" + std::to_string(seed_index++)), seed);
   write(dir / "lay_file" / "two_layers_type1", fuzz_entry::lay_file_seed(false));
   write(dir / "lay_file" / "two_layers_type6", fuzz_entry::lay_file_seed(true));
+  seed_index = 0;
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::grid_cells_seeds())
+    write(dir / "grid_cells" / ("cells_" + std::to_string(seed_index++)), seed);
   // Command lines: each argument ends with a zero byte.
   const char* const command_lines[] = {
       "-i\0in.las\0-o\0out.las\0",
