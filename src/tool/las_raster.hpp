@@ -225,12 +225,7 @@ class LASraster {
   std::uint32_t count_cell(std::int32_t column, std::int32_t row) {
     std::uint32_t index;
     const std::uint8_t* tile = find_tile(column, row, true, index);
-    if (tile == nullptr) {
-      if (sparse_cells_.empty()) return 0;
-      const std::uint32_t* count =
-          sparse_cells_.find(static_cast<std::uint32_t>(column), static_cast<std::uint32_t>(row));
-      return count == nullptr ? 0 : *count;
-    }
+    if (tile == nullptr) return sparse_tiles_.empty() ? 0 : sparse_count(column, row);
     switch (counter_bits_) {
       case 1:
         return (load<std::uint32_t>(tile, index >> 5) >> (index & 31)) & 1u;
@@ -255,9 +250,9 @@ class LASraster {
   std::uint32_t tile_cell_count(std::int32_t column, std::int32_t row) {
     std::uint32_t index;
     if (find_tile(column, row, true, index) != nullptr || tile_unavailable_) return kCellsPerTile;
-    const std::uint32_t* held = sparse_tiles_.find(static_cast<std::uint32_t>(column) / tile_size,
-                                                   static_cast<std::uint32_t>(row) / tile_size);
-    return held == nullptr ? 0 : *held;
+    const SparseTile* sparse = sparse_tiles_.find(static_cast<std::uint32_t>(column) / tile_size,
+                                                  static_cast<std::uint32_t>(row) / tile_size);
+    return sparse == nullptr ? 0 : sparse->cells;
   }
   // True when the eight cells around (column, row) lie in its tile.
   static bool neighbours_in_tile(std::int32_t column, std::int32_t row) {
@@ -280,6 +275,13 @@ class LASraster {
   // no particular order); occupancy counts 1. The raster must not gain cells meanwhile.
   template <class Visit>
   void for_each_sparse_cell(Visit&& visit) const {
+    sparse_tiles_.for_each(
+        [&visit](std::uint32_t tile_x, std::uint32_t tile_y, const SparseTile& tile) {
+          if (tile.first_index == SparseTile::kNoCell) return;
+          visit(static_cast<std::int32_t>(tile_x * tile_size + tile.first_index % tile_size),
+                static_cast<std::int32_t>(tile_y * tile_size + tile.first_index / tile_size),
+                tile.first_count);
+        });
     sparse_cells_.for_each([&visit](std::uint32_t column, std::uint32_t row, std::uint32_t count) {
       visit(static_cast<std::int32_t>(column), static_cast<std::int32_t>(row), count);
     });
@@ -307,7 +309,7 @@ class LASraster {
   // Tiles with a buffer, and the tiles and cells kept in the sparse table.
   std::size_t tile_count() const { return near_tiles_.size() + far_tiles_.size(); }
   std::size_t sparse_tile_count() const { return sparse_tiles_.size(); }
-  std::size_t sparse_cell_count() const { return sparse_cells_.size(); }
+  std::size_t sparse_cell_count() const { return sparse_cell_count_; }
   bool sparse() const { return sparse_; }
   // Cells a sparse tile holds at most before it gets a buffer (0 before the first cell):
   // about where the table's share of a tile's cells costs as much as its buffer.
@@ -369,6 +371,20 @@ class LASraster {
   std::uint32_t add_sparse(std::int32_t column, std::int32_t row);
   bool clear_sparse(std::int32_t column, std::int32_t row);
   bool get_sparse(std::int32_t column, std::int32_t row, double& value) const;
+  // The count of a cell whose tile has no buffer: a lone point's cell is the first of its
+  // tile, found with one lookup.
+  std::uint32_t sparse_count(std::int32_t column, std::int32_t row) const {
+    const std::uint32_t a = static_cast<std::uint32_t>(column);
+    const std::uint32_t b = static_cast<std::uint32_t>(row);
+    const std::uint32_t tile_x = a / tile_size, tile_y = b / tile_size;
+    const SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
+    if (tile == nullptr) return 0;
+    const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
+    if (tile->first_index == index) return tile->first_count;
+    if (tile->cells == (tile->first_index == SparseTile::kNoCell ? 0 : 1)) return 0;
+    const std::uint32_t* count = sparse_cells_.find(a, b);
+    return count == nullptr ? 0 : *count;
+  }
   // Moves the sparse cells of a tile that just got its buffer into it.
   void absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x, std::uint32_t tile_y);
   // Room for `bytes` more of sparse table: other rasters' buffers, then this one's, go to
@@ -461,13 +477,20 @@ class LASraster {
   SetFunction set_ = nullptr;
   ClearFunction clear_;
   std::uint32_t counter_bits_ = 0;  // the inline paths above; 0 = through add_/get_
-  // Sparse tiles: their cells by (column, row) as unsigned words, and how many cells each
-  // tile holds by (tile x, tile y). The bytes of both tables are in the budget.
+  // Sparse tiles by (tile x, tile y), each with its first cell, and their other cells by
+  // (column, row) as unsigned words. The bytes of both tables are in the budget.
+  struct SparseTile {
+    static constexpr std::uint16_t kNoCell = 0xFFFF;
+    std::uint16_t cells;        // that hold a count, the first one included
+    std::uint16_t first_index;  // inside the tile, or kNoCell once cleared
+    std::uint32_t first_count;
+  };
   bool sparse_wanted_ = false;
   bool sparse_ = false;  // wanted, and a counter or occupancy kind
   std::uint32_t sparse_cell_limit_ = 0;
-  CellTable sparse_cells_;
-  CellTable sparse_tiles_;
+  CellTable<SparseTile> sparse_tiles_;
+  CellTable<std::uint32_t> sparse_cells_;
+  std::size_t sparse_cell_count_ = 0;
   std::uint64_t sparse_bytes_ = 0;
   // Set by find_tile_slow when the tile exists but its buffer cannot be had: its cells must
   // not go to the sparse table.

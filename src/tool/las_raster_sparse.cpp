@@ -10,6 +10,9 @@
 
 namespace {
 
+// The one cell that the cell table cannot hold (its words mark a free slot).
+constexpr std::uint32_t kVacantCell = CellTable<std::uint32_t>::kVacant;
+
 // Writes a count into a zeroed cell of a tile buffer, at the bits of the kind.
 void put_count(std::uint8_t* tile, std::uint32_t index, std::uint32_t bits, std::uint32_t count) {
   switch (bits) {
@@ -42,7 +45,7 @@ void put_count(std::uint8_t* tile, std::uint32_t index, std::uint32_t bits, std:
 
 std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
   // The tile has a buffer that cannot be had (its line printed): its cells never go to the
-  // table, which would hide them behind the tile.
+  // tables, which would hide them behind the tile.
   if (tile_unavailable_) {
     tile_failure(column, row);
     return 0;
@@ -51,12 +54,23 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
   const std::uint32_t b = static_cast<std::uint32_t>(row);
   const std::uint32_t tile_x = a / tile_size;
   const std::uint32_t tile_y = b / tile_size;
+  const auto index =
+      static_cast<std::uint16_t>((a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size);
   if (tile_bytes_ == 0 && !initialise(tile_x, tile_y)) {
     tile_failure(column, row);
     return 0;
   }
 
-  if (std::uint32_t* count = sparse_cells_.find(a, b)) {
+  SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
+  std::uint32_t* count = nullptr;
+  if (tile != nullptr) {
+    if (tile->first_index == index) {
+      count = &tile->first_count;
+    } else if (tile->cells > (tile->first_index == SparseTile::kNoCell ? 0 : 1)) {
+      count = sparse_cells_.find(a, b);
+    }
+  }
+  if (count != nullptr) {
     extend_bounding_box(column, row);
     if (counter_bits_ == 1) return 1;  // a mark stays a mark
     const std::uint32_t maximum = counter_bits_ == 32 ? 0xFFFFFFFFu : (1u << counter_bits_) - 1;
@@ -70,28 +84,38 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
   }
 
   // A new cell. A tile at its limit gets its buffer, and so does the tile of the one cell
-  // whose words mark a free slot of the table.
-  const std::uint32_t* held = sparse_tiles_.find(tile_x, tile_y);
-  if ((held != nullptr && *held >= sparse_cell_limit_) ||
-      (a == CellTable::kVacant && b == CellTable::kVacant)) {
-    std::uint32_t index;
-    std::uint8_t* tile = find_tile(column, row, false, index);
-    if (tile == nullptr) {
+  // whose words mark a free slot of the cell table.
+  if ((tile != nullptr && tile->cells >= sparse_cell_limit_) ||
+      (a == kVacantCell && b == kVacantCell)) {
+    std::uint32_t in_tile;
+    std::uint8_t* buffer = find_tile(column, row, false, in_tile);
+    if (buffer == nullptr) {
       tile_failure(column, row);
       return 0;
     }
     extend_bounding_box(column, row);
-    const std::uint32_t count = add_in_tile(tile, index);
+    const std::uint32_t added = add_in_tile(buffer, in_tile);
     head_->state &= ~RasterTileNode::kClean;
-    return count;
+    return added;
   }
 
-  const bool new_tile = held == nullptr;
+  // The first cell of a tile goes with the tile (so does a cell that comes after the first
+  // one was cleared); the others to the cell table.
+  if (tile != nullptr && tile->first_index == SparseTile::kNoCell) {
+    *tile = SparseTile{static_cast<std::uint16_t>(tile->cells + 1), index, 1};
+    sparse_cell_count_++;
+    extend_bounding_box(column, row);
+    if (track_range && counter_bits_ != 1) raise_max(1);
+    return 1;
+  }
+  const bool first = tile == nullptr;
   const std::uint64_t before = sparse_cells_.bytes() + sparse_tiles_.bytes();
   std::uint64_t after = before;
-  if (sparse_cells_.needs_growth()) after += sparse_cells_.grown_bytes() - sparse_cells_.bytes();
-  if (new_tile && sparse_tiles_.needs_growth()) {
+  if (first && sparse_tiles_.needs_growth()) {
     after += sparse_tiles_.grown_bytes() - sparse_tiles_.bytes();
+  }
+  if (!first && sparse_cells_.needs_growth()) {
+    after += sparse_cells_.grown_bytes() - sparse_cells_.bytes();
   }
   if (after != before) {
     if (!make_sparse_room(after - before)) {
@@ -100,8 +124,11 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
     }
     bool grown = true;
     try {
-      if (sparse_cells_.needs_growth()) sparse_cells_.grow();
-      if (new_tile && sparse_tiles_.needs_growth()) sparse_tiles_.grow();
+      if (first) {
+        sparse_tiles_.grow();
+      } else {
+        sparse_cells_.grow();
+      }
     } catch (const std::bad_alloc&) {
       grown = false;
     }
@@ -114,20 +141,24 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
       return 0;
     }
   }
-  // Neither table grows now.
+  // No table grows now.
   bool added;
-  sparse_cells_.insert(a, b, added) = 1;
-  sparse_tiles_.insert(tile_x, tile_y, added)++;
+  if (first) {
+    sparse_tiles_.insert(tile_x, tile_y, added) = SparseTile{1, index, 1};
+  } else {
+    sparse_cells_.insert(a, b, added) = 1;
+    tile->cells++;  // the tile table did not change
+  }
+  sparse_cell_count_++;
   extend_bounding_box(column, row);
   if (track_range && counter_bits_ != 1) raise_max(1);
   return 1;
 }
 
 bool LASraster::get_sparse(std::int32_t column, std::int32_t row, double& value) const {
-  const std::uint32_t* count =
-      sparse_cells_.find(static_cast<std::uint32_t>(column), static_cast<std::uint32_t>(row));
-  if (count == nullptr) return false;
-  value = *count;
+  const std::uint32_t count = sparse_count(column, row);
+  if (count == 0) return false;
+  value = count;
   return true;
 }
 
@@ -136,17 +167,31 @@ bool LASraster::clear_sparse(std::int32_t column, std::int32_t row) {
   const std::uint32_t b = static_cast<std::uint32_t>(row);
   const std::uint32_t tile_x = a / tile_size;
   const std::uint32_t tile_y = b / tile_size;
-  std::uint32_t* held = sparse_tiles_.find(tile_x, tile_y);
-  if (held == nullptr) return false;  // no such tile, as for a tile without a buffer
-  if (sparse_cells_.erase(a, b) && --*held == 0) sparse_tiles_.erase(tile_x, tile_y);
+  SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
+  if (tile == nullptr) return false;  // no such tile, as for a tile without a buffer
+  const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
+  if (tile->first_index == index) {
+    tile->first_index = SparseTile::kNoCell;
+  } else if (!sparse_cells_.erase(a, b)) {
+    return true;  // an empty cell of the tile
+  }
+  sparse_cell_count_--;
+  if (--tile->cells == 0) sparse_tiles_.erase(tile_x, tile_y);
   return true;
 }
 
 void LASraster::absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x,
                                     std::uint32_t tile_y) {
-  const std::uint32_t* held = sparse_tiles_.find(tile_x, tile_y);
-  if (held == nullptr) return;
-  std::uint32_t remaining = *held;
+  const SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
+  if (tile == nullptr) return;
+  std::uint32_t remaining = tile->cells;
+  sparse_cell_count_ -= remaining;
+  if (tile->first_index != SparseTile::kNoCell) {
+    put_count(buffer, tile->first_index, counter_bits_, tile->first_count);
+    remaining--;
+  }
+  sparse_tiles_.erase(tile_x, tile_y);
+  if (remaining == 0) return;
   const std::uint32_t first_a = tile_x * tile_size;
   const std::uint32_t first_b = tile_y * tile_size;
   const auto move = [&](std::uint32_t a, std::uint32_t b, std::uint32_t count) {
@@ -160,20 +205,19 @@ void LASraster::absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x,
       move(a, b, count);
       return true;
     });
-  } else {
-    // The last tile of the unsigned range holds only 96 cells per side.
-    const std::uint32_t columns = std::min<std::uint64_t>(tile_size, 0x100000000ull - first_a);
-    const std::uint32_t rows = std::min<std::uint64_t>(tile_size, 0x100000000ull - first_b);
-    for (std::uint32_t y = 0; y < rows && remaining != 0; y++) {
-      for (std::uint32_t x = 0; x < columns && remaining != 0; x++) {
-        const std::uint32_t* count = sparse_cells_.find(first_a + x, first_b + y);
-        if (count == nullptr) continue;
-        move(first_a + x, first_b + y, *count);
-        sparse_cells_.erase(first_a + x, first_b + y);
-      }
+    return;
+  }
+  // The last tile of the unsigned range holds only 96 cells per side.
+  const std::uint32_t columns = std::min<std::uint64_t>(tile_size, 0x100000000ull - first_a);
+  const std::uint32_t rows = std::min<std::uint64_t>(tile_size, 0x100000000ull - first_b);
+  for (std::uint32_t y = 0; y < rows && remaining != 0; y++) {
+    for (std::uint32_t x = 0; x < columns && remaining != 0; x++) {
+      const std::uint32_t* count = sparse_cells_.find(first_a + x, first_b + y);
+      if (count == nullptr) continue;
+      move(first_a + x, first_b + y, *count);
+      sparse_cells_.erase(first_a + x, first_b + y);
     }
   }
-  sparse_tiles_.erase(tile_x, tile_y);
 }
 
 bool LASraster::make_sparse_room(std::uint64_t bytes) {
