@@ -31,8 +31,9 @@ namespace {
 constexpr int kMaxNameAttempts = 1 << 20;
 
 // A sparse cell costs its 12-byte slot in the cell table, held about half full, and a share
-// of its tile's slot in the tile table: a tile keeps its cells in the tables up to about
-// where they cost as much as its buffer (156 cells of a 4-bit counter tile).
+// of its tile's 16-byte slot in the tile table: by default a tile keeps its cells in the
+// tables up to about where they cost as much as its buffer (156 cells of a 4-bit counter
+// tile).
 constexpr std::uint32_t kSparseBytesPerCell = 32;
 
 }  // namespace
@@ -122,8 +123,6 @@ bool LASraster::tile_failure(std::int32_t column, std::int32_t row) {
 std::uint8_t* LASraster::find_tile_slow(std::uint32_t tile_x, std::uint32_t tile_y,
                                         bool lookup_only) {
   tile_unavailable_ = false;
-  // A raster without tiles, or with sparse ones only (scattered points): nothing to find.
-  if (lookup_only && near_tiles_.empty() && far_tiles_.empty()) return nullptr;
   if (budget_ != nullptr && in_budget_) budget_->touch(*this);
   std::int32_t dx = static_cast<std::int32_t>(tile_x - origin_tile_x_);
   std::int32_t dy = static_cast<std::int32_t>(tile_y - origin_tile_y_);
@@ -208,7 +207,9 @@ bool LASraster::initialise(std::uint32_t tile_x, std::uint32_t tile_y) {
   min_col = min_row = 2147483647;
   max_col = max_row = -2147483647 - 1;
   tile_bytes_ = offset;
-  sparse_cell_limit_ = std::max<std::uint32_t>(1, offset / kSparseBytesPerCell);
+  if (sparse_cell_limit_ == 0) {
+    sparse_cell_limit_ = std::max<std::uint32_t>(1, offset / kSparseBytesPerCell);
+  }
   return true;
 }
 

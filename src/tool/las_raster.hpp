@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -156,12 +157,15 @@ class LASraster {
   // Chooses the kind by name; false for a name that matches no kind. Before the first cell.
   bool set_kind(std::string_view name);
   // Keeps thinly filled tiles of the counter and occupancy kinds as cells in a table (see
-  // above); other kinds have only whole tiles. Before the first cell.
+  // above); other kinds have only whole tiles. `cell_limit` is the most cells a sparse
+  // tile holds (at most kCellsPerTile); 0 chooses about where the table costs as much
+  // memory as a tile buffer, and less makes reads faster where tiles hold a few cells.
   // False (nothing changed) once a cell exists.
-  bool set_sparse(bool sparse) {
+  bool set_sparse(bool sparse, std::uint32_t cell_limit = 0) {
     if (tile_bytes_ != 0) return false;
     sparse_wanted_ = sparse;
     sparse_ = sparse_wanted_ && counter_bits_ != 0;
+    sparse_cell_limit_ = std::min(cell_limit, kCellsPerTile);
     return true;
   }
   // Budget for tile buffers, applied when the first tile is made.
@@ -311,8 +315,8 @@ class LASraster {
   std::size_t sparse_tile_count() const { return sparse_tiles_.size(); }
   std::size_t sparse_cell_count() const { return sparse_cell_count_; }
   bool sparse() const { return sparse_; }
-  // Cells a sparse tile holds at most before it gets a buffer (0 before the first cell):
-  // about where the table's share of a tile's cells costs as much as its buffer.
+  // Cells a sparse tile holds at most before it gets a buffer (0 before the first cell
+  // unless set_sparse chose them).
   std::uint32_t sparse_cell_limit() const { return sparse_cell_limit_; }
   std::size_t temp_file_count() const { return temp_files_.size(); }
   const std::string& temp_file_name(std::size_t number) const { return temp_names_[number]; }
@@ -362,7 +366,19 @@ class LASraster {
     index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
     const std::int32_t dx = static_cast<std::int32_t>(tile_x - origin_tile_x_);
     const std::int32_t dy = static_cast<std::int32_t>(tile_y - origin_tile_y_);
-    if (last_tile_valid_ && dx == last_tile_x_ && dy == last_tile_y_) return head_->buffer;
+    if (dx == last_tile_x_ && dy == last_tile_y_) {
+      if (last_tile_valid_) return head_->buffer;
+      // The one tile remembered as absent (mostly a sparse one, read point after point).
+      if (lookup_only) {
+        tile_unavailable_ = false;
+        return nullptr;
+      }
+    }
+    // Sparse tiles only (scattered points): no tile buffer to look for.
+    if (lookup_only && near_tiles_.empty() && far_tiles_.empty()) {
+      tile_unavailable_ = false;
+      return nullptr;
+    }
     return find_tile_slow(tile_x, tile_y, lookup_only);
   }
   std::uint8_t* find_tile_slow(std::uint32_t tile_x, std::uint32_t tile_y, bool lookup_only);
@@ -377,7 +393,13 @@ class LASraster {
     const std::uint32_t a = static_cast<std::uint32_t>(column);
     const std::uint32_t b = static_cast<std::uint32_t>(row);
     const std::uint32_t tile_x = a / tile_size, tile_y = b / tile_size;
-    const SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
+    // Consecutive points mostly lie in one tile: it is looked up once.
+    if (tile_x != cached_tile_x_ || tile_y != cached_tile_y_) {
+      cached_tile_ = sparse_tiles_.find(tile_x, tile_y);
+      cached_tile_x_ = tile_x;
+      cached_tile_y_ = tile_y;
+    }
+    const SparseTile* tile = cached_tile_;
     if (tile == nullptr) return 0;
     const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
     if (tile->first_index == index) return tile->first_count;
@@ -491,6 +513,13 @@ class LASraster {
   CellTable<SparseTile> sparse_tiles_;
   CellTable<std::uint32_t> sparse_cells_;
   std::size_t sparse_cell_count_ = 0;
+  // The tile that sparse_count looked up last, and its record in sparse_tiles_ or null
+  // (kVacant: none, as no tile has that number). Forgotten whenever sparse_tiles_ gains or
+  // loses a tile, which may move the records.
+  mutable std::uint32_t cached_tile_x_ = CellTable<SparseTile>::kVacant;
+  mutable std::uint32_t cached_tile_y_ = CellTable<SparseTile>::kVacant;
+  mutable const SparseTile* cached_tile_ = nullptr;
+  void forget_cached_tile() { cached_tile_x_ = cached_tile_y_ = CellTable<SparseTile>::kVacant; }
   std::uint64_t sparse_bytes_ = 0;
   // Set by find_tile_slow when the tile exists but its buffer cannot be had: its cells must
   // not go to the sparse table.

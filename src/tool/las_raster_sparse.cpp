@@ -145,6 +145,7 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
   bool added;
   if (first) {
     sparse_tiles_.insert(tile_x, tile_y, added) = SparseTile{1, index, 1};
+    forget_cached_tile();
   } else {
     sparse_cells_.insert(a, b, added) = 1;
     tile->cells++;  // the tile table did not change
@@ -176,7 +177,10 @@ bool LASraster::clear_sparse(std::int32_t column, std::int32_t row) {
     return true;  // an empty cell of the tile
   }
   sparse_cell_count_--;
-  if (--tile->cells == 0) sparse_tiles_.erase(tile_x, tile_y);
+  if (--tile->cells == 0) {
+    sparse_tiles_.erase(tile_x, tile_y);
+    forget_cached_tile();
+  }
   return true;
 }
 
@@ -191,6 +195,7 @@ void LASraster::absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x,
     remaining--;
   }
   sparse_tiles_.erase(tile_x, tile_y);
+  forget_cached_tile();
   if (remaining == 0) return;
   const std::uint32_t first_a = tile_x * tile_size;
   const std::uint32_t first_b = tile_y * tile_size;
