@@ -250,10 +250,7 @@ std::unique_ptr<LASraster> IsolationGrid::make_raster(const char* kind) const {
   raster->set_step(step_xy_);
   raster->set_kind(kind);
   raster->set_memory_limit(memory_limit_);
-  // The marks are read for every point of the second pass: a tile with more than a few
-  // of them answers faster from a buffer (1250 bytes), while lone marks stay cheap.
-  constexpr std::uint32_t kSparseMarksPerTile = 4;
-  raster->set_sparse(sparse_tiles_, raster->counter_bits() == 1 ? kSparseMarksPerTile : 0);
+  raster->set_sparse(sparse_tiles_);
   raster->set_budget(budget_.get());
   if (!temp_name_base_.empty()) raster->set_temp_name_base(temp_name_base_);
   return raster;

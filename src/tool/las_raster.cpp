@@ -31,9 +31,8 @@ namespace {
 constexpr int kMaxNameAttempts = 1 << 20;
 
 // A sparse cell costs its 12-byte slot in the cell table, held about half full, and a share
-// of its tile's 16-byte slot in the tile table: by default a tile keeps its cells in the
-// tables up to about where they cost as much as its buffer (156 cells of a 4-bit counter
-// tile).
+// of its tile's 16-byte slot in the tile table: a tile keeps its cells in the tables up to
+// about where they cost as much as its buffer (156 cells of a 4-bit counter tile).
 constexpr std::uint32_t kSparseBytesPerCell = 32;
 
 }  // namespace
@@ -207,9 +206,7 @@ bool LASraster::initialise(std::uint32_t tile_x, std::uint32_t tile_y) {
   min_col = min_row = 2147483647;
   max_col = max_row = -2147483647 - 1;
   tile_bytes_ = offset;
-  if (sparse_cell_limit_ == 0) {
-    sparse_cell_limit_ = std::max<std::uint32_t>(1, offset / kSparseBytesPerCell);
-  }
+  sparse_cell_limit_ = std::max<std::uint32_t>(1, offset / kSparseBytesPerCell);
   return true;
 }
 

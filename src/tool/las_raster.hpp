@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -157,15 +156,11 @@ class LASraster {
   // Chooses the kind by name; false for a name that matches no kind. Before the first cell.
   bool set_kind(std::string_view name);
   // Keeps thinly filled tiles of the counter and occupancy kinds as cells in a table (see
-  // above); other kinds have only whole tiles. `cell_limit` is the most cells a sparse
-  // tile holds (at most kCellsPerTile); 0 chooses about where the table costs as much
-  // memory as a tile buffer, and less makes reads faster where tiles hold a few cells.
-  // False (nothing changed) once a cell exists.
-  bool set_sparse(bool sparse, std::uint32_t cell_limit = 0) {
+  // above); other kinds have only whole tiles. False (nothing changed) once a cell exists.
+  bool set_sparse(bool sparse) {
     if (tile_bytes_ != 0) return false;
     sparse_wanted_ = sparse;
     sparse_ = sparse_wanted_ && counter_bits_ != 0;
-    sparse_cell_limit_ = std::min(cell_limit, kCellsPerTile);
     return true;
   }
   // Budget for tile buffers, applied when the first tile is made.
@@ -315,8 +310,8 @@ class LASraster {
   std::size_t sparse_tile_count() const { return sparse_tiles_.size(); }
   std::size_t sparse_cell_count() const { return sparse_cell_count_; }
   bool sparse() const { return sparse_; }
-  // Cells a sparse tile holds at most before it gets a buffer (0 before the first cell
-  // unless set_sparse chose them).
+  // Cells a sparse tile holds at most before it gets a buffer (0 before the first cell):
+  // about where the table's share of a tile's cells costs as much as its buffer.
   std::uint32_t sparse_cell_limit() const { return sparse_cell_limit_; }
   std::size_t temp_file_count() const { return temp_files_.size(); }
   const std::string& temp_file_name(std::size_t number) const { return temp_names_[number]; }
@@ -386,26 +381,39 @@ class LASraster {
   // no buffer and returns the count after it (occupancy: 1); 0 after the failure's line.
   std::uint32_t add_sparse(std::int32_t column, std::int32_t row);
   bool clear_sparse(std::int32_t column, std::int32_t row);
-  bool get_sparse(std::int32_t column, std::int32_t row, double& value) const;
+  bool get_sparse(std::int32_t column, std::int32_t row, double& value);
   // The count of a cell whose tile has no buffer: a lone point's cell is the first of its
   // tile, found with one lookup.
-  std::uint32_t sparse_count(std::int32_t column, std::int32_t row) const {
+  std::uint32_t sparse_count(std::int32_t column, std::int32_t row) {
+    const std::uint32_t* count = find_sparse(column, row);
+    return count == nullptr ? 0 : *count;
+  }
+  // Where the count of a cell of a sparse tile is kept, or null. Consecutive points mostly
+  // lie in one cell, and in one tile: each is looked up once (see cached_count_).
+  std::uint32_t* find_sparse(std::int32_t column, std::int32_t row) {
     const std::uint32_t a = static_cast<std::uint32_t>(column);
     const std::uint32_t b = static_cast<std::uint32_t>(row);
+    if (a == cached_column_ && b == cached_row_) return cached_count_;
     const std::uint32_t tile_x = a / tile_size, tile_y = b / tile_size;
-    // Consecutive points mostly lie in one tile: it is looked up once.
     if (tile_x != cached_tile_x_ || tile_y != cached_tile_y_) {
       cached_tile_ = sparse_tiles_.find(tile_x, tile_y);
       cached_tile_x_ = tile_x;
       cached_tile_y_ = tile_y;
     }
-    const SparseTile* tile = cached_tile_;
-    if (tile == nullptr) return 0;
-    const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
-    if (tile->first_index == index) return tile->first_count;
-    if (tile->cells == (tile->first_index == SparseTile::kNoCell ? 0 : 1)) return 0;
-    const std::uint32_t* count = sparse_cells_.find(a, b);
-    return count == nullptr ? 0 : *count;
+    SparseTile* tile = cached_tile_;
+    std::uint32_t* count = nullptr;
+    if (tile != nullptr) {
+      const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
+      if (tile->first_index == index) {
+        count = &tile->first_count;
+      } else if (tile->cells > (tile->first_index == SparseTile::kNoCell ? 0 : 1)) {
+        count = sparse_cells_.find(a, b);
+      }
+    }
+    cached_column_ = a;
+    cached_row_ = b;
+    cached_count_ = count;
+    return count;
   }
   // Moves the sparse cells of a tile that just got its buffer into it.
   void absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x, std::uint32_t tile_y);
@@ -513,13 +521,19 @@ class LASraster {
   CellTable<SparseTile> sparse_tiles_;
   CellTable<std::uint32_t> sparse_cells_;
   std::size_t sparse_cell_count_ = 0;
-  // The tile that sparse_count looked up last, and its record in sparse_tiles_ or null
-  // (kVacant: none, as no tile has that number). Forgotten whenever sparse_tiles_ gains or
-  // loses a tile, which may move the records.
-  mutable std::uint32_t cached_tile_x_ = CellTable<SparseTile>::kVacant;
-  mutable std::uint32_t cached_tile_y_ = CellTable<SparseTile>::kVacant;
-  mutable const SparseTile* cached_tile_ = nullptr;
-  void forget_cached_tile() { cached_tile_x_ = cached_tile_y_ = CellTable<SparseTile>::kVacant; }
+  // The cell and the tile that find_sparse looked up last: where the cell's count is kept,
+  // and the tile's record in sparse_tiles_, or null when absent (kVacant: none; no tile has
+  // that number, and that cell is never sparse). Forgotten whenever a table gains, loses or
+  // moves a record, or a first cell is cleared; counting through the pointer keeps it.
+  std::uint32_t cached_column_ = CellTable<SparseTile>::kVacant;
+  std::uint32_t cached_row_ = CellTable<SparseTile>::kVacant;
+  std::uint32_t* cached_count_ = nullptr;
+  std::uint32_t cached_tile_x_ = CellTable<SparseTile>::kVacant;
+  std::uint32_t cached_tile_y_ = CellTable<SparseTile>::kVacant;
+  SparseTile* cached_tile_ = nullptr;
+  void forget_cached_cells() {
+    cached_column_ = cached_row_ = cached_tile_x_ = cached_tile_y_ = CellTable<SparseTile>::kVacant;
+  }
   std::uint64_t sparse_bytes_ = 0;
   // Set by find_tile_slow when the tile exists but its buffer cannot be had: its cells must
   // not go to the sparse table.

@@ -61,16 +61,8 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
     return 0;
   }
 
-  SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
-  std::uint32_t* count = nullptr;
-  if (tile != nullptr) {
-    if (tile->first_index == index) {
-      count = &tile->first_count;
-    } else if (tile->cells > (tile->first_index == SparseTile::kNoCell ? 0 : 1)) {
-      count = sparse_cells_.find(a, b);
-    }
-  }
-  if (count != nullptr) {
+  // A cell that holds points already (mostly the one of the point before).
+  if (std::uint32_t* count = find_sparse(column, row)) {
     extend_bounding_box(column, row);
     if (counter_bits_ == 1) return 1;  // a mark stays a mark
     const std::uint32_t maximum = counter_bits_ == 32 ? 0xFFFFFFFFu : (1u << counter_bits_) - 1;
@@ -83,8 +75,9 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
     return *count;
   }
 
-  // A new cell. A tile at its limit gets its buffer, and so does the tile of the one cell
-  // whose words mark a free slot of the cell table.
+  // A new cell (find_sparse looked its tile up). A tile at its limit gets its buffer, and
+  // so does the tile of the one cell whose words mark a free slot of the cell table.
+  SparseTile* tile = cached_tile_;
   if ((tile != nullptr && tile->cells >= sparse_cell_limit_) ||
       (a == kVacantCell && b == kVacantCell)) {
     std::uint32_t in_tile;
@@ -103,6 +96,7 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
   // one was cleared); the others to the cell table.
   if (tile != nullptr && tile->first_index == SparseTile::kNoCell) {
     *tile = SparseTile{static_cast<std::uint16_t>(tile->cells + 1), index, 1};
+    cached_count_ = &tile->first_count;
     sparse_cell_count_++;
     extend_bounding_box(column, row);
     if (track_range && counter_bits_ != 1) raise_max(1);
@@ -132,6 +126,7 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
     } catch (const std::bad_alloc&) {
       grown = false;
     }
+    forget_cached_cells();  // the records moved
     const std::uint64_t now = sparse_cells_.bytes() + sparse_tiles_.bytes();
     sparse_bytes_ += now - before;
     if (budget_ != nullptr) budget_->take(static_cast<std::int64_t>(now - before));
@@ -141,22 +136,32 @@ std::uint32_t LASraster::add_sparse(std::int32_t column, std::int32_t row) {
       return 0;
     }
   }
-  // No table grows now.
+  // No table grows now, and no record moves: the new cell is the one to remember.
   bool added;
   if (first) {
-    sparse_tiles_.insert(tile_x, tile_y, added) = SparseTile{1, index, 1};
-    forget_cached_tile();
+    SparseTile& made = sparse_tiles_.insert(tile_x, tile_y, added);
+    made = SparseTile{1, index, 1};
+    cached_tile_ = &made;
+    cached_count_ = &made.first_count;
   } else {
-    sparse_cells_.insert(a, b, added) = 1;
-    tile->cells++;  // the tile table did not change
+    // `tile` is still good: only the cell table may have grown.
+    std::uint32_t& count = sparse_cells_.insert(a, b, added);
+    count = 1;
+    tile->cells++;
+    cached_tile_ = tile;
+    cached_count_ = &count;
   }
+  cached_column_ = a;
+  cached_row_ = b;
+  cached_tile_x_ = tile_x;
+  cached_tile_y_ = tile_y;
   sparse_cell_count_++;
   extend_bounding_box(column, row);
   if (track_range && counter_bits_ != 1) raise_max(1);
   return 1;
 }
 
-bool LASraster::get_sparse(std::int32_t column, std::int32_t row, double& value) const {
+bool LASraster::get_sparse(std::int32_t column, std::int32_t row, double& value) {
   const std::uint32_t count = sparse_count(column, row);
   if (count == 0) return false;
   value = count;
@@ -170,6 +175,7 @@ bool LASraster::clear_sparse(std::int32_t column, std::int32_t row) {
   const std::uint32_t tile_y = b / tile_size;
   SparseTile* tile = sparse_tiles_.find(tile_x, tile_y);
   if (tile == nullptr) return false;  // no such tile, as for a tile without a buffer
+  forget_cached_cells();
   const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
   if (tile->first_index == index) {
     tile->first_index = SparseTile::kNoCell;
@@ -177,10 +183,7 @@ bool LASraster::clear_sparse(std::int32_t column, std::int32_t row) {
     return true;  // an empty cell of the tile
   }
   sparse_cell_count_--;
-  if (--tile->cells == 0) {
-    sparse_tiles_.erase(tile_x, tile_y);
-    forget_cached_tile();
-  }
+  if (--tile->cells == 0) sparse_tiles_.erase(tile_x, tile_y);
   return true;
 }
 
@@ -195,7 +198,7 @@ void LASraster::absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x,
     remaining--;
   }
   sparse_tiles_.erase(tile_x, tile_y);
-  forget_cached_tile();
+  forget_cached_cells();
   if (remaining == 0) return;
   const std::uint32_t first_a = tile_x * tile_size;
   const std::uint32_t first_b = tile_y * tile_size;

@@ -285,24 +285,6 @@ TEST(LasRasterSparse, TablesBeyondTheWholeBudgetStayInMemoryAfterOneWarning) {
   EXPECT_TRUE(dir.files().empty());
 }
 
-TEST(LasRasterSparse, AChosenLimitGivesATileItsBufferAtTheCellAfterIt) {
-  LASraster raster;
-  ASSERT_TRUE(raster.set_kind("occupancy"));
-  ASSERT_TRUE(raster.set_sparse(true, 4));
-  EXPECT_EQ(raster.sparse_cell_limit(), 4u);
-  for (int n = 0; n < 4; n++)
-    ASSERT_TRUE(raster.set_cell(-50 - 10 * n, 7, nullptr));
-  EXPECT_EQ(raster.tile_of(-50, 7), nullptr);
-  EXPECT_EQ(raster.tile_cell_count(-50, 7), 4u);
-  ASSERT_TRUE(raster.set_cell(-51, 7, nullptr));
-  EXPECT_NE(raster.tile_of(-50, 7), nullptr);
-  for (int n = 0; n < 4; n++)
-    EXPECT_EQ(raster.count_cell(-50 - 10 * n, 7), 1u);
-  EXPECT_EQ(raster.count_cell(-51, 7), 1u);
-  EXPECT_EQ(raster.count_cell(-52, 7), 0u);
-  EXPECT_FALSE(raster.set_sparse(false)) << "not once a cell exists";
-}
-
 TEST(LasRasterSparse, NeighboursOfACellLieInItsTileUnlessItIsOnTheTileEdge) {
   struct Case {
     std::int32_t column, row;
