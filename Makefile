@@ -47,7 +47,8 @@ tsan-test: $(TSAN_DIR)/CMakeCache.txt
 	cd $(TSAN_DIR) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" \
 	  $(CTEST) --output-on-failure -j $(JOBS) -R "^($$(echo $(TSAN_TESTS) | tr ' ' '|'))(_[0-9]+)?$$"
 
-# The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
+# The isolation grid alone, scattered against packed points (time and memory by the point,
+# not by the area), LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs, text to LAS and LAS to text, area
 # queries with and without a spatial index, LAY files against full copies, one thread
 # beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run), and runs over
@@ -57,6 +58,7 @@ BENCH_DATA ?= bench-data
 bench: build
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
 	./$(BUILD_DIR)/bench_grid
+	./$(BUILD_DIR)/bench_scattered $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_las_io $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_isocull $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_transform $(BENCH_DATA)
@@ -79,7 +81,7 @@ bench: build
 # $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run tool_claims input_bytes
+FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run tool_claims input_bytes grid_cells
 FUZZ_FLAGS    ?= -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=10 -close_fd_mask=2
 REAL_DATA_DIR ?= ../shared/data/real
 

@@ -56,6 +56,7 @@ inline bool ensure_scene(const std::filesystem::path& path, const SceneFileOptio
 struct ToolFigures {
   bool ok = false;
   double seconds = 0;
+  double cpu_seconds = 0;  // user and system time of the tool's process
   double peak_megabytes = 0;
 };
 
@@ -93,6 +94,8 @@ inline ToolFigures run_tool(const std::string& binary, const std::vector<std::st
   if (wait4(child, &status, 0, &usage) != child) return figures;
   figures.seconds = seconds_since(start);
   figures.peak_megabytes = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  figures.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   if (!figures.ok) std::fprintf(stderr, "ERROR: the tool failed\n");
   return figures;

@@ -112,3 +112,18 @@ int lay_file(const std::uint8_t* data, std::size_t size);
 std::vector<std::uint8_t> lay_file_seed(bool extended);
 
 }  // namespace fuzz_entry
+
+namespace fuzz_entry {
+
+// The isolation grid on points chosen by the input, compared with a plain count of the 27
+// cells around each point: byte 0 chooses the threshold (bits 0-2, every counter width
+// but 32 bits), by flightline (bit 3), a budget of two tiles that spills (bit 4), the step
+// (bits 5-6) and points a tile apart (bit 7); then 7 bytes a point: X, Y, Z as 16-bit
+// integers, and a byte of its flightline (bits 6-7) and how many more points lie on it
+// (bits 0-5). Every verdict must be the count's; no spill file may remain.
+int grid_cells(const std::uint8_t* data, std::size_t size);
+// Inputs of `grid_cells` with lone points, pairs across tile borders, crowded cells and
+// tiles that fill.
+std::vector<std::vector<std::uint8_t>> grid_cells_seeds();
+
+}  // namespace fuzz_entry

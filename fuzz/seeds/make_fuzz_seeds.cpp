@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
   seed_index = 0;
   for (const std::vector<std::uint8_t>& seed : fuzz_entry::tool_claims_seeds())
     write(dir / "tool_claims" / ("command_line_" + std::to_string(seed_index++)), seed);
+  seed_index = 0;
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::grid_cells_seeds())
+    write(dir / "grid_cells" / ("cells_" + std::to_string(seed_index++)), seed);
   // Command lines: each argument ends with a zero byte.
   const char* const command_lines[] = {
       "-i\0in.las\0-o\0out.las\0",

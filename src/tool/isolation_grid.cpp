@@ -226,6 +226,7 @@ IsolationGrid::IsolationGrid(const IsolationGridSettings& settings, const LASign
       threshold_(settings.threshold),
       by_flightline_(settings.by_flightline),
       memory_limit_(settings.memory_limit),
+      sparse_tiles_(settings.sparse_tiles),
       budget_(std::make_unique<TileBudget>(settings.memory_limit, settings.temp_name_base)),
       temp_name_base_(settings.temp_name_base),
       counter_kind_(counter_kind_for_threshold(settings.threshold)),
@@ -249,6 +250,7 @@ std::unique_ptr<LASraster> IsolationGrid::make_raster(const char* kind) const {
   raster->set_step(step_xy_);
   raster->set_kind(kind);
   raster->set_memory_limit(memory_limit_);
+  raster->set_sparse(sparse_tiles_);
   raster->set_budget(budget_.get());
   if (!temp_name_base_.empty()) raster->set_temp_name_base(temp_name_base_);
   return raster;
@@ -407,8 +409,9 @@ std::uint64_t IsolationGrid::search(
 // Walks the layers that hold points from the top down. Each layer's cells are compared
 // with their 26 neighbours in the layers above and below; a counter raster is freed as
 // soon as the layer below it has been examined, so at most three of them are in use.
-// Only tiles that exist are visited: the verdict of a cell does not depend on the order of
-// the visit, and a far outlier must not make the search walk the empty box between.
+// Only tiles that exist are visited, and of sparse tiles only their cells: the verdict of a
+// cell does not depend on the order of the visit, and a far outlier must not make the
+// search walk the empty box between, nor a lone point the rest of its tile.
 std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
   std::vector<std::int32_t> layers;
   layers.reserve(group.raster_hash.size());
@@ -452,6 +455,33 @@ std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
       }
     }
 
+    // Cell (c, r) holding k points: marked when it and its 26 neighbours hold at most t.
+    // Around a cell of a sparse tile, a tile that holds no other cell spares the lookups of
+    // the neighbours inside it.
+    const auto examine = [&](std::int32_t c, std::int32_t r, std::uint32_t k, bool sparse) {
+      if (k == 0 || k > t) return;
+      // Cells with a count lie in the usable range, so c +- 1 and r +- 1 do too.
+      const std::uint64_t budget = t - k;
+      std::uint64_t sum = 0;
+      const bool in_tile = sparse && LASraster::neighbours_in_tile(c, r);
+      if (!in_tile || current.tile_cell_count(c, r) != 1) {
+        for (const auto& step : kNeighbours) {
+          sum += current.count_cell(c + step[0], r + step[1]);
+          if (sum > budget) return;
+        }
+      }
+      for (LASraster* next_to : {above, below}) {
+        if (next_to == nullptr || (in_tile && next_to->tile_cell_count(c, r) == 0)) continue;
+        sum += next_to->count_cell(c, r);
+        for (const auto& step : kNeighbours) {
+          if (sum > budget) return;
+          sum += next_to->count_cell(c + step[0], r + step[1]);
+        }
+        if (sum > budget) return;
+      }
+      if (marks == nullptr) marks = add_noise_raster(group, layer);
+      if (marks->set_cell(c, r, nullptr)) isolated++;
+    };
     for (const LASraster::TileExtent& tile : current.tile_extents()) {
       for (std::uint32_t y = 0; y < tile.rows; y++) {
         const std::int32_t r =
@@ -459,29 +489,13 @@ std::uint32_t IsolationGrid::search_group(FlightlineGroup& group) {
         for (std::uint32_t x = 0; x < tile.columns; x++) {
           const std::int32_t c =
               static_cast<std::int32_t>(static_cast<std::uint32_t>(tile.first_column) + x);
-          const std::uint32_t k = current.count_cell(c, r);
-          if (k == 0 || k > t) continue;
-          // Cells with a count lie in the usable range, so c +- 1 and r +- 1 do too.
-          const std::uint64_t budget = t - k;
-          std::uint64_t sum = 0;
-          for (const auto& step : kNeighbours) {
-            sum += current.count_cell(c + step[0], r + step[1]);
-            if (sum > budget) break;
-          }
-          for (LASraster* next_to : {above, below}) {
-            if (sum > budget || next_to == nullptr) continue;
-            sum += next_to->count_cell(c, r);
-            for (const auto& step : kNeighbours) {
-              if (sum > budget) break;
-              sum += next_to->count_cell(c + step[0], r + step[1]);
-            }
-          }
-          if (sum > budget) continue;
-          if (marks == nullptr) marks = add_noise_raster(group, layer);
-          if (marks->set_cell(c, r, nullptr)) isolated++;
+          examine(c, r, current.count_cell(c, r), false);
         }
       }
     }
+    // The marks go to another raster: the table of the current one stays as it is.
+    current.for_each_sparse_cell(
+        [&](std::int32_t c, std::int32_t r, std::uint32_t k) { examine(c, r, k, true); });
 
     const std::uint64_t marks_bytes = marks ? marks->memory_bytes() - marks_bytes_before : 0;
     counter_memory += marks_bytes;

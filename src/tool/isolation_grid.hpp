@@ -41,6 +41,10 @@ struct IsolationGridSettings {
   bool by_flightline = false;
   std::int64_t memory_limit = 6291456000;  // tile budget of all rasters together, in bytes
   std::string temp_name_base;              // empty: "taemp..." in the working directory
+  // Thinly filled tiles keep their cells in tables (LASraster::set_sparse), so that
+  // scattered points cost memory and time by the point, not by the area they span. The
+  // verdicts are the same either way.
+  bool sparse_tiles = true;
 };
 
 // The state of one grid: the counter rasters by layer, the layer cache of the first pass,
@@ -303,6 +307,7 @@ class IsolationGrid {
   std::uint32_t threshold_;
   bool by_flightline_;
   std::int64_t memory_limit_;
+  bool sparse_tiles_;
   // One budget for all rasters of the grid; declared before them, so it outlives them.
   std::unique_ptr<TileBudget> budget_;
   std::function<void(std::uint64_t)> progress_;

@@ -30,6 +30,11 @@ namespace {
 // the next free number is taken, so that two rasters never share a file.
 constexpr int kMaxNameAttempts = 1 << 20;
 
+// A sparse cell costs its 12-byte slot in the cell table, held about half full, and a share
+// of its tile's 16-byte slot in the tile table: a tile keeps its cells in the tables up to
+// about where they cost as much as its buffer (156 cells of a 4-bit counter tile).
+constexpr std::uint32_t kSparseBytesPerCell = 32;
+
 }  // namespace
 
 LASraster::LASraster() : process_id_(current_process_id()) {
@@ -38,7 +43,7 @@ LASraster::LASraster() : process_id_(current_process_id()) {
 
 LASraster::~LASraster() {
   if (budget_ != nullptr) {
-    budget_->give(static_cast<std::int64_t>(buffer_count_) * tile_bytes_);
+    budget_->give(static_cast<std::int64_t>(buffer_bytes() + sparse_bytes_));
     budget_->forget(*this);
   }
   // The temporary files close and go with temp_files_.
@@ -71,7 +76,7 @@ bool LASraster::set_value(std::int32_t column, std::int32_t row, std::uint32_t v
 bool LASraster::clear_cell(std::int32_t column, std::int32_t row) {
   std::uint32_t index;
   std::uint8_t* tile = find_tile(column, row, true, index);
-  if (tile == nullptr) return false;
+  if (tile == nullptr) return sparse_ && !tile_unavailable_ && clear_sparse(column, row);
   clear_(*this, tile, index);
   head_->state &= ~RasterTileNode::kClean;
   return true;
@@ -81,7 +86,7 @@ bool LASraster::get_cell(std::int32_t column, std::int32_t row, double& value,
                          std::uint32_t argument) {
   std::uint32_t index;
   const std::uint8_t* tile = find_tile(column, row, true, index);
-  if (tile == nullptr) return false;
+  if (tile == nullptr) return sparse_ && get_sparse(column, row, value);
   return get_(*this, tile, index, value, argument);
 }
 
@@ -113,13 +118,13 @@ bool LASraster::tile_failure(std::int32_t column, std::int32_t row) {
 
 std::uint8_t* LASraster::find_tile_slow(std::uint32_t tile_x, std::uint32_t tile_y,
                                         bool lookup_only) {
+  tile_unavailable_ = false;
   if (budget_ != nullptr && in_budget_) budget_->touch(*this);
   std::int32_t dx = static_cast<std::int32_t>(tile_x - origin_tile_x_);
   std::int32_t dy = static_cast<std::int32_t>(tile_y - origin_tile_y_);
   if (lookup_only) {
-    // The one tile remembered as absent, or a raster without tiles.
+    // The one tile remembered as absent.
     if (!last_tile_valid_ && dx == last_tile_x_ && dy == last_tile_y_) return nullptr;
-    if (tile_bytes_ == 0) return nullptr;
   } else if (tile_bytes_ == 0) {
     if (!initialise(tile_x, tile_y)) return nullptr;
     dx = dy = 0;
@@ -146,13 +151,18 @@ std::uint8_t* LASraster::find_tile_slow(std::uint32_t tile_x, std::uint32_t tile
     tile = make_tile(dx, dy);
     if (tile == nullptr) return nullptr;
     push_head(*tile);
+    if (!sparse_tiles_.empty()) absorb_sparse_cells(tile->buffer, tile_x, tile_y);
   } else if (tile != head_) {
     if (tile->buffer != nullptr) {
       unlink_tile(*tile);
     } else {
       tile->buffer = acquire_buffer(false);
-      if (tile->buffer == nullptr) return nullptr;
+      if (tile->buffer == nullptr) {
+        tile_unavailable_ = true;
+        return nullptr;
+      }
       if (!read_back(*tile)) {
+        tile_unavailable_ = true;
         spare_buffers_.push_back(tile->buffer);
         tile->buffer = nullptr;
         // The tile exists; only reading it failed. Do not remember it as absent.
@@ -193,6 +203,7 @@ bool LASraster::initialise(std::uint32_t tile_x, std::uint32_t tile_y) {
   min_col = min_row = 2147483647;
   max_col = max_row = -2147483647 - 1;
   tile_bytes_ = offset;
+  sparse_cell_limit_ = std::max<std::uint32_t>(1, offset / kSparseBytesPerCell);
   return true;
 }
 
@@ -245,7 +256,10 @@ std::uint8_t* LASraster::acquire_buffer(bool zeroed) {
   if (!spare_buffers_.empty()) {
     buffer = spare_buffers_.back();
     spare_buffers_.pop_back();
-  } else if (budget_ == nullptr && buffer_count_ < max_buffers_) {
+  } else if (budget_ == nullptr && buffer_count_ < max_buffers_ &&
+             (buffer_count_ < 2 || static_cast<std::int64_t>(buffer_bytes() + tile_bytes_ +
+                                                             sparse_bytes_) <= memory_limit_)) {
+    // The sparse tables share the raster's own limit too.
     return fresh_buffer();
   } else {
     // Take the buffer of the least recently used tile, after saving its cells.
@@ -491,7 +505,7 @@ std::uint64_t LASraster::memory_bytes() const {
   // Hash and tree nodes carry their key, the record and about four pointers of their own.
   constexpr std::uint64_t kNodeOverhead = 4 * sizeof(void*) + sizeof(std::uint64_t);
   const std::uint64_t tiles = tile_count();
-  return std::uint64_t{buffer_count_} * tile_bytes_ +
+  return buffer_bytes() + sparse_cells_.bytes() + sparse_tiles_.bytes() +
          tiles * (sizeof(RasterTileNode) + kNodeOverhead) +
          near_tiles_.bucket_count() * sizeof(void*) +
          buffers_.capacity() * sizeof(std::unique_ptr<std::uint8_t[]>) + sizeof(LASraster);
@@ -534,6 +548,16 @@ LASraster* TileBudget::least_recent_other(const LASraster& self) const {
     if (raster != &self && raster->buffer_count_ > 0) return raster;
   }
   return nullptr;
+}
+
+void TileBudget::note_overrun(std::int64_t bytes) {
+  if (overrun_reported_) return;
+  overrun_reported_ = true;
+  std::fprintf(stderr,
+               "WARNING: the grid's scattered cells need %lld MB, more than the memory limit of "
+               "%lld MB. they stay in memory.\n",
+               static_cast<long long>((used_ + bytes + 1048575) / 1048576),
+               static_cast<long long>(limit_ / 1048576));
 }
 
 bool TileBudget::open_file() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "stream/temporary_file.hpp"
+#include "tool/cell_table.hpp"
 
 class LASpoint;
 class TileBudget;
@@ -110,12 +111,19 @@ struct RasterTileNode {
 // "<base><pid>.<n>.tmp" ("taemp<pid>.<n>.tmp" without a base), created exclusively for the
 // owner alone (see TemporaryFile), which the destructor deletes.
 //
+// With `set_sparse` the counter and occupancy kinds keep the cells of a tile that holds
+// only a few of them (up to `sparse_cell_limit`) in a table of cells instead of a tile
+// buffer, so that scattered points cost memory by the cell, not by the tile; the tile gets
+// its buffer (and its cells move there) when one more cell arrives. Every read and count
+// is the same either way. The table stays in memory: it takes its bytes from the budget,
+// so that tile buffers go to the temporary files first to make room for it.
+//
 // Failures (allocation, temporary file) print one "ERROR: " line and make the call return
 // false; the raster stays usable for other cells. A tile that failed to be written keeps
 // its buffer, so no counted value is ever lost silently.
 //
-// Not thread-safe. Configure (step, kind, budget, name base) before the first cell is
-// touched; they must not change afterwards.
+// Not thread-safe. Configure (step, kind, sparse, budget, name base) before the first cell
+// is touched; they must not change afterwards.
 class LASraster {
  public:
   // Operations of a kind. `tile` is the tile buffer, `index` the cell inside the tile.
@@ -148,6 +156,14 @@ class LASraster {
   bool set_step(double step);
   // Chooses the kind by name; false for a name that matches no kind. Before the first cell.
   bool set_kind(std::string_view name);
+  // Keeps thinly filled tiles of the counter and occupancy kinds as cells in a table (see
+  // above); other kinds have only whole tiles. False (nothing changed) once a cell exists.
+  bool set_sparse(bool sparse) {
+    if (tile_bytes_ != 0) return false;
+    sparse_wanted_ = sparse;
+    sparse_ = sparse_wanted_ && counter_bits_ != 0;
+    return true;
+  }
   // Budget for tile buffers, applied when the first tile is made.
   void set_memory_limit(std::int64_t bytes) { memory_limit_ = bytes; }
   // Shares a budget with other rasters (borrowed; it must outlive the raster). Without one
@@ -169,30 +185,15 @@ class LASraster {
   // returns 0.
   std::uint32_t add_to_counter(std::int32_t column, std::int32_t row) {
     std::uint32_t index;
-    std::uint8_t* tile = find_tile(column, row, false, index);
+    // Sparse: a tile without a buffer may hold the cell in the table.
+    std::uint8_t* tile = find_tile(column, row, sparse_, index);
     if (tile == nullptr) {
+      if (sparse_) return add_sparse(column, row);
       tile_failure(column, row);
       return 0;
     }
     extend_bounding_box(column, row);
-    std::uint32_t count = 0;
-    switch (counter_bits_) {
-      case 2:
-        count = add_counter_2bit(tile, index);
-        break;
-      case 4:
-        count = add_counter_4bit(tile, index);
-        break;
-      case 8:
-        count = add_counter<std::uint8_t>(tile, index);
-        break;
-      case 16:
-        count = add_counter<std::uint16_t>(tile, index);
-        break;
-      case 32:
-        count = add_counter<std::uint32_t>(tile, index);
-        break;
-    }
+    const std::uint32_t count = add_in_tile(tile, index);
     head_->state &= ~RasterTileNode::kClean;
     return count;
   }
@@ -200,31 +201,13 @@ class LASraster {
   // had: prints "ERROR: cannot get tile (%d/%d)\n" and returns false.
   bool set_cell(std::int32_t column, std::int32_t row, const LASpoint* point) {
     std::uint32_t index;
-    std::uint8_t* tile = find_tile(column, row, false, index);
-    if (tile == nullptr) return tile_failure(column, row);
+    std::uint8_t* tile = find_tile(column, row, sparse_, index);
+    if (tile == nullptr) return sparse_ ? add_sparse(column, row) != 0 : tile_failure(column, row);
     extend_bounding_box(column, row);
-    switch (counter_bits_) {
-      case 1:
-        add_occupancy(tile, index);
-        break;
-      case 2:
-        add_counter_2bit(tile, index);
-        break;
-      case 4:
-        add_counter_4bit(tile, index);
-        break;
-      case 8:
-        add_counter<std::uint8_t>(tile, index);
-        break;
-      case 16:
-        add_counter<std::uint16_t>(tile, index);
-        break;
-      case 32:
-        add_counter<std::uint32_t>(tile, index);
-        break;
-      default:
-        add_(*this, tile, index, point);
-        break;
+    if (counter_bits_ != 0) {
+      add_in_tile(tile, index);
+    } else {
+      add_(*this, tile, index, point);
     }
     head_->state &= ~RasterTileNode::kClean;
     return true;
@@ -242,7 +225,7 @@ class LASraster {
   std::uint32_t count_cell(std::int32_t column, std::int32_t row) {
     std::uint32_t index;
     const std::uint8_t* tile = find_tile(column, row, true, index);
-    if (tile == nullptr) return 0;
+    if (tile == nullptr) return sparse_tiles_.empty() ? 0 : sparse_count(column, row);
     switch (counter_bits_) {
       case 1:
         return (load<std::uint32_t>(tile, index >> 5) >> (index & 31)) & 1u;
@@ -261,13 +244,48 @@ class LASraster {
     }
   }
 
+  // How many cells of the tile of (column, row) hold a count, as far as the raster knows
+  // without reading them: 0 when there is no such tile, the cells of a sparse tile, and
+  // kCellsPerTile for a tile with a buffer. Lets a search skip the cells around a lone one.
+  std::uint32_t tile_cell_count(std::int32_t column, std::int32_t row) {
+    std::uint32_t index;
+    if (find_tile(column, row, true, index) != nullptr || tile_unavailable_) return kCellsPerTile;
+    const SparseTile* sparse = sparse_tiles_.find(static_cast<std::uint32_t>(column) / tile_size,
+                                                  static_cast<std::uint32_t>(row) / tile_size);
+    return sparse == nullptr ? 0 : sparse->cells;
+  }
+  // True when the eight cells around (column, row) lie in its tile.
+  static bool neighbours_in_tile(std::int32_t column, std::int32_t row) {
+    const std::uint32_t a = static_cast<std::uint32_t>(column);
+    const std::uint32_t b = static_cast<std::uint32_t>(row);
+    const std::uint32_t x = a % tile_size, y = b % tile_size;
+    // Column and row 0xFFFFFFFF end the last, narrower tile: their next one is 0.
+    return x >= 1 && x + 2 <= tile_size && y >= 1 && y + 2 <= tile_size && a != 0xFFFFFFFFu &&
+           b != 0xFFFFFFFFu;
+  }
+
   // Centre of the cell that holds coordinate x (y).
   double cell_center_x(double x) const;
   double cell_center_y(double y) const;
 
-  // Every tile that exists, ordered by tile row and then tile column as seen from the
-  // first tile.
+  // Every tile that has a buffer (in memory or in a temporary file), ordered by tile row
+  // and then tile column as seen from the first tile.
   std::vector<TileExtent> tile_extents() const;
+  // Calls visit(column, row, count) for every cell kept in the table of sparse tiles (in
+  // no particular order); occupancy counts 1. The raster must not gain cells meanwhile.
+  template <class Visit>
+  void for_each_sparse_cell(Visit&& visit) const {
+    sparse_tiles_.for_each(
+        [&visit](std::uint32_t tile_x, std::uint32_t tile_y, const SparseTile& tile) {
+          if (tile.first_index == SparseTile::kNoCell) return;
+          visit(static_cast<std::int32_t>(tile_x * tile_size + tile.first_index % tile_size),
+                static_cast<std::int32_t>(tile_y * tile_size + tile.first_index / tile_size),
+                tile.first_count);
+        });
+    sparse_cells_.for_each([&visit](std::uint32_t column, std::uint32_t row, std::uint32_t count) {
+      visit(static_cast<std::int32_t>(column), static_cast<std::int32_t>(row), count);
+    });
+  }
 
   // Values of the "index" kind and the bounding box of the touched cells (valid once
   // `has_cells`). Public like the record they come from.
@@ -288,17 +306,26 @@ class LASraster {
   std::uint32_t max_buffers() const { return max_buffers_; }
   std::uint32_t tiles_per_file() const { return tiles_per_file_; }
   std::uint32_t next_slot() const { return next_slot_; }
+  // Tiles with a buffer, and the tiles and cells kept in the sparse table.
   std::size_t tile_count() const { return near_tiles_.size() + far_tiles_.size(); }
+  std::size_t sparse_tile_count() const { return sparse_tiles_.size(); }
+  std::size_t sparse_cell_count() const { return sparse_cell_count_; }
+  bool sparse() const { return sparse_; }
+  // Cells a sparse tile holds at most before it gets a buffer (0 before the first cell):
+  // about where the table's share of a tile's cells costs as much as its buffer.
+  std::uint32_t sparse_cell_limit() const { return sparse_cell_limit_; }
   std::size_t temp_file_count() const { return temp_files_.size(); }
   const std::string& temp_file_name(std::size_t number) const { return temp_files_[number].name(); }
   std::uint64_t tile_writes() const { return tile_writes_; }
   std::uint64_t tile_reads() const { return tile_reads_; }
   std::uint32_t process_id() const { return process_id_; }
-  // Bytes held: tile buffers, tile records and the maps' share (an estimate of the nodes).
+  // Bytes held: tile buffers, sparse tables, tile records and the maps' share (an estimate
+  // of the nodes).
   std::uint64_t memory_bytes() const;
   // Counter width of the counter kinds (1 for occupancy, 0 for the other kinds).
   std::uint32_t counter_bits() const { return counter_bits_; }
-  // The record of the tile that holds (column, row), or null; for tests and diagnostics.
+  // The record of the tile that holds (column, row), or null (no tile, or a sparse one); for
+  // tests and diagnostics.
   const RasterTileNode* tile_of(std::int32_t column, std::int32_t row) const;
 
   // Plane k of a tile buffer; the kinds keep their values there.
@@ -335,10 +362,66 @@ class LASraster {
     index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
     const std::int32_t dx = static_cast<std::int32_t>(tile_x - origin_tile_x_);
     const std::int32_t dy = static_cast<std::int32_t>(tile_y - origin_tile_y_);
-    if (last_tile_valid_ && dx == last_tile_x_ && dy == last_tile_y_) return head_->buffer;
+    if (dx == last_tile_x_ && dy == last_tile_y_) {
+      if (last_tile_valid_) return head_->buffer;
+      // The one tile remembered as absent (mostly a sparse one, read point after point).
+      if (lookup_only) {
+        tile_unavailable_ = false;
+        return nullptr;
+      }
+    }
+    // Sparse tiles only (scattered points): no tile buffer to look for.
+    if (lookup_only && near_tiles_.empty() && far_tiles_.empty()) {
+      tile_unavailable_ = false;
+      return nullptr;
+    }
     return find_tile_slow(tile_x, tile_y, lookup_only);
   }
   std::uint8_t* find_tile_slow(std::uint32_t tile_x, std::uint32_t tile_y, bool lookup_only);
+  // Sparse paths (las_raster_sparse.cpp). add_sparse counts or marks a cell whose tile has
+  // no buffer and returns the count after it (occupancy: 1); 0 after the failure's line.
+  std::uint32_t add_sparse(std::int32_t column, std::int32_t row);
+  bool clear_sparse(std::int32_t column, std::int32_t row);
+  bool get_sparse(std::int32_t column, std::int32_t row, double& value);
+  // The count of a cell whose tile has no buffer: a lone point's cell is the first of its
+  // tile, found with one lookup.
+  std::uint32_t sparse_count(std::int32_t column, std::int32_t row) {
+    const std::uint32_t* count = find_sparse(column, row);
+    return count == nullptr ? 0 : *count;
+  }
+  // Where the count of a cell of a sparse tile is kept, or null. Consecutive points mostly
+  // lie in one cell, and in one tile: each is looked up once (see cached_count_).
+  std::uint32_t* find_sparse(std::int32_t column, std::int32_t row) {
+    const std::uint32_t a = static_cast<std::uint32_t>(column);
+    const std::uint32_t b = static_cast<std::uint32_t>(row);
+    if (a == cached_column_ && b == cached_row_) return cached_count_;
+    const std::uint32_t tile_x = a / tile_size, tile_y = b / tile_size;
+    if (tile_x != cached_tile_x_ || tile_y != cached_tile_y_) {
+      cached_tile_ = sparse_tiles_.find(tile_x, tile_y);
+      cached_tile_x_ = tile_x;
+      cached_tile_y_ = tile_y;
+    }
+    SparseTile* tile = cached_tile_;
+    std::uint32_t* count = nullptr;
+    if (tile != nullptr) {
+      const std::uint32_t index = (a - tile_x * tile_size) + (b - tile_y * tile_size) * tile_size;
+      if (tile->first_index == index) {
+        count = &tile->first_count;
+      } else if (tile->cells > (tile->first_index == SparseTile::kNoCell ? 0 : 1)) {
+        count = sparse_cells_.find(a, b);
+      }
+    }
+    cached_column_ = a;
+    cached_row_ = b;
+    cached_count_ = count;
+    return count;
+  }
+  // Moves the sparse cells of a tile that just got its buffer into it.
+  void absorb_sparse_cells(std::uint8_t* buffer, std::uint32_t tile_x, std::uint32_t tile_y);
+  // Room for `bytes` more of sparse table: other rasters' buffers, then this one's, go to
+  // their temporary files first. False after the "ERROR: " line of a failed write.
+  bool make_sparse_room(std::uint64_t bytes);
+  std::uint64_t buffer_bytes() const { return std::uint64_t{buffer_count_} * tile_bytes_; }
   bool initialise(std::uint32_t tile_x, std::uint32_t tile_y);
   RasterTileNode* make_tile(std::int32_t dx, std::int32_t dy);
   std::uint8_t* acquire_buffer(bool zeroed);
@@ -355,6 +438,25 @@ class LASraster {
     if (row > max_row) max_row = row;
   }
 
+  // Counts or marks a cell of a tile buffer (counter and occupancy kinds); the count after
+  // it, 1 for occupancy.
+  std::uint32_t add_in_tile(std::uint8_t* tile, std::uint32_t index) {
+    switch (counter_bits_) {
+      case 1:
+        add_occupancy(tile, index);
+        return 1;
+      case 2:
+        return add_counter_2bit(tile, index);
+      case 4:
+        return add_counter_4bit(tile, index);
+      case 8:
+        return add_counter<std::uint8_t>(tile, index);
+      case 16:
+        return add_counter<std::uint16_t>(tile, index);
+      default:
+        return add_counter<std::uint32_t>(tile, index);
+    }
+  }
   void add_occupancy(std::uint8_t* tile, std::uint32_t index) {
     store<std::uint32_t>(tile, index >> 5,
                          load<std::uint32_t>(tile, index >> 5) | (1u << (index & 31)));
@@ -406,6 +508,37 @@ class LASraster {
   SetFunction set_ = nullptr;
   ClearFunction clear_;
   std::uint32_t counter_bits_ = 0;  // the inline paths above; 0 = through add_/get_
+  // Sparse tiles by (tile x, tile y), each with its first cell, and their other cells by
+  // (column, row) as unsigned words. The bytes of both tables are in the budget.
+  struct SparseTile {
+    static constexpr std::uint16_t kNoCell = 0xFFFF;
+    std::uint16_t cells;        // that hold a count, the first one included
+    std::uint16_t first_index;  // inside the tile, or kNoCell once cleared
+    std::uint32_t first_count;
+  };
+  bool sparse_wanted_ = false;
+  bool sparse_ = false;  // wanted, and a counter or occupancy kind
+  std::uint32_t sparse_cell_limit_ = 0;
+  CellTable<SparseTile> sparse_tiles_;
+  CellTable<std::uint32_t> sparse_cells_;
+  std::size_t sparse_cell_count_ = 0;
+  // The cell and the tile that find_sparse looked up last: where the cell's count is kept,
+  // and the tile's record in sparse_tiles_, or null when absent (kVacant: none; no tile has
+  // that number, and that cell is never sparse). Forgotten whenever a table gains, loses or
+  // moves a record, or a first cell is cleared; counting through the pointer keeps it.
+  std::uint32_t cached_column_ = CellTable<SparseTile>::kVacant;
+  std::uint32_t cached_row_ = CellTable<SparseTile>::kVacant;
+  std::uint32_t* cached_count_ = nullptr;
+  std::uint32_t cached_tile_x_ = CellTable<SparseTile>::kVacant;
+  std::uint32_t cached_tile_y_ = CellTable<SparseTile>::kVacant;
+  SparseTile* cached_tile_ = nullptr;
+  void forget_cached_cells() {
+    cached_column_ = cached_row_ = cached_tile_x_ = cached_tile_y_ = CellTable<SparseTile>::kVacant;
+  }
+  std::uint64_t sparse_bytes_ = 0;
+  // Set by find_tile_slow when the tile exists but its buffer cannot be had: its cells must
+  // not go to the sparse table.
+  bool tile_unavailable_ = false;
   std::uint32_t quotient_class_ = 0;
   std::uint32_t plane_bits_[kMaxPlanes + 1] = {32, 1, 0};  // 0-terminated
   std::uint32_t plane_offset_[kMaxPlanes] = {};

@@ -91,6 +91,7 @@ struct RasterKinds {
     raster.set_ = set;
     raster.clear_ = clear;
     raster.counter_bits_ = counter_bits;
+    raster.sparse_ = raster.sparse_wanted_ && counter_bits != 0;
   }
 
   static void track(Raster& raster, std::int32_t value) {

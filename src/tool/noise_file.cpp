@@ -268,6 +268,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   grid_settings.threshold = threshold_;
   grid_settings.by_flightline = s.by_flightline;
   grid_settings.memory_limit = clamp_to_int64(s.memory_limit);
+  grid_settings.sparse_tiles = !s.whole_tiles;
   grid_settings.temp_name_base = temporary.file_base();
   IsolationGrid grid(grid_settings, reader.get_ignore());
   DecodedSpill decoded;

@@ -19,6 +19,8 @@ void print_tool_options() {
       "  -by_flightline     one grid per point source ID [off]\n",
       "  -mem 6000          megabytes for all grid tiles of a file together; more go to "
       "temporary files [6000]\n",
+      "  -whole_tiles       no grid tile keeps its few cells in a table: each takes its whole "
+      "memory and can go to the temporary files [off]\n",
       "  -report run.json   write a JSON report of the run [none]\n",
       "  -v                 say what happens, with timings [off]\n",
       "  -vv                also list every noise point [off]\n",

@@ -189,6 +189,10 @@ bool handle_by_flightline(NoiseSettings& s, const char*, const char*) {
   s.by_flightline = true;
   return true;
 }
+bool handle_whole_tiles(NoiseSettings& s, const char*, const char*) {
+  s.whole_tiles = true;
+  return true;
+}
 bool handle_remain_buffered(NoiseSettings& s, const char*, const char*) {
   s.remain_buffered = true;
   return true;
@@ -217,6 +221,7 @@ constexpr NoiseOption kOptions[] = {
     {"-cores", true, "ERROR: '%s' needs 1 argument: number of cores\n", handle_cores},
     {"-cpu64", false, nullptr, handle_cpu64, false, true},
     {"-mem", true, "ERROR: '%s' needs 1 argument: maximal memory in MB\n", handle_mem},
+    {"-whole_tiles", false, nullptr, handle_whole_tiles},
     {"-decoded_spill", true, "ERROR: '%s' needs 1 argument: maximal disk space in MB\n",
      handle_decoded_spill},
     {"-step", true, "ERROR: '%s' needs 1 argument: <step size>\n", handle_step},

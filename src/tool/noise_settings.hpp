@@ -19,6 +19,9 @@ struct NoiseSettings {
   bool very_verbose = false;
   bool quiet = false;
   std::uint64_t memory_limit = 6291456000;  // bytes of tiles of the whole grid of a file
+  // -whole_tiles: every grid tile that holds a point has its whole buffer (no sparse tiles),
+  // so that all of the grid can go to the temporary files.
+  bool whole_tiles = false;
   bool remain_buffered = false;
   bool ilay = false;
   bool olay = false;

@@ -31,14 +31,19 @@ class TileBudget {
 
   std::int64_t limit() const { return limit_; }
   std::int64_t used() const { return used_; }
-  bool fits(std::uint32_t bytes) const {
-    return used_ + static_cast<std::int64_t>(bytes) <= limit_;
-  }
+  bool fits(std::int64_t bytes) const { return used_ + bytes <= limit_; }
 
   // Set once a tile could not be written to (or read from) its temporary file: the file's
   // counts are incomplete, and later failures of the same cause are not reported again.
   bool spill_failed() const { return spill_failed_; }
   void note_spill_failure() { spill_failed_ = true; }
+
+  // The sparse tables of the rasters (see LASraster::set_sparse) stay in memory: when they
+  // need `bytes` more than the limit leaves after every tile buffer has gone to the
+  // temporary file, they take them anyway, and the first time prints
+  // "WARNING: the grid's scattered cells need %lld MB, more than the memory limit of %lld
+  // MB. they stay in memory.\n" with the megabytes then in use and the limit.
+  void note_overrun(std::int64_t bytes);
 
  private:
   friend class LASraster;
@@ -59,6 +64,7 @@ class TileBudget {
   std::int64_t limit_;
   std::int64_t used_ = 0;
   bool spill_failed_ = false;
+  bool overrun_reported_ = false;
   LASraster* oldest_ = nullptr;
   LASraster* newest_ = nullptr;
   std::string temp_name_base_;

@@ -117,3 +117,9 @@ TEST(FuzzCorpus, KeptLayFileInputsApplyWithoutFault) {
     EXPECT_EQ(fuzz_entry::lay_file(seed.data(), seed.size()), 0);
   }
 }
+
+TEST(FuzzCorpus, KeptGridCellInputsGiveTheVerdictsOfAPlainCount) {
+  replay("grid_cells", fuzz_entry::grid_cells);
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::grid_cells_seeds())
+    EXPECT_EQ(fuzz_entry::grid_cells(seed.data(), seed.size()), 0);
+}

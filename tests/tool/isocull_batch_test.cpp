@@ -323,7 +323,7 @@ TEST_F(IsocullBatch, HelpGoesToStandardOutputWithALineForEveryOptionOfTheTool) {
   EXPECT_EQ(help.err, "");
   for (const char* option : {"-step ", "-step_xy ", "-step_z ", "-isolated ", "-classify_as ",
                              "-flag_as_withheld", "-remove_noise", "-by_flightline", "-mem ", "-v ",
-                             "-vv ", "-quiet", "-cores ", "-report "}) {
+                             "-vv ", "-quiet", "-cores ", "-report ", "-whole_tiles "}) {
     EXPECT_EQ(count_of(help.out, std::string("\n  ") + option), 1u) << option << "\n" << help.out;
   }
   // The tool's lines come first, the factories' usages and the usage text after them.
@@ -437,28 +437,30 @@ TEST_F(IsocullBatch, TheReportCountsEveryFileAsItsOutputsShow) {
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST_F(IsocullBatch, MemoryHoldsForTheWholeGridOfAFileWhateverTheNumberOfLayers) {
-  // 8000 layers of one 32-bit counter tile each (40000 bytes): 320 MB of tiles, of which
-  // -mem 200 lets 200 MB stay in memory.
+  // 8000 layers of one 32-bit counter tile each (40000 bytes): 320 MB of whole tiles, of
+  // which -mem 200 lets 200 MB stay in memory; as sparse tiles, a point costs a few bytes.
   ASSERT_TRUE(write_tower(path("in/tower.las"), 8000));
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (chdir(dir_.path().c_str()) != 0) _exit(127);
-    setenv("TMPDIR", path("tmp").c_str(), 1);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    execl(kBinary.c_str(), "isocull", "-i", "in/tower.las", "-nil", "-step", "0.01", "-isolated",
-          "70000", "-mem", "200", static_cast<char*>(nullptr));
-    _exit(127);
+  for (const bool whole : {true, false}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (chdir(dir_.path().c_str()) != 0) _exit(127);
+      setenv("TMPDIR", path("tmp").c_str(), 1);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDERR_FILENO);
+      execl(kBinary.c_str(), "isocull", "-i", "in/tower.las", "-nil", "-step", "0.01", "-isolated",
+            "70000", "-mem", "200", whole ? "-whole_tiles" : "-quiet", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const double peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    EXPECT_LT(peak_mb, whole ? 270.0 : 60.0) << "peak resident memory " << peak_mb << " MB";
+    EXPECT_TRUE(listing("tmp").empty());
   }
-  int status = 0;
-  rusage usage{};
-  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  const double peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  EXPECT_LT(peak_mb, 270.0) << "peak resident memory " << peak_mb << " MB";
-  EXPECT_TRUE(listing("tmp").empty());
 }
 #endif
 
@@ -468,9 +470,10 @@ TEST_F(IsocullBatch, AFullTemporaryDiskEndsThatFileWithOneErrorLineAndTheRunGoes
   }
   ASSERT_TRUE(write_tower(path("in/tower.las"), 6000));
   ASSERT_TRUE(write_scene(path("in/b.las"), 1000, 1, 14));
+  // Whole tiles: sparse ones never go to the temporary files.
   const ShellRun result = shell(
       "TMPDIR=small ISOCULL -i in/tower.las in/b.las -odir out -step 0.01 -isolated 70000 -mem "
-      "200 -quiet");
+      "200 -whole_tiles -quiet");
   EXPECT_EQ(result.exit_code, 1) << result.err;
   EXPECT_EQ(count_of(result.err, "ERROR: "), 1u) << result.err.substr(0, 2000);
   EXPECT_TRUE(result.err.find("ERROR: cannot write tile to temporary file") != std::string::npos)
