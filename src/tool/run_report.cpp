@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "stream/temporary_file.hpp"
+
 namespace {
 
 const char* mode_name(NoiseSettings::MarkingMode mode) {
@@ -229,21 +231,27 @@ std::string RunReport::json(const NoiseSettings& s, double seconds,
 bool RunReport::write_json(const char* path, const NoiseSettings& settings, double seconds,
                            std::uint32_t unmatched_wildcards) const {
   const std::string text = json(settings, seconds, unmatched_wildcards);
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "ERROR: cannot write report '%s': %s\n", path, std::strerror(errno));
+  auto failed = [path](int error) {
+    std::fprintf(stderr, "ERROR: cannot write report '%s': %s\n", path, std::strerror(error));
     return false;
+  };
+  // A device or a pipe named as the report is written as it is.
+  struct stat info {};
+  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return failed(errno);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int write_errno = errno;
+    if (std::fclose(file) != 0 && written) return failed(errno);
+    return written || failed(write_errno);
   }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int write_errno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    std::fprintf(stderr, "ERROR: cannot write report '%s': %s\n", path,
-                 std::strerror(written ? errno : write_errno));
-    // Only a file of our own making goes; a device or a pipe named as the report stays.
-    struct stat info {};
-    if (stat(path, &info) == 0 && S_ISREG(info.st_mode)) unlink(path);
-    return false;
+  // A file is written beside its place and put there whole: a signal, a full disk or the
+  // file-size limit never leave half a report, nor destroy the one of an earlier run.
+  TemporaryFile report;
+  if (!report.create_unique(std::string(path) + ".tmp")) return failed(errno);
+  if (std::fwrite(text.data(), 1, text.size(), report.file()) != text.size()) {
+    return failed(errno);
   }
+  if (!report.commit(path, default_file_mode(), true)) return failed(errno);
   return true;
 }

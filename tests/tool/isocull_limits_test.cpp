@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "layers/lay_file.hpp"
@@ -229,6 +230,33 @@ TEST_F(IsocullLimits, AWriteBeyondTheFileSizeLimitEndsThatFileLikeAFullDisk) {
     EXPECT_EQ(folder_contents(path("in")), inputs) << "every file read stays as it was";
     EXPECT_TRUE(listing("tmp").empty()) << "no temporary file is left";
   }
+}
+
+// The report is put in place whole: one that cannot be written leaves the report of an
+// earlier run as it was, and no part of the new one.
+TEST_F(IsocullLimits, AReportBeyondTheFileSizeLimitLeavesTheEarlierReportWhole) {
+  ASSERT_TRUE(write_scene(path("in/a.las"), 2000, 1, 96));
+  {
+    std::FILE* earlier = std::fopen(path("out/run.json").c_str(), "wb");
+    ASSERT_NE(earlier, nullptr);
+    std::fputs("{\"earlier\": true}\n", earlier);
+    std::fclose(earlier);
+  }
+  ToolLaunch l = launch();
+  l.file_size_limit = 100;  // far less than a report
+  const ToolEnd end = run_tool_as({"-i", "in/a.las", "-nil", "-report", "out/run.json"}, l);
+  EXPECT_EQ(end.signal, 0) << "not ended by a signal";
+  EXPECT_EQ(end.exit_code, 1) << end.err;
+  EXPECT_NE(end.err.find("ERROR: cannot write report 'out/run.json': File too large"),
+            std::string::npos)
+      << end.err;
+  EXPECT_EQ(read_text(path("out/run.json")), "{\"earlier\": true}\n");
+  EXPECT_EQ(listing("out"), std::vector<std::string>{"run.json"}) << "no part of the new one";
+  EXPECT_TRUE(listing("tmp").empty());
+  // Without the limit the new report takes its place.
+  ASSERT_EQ(run({"-i", "in/a.las", "-nil", "-report", "out/run.json"}).exit_code, 0);
+  EXPECT_NE(read_text(path("out/run.json")).find("\"totals\""), std::string::npos);
+  EXPECT_EQ(listing("out"), std::vector<std::string>{"run.json"});
 }
 
 }  // namespace
