@@ -90,10 +90,20 @@ Content classify(const std::uint8_t* head, std::size_t size) {
   if (is_bin(head, size)) return Content::kBIN;
   if (is_shp(head, size)) return Content::kSHP;
   if (is_qfit(head, size)) return Content::kQFIT;
+  // A text file may carry a stray control byte in a bad line (an escape sequence pasted
+  // into it), which its reader warns about; binary data holds a NUL within a page or
+  // control bytes from its start.
+  bool first_line = true;
+  std::size_t stray = 0;
   for (std::size_t i = 0; i < size; i++) {
-    if (!is_text_byte(head[i])) return Content::kUnknown;
+    if (head[i] == 0) return Content::kUnknown;
+    if (!is_text_byte(head[i])) {
+      if (first_line) return Content::kUnknown;
+      stray++;
+    }
+    if (head[i] == '\n') first_line = false;
   }
-  return Content::kText;
+  return stray == 0 || stray * 8 < size ? Content::kText : Content::kUnknown;
 }
 
 std::string shown(const std::uint8_t* head, std::size_t size) {

@@ -24,9 +24,10 @@ enum class Content {
 };
 
 // The content `head` (the first bytes of an input, the whole input when it is shorter)
-// announces. Text is every byte printable ASCII, a tab, a line or page end, the DOS
-// end-of-file mark or a byte from 0x80 on (UTF-8 and the code pages); an empty input is
-// text, whose reader then finds no point in it.
+// announces. Text bytes are printable ASCII, a tab, a line or page end, the DOS
+// end-of-file mark and every byte from 0x80 on (UTF-8 and the code pages). Text is a head
+// without a NUL whose first line holds text bytes only and whose other bytes are text but
+// for fewer than one in eight; an empty input is text, whose reader then finds no point in it.
 Content classify(const std::uint8_t* head, std::size_t size);
 
 // Whether `content` is a binary format's signature.

@@ -122,6 +122,16 @@ TEST(InputSignature, EachFormatIsKnownByItsHeaderAndNotByANearMiss) {
       {"an escape", text("1 2 3\x1b[2J\n"), Content::kUnknown},
       {"delete", text("1 2 3\x7f\n"), Content::kUnknown},
       {"a bell", text("\x07"), Content::kUnknown},
+      {"an escape in a later line", text("1 2 3\n\x1b]0;x\x07 bad\n4 5 6\n"), Content::kText},
+      {"control bytes one in eight after the first line",
+       text("1\n\x01\x01"
+            "abcdefghijkl"),
+       Content::kUnknown},
+      {"control bytes fewer than one in eight",
+       text("1\n\x01\x01"
+            "abcdefghijklm"),
+       Content::kText},
+      {"a nul in a later line", text(std::string("1 2 3\n4 5\0 6\n", 12)), Content::kUnknown},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(input_signature::classify(c.head.data(), c.head.size()), c.expected) << c.name;
