@@ -70,10 +70,11 @@ namespace fuzz_entry {
 // is read, a few seeks made, the file reopened and every point written as text again. A
 // reader may never deliver more points than the text has lines.
 int text_file(const std::uint8_t* data, std::size_t size);
-// One Terrasolid binary, QFIT or shapefile file from memory: byte 0 picks the reader (by
-// its value modulo 3: binary, QFIT, shapefile), the rest is the file. Every point is read,
-// a few seeks follow, and the file is opened a second time. No reader may deliver more
-// points than the file's bytes can hold.
+// One Terrasolid binary, QFIT or shapefile file from memory: byte 0 picks the reader (its
+// low 7 bits modulo 3: binary, QFIT, shapefile; with the high bit set, the reader's form
+// that rescales every point), the rest is the file. Every point is read, a few seeks
+// follow, and the file is opened a second time. No reader may deliver more points than the
+// file's bytes can hold, nor a shapefile point outside the box of the vertices it read.
 int point_formats(const std::uint8_t* data, std::size_t size);
 // A spatial index file beside a small point file: byte 0 chooses the point file (a plain or
 // a compressed template), the rest is the index. When it loads, areas read through it must

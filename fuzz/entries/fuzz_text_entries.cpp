@@ -36,8 +36,10 @@ int text_file(const std::uint8_t* data, std::size_t size) {
   } else {
     return 0;
   }
-  const std::size_t lines =
-      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  // CR, LF and CR LF all end lines: every point needs a line end of its own but the last.
+  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n') +
+                                                     std::count(text.begin(), text.end(), '\r')) +
+                            1;
   {
     LASreaderTXT reader;
     reader.add_attribute(1, "a", "u8", 0.1);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -122,6 +123,7 @@ void LAScoordinateConversion::apply_to(LASheader& header) {
   static const char* const kBoundNames[3][2] = {
       {"min_x", "max_x"}, {"min_y", "max_y"}, {"min_z", "max_z"}};
   any_ = false;
+  unfit_ = 0;
   for (int axis = 0; axis < 3; axis++) {
     file_scale_[axis] = *scales[axis];
     file_offset_[axis] = *offsets[axis];
@@ -157,16 +159,42 @@ void LAScoordinateConversion::apply_to(LASheader& header) {
   }
 }
 
-std::int32_t LAScoordinateConversion::convert_axis(int axis, std::int32_t value) const {
-  return format_support::round_to_int32(
-      (value * file_scale_[axis] + file_offset_[axis] - new_offset_[axis]) / new_scale_[axis]);
+double LAScoordinateConversion::convert_axis(int axis, std::int32_t value) const {
+  return (value * file_scale_[axis] + file_offset_[axis] - new_offset_[axis]) / new_scale_[axis];
 }
 
-void LAScoordinateConversion::convert(LASpoint& point) const {
-  if (!any_) return;
-  if (axis_converted_[0]) point.X = convert_axis(0, point.X);
-  if (axis_converted_[1]) point.Y = convert_axis(1, point.Y);
-  if (axis_converted_[2]) point.Z = convert_axis(2, point.Z);
+bool LAScoordinateConversion::convert(LASpoint& point) {
+  if (!any_) return true;
+  std::int32_t* stored[3] = {&point.X, &point.Y, &point.Z};
+  double converted[3];
+  bool fits = true;
+  for (int axis = 0; axis < 3; axis++) {
+    converted[axis] = axis_converted_[axis] ? convert_axis(axis, *stored[axis]) : *stored[axis];
+    fits = fits && converted[axis] > -2147483648.5 && converted[axis] < 2147483647.5;
+  }
+  if (!fits) {
+    if (unfit_++ == 0) {
+      for (int axis = 0; axis < 3; axis++)
+        unfit_example_[axis] = *stored[axis] * file_scale_[axis] + file_offset_[axis];
+    }
+    return false;
+  }
+  for (int axis = 0; axis < 3; axis++) {
+    if (axis_converted_[axis]) *stored[axis] = format_support::round_to_int32(converted[axis]);
+  }
+  return true;
+}
+
+bool LAScoordinateConversion::report_unfit(const std::string& file_name) const {
+  if (unfit_ == 0) return false;
+  std::fprintf(stderr,
+               "ERROR: %" PRId64
+               " points of '%s' do not fit 32-bit integers at scale %g %g %g and offset %g %g "
+               "%g; the first is %g %g %g. choose others with '-rescale' and '-reoffset'\n",
+               unfit_, file_name.c_str(), new_scale_[0], new_scale_[1], new_scale_[2],
+               new_offset_[0], new_offset_[1], new_offset_[2], unfit_example_[0], unfit_example_[1],
+               unfit_example_[2]);
+  return true;
 }
 
 namespace format_support {

@@ -58,17 +58,22 @@ void choose_quantization(LASheader& header, const double* requested_scale,
 // reader's converting forms do: after open the header holds the new factors and offsets and
 // each point's X, Y, Z is converted to them. Axes whose request equals the file's value (or
 // is 0 for a scale factor) are left alone; a conversion that pushes the header's box beyond
-// 32 bits is reported with one "WARNING: " line per bound.
+// 32 bits is reported with one "WARNING: " line per bound. The box is sampled, so each point
+// is checked too: one that does not fit is left as it was and counted, never clamped.
 class LAScoordinateConversion {
  public:
   // Null `scale` or `offset`: that part is not converted.
   LAScoordinateConversion(const double* scale, const double* offset);
-  // Puts the requests into `header` and remembers what the file had.
+  // Puts the requests into `header` and remembers what the file had; the count of points
+  // that did not fit starts again.
   void apply_to(LASheader& header);
-  void convert(LASpoint& point) const;
+  // False, the point unchanged and counted, when a converted coordinate does not fit.
+  bool convert(LASpoint& point);
+  // When points did not fit: one "ERROR: " line naming `file_name` and how many, and true.
+  bool report_unfit(const std::string& file_name) const;
 
  private:
-  std::int32_t convert_axis(int axis, std::int32_t value) const;
+  double convert_axis(int axis, std::int32_t value) const;
 
   bool rescale_ = false;
   bool reoffset_ = false;
@@ -80,25 +85,39 @@ class LAScoordinateConversion {
   double new_offset_[3] = {0, 0, 0};
   bool axis_converted_[3] = {false, false, false};
   bool any_ = false;
+  std::int64_t unfit_ = 0;
+  double unfit_example_[3] = {0, 0, 0};  // the first, in the file's coordinates
 };
 
 // The converting forms of a reader class: `Reader` must call the virtual `opened()` after
-// every successful open. Owned and borrowed things are those of `Reader`.
+// every successful open and name its file by `file_name()`. Owned and borrowed things are
+// those of `Reader`. A point whose converted coordinates do not fit 32-bit integers is
+// skipped; the end of the points reports how many with one "ERROR: " line and
+// `read_failed()`, so that no output that lost them looks complete.
 template <class Reader>
 class LASreaderConverting : public Reader {
  public:
   LASreaderConverting(const double* scale, const double* offset) : conversion_(scale, offset) {}
   bool read_raw_point() override {
-    if (!Reader::read_raw_point()) return false;
-    conversion_.convert(this->point);
-    return true;
+    while (Reader::read_raw_point()) {
+      if (conversion_.convert(this->point)) return true;
+    }
+    if (!reported_) {
+      reported_ = true;
+      if (conversion_.report_unfit(this->file_name())) this->read_failed_ = true;
+    }
+    return false;
   }
 
  protected:
-  void opened() override { conversion_.apply_to(this->header); }
+  void opened() override {
+    conversion_.apply_to(this->header);
+    reported_ = false;
+  }
 
  private:
   LAScoordinateConversion conversion_;
+  bool reported_ = false;
 };
 
 namespace format_support {

@@ -1,6 +1,8 @@
 #include "formats/las_reader_bin.hpp"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstring>
 
 #include "formats/bin_layout.hpp"
@@ -42,10 +44,12 @@ bool LASreaderBIN::open_file(const char* file_name) {
   owned_stream_ = std::make_unique<ByteStreamInFileLE>(file_);
   // open_stream keeps the date.
   format_support::set_creation_date(header, file_name);
+  file_name_ = file_name;
   return open_stream(owned_stream_.get());
 }
 
 bool LASreaderBIN::open_stream(ByteStreamIn* stream) {
+  if (stream != owned_stream_.get()) file_name_.clear();
   // A reader whose open failed delivers nothing.
   if (open_header(stream)) return true;
   close_reader(true);
@@ -60,6 +64,8 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
   if (stream != owned_stream_.get()) close_reader(true);
   stream_ = stream;
   read_failed_ = false;
+  cut_reached_ = false;
+  cut_warned_ = false;
   format_support::reset_header_keeping_date(header);
 
   std::uint8_t bytes[kHeaderSize];
@@ -104,44 +110,49 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
   header.point_data_format = point_type;
   header.point_data_record_length = kRecordLengths[point_type];
 
-  // A count beyond the records the file holds is a lie: read the records there are.
-  std::int64_t count = int32_at(bytes + kOffsetPointCount);
+  // The count is what the file promises; a file that holds fewer records was cut, which
+  // reading reports when it gets there. The writer stores the low 32 bits of its count.
+  const std::int64_t count = static_cast<std::uint32_t>(int32_at(bytes + kOffsetPointCount));
+  std::int64_t present = count;
   const std::int64_t size = format_support::stream_size(*stream);
   if (size >= 0) {
-    const std::int64_t present = (size - static_cast<std::int64_t>(kHeaderSize)) / record_size_;
-    if (count < 0 || count > present) {
-      std::fprintf(stderr,
-                   "WARNING: terrasolid header claims %" PRId64
-                   " points but the file holds %" PRId64 ". reading those.\n",
-                   count, present);
-      count = present;
-    }
-  } else if (count < 0) {
-    count = 0;
+    present = std::min(count, (size - static_cast<std::int64_t>(kHeaderSize)) / record_size_);
   }
   header.number_of_point_records = static_cast<std::uint32_t>(count);
   points_total = count;
   points_done = 0;
 
+  const double origin[3] = {double_at(bytes + kOffsetOriginX), double_at(bytes + kOffsetOriginY),
+                            double_at(bytes + kOffsetOriginZ)};
+  for (int axis = 0; axis < 3; axis++) {
+    // Every coordinate is its integer moved by the origin: one that is not a number makes
+    // them all none.
+    if (!std::isfinite(origin[axis])) {
+      std::fprintf(stderr, "ERROR: corrupt terrasolid header. origin %c is %g.\n", 'x' + axis,
+                   origin[axis]);
+      return false;
+    }
+  }
   const double scale = 1.0 / units;
   header.x_scale_factor = header.y_scale_factor = header.z_scale_factor = scale;
-  header.x_offset = -double_at(bytes + kOffsetOriginX) / units;
-  header.y_offset = -double_at(bytes + kOffsetOriginY) / units;
-  header.z_offset = -double_at(bytes + kOffsetOriginZ) / units;
+  header.x_offset = -origin[0] / units;
+  header.y_offset = -origin[1] / units;
+  header.z_offset = -origin[2] / units;
   file_scaling_ = static_cast<const LASscaling&>(header);
 
   if (!point.init_for_point_type(&header, point_type, header.point_data_record_length, &header)) {
     return false;
   }
 
-  // The header has no bounding box: sample one from points spread over the file.
-  if (count > 0 && read_record()) {
+  // The header has no bounding box: sample one from points spread over the records there
+  // are.
+  if (present > 0 && read_record()) {
     header.min_x = header.max_x = point.get_x();
     header.min_y = header.max_y = point.get_y();
     header.min_z = header.max_z = point.get_z();
-    if (count > kSampleDivisor) {
-      const std::int64_t step = count / kSampleDivisor;
-      for (std::int64_t n = step; n < count; n += step) {
+    if (present > kSampleDivisor) {
+      const std::int64_t step = present / kSampleDivisor;
+      for (std::int64_t n = step; n < present; n += step) {
         if (!seek_point(n) || !read_record()) return false;
       }
     }
@@ -158,18 +169,15 @@ bool LASreaderBIN::open_header(ByteStreamIn* stream) {
 }
 
 bool LASreaderBIN::read_record() {
-  if (points_done >= points_total || stream_ == nullptr) return false;
+  if (points_done >= points_total || stream_ == nullptr || cut_reached_) return false;
   std::uint8_t record[kRecordSize20 + kTimeWordSize + kColorWordSize];
   const int base_size = version_ == kVersion20 ? kRecordSize20 : kRecordSize16;
   try {
-    stream_->read_bytes(record, static_cast<std::size_t>(base_size));
+    // The whole record with its words is read before any field is taken: a record the file
+    // ends in is not delivered.
+    stream_->read_bytes(record, static_cast<std::size_t>(record_size_));
   } catch (const ByteStreamEndOfData&) {
-    std::fprintf(stderr,
-                 version_ == kVersion20 ? "ERROR: reading terrasolid point after %u of %u\n"
-                                        : "ERROR: reading terrasolid row after %u of %u\n",
-                 static_cast<unsigned>(points_done), static_cast<unsigned>(points_total));
-    read_failed_ = true;
-    return false;
+    return reach_cut();
   }
   // The format has no flags: whatever a consumer set on the previous point must not stay.
   point.synthetic_flag = 0;
@@ -214,32 +222,34 @@ bool LASreaderBIN::read_record() {
     point.number_of_returns = echo == kEchoLast ? 2 : 3;
     header.number_of_points_by_return[1]++;
   }
-  try {
-    if (has_time_) {
-      std::uint32_t word;
-      stream_->read_bytes(&word, 4);
-      point.gps_time = word * kTimeUnit;
-    }
-  } catch (const ByteStreamEndOfData&) {
-    std::fprintf(stderr, "ERROR: reading terrasolid time\n");
-    read_failed_ = true;
-    return false;
+  const std::uint8_t* words = record + base_size;
+  if (has_time_) {
+    std::uint32_t word;
+    std::memcpy(&word, words, 4);
+    point.gps_time = word * kTimeUnit;
+    words += kTimeWordSize;
   }
-  try {
-    if (has_color_) {
-      std::uint8_t color[kColorWordSize];
-      stream_->read_bytes(color, kColorWordSize);
-      point.rgb[0] = static_cast<std::uint16_t>(color[0] << 8);
-      point.rgb[1] = static_cast<std::uint16_t>(color[1] << 8);
-      point.rgb[2] = static_cast<std::uint16_t>(color[2] << 8);
-    }
-  } catch (const ByteStreamEndOfData&) {
-    std::fprintf(stderr, "ERROR: reading terrasolid color\n");
-    read_failed_ = true;
-    return false;
+  if (has_color_) {
+    point.rgb[0] = static_cast<std::uint16_t>(words[0] << 8);
+    point.rgb[1] = static_cast<std::uint16_t>(words[1] << 8);
+    point.rgb[2] = static_cast<std::uint16_t>(words[2] << 8);
   }
   points_done++;
   return true;
+}
+
+// The file ends before the count its header gives: the points before were delivered, and
+// the run is told once.
+bool LASreaderBIN::reach_cut() {
+  cut_reached_ = true;
+  // Reading by area seeks past the cut again and again: once is enough.
+  if (cut_warned_) return false;
+  cut_warned_ = true;
+  if (warn_when_cut) {
+    std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
+                 points_done, points_total, file_name_.c_str());
+  }
+  return false;
 }
 
 bool LASreaderBIN::seek_point(std::int64_t index) {
@@ -247,6 +257,7 @@ bool LASreaderBIN::seek_point(std::int64_t index) {
   const std::int64_t position = static_cast<std::int64_t>(kHeaderSize) + index * record_size_;
   if (!stream_->seek_to(position)) return false;
   points_done = index;
+  cut_reached_ = false;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "formats/format_support.hpp"
 #include "las/las_reader.hpp"
@@ -15,11 +16,15 @@
 // the offsets -origin / units; the bounding box is sampled from up to eleven points at open
 // and grows with every point read while no area is set.
 //
+// The header's count is what the file promises (`points_total`). A file that ends before
+// it is cut: the whole records it holds are delivered, then one "WARNING: end-of-file after
+// ..." line (when `warn_when_cut`) and the reading ends with `points_done < points_total`.
+// A header whose origin is not finite is refused.
+//
 // Ownership: the reader owns its header and point, and the stream and FILE it opened itself
 // (open_file); a stream given to open_stream is borrowed. Every failed operation prints one
 // "ERROR: " line and returns false; the reader may then only be closed, opened again or
-// destroyed. A header count beyond what the file holds is cut to the records present, with
-// a warning.
+// destroyed.
 class LASreaderBIN : public LASreader {
  public:
   static constexpr int kFormatCode = 3;
@@ -36,6 +41,8 @@ class LASreaderBIN : public LASreader {
   ByteStreamIn* stream_of() const override { return stream_; }
   void close_reader(bool close_stream = true) override;
   bool read_raw_point() override { return read_record(); }
+  // The name open_file was given; empty for a stream.
+  const std::string& file_name() const { return file_name_; }
 
  protected:
   // Called after every successful open; the converting forms take over the header here.
@@ -44,6 +51,7 @@ class LASreaderBIN : public LASreader {
  private:
   bool open_header(ByteStreamIn* stream);
   bool read_record();
+  bool reach_cut();
 
   std::FILE* file_ = nullptr;
   std::unique_ptr<ByteStreamIn> owned_stream_;
@@ -52,6 +60,9 @@ class LASreaderBIN : public LASreader {
   bool has_time_ = false;
   bool has_color_ = false;
   int record_size_ = 0;
+  std::string file_name_;  // for messages; empty for a stream
+  bool cut_reached_ = false;
+  bool cut_warned_ = false;
   // The file's own quantization, for the box (the converting forms change the header's).
   LASscaling file_scaling_;
 };

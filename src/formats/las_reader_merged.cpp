@@ -64,6 +64,7 @@ bool LASreaderMerged::add_file_name(const std::string& file_name,
   std::FILE* probe = std::fopen(file_name.c_str(), "rb");
   if (probe == nullptr) {
     std::fprintf(stderr, "ERROR: file '%s' cannot be opened\n", file_name.c_str());
+    refused_files_++;
     return false;
   }
   std::fclose(probe);
@@ -73,6 +74,7 @@ bool LASreaderMerged::add_file_name(const std::string& file_name,
   } else if (format != format_) {
     std::fprintf(stderr, "ERROR: cannot mix %s with %s. skipping '%s' ...\n",
                  kFormats[format_].name, kFormats[format].name, file_name.c_str());
+    refused_files_++;
     return false;
   }
   files_.push_back(File{file_name, file_ID});
@@ -84,6 +86,9 @@ bool LASreaderMerged::open() {
     std::fprintf(stderr, "ERROR: no valid file names\n");
     return false;
   }
+  // The merged points would lack a file's points while looking complete; its refusal
+  // said why.
+  if (refused_files_ != 0) return false;
   header.reset();
   rescale_ = reoffset_ = false;
   bool warned_type = false, warned_size = false, warned_count = false, warned_attribute = false;
@@ -190,6 +195,7 @@ bool LASreaderMerged::open() {
   next_file_ = 0;
   inner_.reset();
   read_failed_ = false;
+  ended_cut_ = false;
   choose_read_routines();
   return true;
 }
@@ -299,6 +305,8 @@ bool LASreaderMerged::open_next_file() {
       read_failed_ = true;
       return false;
     }
+    // A cut file is said once per run, like a single input.
+    inner_->warn_when_cut = warn_when_cut;
     if (prepare_) prepare_(*inner_, next_file_, file.ID);
     next_file_++;
     return true;
@@ -323,6 +331,7 @@ bool LASreaderMerged::read_raw_point() {
       inner_.reset();
       return false;
     }
+    if (inner_->ended_cut()) ended_cut_ = true;
     inner_->close_reader(true);
     inner_.reset();
   }
@@ -333,6 +342,7 @@ bool LASreaderMerged::reopen() {
   next_file_ = 0;
   points_done = 0;
   read_failed_ = false;
+  ended_cut_ = false;
   return !files_.empty();
 }
 

@@ -20,6 +20,9 @@
 // index, flightline numbers). Filter, transform and area set on the merged reader apply to
 // the merged points, in file order.
 //
+// A file that ends cut is read up to its cut, warned about once (`warn_when_cut` is handed
+// to every file's reader) and leaves the merged reader short of its count or `ended_cut()`.
+//
 // Owns its names and the reader of the file being read. Failures print one "ERROR: " line.
 class LASreaderMerged : public LASreader {
  public:
@@ -37,7 +40,8 @@ class LASreaderMerged : public LASreader {
   ~LASreaderMerged() override;
 
   // Adds a file; false after a message when it cannot be opened for reading or is of
-  // another format than the first file.
+  // another format than the first file. Such a file makes `open` fail: the merged points
+  // would lack its points.
   bool add_file_name(const std::string& file_name,
                      std::optional<std::uint32_t> file_ID = std::nullopt);
   std::uint32_t file_count() const { return static_cast<std::uint32_t>(files_.size()); }
@@ -76,6 +80,7 @@ class LASreaderMerged : public LASreader {
   int format_ = -1;
   std::unique_ptr<LASreader> inner_;
   std::uint32_t next_file_ = 0;
+  std::uint32_t refused_files_ = 0;
   bool rescale_ = false;
   bool reoffset_ = false;
   std::optional<std::array<double, 3>> requested_scale_;

@@ -37,6 +37,7 @@ bool LASreaderQFIT::open_file(const char* file_name) {
   if (file_ == nullptr) return false;
   owned_stream_ = std::make_unique<ByteStreamInFileLE>(file_);
   format_support::set_creation_date(header, file_name);  // open_stream keeps the date
+  file_name_ = file_name;
   return open_stream(owned_stream_.get());
 }
 
@@ -82,6 +83,7 @@ bool LASreaderQFIT::add_attributes() {
 }
 
 bool LASreaderQFIT::open_stream(ByteStreamIn* stream) {
+  if (stream != owned_stream_.get()) file_name_.clear();
   // A reader whose open failed delivers nothing.
   if (open_header(stream)) return true;
   close_reader(true);
@@ -97,6 +99,8 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
   stream_ = stream;
   read_failed_ = false;
   end_reached_ = false;
+  cut_reached_ = false;
+  cut_warned_ = false;
   format_support::reset_header_keeping_date(header);
 
   std::uint8_t first[4];
@@ -145,7 +149,9 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
                  point_start_, size);
     return false;
   }
-  const std::int64_t count = (size - point_start_) / record_size_;
+  // Bytes after the last whole record are the start of one the file was cut in.
+  const std::int64_t whole = (size - point_start_) / record_size_;
+  const std::int64_t count = whole + ((size - point_start_) % record_size_ != 0 ? 1 : 0);
 
   header.set_system_identifier(format_support::kSystemBanner);
   char software[32];
@@ -171,13 +177,13 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
   points_done = 0;
   if (!stream->seek_to(point_start_)) return false;
 
-  if (count > 0 && read_record()) {
+  if (whole > 0 && read_record()) {
     header.min_x = header.max_x = point.get_x();
     header.min_y = header.max_y = point.get_y();
     header.min_z = header.max_z = point.get_z();
-    if (count > kSampleDivisor) {
-      const std::int64_t step = count / kSampleDivisor;
-      for (std::int64_t n = step; n < count; n += step) {
+    if (whole > kSampleDivisor) {
+      const std::int64_t step = whole / kSampleDivisor;
+      for (std::int64_t n = step; n < whole; n += step) {
         if (!seek_point(n) || !read_record()) return false;
       }
     }
@@ -192,7 +198,7 @@ bool LASreaderQFIT::open_header(ByteStreamIn* stream) {
 }
 
 bool LASreaderQFIT::read_record() {
-  if (stream_ == nullptr) return false;
+  if (stream_ == nullptr || cut_reached_) return false;
   if (points_done >= points_total) {
     end_reached_ = true;
     return false;
@@ -201,10 +207,7 @@ bool LASreaderQFIT::read_record() {
   try {
     stream_->read_bytes(record, static_cast<std::size_t>(record_size_));
   } catch (const ByteStreamEndOfData&) {
-    std::fprintf(stderr, "ERROR: reading QFIT point after %u of %u\n",
-                 static_cast<unsigned>(points_done), static_cast<unsigned>(points_total));
-    read_failed_ = true;
-    return false;
+    return reach_cut();
   }
   std::int32_t words[kMaxWords] = {};
   for (int i = 0; i < record_size_ / 4; i++)
@@ -248,10 +251,26 @@ bool LASreaderQFIT::read_record() {
   return true;
 }
 
+// The file ends inside a record: the points before were delivered, and the run is told
+// once.
+bool LASreaderQFIT::reach_cut() {
+  cut_reached_ = true;
+  // Reading by area seeks past the cut again and again: once is enough.
+  if (cut_warned_) return false;
+  cut_warned_ = true;
+  end_reached_ = true;
+  if (warn_when_cut) {
+    std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points for '%s'\n",
+                 points_done, points_total, file_name_.c_str());
+  }
+  return false;
+}
+
 bool LASreaderQFIT::seek_point(std::int64_t index) {
   if (stream_ == nullptr || index < 0 || index >= points_total) return false;
   if (!stream_->seek_to(point_start_ + index * record_size_)) return false;
   points_done = index;
+  cut_reached_ = false;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "formats/format_support.hpp"
 #include "las/las_reader.hpp"
@@ -16,6 +17,10 @@
 // x and y are longitude and latitude at 0.000001 degrees (longitudes above 180 degrees
 // become negative), z the elevation at 0.001. The point count follows from the file size;
 // the bounding box is sampled at open and grows with the points of the first full pass.
+// A file whose size leaves part of a record after the last whole one was cut: that record
+// counts in `points_total` but is not delivered, and reaching it prints one "WARNING:
+// end-of-file after ..." line (when `warn_when_cut`). A file cut at a record boundary
+// cannot be told from a whole one.
 //
 // Ownership: the reader owns its header and point, and the stream and FILE it opened itself
 // (open_file); a stream given to open_stream is borrowed and must be seekable. Every failed
@@ -36,6 +41,8 @@ class LASreaderQFIT : public LASreader {
   ByteStreamIn* stream_of() const override { return stream_; }
   void close_reader(bool close_stream = true) override;
   bool read_raw_point() override { return read_record(); }
+  // The name open_file was given; empty for a stream.
+  const std::string& file_name() const { return file_name_; }
 
   bool big_endian() const { return big_endian_; }
   std::int32_t record_size() const { return record_size_; }
@@ -46,6 +53,7 @@ class LASreaderQFIT : public LASreader {
  private:
   bool open_header(ByteStreamIn* stream);
   bool read_record();
+  bool reach_cut();
   bool add_attributes();
 
   std::FILE* file_ = nullptr;
@@ -55,6 +63,9 @@ class LASreaderQFIT : public LASreader {
   bool big_endian_ = false;
   std::int64_t point_start_ = 0;
   bool end_reached_ = false;
+  bool cut_reached_ = false;
+  bool cut_warned_ = false;
+  std::string file_name_;
   int scan_azimuth_at_ = -1;  // offsets of the attributes in the extra bytes
   int pitch_at_ = -1;
   int roll_at_ = -1;

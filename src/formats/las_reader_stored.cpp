@@ -42,6 +42,7 @@ bool LASreaderStored::open(std::unique_ptr<LASreader> inner) {
   stored_complete_ = false;
   inner_failed_ = false;
   read_failed_ = false;
+  ended_cut_ = false;
 
   memory_out_ = std::make_unique<ByteStreamOutBlocks>();
   memory_writer_ = std::make_unique<LASwriterLAS>();
@@ -72,6 +73,9 @@ bool LASreaderStored::read_raw_point() {
   if (inner_->read_next()) return store_point();
   inner_failed_ = inner_->read_failed();
   read_failed_ = inner_failed_;
+  // The stored copy counts what came; that the input was cut must outlive it.
+  ended_cut_ = inner_->ended_cut() ||
+               (inner_->inside() == kAreaNone && inner_->points_done < inner_->points_total);
   finish_storing();
   return false;
 }

@@ -59,11 +59,6 @@ std::int32_t size_of_attribute_type(std::int32_t data_type) {
   }
 }
 
-template <typename T>
-void put_le(std::vector<std::uint8_t>& bytes, std::size_t offset, T value) {
-  std::memcpy(bytes.data() + offset, &value, sizeof(T));
-}
-
 // Day of year and year of a file's time: the days before its month plus its day, one more
 // in years divisible by 4 after February.
 void creation_day_and_year(const std::string& file_name, std::uint16_t& day, std::uint16_t& year) {
@@ -80,28 +75,6 @@ void creation_day_and_year(const std::string& file_name, std::uint16_t& day, std
   if (full_year % 4 == 0 && parts.tm_mon > 1) day_of_year++;
   day = static_cast<std::uint16_t>(day_of_year);
   year = static_cast<std::uint16_t>(full_year);
-}
-
-// The numbers of a header line: exactly `count` of them must read.
-bool read_numbers(const char* line, double* values, int count) {
-  const char* end = line + std::strlen(line);
-  const char* p = line;
-  for (int i = 0; i < count; i++) {
-    while (*p == ' ' || *p == '\t' || *p == ',' || *p == ';')
-      p++;
-    const char* next = text_numbers::read_double(p, end, values[i]);
-    if (next == nullptr) return false;
-    p = next;
-  }
-  return true;
-}
-
-bool read_count(const char* line, std::int64_t& value) {
-  double number = 0.0;
-  if (!read_numbers(line, &number, 1)) return false;
-  if (!(number >= 0.0 && number < 9.2e18)) return false;
-  value = static_cast<std::int64_t>(number);
-  return true;
 }
 
 double round_half_away(double value) {
@@ -231,6 +204,12 @@ bool LASreaderTXT::start(std::uint8_t point_type, const char* parse_string,
   header_count_ = -1;
   counted_ = 0;
   unfit_ = 0;
+  not_finite_ = 0;
+  skipped_ = 0;
+  warnings_.reset();
+  no_points_ = false;
+  ptx_lines_left_ = kNoScans;
+  ptx_scans_counted_ = 0;
   points_done = 0;
   points_total = 0;
   box_started_ = false;
@@ -250,10 +229,16 @@ bool LASreaderTXT::start(std::uint8_t point_type, const char* parse_string,
   if (populated_ && !read_header_lines(true, false)) return false;
   if (!attributes_.empty()) header.refresh_extra_bytes_vlr();
   if (!first_point()) {
-    if (!read_failed_) {
-      std::fprintf(stderr, "ERROR: could not parse any lines with '%s'\n", parse_string_.c_str());
+    // PTX scans that hold no points at all make a valid file of none.
+    const bool no_points = ptx_ && ptx_lines_left_ != kNoScans && skipped_ == 0;
+    no_points_ = no_points;
+    if (read_failed_ || !no_points) {
+      warnings_.finish();
+      if (!read_failed_) {
+        std::fprintf(stderr, "ERROR: could not parse any lines with '%s'\n", parse_string_.c_str());
+      }
+      return false;
     }
-    return false;
   }
   points_total = header_count_ > 0 ? header_count_ : 0;
   choose_read_routines();
@@ -273,6 +258,7 @@ bool LASreaderTXT::skip_lines(std::uint32_t count) {
 // or PTX dialect. `store_records` keeps the dialect's record in the header; `take_counts`
 // lets its point count stand for the header's.
 bool LASreaderTXT::read_header_lines(bool store_records, bool take_counts) {
+  ptx_lines_left_ = kNoScans;
   if (skip_lines_ > 0) return skip_lines(skip_lines_);
   if (pts_) return read_pts_header(store_records, take_counts, false);
   if (ptx_) return read_ptx_header(store_records, take_counts, false);
@@ -300,98 +286,6 @@ void LASreaderTXT::set_header_counts(std::uint64_t count, const std::int64_t* by
   }
 }
 
-bool LASreaderTXT::read_pts_header(bool store_record, bool take_count, bool populating) {
-  char* line = nullptr;
-  std::size_t length = 0;
-  if (!input_.next_line(line, length)) {
-    std::fprintf(stderr, "ERROR: reading PTS header for '-itps'\n");
-    return false;
-  }
-  std::int64_t count = 0;
-  if (!read_count(line, count)) {
-    std::fprintf(stderr, "ERROR: parsing number of points for '-itps'\n");
-    return false;
-  }
-  if (populating) {
-    std::fprintf(stderr, "PTS header states %" PRId64 " points. ignoring ...\n", count);
-  }
-  if (take_count) {
-    header_count_ = count;
-    set_header_counts(static_cast<std::uint64_t>(count), nullptr,
-                      static_cast<std::uint64_t>(count) > 0xFFFFFFFFu || header.version_minor >= 4);
-  }
-  if (store_record) store_dialect_record(text_format::kRecordIdPTS);
-  return true;
-}
-
-bool LASreaderTXT::read_ptx_header(bool store_record, bool take_count, bool populating) {
-  char* line = nullptr;
-  std::size_t length = 0;
-  struct Step {
-    const char* what;
-    int numbers;
-    double* into;
-  };
-  double columns = 0.0, rows = 0.0;
-  double* matrix = ptx_matrix_;
-  const Step steps[] = {
-      {"number of cols", 1, &columns},
-      {"number of rows", 1, &rows},
-      {"translation", 3, matrix},
-      {"rotation row 0", 3, matrix + 3},
-      {"rotation row 1", 3, matrix + 6},
-      {"rotation row 2", 3, matrix + 9},
-      {"transformation row 0", 4, matrix + 12},
-      {"transformation row 1", 4, matrix + 16},
-      {"transformation row 2", 4, matrix + 20},
-      {"transformation row 3", 4, matrix + 24},
-  };
-  for (const Step& step : steps) {
-    if (!input_.next_line(line, length)) {
-      std::fprintf(stderr, "ERROR: reading line with %s\n", step.what);
-      return false;
-    }
-    const bool count = step.numbers == 1;
-    if (!read_numbers(line, step.into, step.numbers) ||
-        (count && !(*step.into >= 0.0 && *step.into <= 2147483647.0))) {
-      std::fprintf(stderr, "ERROR: parsing %s\n", step.what);
-      return false;
-    }
-  }
-  ptx_columns_ = static_cast<std::int64_t>(columns);
-  ptx_rows_ = static_cast<std::int64_t>(rows);
-  const std::int64_t count = ptx_columns_ * ptx_rows_;
-  if (populating) {
-    std::fprintf(stderr,
-                 "PTX header states %d cols by %d rows aka %" PRId64 " points. ignoring ...\n",
-                 static_cast<int>(ptx_columns_), static_cast<int>(ptx_rows_), count);
-  }
-  if (take_count) {
-    header_count_ = count;
-    set_header_counts(static_cast<std::uint64_t>(count), nullptr,
-                      static_cast<std::uint64_t>(count) > 0xFFFFFFFFu || header.version_minor >= 4);
-  }
-  if (store_record) store_dialect_record(text_format::kRecordIdPTX);
-  return true;
-}
-
-void LASreaderTXT::store_dialect_record(std::uint16_t record_id) {
-  using namespace text_format;
-  const bool ptx = record_id == kRecordIdPTX;
-  std::vector<std::uint8_t> payload(ptx ? kPayloadSizePTX : kPayloadSizePTS, 0);
-  put_le(payload, kOffsetIntensityTranslate, translate_intensity_);
-  put_le(payload, kOffsetIntensityScale, scale_intensity_);
-  const std::size_t kept =
-      parse_string_.size() < kParseStringBytes - 1 ? parse_string_.size() : kParseStringBytes - 1;
-  std::memcpy(payload.data() + kOffsetParseString, parse_string_.data(), kept);
-  if (ptx) {
-    put_le(payload, kOffsetColumns, ptx_columns_);
-    put_le(payload, kOffsetRows, ptx_rows_);
-    std::memcpy(payload.data() + kOffsetTranslation, ptx_matrix_, sizeof(ptx_matrix_));
-  }
-  header.put_vlr(kUserId, record_id, std::move(payload));
-}
-
 // The first pass: counts, bounding box, return histogram and attribute ranges from every
 // line, read with only the columns that decide them.
 bool LASreaderTXT::populate_pass() {
@@ -407,6 +301,7 @@ bool LASreaderTXT::populate_pass() {
   for (const Column& column : counting) {
     shown.push_back(column.letter == '#' ? '0' : column.letter);
   }
+  ptx_lines_left_ = kNoScans;
   if (!skip_lines(skip_lines_)) return false;
   if (pts_ && !read_pts_header(false, false, true)) return false;
   if (ptx_ && !read_ptx_header(false, false, true)) return false;
@@ -416,11 +311,18 @@ bool LASreaderTXT::populate_pass() {
   std::int64_t by_return[16] = {};
   double min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
   track_attribute_range_ = true;
+  // The reading pass that follows warns about the lines, with every column: this one only
+  // keeps the first line that gives no point, for a file that gives none at all.
+  warnings_.mute(true);
+  std::string first_skipped;
+  std::int64_t skipped = 0;
   char* line = nullptr;
   std::size_t length = 0;
-  while (input_.next_line(line, length)) {
-    if (!parse_line(line, length, counting)) {
-      warn_unparsable(line, length, shown);
+  while (next_point_line(line, length)) {
+    if (take_line(line, length, counting) != LineResult::kPoint) {
+      if (skipped++ == 0) {
+        first_skipped = shown_text(std::string_view(line, length), text_format::kShownLineLimit);
+      }
       continue;
     }
     for (int k = 0; k < 3; k++) {
@@ -431,12 +333,16 @@ bool LASreaderTXT::populate_pass() {
     count++;
   }
   track_attribute_range_ = false;
-  if (input_.failed()) {
-    read_failed_ = true;
-    return false;
-  }
+  warnings_.mute(false);
+  if (input_.failed()) read_failed_ = true;
+  if (read_failed_) return false;
   std::fprintf(stderr, "counted %" PRId64 " points in populate pass.\n", count);
-  if (count == 0) {
+  // PTX scans that hold no points at all make a valid file of none.
+  if (count == 0 && !(ptx_ && ptx_lines_left_ != kNoScans && skipped == 0)) {
+    if (skipped > 0) {
+      std::fprintf(stderr, "WARNING: cannot parse '%s' with '%s'. skipping ...\n",
+                   first_skipped.c_str(), shown.c_str());
+    }
     std::fprintf(stderr, "ERROR: could not parse any lines with '%s'\n", parse_string_.c_str());
     return false;
   }
@@ -549,19 +455,28 @@ bool LASreaderTXT::quantize_point() {
 bool LASreaderTXT::next_parsed_line(bool quantize) {
   char* line = nullptr;
   std::size_t length = 0;
-  while (input_.next_line(line, length)) {
-    if (!parse_line(line, length, columns_)) {
+  while (next_point_line(line, length)) {
+    const LineResult result = take_line(line, length, columns_);
+    if (result == LineResult::kUnparsable) {
       warn_unparsable(line, length, parse_string_);
+      skipped_++;
+      continue;
+    }
+    if (result == LineResult::kNotFinite) {
+      warn_not_finite(line, length);
+      not_finite_++;
+      skipped_++;
       continue;
     }
     if (quantize && !quantize_point()) {
-      std::fprintf(stderr,
-                   "WARNING: coordinates %g %g %g do not fit 32-bit integers at scale %g %g %g "
-                   "and offset %g %g %g. skipping ...\n",
-                   coordinates_[0], coordinates_[1], coordinates_[2], header.x_scale_factor,
-                   header.y_scale_factor, header.z_scale_factor, header.x_offset, header.y_offset,
-                   header.z_offset);
+      warnings_.warn(
+          "WARNING: coordinates %g %g %g do not fit 32-bit integers at scale %g %g %g "
+          "and offset %g %g %g. skipping ...\n",
+          coordinates_[0], coordinates_[1], coordinates_[2], header.x_scale_factor,
+          header.y_scale_factor, header.z_scale_factor, header.x_offset, header.y_offset,
+          header.z_offset);
       unfit_++;
+      skipped_++;
       continue;
     }
     return true;
@@ -624,26 +539,42 @@ bool LASreaderTXT::read_raw_point() {
   } else if (!input_.is_open() || !next_parsed_line(true)) {
     if (!end_reported_) {
       end_reported_ = true;
-      if (header_count_ >= 0 && header_count_ != points_done) {
-        std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points\n",
-                     points_done, header_count_);
-      }
-      if (counted_ == points_done) finish_header_at_end();
-      if (unfit_ > 0) {
-        std::fprintf(stderr,
-                     "ERROR: %" PRId64
-                     " points of '%s' do not fit 32-bit integers at the scale "
-                     "and offset in use. read it with '-populate' or choose them with "
-                     "'-rescale' and '-reoffset'\n",
-                     unfit_, file_name_.empty() ? "stdin" : file_name_.c_str());
-        read_failed_ = true;
-      }
+      report_end_of_points();
     }
     return false;
   }
   points_done++;
   if (!populated_ && points_done > counted_) count_point_into_header();
   return true;
+}
+
+// What the first pass over the points says at their end (the warnings' summary, a count
+// that does not match) and what every pass says: the points that could not be stored.
+void LASreaderTXT::report_end_of_points() {
+  const bool first_pass = !warnings_.muted();
+  warnings_.finish();
+  if (first_pass && warn_when_cut && header_count_ >= 0 && header_count_ != points_done) {
+    std::fprintf(stderr, "WARNING: end-of-file after %" PRId64 " of %" PRId64 " points\n",
+                 points_done, header_count_);
+  }
+  if (counted_ == points_done) finish_header_at_end();
+  const char* name = file_name_.empty() ? "stdin" : file_name_.c_str();
+  if (not_finite_ > 0) {
+    std::fprintf(stderr,
+                 "ERROR: %" PRId64
+                 " points of '%s' have coordinates or a GPS time that are not finite numbers\n",
+                 not_finite_, name);
+    read_failed_ = true;
+  }
+  if (unfit_ > 0) {
+    std::fprintf(stderr,
+                 "ERROR: %" PRId64
+                 " points of '%s' do not fit 32-bit integers at the scale "
+                 "and offset in use. read it with '-populate' or choose them with "
+                 "'-rescale' and '-reoffset'\n",
+                 unfit_, name);
+    read_failed_ = true;
+  }
 }
 
 bool LASreaderTXT::seek_point(std::int64_t index) {
@@ -655,6 +586,8 @@ bool LASreaderTXT::seek_point(std::int64_t index) {
     points_done = 0;
     end_reported_ = false;
     unfit_ = 0;
+    not_finite_ = 0;
+    skipped_ = 0;
     const bool tracking = track_attribute_range_;
     if (!next_parsed_line(true)) return false;
     track_attribute_range_ = tracking;
@@ -676,13 +609,19 @@ bool LASreaderTXT::reopen(const char* file_name) {
   read_failed_ = false;
   end_reported_ = false;
   unfit_ = 0;
+  not_finite_ = 0;
+  skipped_ = 0;
   points_done = 0;
   holding_first_ = false;
-  if (!read_header_lines(false, false) || !next_parsed_line(true)) {
+  if (!read_header_lines(false, false)) {
     std::fprintf(stderr, "ERROR: cannot reopen file '%s'\n", file_name);
     return false;
   }
-  holding_first_ = true;
+  holding_first_ = next_parsed_line(true);
+  if (!holding_first_ && (read_failed_ || !no_points_)) {
+    std::fprintf(stderr, "ERROR: cannot reopen file '%s'\n", file_name);
+    return false;
+  }
   choose_read_routines();
   return true;
 }

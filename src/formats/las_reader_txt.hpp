@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/repeated_warnings.hpp"
 #include "formats/text_input.hpp"
 #include "las/las_reader.hpp"
 
@@ -20,15 +21,25 @@ class ByteStreamIn;
 // per axis without one, that it chooses from the bounding box, and fills its header (point
 // type, counts, bounding box, return histogram) either in a first "populate" pass over the
 // whole file (which needs a file name: it reads the file twice) or point by point while
-// reading, completing it at the end of the file. The PTS and PTX dialects read their header
-// lines and keep them in a record of the header for the text writer.
+// reading, completing it at the end of the file. Lines end at LF, CR LF or a lone CR. The
+// PTS and PTX dialects read their header lines and keep them in a record of the header for
+// the text writer.
 //
-// A line that does not parse, or whose coordinates are not finite, is no point: it is
-// skipped with one "WARNING: " line. A point whose coordinates do not fit 32-bit integers at
-// the chosen scale and offset cannot be stored: it is skipped with a warning, and at the end
-// of the points the reader reports how many with an "ERROR: " line and `read_failed()`, so
-// that no output that lost them looks complete. Out-of-range values of the other columns
-// are stored clamped (or cut to their bits) with a warning.
+// A PTX file holds one scan or several, one after the other, each with its own header lines
+// and its columns × rows point lines (a scan of 0 points is valid). The points are delivered
+// in the frame of the first scan: its transformation is kept in the record, not applied, and
+// every later scan is brought into that frame through its own transformation and the inverse
+// of the first's, so that all scans meet as they were registered.
+//
+// A line that does not parse is no point: it is skipped with a warning. A point whose
+// coordinates or GPS time are not finite numbers, or whose coordinates do not fit 32-bit
+// integers at the chosen scale and offset, cannot be stored: it is skipped with a warning,
+// and at the end of the points the reader reports how many with an "ERROR: " line and
+// `read_failed()`, so that no output that lost them looks complete. Out-of-range values of
+// the other columns are stored clamped (or cut to their bits) with a warning. Warnings that
+// repeat per line are printed a few times each, summed up at the end of the points, and
+// only in the first pass over the file (RepeatedWarnings); echoed lines show control bytes
+// escaped.
 //
 // Ownership: the reader owns its header, its point and its input. Failed operations print
 // one "ERROR: " line and return false; the reader may then only be closed, opened again or
@@ -85,6 +96,9 @@ class LASreaderTXT : public LASreader {
   const std::string& parse_string() const { return parse_string_; }
   bool populated() const { return populated_; }
 
+  // What a line gave: a point, no point (it does not scan), or values that are not finite.
+  enum class LineResult : std::uint8_t { kPoint, kUnparsable, kNotFinite };
+
   // One compiled column of the parse string: its letter, and for 0-9 and "(n)" the
   // attribute it fills.
   struct Column {
@@ -116,6 +130,18 @@ class LASreaderTXT : public LASreader {
   bool read_header_lines(bool store_records, bool take_counts);
   bool read_pts_header(bool store_record, bool take_count, bool populating);
   bool read_ptx_header(bool store_record, bool take_count, bool populating);
+  // The header lines of a scan whose first line is `first`, into `scan` (translation,
+  // rotation, transformation) and the counts; false after an "ERROR: " line.
+  bool read_ptx_scan_header(const char* first, double* scan, std::int64_t& columns,
+                            std::int64_t& rows);
+  // Past the last line of a scan: the next scan's header, or false at the end of the text
+  // (and after an "ERROR: " line with `read_failed()` for a broken one).
+  bool next_ptx_scan();
+  // How the points of a later scan with header `scan` reach the frame of the first scan.
+  bool enter_ptx_scan(const double* scan);
+  void move_into_first_scan();
+  // The next line of points: a PTX file passes from scan to scan on the way.
+  bool next_point_line(char*& line, std::size_t& length);
   bool skip_lines(std::uint32_t count);
   void store_dialect_record(std::uint16_t record_id);
   // The next line that parses into `point` with `coordinates_` (false at the end); with
@@ -125,8 +151,11 @@ class LASreaderTXT : public LASreader {
   bool compile_columns(const std::string& text, std::vector<Column>& columns) const;
   // The point type a parse string asks for when none was requested.
   static std::uint8_t point_type_for(const std::string& text);
-  bool parse_line(char* line, std::size_t length, const std::vector<Column>& columns);
-  void warn_unparsable(const char* line, std::size_t length, const std::string& shown) const;
+  LineResult parse_line(char* line, std::size_t length, const std::vector<Column>& columns);
+  // parse_line, then the move of a later PTX scan.
+  LineResult take_line(char* line, std::size_t length, const std::vector<Column>& columns);
+  void warn_unparsable(const char* line, std::size_t length, const std::string& shown);
+  void warn_not_finite(const char* line, std::size_t length);
   bool store_attribute(int index, double value);
   bool quantize_point();
   void choose_scale_and_offset(double min_x, double min_y, double min_z, double max_x, double max_y,
@@ -134,6 +163,7 @@ class LASreaderTXT : public LASreader {
   void snap_bounding_box();
   void count_point_into_header();
   void finish_header_at_end();
+  void report_end_of_points();
   void set_header_counts(std::uint64_t count, const std::int64_t* by_return, bool extended);
   bool first_point();
 
@@ -153,16 +183,33 @@ class LASreaderTXT : public LASreader {
   double coordinates_[3] = {0.0, 0.0, 0.0};
   bool populated_ = false;
   bool holding_first_ = false;  // the first point was parsed at open and not yet delivered
+  bool no_points_ = false;      // a PTX file whose scans hold no points
   bool end_reported_ = false;
   std::int64_t header_count_ = -1;  // points the header announces; -1 unknown
   std::int64_t counted_ = 0;        // points counted into the header while reading
   std::int64_t unfit_ = 0;          // lines skipped for coordinates beyond 32 bits
+  std::int64_t not_finite_ = 0;     // lines skipped for values that are not finite
+  std::int64_t skipped_ = 0;        // lines of this pass that gave no point, for any reason
+  RepeatedWarnings warnings_;
   bool track_attribute_range_ = false;
   std::int64_t by_return_[16] = {};
   bool box_started_ = false;
-  // The PTX scan header as read (columns, rows, translation, rotation, transformation).
+  // The first PTX scan's header as read (columns, rows, translation, rotation,
+  // transformation).
   std::int64_t ptx_columns_ = 0, ptx_rows_ = 0;
   double ptx_matrix_[3 + 9 + 16] = {};
+  // The scan being read: lines still to come (kNoScans when no scan header was read, the
+  // lines were skipped instead; kBrokenScan after a broken header), its number in this pass,
+  // and how many scans the header count holds.
+  static constexpr std::int64_t kNoScans = -1;
+  static constexpr std::int64_t kBrokenScan = -2;
+  std::int64_t ptx_lines_left_ = kNoScans;
+  std::int32_t ptx_scan_ = 0;
+  std::int32_t ptx_scans_counted_ = 0;
+  // A later scan into the first scan's frame: p × rotation + shift (row vector).
+  bool ptx_moves_ = false;
+  double ptx_rotation_[9] = {};
+  double ptx_shift_[3] = {};
 };
 
 // The converting forms. The text is quantized at the requested scale factors and offsets

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
 
 #include "formats/las_reader_txt.hpp"
 #include "formats/text_format.hpp"
@@ -86,18 +88,27 @@ bool has_any(const std::string& text, const char* letters) {
 }
 
 // A single-bit flag: set when not 0; anything but 0 and 1 (negatives too) warns.
-bool flag_value(std::int32_t value, const char* warning) {
-  if (static_cast<std::uint32_t>(value) > 1) std::fprintf(stderr, warning, value);
+bool flag_value(std::int32_t value, const char* warning, RepeatedWarnings& warnings) {
+  if (static_cast<std::uint32_t>(value) > 1 && warnings.allow(warning)) {
+    std::fprintf(stderr, warning, value);
+  }
   return value != 0;
 }
 
 // `low`..`high` with "negative counts as above" for the warning.
-std::int32_t clamp_warn(std::int32_t value, std::int32_t high, const char* warning) {
+std::int32_t clamp_warn(std::int32_t value, std::int32_t high, const char* warning,
+                        RepeatedWarnings& warnings) {
   if (value < 0 || value > high) {
-    std::fprintf(stderr, warning, value);
+    if (warnings.allow(warning)) std::fprintf(stderr, warning, value);
     return value < 0 ? 0 : high;
   }
   return value;
+}
+
+// The part of a line a warning shows: control bytes escaped, up to
+// text_format::kShownLineLimit bytes of text.
+std::string shown_line(const char* line, std::size_t length) {
+  return shown_text(std::string_view(line, length), text_format::kShownLineLimit);
 }
 
 std::uint16_t clamp_u16(std::int32_t value) {
@@ -163,6 +174,16 @@ bool LASreaderTXT::compile_columns(const std::string& text, std::vector<Column>&
     }
     return false;
   }
+  // Without a coordinate column every point would lie at 0 on that axis.
+  for (const char axis : {'x', 'y', 'z'}) {
+    if (text.find(axis) == std::string::npos) {
+      std::fprintf(stderr,
+                   "ERROR: parse string '%s' has no '%c': the columns of a point need x, y and "
+                   "z\n",
+                   text.c_str(), axis);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -180,14 +201,17 @@ std::uint8_t LASreaderTXT::point_type_for(const std::string& text) {
   return 6;
 }
 
-void LASreaderTXT::warn_unparsable(const char* line, std::size_t length,
-                                   const std::string& shown) const {
-  // A line is shown up to a zero byte, as much as a warning line should hold.
-  std::size_t size = 0;
-  while (size < length && size < text_format::kShownLineLimit && line[size] != '\0')
-    size++;
-  std::fprintf(stderr, "WARNING: cannot parse '%.*s' with '%s'. skipping ...\n",
-               static_cast<int>(size), line, shown.c_str());
+void LASreaderTXT::warn_unparsable(const char* line, std::size_t length, const std::string& shown) {
+  static constexpr char kWarning[] = "WARNING: cannot parse '%s' with '%s'. skipping ...\n";
+  if (!warnings_.allow(kWarning)) return;
+  std::fprintf(stderr, kWarning, shown_line(line, length).c_str(), shown.c_str());
+}
+
+void LASreaderTXT::warn_not_finite(const char* line, std::size_t length) {
+  static constexpr char kWarning[] =
+      "WARNING: coordinates or GPS time of '%s' are not finite numbers. skipping ...\n";
+  if (!warnings_.allow(kWarning)) return;
+  std::fprintf(stderr, kWarning, shown_line(line, length).c_str());
 }
 
 bool LASreaderTXT::store_attribute(int index, double value) {
@@ -198,11 +222,11 @@ bool LASreaderTXT::store_attribute(int index, double value) {
   auto clamp_and_store = [&](const char* type, double low, double high, auto stored) {
     std::int64_t rounded = round_within(value, -9.0e18, 9.0e18);
     if (rounded < low || rounded > high) {
-      std::fprintf(stderr, "WARNING: attribute %d of type %s is %d. clamped to [%d %d] range.\n",
-                   index, type,
-                   static_cast<int>(round_within(value, std::numeric_limits<int>::min(),
-                                                 std::numeric_limits<int>::max())),
-                   static_cast<int>(low), static_cast<int>(high));
+      warnings_.warn("WARNING: attribute %d of type %s is %d. clamped to [%d %d] range.\n", index,
+                     type,
+                     static_cast<int>(round_within(value, std::numeric_limits<int>::min(),
+                                                   std::numeric_limits<int>::max())),
+                     static_cast<int>(low), static_cast<int>(high));
       rounded = rounded < low ? static_cast<std::int64_t>(low) : static_cast<std::int64_t>(high);
     }
     stored = static_cast<decltype(stored)>(rounded);
@@ -247,7 +271,7 @@ bool LASreaderTXT::store_attribute(int index, double value) {
       std::memcpy(at, &value, 8);
       break;
     default:
-      std::fprintf(stderr, "WARNING: attribute %d not (yet) implemented.\n", index);
+      warnings_.warn("WARNING: attribute %d not (yet) implemented.\n", index);
       return false;
   }
   if (track_attribute_range_) {
@@ -258,11 +282,24 @@ bool LASreaderTXT::store_attribute(int index, double value) {
   return true;
 }
 
-// One line into `point` (and the coordinates into `coordinates_`). False when the line is
+LASreaderTXT::LineResult LASreaderTXT::take_line(char* line, std::size_t length,
+                                                 const std::vector<Column>& columns) {
+  const LineResult result = parse_line(line, length, columns);
+  if (result != LineResult::kPoint || !ptx_moves_) return result;
+  move_into_first_scan();
+  for (const double coordinate : coordinates_) {
+    if (!std::isfinite(coordinate)) return LineResult::kNotFinite;
+  }
+  return result;
+}
+
+// One line into `point` (and the coordinates into `coordinates_`). Anything but kPoint is
 // no point; the caller warns.
-bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<Column>& columns) {
+LASreaderTXT::LineResult LASreaderTXT::parse_line(char* line, std::size_t length,
+                                                  const std::vector<Column>& columns) {
   const char* const end = line + std::strlen(line);  // a zero byte ends the line
   (void)length;
+  bool finite = true;
   // Every field the columns do not set starts from the empty point: a reader's caller may
   // change the point it was handed (the noise tool marks it), and that must not carry over.
   point.clear_values();
@@ -271,7 +308,7 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
   for (const Column& column : columns) {
     const char letter = column.letter;
     p = (letter == 'H' || letter == 'J') ? skip_separators_and_quotes(p) : skip_separators(p);
-    if (*p == '\0') return false;
+    if (*p == '\0') return LineResult::kUnparsable;
     const char* next = nullptr;
     std::int32_t value = 0;
     // The integer letters share their reading.
@@ -294,7 +331,7 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
       case 'B':
       case 'I':
         next = text_numbers::read_int(p, value);
-        if (next == nullptr) return false;
+        if (next == nullptr) return LineResult::kUnparsable;
         break;
       default:
         break;
@@ -305,23 +342,26 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
       case 'z': {
         double& coordinate = coordinates_[letter - 'x'];
         next = text_numbers::read_double(p, end, coordinate);
+        if (next == nullptr) return LineResult::kUnparsable;
         // A coordinate that is not finite has no quantized value.
-        if (next == nullptr || !std::isfinite(coordinate)) return false;
+        finite = finite && std::isfinite(coordinate);
         break;
       }
       case 't':
         next = text_numbers::read_double(p, end, point.gps_time);
-        if (next == nullptr) return false;
+        if (next == nullptr) return LineResult::kUnparsable;
+        // Nor is a GPS time that is not finite a moment of the survey.
+        finite = finite && std::isfinite(point.gps_time);
         break;
       case 'i': {
         float intensity = 0.0f;
         next = text_numbers::read_float(p, end, intensity);
-        if (next == nullptr) return false;
+        if (next == nullptr) return LineResult::kUnparsable;
         if (translate_intensity_ != 0.0f) intensity += translate_intensity_;
         if (scale_intensity_ != 1.0f) intensity *= scale_intensity_;
         if (!(intensity >= 0.0f && intensity < 65535.5f)) {
-          std::fprintf(stderr, "WARNING: intensity %g is out of range of unsigned short\n",
-                       static_cast<double>(intensity));
+          warnings_.warn("WARNING: intensity %g is out of range of unsigned short\n",
+                         static_cast<double>(intensity));
         }
         point.intensity = intensity >= 65535.5f ? 65535
                           : intensity >= 0.0f   ? static_cast<std::uint16_t>(intensity + 0.5f)
@@ -331,12 +371,12 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
       case 'a': {
         float angle = 0.0f;
         next = text_numbers::read_float(p, end, angle);
-        if (next == nullptr) return false;
+        if (next == nullptr) return LineResult::kUnparsable;
         if (translate_scan_angle_ != 0.0f) angle += translate_scan_angle_;
         if (scale_scan_angle_ != 1.0f) angle *= scale_scan_angle_;
         if (!(angle >= -128.0f && angle <= 127.0f)) {
-          std::fprintf(stderr, "WARNING: scan angle %g is out of range of char\n",
-                       static_cast<double>(angle));
+          warnings_.warn("WARNING: scan angle %g is out of range of char\n",
+                         static_cast<double>(angle));
         }
         // Held to what the point's field holds (the extended one counts 0.006 degrees).
         const float limit = extended ? 196.6f : 127.0f;
@@ -351,13 +391,11 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
         const std::uint32_t bits = extended ? 15u : 7u;
         if (static_cast<std::uint32_t>(value) > bits) {
           if (letter == 'r') {
-            std::fprintf(stderr,
-                         extended ? "WARNING: return number %d is out of range of four bits\n"
-                                  : "WARNING: return number %d is out of range of three bits\n",
-                         value);
+            warnings_.warn(extended ? "WARNING: return number %d is out of range of four bits\n"
+                                    : "WARNING: return number %d is out of range of three bits\n",
+                           value);
           } else {
-            std::fprintf(
-                stderr,
+            warnings_.warn(
                 extended
                     ? "WARNING: number of returns of given pulse %d is out of range of four bits\n"
                     : "WARNING: number of returns of given pulse %d is out of range of three "
@@ -384,14 +422,13 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
       }
       case 'c':
         if (value < 0) {
-          std::fprintf(stderr, "WARNING: classification %d is negative. zeroing ...\n", value);
+          warnings_.warn("WARNING: classification %d is negative. zeroing ...\n", value);
           value = 0;
         }
         if (extended) {
           if (value > 255) {
-            std::fprintf(stderr,
-                         "WARNING: extended classification %d is larger than 255. clamping ...\n",
-                         value);
+            warnings_.warn("WARNING: extended classification %d is larger than 255. clamping ...\n",
+                           value);
             point.extended_classification = 255;
             point.classification = 0;
           } else {
@@ -399,55 +436,56 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
           }
         } else {
           if (value > 31) {
-            std::fprintf(stderr, "WARNING: classification %d is larger than 31. clamping ...\n",
-                         value);
+            warnings_.warn("WARNING: classification %d is larger than 31. clamping ...\n", value);
             value = 31;
           }
           point.set_classification(static_cast<std::uint8_t>(value));
         }
         break;
       case 'u':
-        point.user_data = static_cast<std::uint8_t>(
-            clamp_warn(value, 255, "WARNING: user data %d is out of range of unsigned char\n"));
+        point.user_data = static_cast<std::uint8_t>(clamp_warn(
+            value, 255, "WARNING: user data %d is out of range of unsigned char\n", warnings_));
         break;
       case 'p':
         point.point_source_ID = static_cast<std::uint16_t>(clamp_warn(
-            value, 65535, "WARNING: point source ID %d is out of range of unsigned short\n"));
+            value, 65535, "WARNING: point source ID %d is out of range of unsigned short\n",
+            warnings_));
         break;
       case 'e':
         point.edge_of_flight_line = flag_value(
-            value, "WARNING: edge of flight line flag %d is out of range of boolean flag\n");
+            value, "WARNING: edge of flight line flag %d is out of range of boolean flag\n",
+            warnings_);
         break;
       case 'd':
         point.scan_direction_flag = flag_value(
-            value, "WARNING: direction of scan flag %d is out of range of boolean flag\n");
+            value, "WARNING: direction of scan flag %d is out of range of boolean flag\n",
+            warnings_);
         break;
       case 'h':
-        point.set_withheld_flag(
-            flag_value(value, "WARNING: withheld flag %d is out of range of single bit\n"));
+        point.set_withheld_flag(flag_value(
+            value, "WARNING: withheld flag %d is out of range of single bit\n", warnings_));
         break;
       case 'k':
-        point.set_keypoint_flag(
-            flag_value(value, "WARNING: keypoint flag %d is out of range of single bit\n"));
+        point.set_keypoint_flag(flag_value(
+            value, "WARNING: keypoint flag %d is out of range of single bit\n", warnings_));
         break;
       case 'g':
-        point.set_synthetic_flag(
-            flag_value(value, "WARNING: synthetic flag %d is out of range of single bit\n"));
+        point.set_synthetic_flag(flag_value(
+            value, "WARNING: synthetic flag %d is out of range of single bit\n", warnings_));
         break;
       case 'o':
-        point.set_overlap_flag(
-            flag_value(value, "WARNING: overlap flag %d is out of range of single bit\n"));
+        point.set_overlap_flag(flag_value(
+            value, "WARNING: overlap flag %d is out of range of single bit\n", warnings_));
         break;
       case 'l':
         if (static_cast<std::uint32_t>(value) >= 4) {
-          std::fprintf(stderr, "WARNING: scanner channel %d is out of range of two bits\n", value);
+          warnings_.warn("WARNING: scanner channel %d is out of range of two bits\n", value);
         }
         point.set_extended_scanner_channel(static_cast<std::uint8_t>(value & 3));
         break;
       case 'E': {
         if (static_cast<std::uint32_t>(value) > 3) {
-          std::fprintf(stderr, "WARNING: terrasolid echo encoding %d is out of range of 0 to 3\n",
-                       value);
+          warnings_.warn("WARNING: terrasolid echo encoding %d is out of range of 0 to 3\n", value);
         }
         const std::uint8_t number = value == 0 ? 1 : value == 1 ? 1 : 2;
         const std::uint8_t returns = value == 0 ? 1 : value == 1 || value == 3 ? 2 : 3;
@@ -470,7 +508,7 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
         next = p;
         for (std::uint32_t& c : channel) {
           next = text_numbers::read_hex(next, c, 2);
-          if (next == nullptr) return false;
+          if (next == nullptr) return LineResult::kUnparsable;
         }
         for (int k = 0; k < 3; k++)
           point.rgb[k] = static_cast<std::uint16_t>(channel[k]);
@@ -478,7 +516,7 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
       }
       case 'J': {
         std::uint32_t hex = 0;
-        if (text_numbers::read_hex(p, hex) == nullptr) return false;
+        if (text_numbers::read_hex(p, hex) == nullptr) return LineResult::kUnparsable;
         const double scaled = static_cast<double>(hex) / 16777215.0 * 255.0;
         point.intensity =
             static_cast<std::uint16_t>(scaled > 255.0 ? 255 : static_cast<int>(scaled));
@@ -495,11 +533,11 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
       case kAttributeColumn: {
         double number = 0.0;
         next = text_numbers::read_double(p, end, number);
-        if (next == nullptr) return false;
+        if (next == nullptr) return LineResult::kUnparsable;
         const Attribute& attribute = attributes_[static_cast<std::size_t>(column.attribute)];
         if (attribute.pre_scale != 1.0) number *= attribute.pre_scale;
         if (attribute.pre_offset != 0.0) number -= attribute.pre_offset;
-        if (!store_attribute(column.attribute, number)) return false;
+        if (!store_attribute(column.attribute, number)) return LineResult::kUnparsable;
         break;
       }
       default:
@@ -508,5 +546,5 @@ bool LASreaderTXT::parse_line(char* line, std::size_t length, const std::vector<
     }
     p = next_separator(next);
   }
-  return true;
+  return finite ? LineResult::kPoint : LineResult::kNotFinite;
 }

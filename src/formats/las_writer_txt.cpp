@@ -154,6 +154,7 @@ bool LASwriterTXT::open_file(std::FILE* file, const LASheader* header, const cha
 }
 
 bool LASwriterTXT::start(const char* parse_string, const char* separator) {
+  warnings_.reset();
   separator_ = ' ';
   separator_name_ = "space";
   if (separator != nullptr) {
@@ -473,7 +474,7 @@ bool LASwriterTXT::write_point(const LASpoint& point) {
         const LASattributeDescriptor& descriptor = header_->descriptor(column.attribute);
         const int type = descriptor.data_type;
         if (type < 1 || type > 10) {
-          std::fprintf(stderr, "WARNING: attribute %d not (yet) implemented.\n", column.attribute);
+          warnings_.warn("WARNING: attribute %d not (yet) implemented.\n", column.attribute);
           break;
         }
         const double value =
@@ -497,6 +498,7 @@ bool LASwriterTXT::write_point(const LASpoint& point) {
 
 std::int64_t LASwriterTXT::close_writer(bool /*fix_count*/) {
   if (file_ == nullptr) return 0;
+  warnings_.finish();
   flush();
   if (std::fflush(file_) != 0 && !failed_) {
     failed_ = true;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/repeated_warnings.hpp"
 #include "las/las_writer.hpp"
 
 // Writes points as text, one line per point, the columns chosen by a parse string (x, y, z
@@ -19,6 +20,7 @@
 // Ownership: the writer borrows the header it was opened with (it must outlive the writer)
 // and owns the file it opened by name; a FILE given to `open_file` is borrowed. Failures
 // print one "ERROR: " line; a failed write sets `failed()` and makes close_writer return 0.
+// A warning about the points repeats a few times at most and is summed up at the close.
 class LASwriterTXT : public LASwriter {
  public:
   LASwriterTXT();
@@ -71,4 +73,5 @@ class LASwriterTXT : public LASwriter {
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   std::int64_t bytes_written_ = 0;
+  RepeatedWarnings warnings_;
 };

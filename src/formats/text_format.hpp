@@ -57,22 +57,31 @@ inline constexpr double kOffsetUnits = 10000000.0;
 inline constexpr double kOffsetLimit = 2e307;
 
 // ---- Compressed inputs ----------------------------------------------------------------------
+// How a program reads the archive name it is given. Some expand wildcards in it even when no
+// shell is involved: "unzip -p 'a[1].zip'" reads "a1.zip".
+enum class ArchiveName : std::uint8_t {
+  kOnStandardInput,  // the file is fed on standard input: no name is passed
+  kBracketEscapes,   // "*", "?" and "[" are wildcards unless written "[*]", "[?]", "[[]";
+                     // in a name with any of them "\\" stands for a backslash
+  kNoEscape,         // "*" and "?" are wildcards that cannot be escaped: such names are refused
+};
+
 // By the end of the file name: the program that writes the decompressed text to its standard
 // output, its arguments (the file name follows them unless the file is fed on standard
-// input), and the Debian package that brings it.
+// input), how it reads an archive name, and the Debian package that brings it.
 struct Decompressor {
   const char* suffix;
   const char* program;
   const char* arguments[3];  // null-terminated
-  bool file_on_stdin;
+  ArchiveName name_rule;
   const char* package;
 };
 
 inline constexpr Decompressor kDecompressors[] = {
-    {".gz", "gzip", {"-d", nullptr, nullptr}, true, "gzip"},
-    {".zip", "unzip", {"-p", nullptr, nullptr}, false, "unzip"},
-    {".7z", "7z", {"e", "-so", nullptr}, false, "p7zip-full"},
-    {".rar", "unrar", {"p", "-ierr", nullptr}, false, "unrar"},
+    {".gz", "gzip", {"-d", nullptr, nullptr}, ArchiveName::kOnStandardInput, "gzip"},
+    {".zip", "unzip", {"-p", nullptr, nullptr}, ArchiveName::kBracketEscapes, "unzip"},
+    {".7z", "7z", {"e", "-so", nullptr}, ArchiveName::kNoEscape, "p7zip-full"},
+    {".rar", "unrar", {"p", "-ierr", nullptr}, ArchiveName::kNoEscape, "unrar"},
 };
 
 }  // namespace text_format

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "formats/archive_argument.hpp"
 #include "formats/text_format.hpp"
 
 extern char** environ;
@@ -20,6 +21,21 @@ namespace {
 
 bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// The first CR or LF from `text` on, when it lies within `size` bytes; else null. Lines end
+// at either: files from other systems end them with LF, CR LF or a lone CR. The text up to
+// `end` is followed by a zero byte, so strcspn (fast, and stopping at a lone CR at once)
+// never runs past it; zero bytes within the text are passed over.
+const char* find_line_end(const char* text, std::size_t size, const char* end) {
+  const char* p = text;
+  while (p < end) {
+    p += std::strcspn(p, "\r\n");
+    if (p >= end) break;
+    if (*p != '\0') return static_cast<std::size_t>(p - text) < size ? p : nullptr;
+    p++;
+  }
+  return nullptr;
 }
 
 // Reads, retrying interrupted calls; -1 on an error.
@@ -106,8 +122,11 @@ bool TextInput::spawn(const char* file_name, std::size_t decompressor) {
     std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
     return false;
   }
+  std::string argument;
+  if (!text_format::archive_argument(program, file_name_, argument)) return false;
+  const bool file_on_stdin = program.name_rule == text_format::ArchiveName::kOnStandardInput;
   int input = -1;
-  if (program.file_on_stdin) {
+  if (file_on_stdin) {
     input = ::open(file_name, O_RDONLY | O_CLOEXEC);
     if (input < 0) {
       std::fprintf(stderr, "ERROR: cannot open file '%s'\n", file_name);
@@ -120,15 +139,12 @@ bool TextInput::spawn(const char* file_name, std::size_t decompressor) {
     std::fprintf(stderr, "ERROR: could not create pipe\n");
     return false;
   }
-  // A name that begins with "-" would be taken for an option.
-  std::string argument = file_name;
-  if (!argument.empty() && argument[0] == '-') argument.insert(0, "./");
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.program));
   for (const char* word : program.arguments) {
     if (word != nullptr) argv.push_back(const_cast<char*>(word));
   }
-  if (!program.file_on_stdin) argv.push_back(argument.data());
+  if (!file_on_stdin) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   SpawnActions actions;
@@ -199,6 +215,7 @@ void TextInput::close() {
   at_end_ = false;
   failed_ = false;
   passing_over_ = false;
+  after_cr_ = false;
   begin_ = end_ = 0;
   program_name_.clear();
 }
@@ -214,10 +231,9 @@ bool TextInput::fill() {
   const std::size_t capacity = buffer_.size() - 1;  // room for a closing zero
   if (end_ >= capacity) return true;
   const ssize_t got = read_some(descriptor_, buffer_.data() + end_, capacity - end_);
-  if (got > 0) {
-    end_ += static_cast<std::size_t>(got);
-    return true;
-  }
+  if (got > 0) end_ += static_cast<std::size_t>(got);
+  buffer_[end_] = '\0';  // the stop for find_line_end
+  if (got > 0) return true;
   at_end_ = true;
   if (got < 0) {
     failed_ = true;
@@ -230,16 +246,22 @@ bool TextInput::fill() {
 
 bool TextInput::next_line(char*& line, std::size_t& length) {
   for (;;) {
+    if (after_cr_) {
+      // The line before ended at a CR: an LF right after it belongs to that line end.
+      if (begin_ == end_ && !at_end_) {
+        fill();
+        continue;
+      }
+      if (begin_ < end_ && buffer_[begin_] == '\n') begin_++;
+      after_cr_ = false;
+    }
     char* start = buffer_.data() + begin_;
     const std::size_t available = end_ - begin_;
-    // One byte beyond the limit: a line of exactly the limit still ends at its "\n".
-    const std::size_t window =
-        available <= text_format::kLineLimit ? available : text_format::kLineLimit + 1;
-    char* newline = static_cast<char*>(std::memchr(start, '\n', window));
     if (passing_over_) {
-      newline = static_cast<char*>(std::memchr(start, '\n', available));
-      if (newline != nullptr) {
-        begin_ += static_cast<std::size_t>(newline - start) + 1;
+      const char* line_end = find_line_end(start, available, start + available);
+      if (line_end != nullptr) {
+        begin_ += static_cast<std::size_t>(line_end - start) + 1;
+        after_cr_ = *line_end == '\r';
         passing_over_ = false;
       } else {
         begin_ = end_;
@@ -247,10 +269,15 @@ bool TextInput::next_line(char*& line, std::size_t& length) {
       }
       continue;
     }
+    // One byte beyond the limit: a line of exactly the limit still ends at its line end.
+    const std::size_t window =
+        available <= text_format::kLineLimit ? available : text_format::kLineLimit + 1;
+    const char* line_end = find_line_end(start, window, start + available);
     std::size_t size;
-    if (newline != nullptr) {
-      size = static_cast<std::size_t>(newline - start);
+    if (line_end != nullptr) {
+      size = static_cast<std::size_t>(line_end - start);
       begin_ += size + 1;
+      after_cr_ = *line_end == '\r';
     } else if (available > text_format::kLineLimit) {
       size = text_format::kLineLimit;
       begin_ += size;
@@ -259,12 +286,11 @@ bool TextInput::next_line(char*& line, std::size_t& length) {
       if (!fill() && end_ == begin_) return false;
       continue;
     } else if (available > 0) {
-      size = available;  // the last line has no "\n"
+      size = available;  // the last line has no line end
       begin_ = end_;
     } else {
       return false;
     }
-    if (size > 0 && start[size - 1] == '\r') size--;
     start[size] = '\0';
     line = start;
     length = size;
@@ -278,5 +304,6 @@ bool TextInput::rewind() {
   begin_ = end_ = 0;
   at_end_ = false;
   passing_over_ = false;
+  after_cr_ = false;
   return true;
 }

@@ -11,13 +11,13 @@
 // text_format::kDecompressors).
 //
 // Programs are started with an argument vector, never through a shell, so a file name
-// reaches them as one argument whatever it holds (a name beginning with "-" is handed over
-// as "./-name" so that no program takes it for an option). The program's standard error
-// stays ours. Reading a pipe cannot seek.
+// reaches them as one argument whatever it holds, written so that the program takes it
+// literally (text_format::archive_argument: no option, no list file, no wildcard). The
+// program's standard error stays ours. Reading a pipe cannot seek.
 //
 // Lines are handed out in place: `next_line` returns a zero-terminated line without its
-// "\n" or "\r\n", valid until the next call. A line longer than text_format::kLineLimit is
-// cut there and the rest of it passed over.
+// line end ("\n", "\r\n" or a lone "\r" alike), valid until the next call. A line longer than
+// text_format::kLineLimit is cut there and the rest of it passed over.
 //
 // Every failure prints one "ERROR: " line. A program that cannot be started is named with
 // the package that brings it; one that ends badly (a cut or corrupt archive, killed) ends the
@@ -61,6 +61,7 @@ class TextInput {
   bool at_end_ = false;
   bool failed_ = false;
   bool passing_over_ = false;  // dropping the rest of an overlong line
+  bool after_cr_ = false;      // the last line ended at a CR: skip an LF that follows
   pid_t program_ = -1;
   std::string program_name_;
   std::string file_name_;

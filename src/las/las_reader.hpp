@@ -88,6 +88,11 @@ class LASreader {
   // True once a read ended on an error (data that cannot be decoded or read) rather than at
   // the end of the points or of a cut file, which only warns. Cleared when the reader opens.
   bool read_failed() const { return read_failed_; }
+  // True once the points ended because the file was cut short of what its header (or its
+  // layout) announces, in a way the point count does not show; the points it held were
+  // delivered and one warning said so. Readers whose header carries a count report a cut
+  // file by `points_done < points_total` instead. Cleared when the reader opens.
+  bool ended_cut() const { return ended_cut_; }
 
   LASfilterHook* get_filter() const { return filter_; }
   LAStransformHook* get_transform() const { return transform_; }
@@ -116,6 +121,7 @@ class LASreader {
   }
 
   bool read_failed_ = false;
+  bool ended_cut_ = false;
 
  private:
   bool read_nothing() { return false; }

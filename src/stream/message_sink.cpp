@@ -1,5 +1,8 @@
 #include "stream/message_sink.hpp"
 
+#include <cinttypes>
+#include <cstdio>
+
 namespace {
 
 thread_local MessageSink* t_current = nullptr;
@@ -16,4 +19,53 @@ MessageSink::Scope::Scope(MessageSink* sink) : previous_(t_current) {
 
 MessageSink::Scope::~Scope() {
   t_current = previous_;
+}
+
+void MessageSink::append(const char* text, std::size_t size) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (head_.size() < kHeadLimit) {
+    const std::size_t taken = size < kHeadLimit - head_.size() ? size : kHeadLimit - head_.size();
+    head_.append(text, taken);
+    text += taken;
+    size -= taken;
+  }
+  if (size == 0) return;
+  tail_.append(text, size);
+  // Dropped in steps, so that each byte is moved a few times at most.
+  if (tail_.size() > 2 * kTailLimit) {
+    const std::size_t dropped = tail_.size() - kTailLimit;
+    tail_.erase(0, dropped);
+    left_out_ += dropped;
+  }
+}
+
+std::string MessageSink::take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  std::string taken;
+  taken.swap(head_);
+  if (tail_.empty()) return taken;
+  // Whole lines on either side of the gap.
+  std::uint64_t left_out = left_out_;
+  if (tail_.size() > kTailLimit) {
+    left_out += tail_.size() - kTailLimit;
+    tail_.erase(0, tail_.size() - kTailLimit);
+  }
+  if (left_out > 0) {
+    const std::size_t head_end = taken.rfind('\n') == std::string::npos ? 0 : taken.rfind('\n') + 1;
+    left_out += taken.size() - head_end;
+    taken.resize(head_end);
+    const std::size_t tail_start = tail_.find('\n');
+    const std::size_t cut = tail_start == std::string::npos ? tail_.size() : tail_start + 1;
+    left_out += cut;
+    tail_.erase(0, cut);
+    char line[128];
+    std::snprintf(line, sizeof(line),
+                  "WARNING: %" PRIu64 " bytes of the messages of this file are left out here\n",
+                  left_out);
+    taken += line;
+  }
+  taken += tail_;
+  tail_.clear();
+  left_out_ = 0;
+  return taken;
 }

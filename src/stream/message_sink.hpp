@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -9,18 +10,18 @@
 // ends. A sink is made current for a thread with a Scope; the worker pool carries the
 // submitter's sink over to the thread that runs a job, so a job's lines land with those of
 // the file it belongs to. Appending is thread-safe.
+//
+// What a sink holds is bounded, whatever a file's readers print: the first kHeadLimit bytes
+// and the last kTailLimit bytes are kept (the end holds the file's errors and its result),
+// and `take` puts one line between them that says how much was left out.
 class MessageSink {
  public:
-  void append(const char* text, std::size_t size) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    text_.append(text, size);
-  }
-  std::string take() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::string taken;
-    taken.swap(text_);
-    return taken;
-  }
+  static constexpr std::size_t kHeadLimit = 256 * 1024;
+  static constexpr std::size_t kTailLimit = 64 * 1024;
+
+  void append(const char* text, std::size_t size);
+  // Everything kept, in order, and empties the sink.
+  std::string take();
 
   // The sink of the calling thread, or null when its messages go where they always go.
   static MessageSink* current();
@@ -39,5 +40,7 @@ class MessageSink {
 
  private:
   std::mutex mutex_;
-  std::string text_;
+  std::string head_;
+  std::string tail_;            // the bytes after the head; its last kTailLimit are kept
+  std::uint64_t left_out_ = 0;  // bytes after the head that tail_ no longer holds
 };

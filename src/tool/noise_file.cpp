@@ -603,12 +603,14 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
     }
     return false;
   }
-  // A file that ends before its header's count is cut: what it holds is written (with a
-  // header that says so), and the run reports it at its end.
-  const bool cut = !lane.readers.has_area() && reader.points_done < reader.points_total;
+  // A file that ends before its header's count (or, for a reader without one, the end its
+  // header announces) is cut: what it holds is written, and the run reports it at its end.
+  const bool short_of_count = !lane.readers.has_area() && reader.points_done < reader.points_total;
+  const bool cut = short_of_count || reader.ended_cut();
   if (cut) {
-    record.message = "end-of-file after " + std::to_string(reader.points_done) + " of " +
-                     std::to_string(reader.points_total) + " points";
+    record.message = "end-of-file after " + std::to_string(reader.points_done) +
+                     (short_of_count ? " of " + std::to_string(reader.points_total) : "") +
+                     " points";
   }
   if (grid.out_of_grid_count() != 0 && !s.quiet) {
     std::fprintf(stderr,

@@ -6,12 +6,14 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <limits>
+#include <utility>
 
 #include "formats/las_reader_bin.hpp"
 #include "formats/las_reader_qfit.hpp"
 #include "formats/las_writer_bin.hpp"
 #include "formats/las_writer_qfit.hpp"
-#include "formats_test_support.hpp"
+#include "formats/point_file_bytes.hpp"
 #include "las/las_reader_las.hpp"
 #include "las/las_writer_las.hpp"
 #include "stream/bytestream_in_array.hpp"
@@ -211,12 +213,17 @@ TEST(TerrasolidReader, BrokenHeadersAreRefusedWithTheirMessages) {
   EXPECT_EQ(cut.err, "ERROR: reading terrasolid header\n");
 }
 
-TEST(TerrasolidReader, ACountBeyondTheRecordsReadsTheRecordsThereAre) {
+TEST(TerrasolidReader, ACountBeyondTheRecordsReadsTheRecordsThereAreAsACutFile) {
   TempDir dir;
   const std::string path = dir.path() + "/good.bin";
   ASSERT_TRUE(write_bin(path, "ts8"));
   const std::vector<std::uint8_t> good = file_bytes(path);
-  for (std::int32_t claimed : {2000000000, -5, 6}) {
+  // The count is unsigned: the writer stores the low 32 bits of its own.
+  const std::pair<std::int32_t, const char*> claims[] = {
+      {2000000000, "WARNING: end-of-file after 5 of 2000000000 points for ''\n"},
+      {-5, "WARNING: end-of-file after 5 of 4294967291 points for ''\n"},
+      {6, "WARNING: end-of-file after 5 of 6 points for ''\n"}};
+  for (const auto& [claimed, message] : claims) {
     SCOPED_TRACE(claimed);
     std::vector<std::uint8_t> bytes = good;
     std::memcpy(bytes.data() + 16, &claimed, 4);
@@ -224,13 +231,60 @@ TEST(TerrasolidReader, ACountBeyondTheRecordsReadsTheRecordsThereAre) {
     const Captured got = open_bin(bytes, &points);
     ASSERT_TRUE(got.ok) << got.err;
     EXPECT_EQ(points, 5);
-    EXPECT_NE(got.err.find("WARNING: terrasolid header claims"), std::string::npos);
+    EXPECT_EQ(got.err, message);
   }
   // A cut last record is not read.
   std::int64_t points = 0;
   const Captured got = open_bin(std::vector<std::uint8_t>(good.begin(), good.end() - 3), &points);
   ASSERT_TRUE(got.ok);
   EXPECT_EQ(points, 4);
+  EXPECT_EQ(got.err, "WARNING: end-of-file after 4 of 5 points for ''\n");
+}
+
+TEST(TerrasolidReader, OriginAndUnitsPlaceEveryRecord) {
+  TempDir dir;
+  // Coordinate = (stored integer - origin) / units per metre.
+  BinHeader h;
+  h.units = 100;
+  h.origin = {1000, 2000, 30};
+  const std::vector<BinRecord> records = {
+      {123456, -654321, 4567}, {0, 0, 0}, {1000, 2000, 30}, {-2147483647, 2147483647, -1}};
+  for (bool long_records : {true, false}) {
+    SCOPED_TRACE(long_records ? "20-byte records" : "16-byte records");
+    h.long_records = long_records;
+    const std::string path = dir.path() + "/origin.bin";
+    ASSERT_TRUE(write_file(path, terrasolid_file(h, records)));
+    LASreaderBIN reader;
+    ASSERT_TRUE(reader.open_file(path.c_str()));
+    EXPECT_DOUBLE_EQ(reader.header.x_scale_factor, 0.01);
+    EXPECT_DOUBLE_EQ(reader.header.x_offset, -10.0);
+    EXPECT_DOUBLE_EQ(reader.header.y_offset, -20.0);
+    EXPECT_DOUBLE_EQ(reader.header.z_offset, -0.3);
+    for (const BinRecord& r : records) {
+      ASSERT_TRUE(reader.read_next());
+      EXPECT_EQ(reader.point.X, r.x);
+      EXPECT_NEAR(reader.point.get_x(), (r.x - 1000.0) / 100, 1e-6);
+      EXPECT_NEAR(reader.point.get_y(), (r.y - 2000.0) / 100, 1e-6);
+      EXPECT_NEAR(reader.point.get_z(), (r.z - 30.0) / 100, 1e-6);
+    }
+    EXPECT_FALSE(reader.read_next());
+    EXPECT_NEAR(reader.header.min_x, (-2147483647 - 1000.0) / 100, 1e-6);
+    EXPECT_NEAR(reader.header.max_y, (2147483647 - 2000.0) / 100, 1e-6);
+  }
+  // An origin that is no number would make every coordinate none.
+  const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
+                        std::numeric_limits<double>::infinity()};
+  for (int axis = 0; axis < 3; axis++) {
+    for (double value : bad) {
+      BinHeader broken = h;
+      broken.origin[static_cast<std::size_t>(axis)] = value;
+      const Captured got = open_bin(terrasolid_file(broken, records));
+      EXPECT_FALSE(got.ok);
+      EXPECT_EQ(got.err, std::string("ERROR: corrupt terrasolid header. origin ") +
+                             static_cast<char>('x' + axis) + " is " +
+                             (value != value ? "nan" : "inf") + ".\n");
+    }
+  }
 }
 
 TEST(TerrasolidWriter, AFullDiskIsReportedAndTheWriteFails) {
@@ -252,25 +306,6 @@ TEST(TerrasolidWriter, AFullDiskIsReportedAndTheWriteFails) {
 
 // ---------------------------------------------------------------------------------------
 // QFIT
-
-using Words = std::array<std::int32_t, 14>;
-
-// A QFIT file: the size word and the header text, the second record with its mark and the
-// point start offset, then the records, every word in the chosen byte order.
-std::vector<std::uint8_t> qfit_file(int record_size, bool big_endian,
-                                    const std::vector<Words>& records) {
-  Bytes file;
-  file.word32(record_size, big_endian)
-      .text("test", 4)
-      .zeros(static_cast<std::size_t>(record_size - 8));
-  file.word32(-9000000, big_endian).word32(2 * record_size, big_endian);
-  file.zeros(static_cast<std::size_t>(record_size - 8));
-  for (const Words& w : records) {
-    for (int i = 0; i < record_size / 4; i++)
-      file.word32(w[static_cast<std::size_t>(i)], big_endian);
-  }
-  return file.data;
-}
 
 const std::vector<Words> kQfitRecords = {
     // time ms, lat, lon (359.5 degrees), elevation mm, start, reflected, azimuth, pitch, roll,

@@ -4,92 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "formats/las_reader_shp.hpp"
-#include "formats_test_support.hpp"
+#include "formats/point_file_bytes.hpp"
 #include "tool/temp_dir.hpp"
 
 namespace {
 
 using namespace formats_test;
-
-struct Vertex {
-  double x, y, z, m;
-};
-
-bool multi(int type) {
-  return type == 8 || type == 18 || type == 28;
-}
-bool with_z(int type) {
-  return type == 11 || type == 18;
-}
-bool with_m(int type) {
-  return type == 11 || type == 18 || type == 21 || type == 28;
-}
-
-// The content of one record of `type` (shape type word included).
-Bytes shape_content(int type, const std::vector<Vertex>& vertices) {
-  Bytes c;
-  c.le32(type);
-  if (!multi(type)) {
-    c.f64(vertices[0].x).f64(vertices[0].y);
-    if (with_z(type)) c.f64(vertices[0].z);
-    if (with_m(type)) c.f64(vertices[0].m);
-    return c;
-  }
-  double lo[4] = {1e300, 1e300, 1e300, 1e300}, hi[4] = {-1e300, -1e300, -1e300, -1e300};
-  for (const Vertex& v : vertices) {
-    const double values[4] = {v.x, v.y, v.z, v.m};
-    for (int k = 0; k < 4; k++) {
-      lo[k] = std::min(lo[k], values[k]);
-      hi[k] = std::max(hi[k], values[k]);
-    }
-  }
-  c.f64(lo[0]).f64(lo[1]).f64(hi[0]).f64(hi[1]).le32(static_cast<std::int64_t>(vertices.size()));
-  for (const Vertex& v : vertices)
-    c.f64(v.x).f64(v.y);
-  if (with_z(type)) {
-    c.f64(lo[2]).f64(hi[2]);
-    for (const Vertex& v : vertices)
-      c.f64(v.z);
-  }
-  if (with_m(type)) {
-    c.f64(lo[3]).f64(hi[3]);
-    for (const Vertex& v : vertices)
-      c.f64(v.m);
-  }
-  return c;
-}
-
-// A whole .shp file: the 100-byte header (file length in 16-bit words, big-endian code and
-// length, little-endian rest), then the records, each with its big-endian number and
-// content length.
-std::vector<std::uint8_t> shapefile(int type, const std::vector<std::vector<Vertex>>& records,
-                                    std::vector<int> record_types = {},
-                                    std::int64_t claimed_words = -1) {
-  Bytes body;
-  double lo[4] = {1e300, 1e300, 1e300, 1e300}, hi[4] = {-1e300, -1e300, -1e300, -1e300};
-  for (std::size_t r = 0; r < records.size(); r++) {
-    const int record_type = r < record_types.size() ? record_types[r] : type;
-    const Bytes content = shape_content(record_type, records[r]);
-    body.be32(static_cast<std::int64_t>(r + 1)).be32(static_cast<std::int64_t>(content.size() / 2));
-    body.data.insert(body.data.end(), content.data.begin(), content.data.end());
-    for (const Vertex& v : records[r]) {
-      const double values[4] = {v.x, v.y, v.z, v.m};
-      for (int k = 0; k < 4; k++) {
-        lo[k] = std::min(lo[k], values[k]);
-        hi[k] = std::max(hi[k], values[k]);
-      }
-    }
-  }
-  Bytes file;
-  const std::int64_t words =
-      claimed_words >= 0 ? claimed_words : static_cast<std::int64_t>(100 + body.size()) / 2;
-  file.be32(9994).zeros(20).be32(words).le32(1000).le32(type);
-  file.f64(lo[0]).f64(lo[1]).f64(hi[0]).f64(hi[1]).f64(lo[2]).f64(hi[2]).f64(lo[3]).f64(hi[3]);
-  file.data.insert(file.data.end(), body.data.begin(), body.data.end());
-  return file.data;
-}
 
 struct ReadBack {
   bool opened = false;
@@ -97,6 +20,8 @@ struct ReadBack {
   std::uint32_t count_before = 0;
   std::uint32_t count_after = 0;
   bool failed = false;
+  bool cut = false;
+  ShapeBox box{};  // the reader's header box after reading
   std::string err;
 };
 
@@ -114,6 +39,9 @@ ReadBack read_back(const TempDir& dir, const std::vector<std::uint8_t>& bytes) {
           {reader.point.get_x(), reader.point.get_y(), reader.point.get_z(), 0});
     result.count_after = reader.header.number_of_point_records;
     result.failed = reader.read_failed();
+    result.cut = reader.ended_cut();
+    result.box = {reader.header.min_x, reader.header.min_y, reader.header.max_x,
+                  reader.header.max_y, reader.header.min_z, reader.header.max_z};
   }
   result.err = testing::internal::GetCapturedStderr();
   return result;
@@ -256,12 +184,17 @@ TEST(ShapefileReader, LyingCountsAndLengthsNeverSizeAnything) {
     EXPECT_TRUE(got.failed);
   }
   {
-    // A file length of 2^31 words: the estimate comes from the bytes there are.
+    // A file length of 2^31 words: the count comes from the records there are, and the
+    // file is cut short of what its header announces.
     const ReadBack got = read_back(dir, shapefile(1, kSingles, {}, 0x7FFFFFFF));
     ASSERT_TRUE(got.opened);
-    EXPECT_NE(got.err.find("WARNING: shapefile header claims"), std::string::npos) << got.err;
+    EXPECT_NE(got.err.find("points.shp' ends after 184 of the 4294967294 bytes its header "
+                           "announces: end-of-file after 3 points\n"),
+              std::string::npos)
+        << got.err;
     EXPECT_EQ(got.count_before, 3u);
     EXPECT_EQ(got.points.size(), 3u);
+    EXPECT_TRUE(got.cut);
   }
 }
 
@@ -281,11 +214,112 @@ TEST(ShapefileReader, ACutFileDeliversTheWholeRecordsItHolds) {
     ASSERT_TRUE(got.opened);
     EXPECT_LE(got.points.size(), 6u);
     EXPECT_EQ(got.count_after, got.points.size());
+    EXPECT_TRUE(got.cut);
+    EXPECT_FALSE(got.failed);
   }
-  // Cut inside the last record's m values: its points still read.
+  // Cut inside the last record's m values: its points still read, and the file is cut.
   const std::vector<std::uint8_t> cut(whole.begin(), whole.end() - 4);
   const ReadBack got = read_back(dir, cut);
   EXPECT_EQ(got.points.size(), 6u);
+  EXPECT_TRUE(got.cut);
+}
+
+TEST(ShapefileReader, AFileCutWithItsHeaderLengthIsCutWhenARecordRunsPastTheEnd) {
+  TempDir dir;
+  struct Case {
+    int type;
+    const std::vector<std::vector<Vertex>>* records;
+    std::size_t cut;  // bytes off the end
+    std::size_t points;
+  };
+  // The last 8 bytes of a PointZ record are its m, the 8 before its z; a MultiPointZ record
+  // ends with the m range and one m per vertex.
+  const Case cases[] = {
+      {11, &kSingles, 4, 3}, {11, &kSingles, 20, 2}, {18, &kGroups, 4, 6}, {18, &kGroups, 30, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + " less " + std::to_string(c.cut));
+    std::vector<std::uint8_t> bytes = shapefile(c.type, *c.records);
+    bytes.resize(bytes.size() - c.cut);
+    // The header's length says the file is whole as it is now.
+    const std::uint32_t words = static_cast<std::uint32_t>(bytes.size() / 2);
+    for (int k = 0; k < 4; k++)
+      bytes[24 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(words >> (24 - 8 * k));
+    const ReadBack got = read_back(dir, bytes);
+    ASSERT_TRUE(got.opened) << got.err;
+    EXPECT_EQ(got.points.size(), c.points);
+    EXPECT_TRUE(got.cut);
+    EXPECT_FALSE(got.failed);
+    EXPECT_NE(got.err.find("ends inside shapefile record"), std::string::npos) << got.err;
+  }
+}
+
+TEST(ShapefileReader, TheHeaderBoxIsAHintTheVerticesChooseTheQuantization) {
+  TempDir dir;
+  std::vector<std::vector<Vertex>> projected;
+  for (int i = 0; i < 2000; i++)
+    projected.push_back({{630000.25 + 0.5 * i, 4834000.75 - 0.25 * i, 100.5 + 0.01 * i, 0}});
+  const std::vector<std::vector<Vertex>> geographic = {{{-122.4194155, 37.7749295, 12.5, 0}},
+                                                       {{-122.4194012, 37.7749401, 13.0, 0}}};
+  const std::vector<std::vector<Vertex>> far = {{{1e12, -1e12, 1e12, 0}}};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const ShapeBox degree = {0, 0, 1, 1, 0, 1};
+  const ShapeBox none = {nan, nan, nan, nan, nan, nan};
+  const ShapeBox huge = {-1e300, -1e300, 1e300, 1e300, -1e300, 1e300};
+  const ShapeBox metres = {0, 0, 1e6, 1e6, 0, 100};
+  struct Case {
+    const char* what;
+    const std::vector<std::vector<Vertex>>* records;
+    const ShapeBox* box;
+    double tolerance;
+  };
+  const Case cases[] = {
+      {"2000 projected points in a box of one degree", &projected, &degree, 0.005},
+      {"projected points in a box of NaN", &projected, &none, 0.005},
+      {"projected points in a box of 1e300", &projected, &huge, 0.005},
+      {"geographic points in a projected box", &geographic, &metres, 6e-8},
+      {"a point a billion kilometres out", &far, &degree, 0.005},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ReadBack got = read_back(dir, shapefile(11, *c.records, {}, -1, c.box));
+    ASSERT_TRUE(got.opened) << got.err;
+    EXPECT_FALSE(got.failed);
+    EXPECT_EQ(got.count_before, c.records->size());
+    expect_points(got, *c.records, true, c.tolerance);
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const auto& record : *c.records) {
+      const double v[3] = {record[0].x, record[0].y, record[0].z};
+      for (int k = 0; k < 3; k++) {
+        lo[k] = std::min(lo[k], v[k]);
+        hi[k] = std::max(hi[k], v[k]);
+      }
+    }
+    const double want[6] = {lo[0], lo[1], hi[0], hi[1], lo[2], hi[2]};
+    for (int k = 0; k < 6; k++)
+      EXPECT_NEAR(got.box[static_cast<std::size_t>(k)], want[k], c.tolerance) << k;
+  }
+}
+
+TEST(ShapefileReader, VerticesThatNoQuantizationHoldsAreRefusedNamingTheAxis) {
+  TempDir dir;
+  const Vertex near = {630000.25, 4834000.75, 100.5, 0};
+  struct Case {
+    Vertex far;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{1e12, 4834000.75, 100.5, 0}, "ERROR: the x coordinates of '"},
+      {{630000.25, -1e12, 100.5, 0}, "ERROR: the y coordinates of '"},
+      {{630000.25, 4834000.75, 1e12, 0}, "ERROR: the z coordinates of '"},
+      {{1e308, 4834000.75, 100.5, 0}, "ERROR: the x coordinates of '"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const ReadBack got = read_back(dir, shapefile(11, {{near}, {c.far}, {near}}));
+    EXPECT_FALSE(got.opened);
+    EXPECT_EQ(got.err.rfind(c.message, 0), 0u) << got.err;
+    EXPECT_NE(got.err.find("points.shp' run from "), std::string::npos) << got.err;
+  }
 }
 
 TEST(ShapefileReader, ReopeningReadsTheSamePointsWithTheCountOfTheFirstPass) {

@@ -1,13 +1,17 @@
-// Compressed and piped text: the outside programs get the file name as one argument, a
-// missing program names its package, a program that dies ends the text with a failure, and
-// standard input reads like a file.
+// Compressed and piped text: the outside programs get the file name as one argument that
+// they take literally, a missing program names its package, a program that dies ends the
+// text with a failure, standard input reads like a file, and LF, CR LF and CR end lines.
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
+#include "formats/archive_argument.hpp"
+#include "formats/text_input.hpp"
 #include "text_test_support.hpp"
 
 namespace {
@@ -35,6 +39,13 @@ std::vector<double> xs_of(const std::string& name, bool populate, std::string* m
 
 bool run(const std::string& command) {
   return std::system(command.c_str()) == 0;
+}
+
+std::string shell_quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 // PATH replaced for the life of the object.
@@ -162,4 +173,128 @@ TEST(TextInput, StandardInputReadsLikeAFileWithoutGoingBack) {
   EXPECT_EQ(reader.header.point_count(), 4u);
   EXPECT_EQ(reader.header.max_x, 10.0);
   EXPECT_EQ(reader.header.min_z, 3.0);
+}
+
+TEST(TextInput, LfCrLfAndLoneCrEndLinesAlike) {
+  Folder folder;
+  const std::vector<std::string> lines = {"1 2 3", "", "4 5 6", "7 8 9"};
+  // A line end may fall on the edge of a buffer fill: long lines move it across the edges.
+  std::vector<std::string> long_lines;
+  for (int i = 0; i < 4000; i++)
+    long_lines.push_back(std::to_string(i) + " " +
+                         std::string(static_cast<std::size_t>(i % 997), 'x'));
+  for (const auto& source : {lines, long_lines}) {
+    for (const char* end : {"\n", "\r\n", "\r"}) {
+      SCOPED_TRACE(std::string(end) == "\n" ? "LF" : std::string(end) == "\r" ? "CR" : "CR LF");
+      std::string text;
+      for (const std::string& line : source)
+        text += line + end;
+      text.pop_back();  // the last line without its end (and CR LF cut to CR)
+      const std::string name = folder.write("ends.txt", text);
+      TextInput input;
+      ASSERT_TRUE(input.open(name.c_str()));
+      std::vector<std::string> read;
+      char* line = nullptr;
+      std::size_t length = 0;
+      while (input.next_line(line, length)) {
+        ASSERT_EQ(std::strlen(line), length);
+        read.emplace_back(line, length);
+      }
+      EXPECT_EQ(read, source);
+      ASSERT_TRUE(input.rewind());
+      ASSERT_TRUE(input.next_line(line, length));
+      EXPECT_EQ(std::string(line, length), source[0]);
+    }
+  }
+}
+
+TEST(TextInput, ArchiveNamesReachTheProgramsLiterally) {
+  using text_format::kDecompressors;
+  struct Case {
+    std::size_t program;  // in kDecompressors: gzip, unzip, 7z, unrar
+    const char* name;
+    bool given;
+    const char* argument;
+  };
+  const Case cases[] = {
+      {0, "a[1].txt.gz", true, ""},
+      {1, "plain.zip", true, "plain.zip"},
+      {1, "a[1].zip", true, "a[[]1].zip"},
+      {1, "b*.zip", true, "b[*].zip"},
+      {1, "c?.zip", true, "c[?].zip"},
+      {1, "d\\x.zip", true, "d\\x.zip"},
+      {1, "h\\*].zip", true, "h\\\\[*]].zip"},
+      {1, "-z.zip", true, "./-z.zip"},
+      {2, "@list.7z", true, "./@list.7z"},
+      {2, "a[1].7z", true, "a[1].7z"},
+      {2, "b*.7z", false, ""},
+      {3, "c?.rar", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string argument = "stale";
+    std::string messages;
+    bool given = false;
+    CAPTURE_STDERR(messages, given = text_format::archive_argument(kDecompressors[c.program],
+                                                                   c.name, argument));
+    EXPECT_EQ(given, c.given);
+    if (given) {
+      EXPECT_EQ(argument, c.argument);
+      EXPECT_EQ(messages, "");
+    } else {
+      EXPECT_EQ(messages, "ERROR: cannot decompress '" + std::string(c.name) + "': '" +
+                              kDecompressors[c.program].program +
+                              "' takes '*' and '?' in an archive name for wildcards. rename the "
+                              "file\n");
+    }
+  }
+}
+
+TEST(TextInput, ArchivesWithWildcardCharactersInTheirNamesAreReadAndNotTheirNamesakes) {
+  Folder folder;
+  const std::string here = std::filesystem::current_path().string();
+  ASSERT_EQ(chdir(folder.path().c_str()), 0);
+  folder.write("named.txt", "# h\n1 2 3 4\n");
+  folder.write("decoy.txt", "# h\n9 9 9 9\n");
+  struct Case {
+    const char* program;
+    const char* pack;  // packs "$1" (the text) into "$2"
+    const char* suffix;
+  };
+  const Case cases[] = {{"gzip", "gzip -c \"$1\" > \"$2\"", ".txt.gz"},
+                        {"unzip", "cp \"$1\" points.txt && zip -q \"$2\" points.txt", ".zip"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    if (!run(std::string("command -v ") + c.program + " > /dev/null 2>&1") ||
+        (std::string(c.program) == "unzip" && !run("command -v zip > /dev/null 2>&1"))) {
+      std::printf("[ skipped  ] %s (or what packs for it) is not installed\n", c.program);
+      continue;
+    }
+    // Each name holds a wildcard character; its namesake matches that wildcard.
+    const std::pair<std::string, std::string> names[] = {
+        {"a[1]", "a1"}, {"b*", "bx"}, {"c?", "cx"}, {"d[*?]\\", "dx\\"}};
+    for (const auto& [name, decoy] : names) {
+      SCOPED_TRACE(name);
+      const std::string archive = name + c.suffix;
+      const std::string namesake = decoy + c.suffix;
+      const std::string pack = std::string("sh -c '") + c.pack + "' pack ";
+      ASSERT_TRUE(run(pack + "decoy.txt " + shell_quoted(namesake)));
+      ASSERT_TRUE(run(pack + "named.txt " + shell_quoted(archive)));
+      std::string messages;
+      EXPECT_EQ(xs_of(archive, false, &messages), (std::vector<double>{1})) << messages;
+      EXPECT_EQ(xs_of(archive, true, &messages), (std::vector<double>{1})) << messages;
+      std::filesystem::remove(archive);
+      std::filesystem::remove(namesake);
+    }
+  }
+  // 7z and unrar have no escape for their wildcards: such a name is refused, never guessed.
+  for (const char* name : {"b*.7z", "c?.rar"}) {
+    folder.write(name, "not really compressed");
+    std::string messages;
+    EXPECT_TRUE(xs_of(name, false, &messages).empty());
+    EXPECT_NE(messages.find("in an archive name for wildcards. rename the file\n"),
+              std::string::npos)
+        << messages;
+  }
+  ASSERT_EQ(chdir(here.c_str()), 0);
 }

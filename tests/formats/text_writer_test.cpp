@@ -229,6 +229,12 @@ TEST(TextWriter, RealLasFilesComeBackFromTextRecordForRecord) {
     std::vector<LASpoint> points;
     CAPTURE_STDERR(messages, points = text_test::all_points(las));
     if (points.empty()) continue;
+    // A GPS time that is no finite number is written, but read back it is refused
+    // (TextReader.NotFiniteGpsTimesAreSkippedCountedAndFailTheFile).
+    bool finite_times = true;
+    for (const LASpoint& p : points)
+      finite_times = finite_times && std::isfinite(p.gps_time);
+    if (!finite_times) continue;
     if (extended) {
       bool fits = true;
       for (const LASpoint& p : points) {
@@ -272,7 +278,7 @@ TEST(TextWriter, RealLasFilesComeBackFromTextRecordForRecord) {
                     reinterpret_cast<const char*>(static_cast<const LASpointFields*>(&b)) + 12, 8),
                 0);
       // Six decimals of GPS time: the time back within half a microsecond.
-      if (a.has_gps_time && !std::isnan(a.gps_time)) {
+      if (a.has_gps_time) {
         ASSERT_NEAR(b.gps_time, a.gps_time, 0.5e-6 + std::abs(a.gps_time) * 1e-15);
       }
       for (int k = 0; k < 3; k++)
