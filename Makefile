@@ -104,8 +104,10 @@ fuzz: fuzz-build
 
 # The demo: a synthetic 500,000-point airborne tile with injected noise (generated once,
 # with the list of the injected points), denoised with the default settings.
+# It builds only what it runs (the tool, the scene generator and the report), no test program.
 DEMO_DIR ?= demo
-demo: build
+demo: $(BUILD_DIR)/CMakeCache.txt
+	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target isocull make_scene demo_report
 	@mkdir -p $(DEMO_DIR)
 	@if [ ! -f $(DEMO_DIR)/scene.las ] || [ ! -f $(DEMO_DIR)/scene_noise.txt ]; then \
 	  echo "generating $(DEMO_DIR)/scene.las (500,000 points, point type 1) ..."; \

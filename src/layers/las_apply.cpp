@@ -136,8 +136,9 @@ bool LASapply::read_raw_point() {
       const std::uint8_t value = cursor.run->value;
       switch (cursor.attribute) {
         case LAYattribute::kClassification:
-          point.classification = value & 0x1F;
-          point.extended_classification = value;
+          // Classes of 32 and above live in the extended field alone: the 5 legacy bits
+          // would otherwise hold their low bits, which writers of types 6-10 prefer.
+          point.set_classification(value);
           break;
         case LAYattribute::kWithheldFlag:
           point.set_withheld_flag(value != 0);

@@ -184,10 +184,9 @@ bool LayerCopy::take_first_pass_points(ChunkSlot& slot) {
   return true;
 }
 
-// The verdicts in file order, as the full path gives them, and the tally of the points.
+// The verdicts in file order, as the full path gives them.
 void LayerCopy::decide(ChunkSlot& slot, LayerCopyResult& result) {
   const LASscaling& scaling = *reader_.point.scaling;
-  LAStally& inventory = writer_.inventory;
   const bool classify = mode_ == MarkingMode::kClassify;
   for (Recoder::Point& point : slot.points) {
     if (grid_.may_be_noise_in_order() &&
@@ -200,7 +199,6 @@ void LayerCopy::decide(ChunkSlot& slot, LayerCopyResult& result) {
         point.flags |= kWithheldBit;
       }
     }
-    inventory.add(point.X, point.Y, point.Z, point.returns & 0x0F);
   }
   result.points += slot.count;
   progress_.update(result.points);

@@ -21,8 +21,10 @@ class ProgressLine;
 // channel, returns), Z, the rewritten layer and, by flightline, the point source (or, given
 // the first pass's records of the chunk's points, only the rewritten layer); the
 // calling thread decides the verdicts in file order (the grid is not thread-safe and
-// answers in order) and counts the points into the writer's inventory; a worker codes the
-// layer and assembles the chunk; the calling thread writes the chunks in order. A bounded
+// answers in order); a worker codes the
+// layer and assembles the chunk; the calling thread writes the chunks in order. The copy
+// writes exactly the points the input's header counts, with their returns and coordinates,
+// so the output keeps the input's counts and box and no tally is kept. A bounded
 // ring of chunks is in flight; without a pool (or one without threads) the same steps run
 // on the calling thread, and the bytes are the same either way: those the full path writes
 // from the same input when the input was coded as this system codes (see

@@ -207,8 +207,9 @@ TEST(LayeredRecode, ChunksOfOtherProducersRecodeAsTheFullWriterCodesThem) {
   }
 }
 
-// Records of a point type with runs of scanner channels, returns of up to five, classes
-// and flags drawn from few values (or one), and items after POINT14 that vary.
+// Records of a point type with runs of scanner channels, returns of up to five (with some
+// that do not add up, unless one class is asked for), classes and flags drawn from few
+// values (or one), and items after POINT14 that vary.
 std::vector<std::uint8_t> generated_records(const std::vector<LASitem>& items, std::uint32_t count,
                                             std::uint32_t seed, bool one_class) {
   std::mt19937 random(seed);
@@ -240,7 +241,16 @@ std::vector<std::uint8_t> generated_records(const std::vector<LASitem>& items, s
     std::memcpy(record + 8, &Z, 4);
     const std::uint16_t intensity = static_cast<std::uint16_t>(draw(300));
     std::memcpy(record + 12, &intensity, 2);
-    record[14] = static_cast<std::uint8_t>(r | (n << 4));
+    // Producers also store returns that do not add up: a return number or a number of
+    // returns of 0, a return beyond the count. The class and flags layers are coded in
+    // contexts of both, so a slip that swaps or drops one shows only on such points.
+    std::uint32_t stored_r = r, stored_n = n;
+    if (!one_class && draw(9) == 0) {
+      const std::uint32_t odd = draw(4);
+      stored_r = odd == 0 ? 0 : odd == 1 ? 1 + draw(7) : odd == 2 ? 1 + draw(3) + n : r;
+      stored_n = odd == 1 || odd == 3 ? 0 : n;
+    }
+    record[14] = static_cast<std::uint8_t>(stored_r | (stored_n << 4));
     const std::uint8_t class_flags = draw(8) == 0 ? static_cast<std::uint8_t>(draw(16)) : 0;
     record[15] = static_cast<std::uint8_t>(class_flags | (channel << 4) | (draw(2) << 6));
     record[16] = one_class ? 2 : static_cast<std::uint8_t>(draw(3) == 0 ? 1 + draw(40) : 2);

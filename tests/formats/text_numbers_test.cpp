@@ -108,3 +108,37 @@ TEST(TextNumbers, ReadExactlyAsTheCLibraryReads) {
   EXPECT_NE(text_numbers::read_hex("0xFF", hex), nullptr);
   EXPECT_EQ(hex, 255u);
 }
+
+// Integers beyond 32 bits are held at the nearest end of the range, from the first value
+// that no longer fits: never wrapped to the other end.
+TEST(TextNumbers, IntegersAreHeldAtTheEndsOfThe32BitRange) {
+  const struct {
+    const char* text;
+    std::int64_t expected;
+    std::size_t used;
+  } cases[] = {
+      {"2147483647", INT32_MAX, 10},
+      {"2147483648", INT32_MAX, 10},
+      {"2147483649 ", INT32_MAX, 10},
+      {"+2147483648", INT32_MAX, 11},
+      {"-2147483647", -2147483647, 11},
+      {"-2147483648", INT32_MIN, 11},
+      {"-2147483649", INT32_MIN, 11},
+      {"-99999999999999999999", INT32_MIN, 21},
+      {"0", 0, 1},
+      {"-0", 0, 2},
+      {"007,", 7, 3},
+      {"21474836470", INT32_MAX, 11},
+  };
+  for (const auto& c : cases) {
+    std::int32_t value = 12345;
+    const char* end = text_numbers::read_int(c.text, value);
+    ASSERT_NE(end, nullptr) << c.text;
+    EXPECT_EQ(value, c.expected) << c.text;
+    EXPECT_EQ(static_cast<std::size_t>(end - c.text), c.used) << c.text;
+  }
+  for (const char* text : {"", "-", "+", "x1", "--1", " 1"}) {
+    std::int32_t value = 0;
+    EXPECT_EQ(text_numbers::read_int(text, value), nullptr) << text;
+  }
+}

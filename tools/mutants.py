@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Plausible one-line slips in one subsystem's code, and whether its own tests notice them.
+
+    tools/mutants.py SUBSYSTEM [--count N] [--seed S] [--build DIR] [--file PATH ...]
+
+Each mutant changes one line of src/SUBSYSTEM/ the way a tired developer would: a comparison
+loosened or tightened (< for <=, > for >=, == for !=), a sign or an operator flipped (+ for -,
+&& for ||), a negation dropped, a small constant moved by one, true for false, or an
+assignment or call statement skipped. The script applies one mutant at a time, rebuilds the
+subsystem's test program (test_SUBSYSTEM, and the tool when the subsystem is the tool),
+runs it, and restores the line. A mutant is killed when the build's tests fail, survives
+when they pass; one that does not compile is not counted. The file is restored after each
+mutant and on Ctrl-C, so the tree is left as it was.
+
+The survivors are printed with file, line and change: for each, either the slip is harmless
+(an equivalent mutant: say why in your review) or a test of behaviour is missing.
+Expect about a minute per mutant on a 2-core machine.
+"""
+
+import argparse
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+# (pattern, replacement, description); each applies to one occurrence on a line.
+OPERATORS = [
+    (r"(?<![<>=!])<=(?!=)", "<", "<= to <"),
+    (r"(?<![<>=!-])<(?![<=])", "<=", "< to <="),
+    (r"(?<![<>=!-])>=(?!=)", ">", ">= to >"),
+    (r"(?<![<>=!-])>(?![>=])", ">=", "> to >="),
+    (r"==", "!=", "== to !="),
+    (r"!=", "==", "!= to =="),
+    (r"&&", "||", "&& to ||"),
+    (r"\|\|", "&&", "|| to &&"),
+    (r"(?<![+\-*/=<>!&|^ ])\s\+\s(?!=)", " - ", "+ to -"),
+    (r"(?<![+\-*/=<>!&|^ ])\s-\s(?!=)", " + ", "- to +"),
+    (r"\+\+", "--", "++ to --"),
+    (r"\+=", "-=", "+= to -="),
+    (r"-=", "+=", "-= to +="),
+    (r"<<", ">>", "<< to >>"),
+    (r">>", "<<", ">> to <<"),
+    (r"\btrue\b", "false", "true to false"),
+    (r"\bfalse\b", "true", "false to true"),
+    (r"!(?=[A-Za-z_(])", "", "negation dropped"),
+]
+SMALL_NUMBER = re.compile(r"(?<![\w.])([0-9])(?![\w.])")
+STATEMENT = re.compile(r"^\s*[A-Za-z_][\w.\->\[\]]*(\s*[+\-*/|&]?=\s*[^=].*|\(.*\));\s*$")
+
+
+def code_lines(path):
+    """Line numbers worth mutating: code, not comments, includes or static asserts."""
+    lines = open(path, encoding="utf-8").read().split("\n")
+    wanted = []
+    in_comment = False
+    for number, line in enumerate(lines):
+        stripped = line.strip()
+        if in_comment:
+            if "*/" in stripped:
+                in_comment = False
+            continue
+        if stripped.startswith("/*"):
+            in_comment = "*/" not in stripped
+            continue
+        if (not stripped or stripped.startswith("//") or stripped.startswith("#")
+                or "static_assert" in stripped or "fprintf" in stripped
+                or stripped.startswith("template")):
+            continue
+        wanted.append(number)
+    return lines, wanted
+
+
+def candidate_mutants(path):
+    lines, numbers = code_lines(path)
+    mutants = []
+    for number in numbers:
+        line = lines[number]
+        code = line.split("//")[0]
+        if code.count('"') % 2 == 1:
+            continue
+        # Never inside string literals.
+        spans = [m.span() for m in re.finditer(r'"(?:[^"\\]|\\.)*"', code)]
+        def outside(at):
+            return all(not (a <= at < b) for a, b in spans)
+        for pattern, replacement, what in OPERATORS:
+            for match in re.finditer(pattern, code):
+                if not outside(match.start()):
+                    continue
+                # Template angle brackets and stream operators are not comparisons.
+                if what.startswith(("<", ">")) and re.search(r"\w<[\w:, ]*>", code):
+                    continue
+                mutated = code[:match.start()] + replacement + code[match.end():]
+                mutants.append((number, line, mutated + line[len(code):], what))
+        for match in SMALL_NUMBER.finditer(code):
+            if not outside(match.start()):
+                continue
+            value = int(match.group(1))
+            mutated = code[:match.start()] + str(value + 1) + code[match.end():]
+            mutants.append((number, line, mutated + line[len(code):], f"{value} to {value + 1}"))
+        if STATEMENT.match(code) and not code.strip().startswith(("return", "break", "continue")):
+            mutants.append((number, line, "", "statement skipped"))
+    return mutants
+
+
+def run(command, cwd, timeout):
+    try:
+        return subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return -1
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("subsystem")
+    parser.add_argument("--count", type=int, default=30)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--file", action="append", default=[],
+                        help="mutate only these files (paths under src/)")
+    parser.add_argument("--timeout", type=int, default=900)
+    args = parser.parse_args()
+
+    folder = os.path.join(ROOT, "src", args.subsystem)
+    files = args.file or sorted(os.path.join(folder, f) for f in os.listdir(folder)
+                                if f.endswith((".cpp", ".hpp")))
+    pool = [(path, m) for path in files for m in candidate_mutants(path)]
+    random.Random(args.seed).shuffle(pool)
+    targets = ["test_" + args.subsystem]
+    if args.subsystem == "tool":
+        targets.append("isocull")
+    test_program = os.path.join(args.build, "test_" + args.subsystem)
+
+    killed = survived = broken = 0
+    survivors = []
+    original = {}
+
+    def restore(*_):
+        for path, text in original.items():
+            with open(path, "w", encoding="utf-8") as out:
+                out.write(text)
+        original.clear()
+
+    signal.signal(signal.SIGINT, lambda *a: (restore(), sys.exit(130)))
+    for path, (number, line, replacement, what) in pool:
+        if killed + survived >= args.count:
+            break
+        text = open(path, encoding="utf-8").read()
+        original[path] = text
+        lines = text.split("\n")
+        lines[number] = replacement
+        with open(path, "w", encoding="utf-8") as out:
+            out.write("\n".join(lines))
+        try:
+            build = ["cmake", "--build", args.build, "-j", str(os.cpu_count() or 2), "--target"]
+            if run(build + targets, ROOT, args.timeout) != 0:
+                broken += 1
+                continue
+            result = run([test_program], args.build, args.timeout)
+            where = f"{os.path.relpath(path, ROOT)}:{number + 1}: {what}: {line.strip()}"
+            if result == 0:
+                survived += 1
+                survivors.append(where)
+                print("survived", where, flush=True)
+            else:
+                killed += 1
+                print("killed  ", where, flush=True)
+        finally:
+            restore()
+    # Leave the build as the tree is.
+    run(["cmake", "--build", args.build, "-j", str(os.cpu_count() or 2), "--target"] + targets,
+        ROOT, args.timeout)
+    total = killed + survived
+    share = 100.0 * killed / total if total else 0.0
+    print(f"\n{args.subsystem}: {killed} of {total} mutants killed ({share:.0f} %), "
+          f"{broken} did not compile")
+    for where in survivors:
+        print("  survivor", where)
+    return 0 if total == 0 or killed * 10 >= total * 9 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
