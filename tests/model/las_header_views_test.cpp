@@ -275,6 +275,23 @@ TEST(LasHeaderViews, DirectEditsOfTheRecordListsNeverLeaveAViewDangling) {
   EXPECT_EQ(header.vlr_geo_keys(), nullptr);
 }
 
+TEST(LasHeaderViews, IndicesBeyondTheRecordListsInterpretNothing) {
+  LASheader header;
+  read_evlr(header, "LASF_Projection", 2112, text("kept"));
+  read_vlr(header, "LASF_Projection", 2111, text("math"));
+  // A record that was there once: its slot lies beyond the end of the list now.
+  read_evlr(header, "LASF_Projection", 2112, text("dropped"));
+  ASSERT_TRUE(header.drop_evlr_at(1));
+  header.put_vlr("LASF_Projection", 2112, text("vlr"));
+  ASSERT_TRUE(header.drop_vlr_at(1));
+  EXPECT_EQ(stderr_of([&] {
+              header.interpret_evlr(header.evlrs.size());
+              header.interpret_vlr(header.vlrs.size());
+            }),
+            "");
+  EXPECT_EQ(std::string(header.geo_wkt_math(), header.geo_wkt_math_size()), "math");
+}
+
 TEST(LasHeaderViews, PutVlrPointsTheViewOfItsKindAtTheNewRecord) {
   LASheader header;
   read_evlr(header, "LASF_Projection", 2112, text("from evlr"));
