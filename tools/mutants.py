@@ -173,10 +173,19 @@ def main():
     # their dependencies), so that a slip in a widely included header does not rebuild every
     # subsystem above it. The libraries above keep the unmutated code; the subsystem's own
     # test program is the one judged.
+    # "/fast" skips the step that gathers the compiler's header dependencies, so that step is
+    # run first: without it a slip in a header would not be rebuilt at all.
     makefile = open(os.path.join(args.build, "Makefile"), encoding="utf-8").read()
-    fast = [f"isocull_{args.subsystem}/fast"] + [t + "/fast" for t in targets]
-    if not all(f"\n{t}:" in makefile for t in fast):
-        fast = targets
+    own = [f"isocull_{args.subsystem}"] + targets
+    if all(f"\n{t}/fast:" in makefile for t in own):
+        steps = [["make", "-s", "-f", f"CMakeFiles/{t}.dir/build.make", f"CMakeFiles/{t}.dir/depend"]
+                 for t in own]
+        steps.append(["cmake", "--build", ".", "-j", jobs, "--target"] + [t + "/fast" for t in own])
+    else:
+        steps = [["cmake", "--build", ".", "-j", jobs, "--target"] + targets]
+
+    def build_mutant():
+        return all(run(step, args.build, args.timeout) == 0 for step in steps)
 
     # The unmutated tree must build and pass, or every mutant would look killed; its run time
     # bounds a mutant's run (a slip may make the tests loop forever).
@@ -212,8 +221,7 @@ def main():
             out.write("\n".join(lines))
         try:
             began = time.monotonic()
-            if run(["cmake", "--build", args.build, "-j", jobs, "--target"] + fast, ROOT,
-                   args.timeout) != 0:
+            if not build_mutant():
                 broken += 1
                 continue
             result = run([test_program], args.build, test_timeout)

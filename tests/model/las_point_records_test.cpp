@@ -364,6 +364,15 @@ TEST(LasPoint, CopiesKeepTheScalingAndEveryLayoutValueAndMovesLeaveTheSourceEmpt
 }
 
 TEST(LasPoint, AFailedBindingLeavesNoTraceOfTheFormerLayout) {
+  // A point never bound is as empty as a reset one.
+  const LASpoint fresh;
+  EXPECT_FALSE(fresh.has_gps_time || fresh.has_rgb || fresh.has_nir || fresh.has_wave_packet);
+  EXPECT_EQ(fresh.num_items, 0);
+  EXPECT_EQ(fresh.record_size, 0);
+  EXPECT_EQ(fresh.extra_bytes_size, 0);
+  EXPECT_EQ(fresh.scaling, nullptr);
+  EXPECT_EQ(fresh.attribute_set, nullptr);
+
   LASscaling scaling;
   LASpoint point;
   ASSERT_TRUE(point.init_for_point_type(&scaling, 5, 70, nullptr));
