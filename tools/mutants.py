@@ -98,8 +98,8 @@ def candidate_mutants(path):
         code = line.split("//")[0]
         if code.count('"') % 2 == 1:
             continue
-        # Never inside string literals.
-        spans = [m.span() for m in re.finditer(r'"(?:[^"\\]|\\.)*"', code)]
+        # Never inside string or character literals.
+        spans = [m.span() for m in re.finditer(r'"(?:[^"\\]|\\.)*"|\'(?:[^\'\\]|\\.)+\'', code)]
         def outside(at):
             return all(not (a <= at < b) for a, b in spans)
         for pattern, old, new, what in OPERATORS:
