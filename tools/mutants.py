@@ -24,31 +24,38 @@ import re
 import signal
 import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# (pattern, replacement, description); each applies to one occurrence on a line.
+# (pattern, replacement, description); each applies to one occurrence on a line. Binary
+# operators stand between spaces in formatted code, which keeps template brackets, rvalue
+# references, operator declarations and stream shifts out of the comparisons.
+BINARY = r"(?<=\s){}(?=\s|$)"
 OPERATORS = [
-    (r"(?<![<>=!])<=(?!=)", "<", "<= to <"),
-    (r"(?<![<>=!-])<(?![<=])", "<=", "< to <="),
-    (r"(?<![<>=!-])>=(?!=)", ">", ">= to >"),
-    (r"(?<![<>=!-])>(?![>=])", ">=", "> to >="),
-    (r"==", "!=", "== to !="),
-    (r"!=", "==", "!= to =="),
-    (r"&&", "||", "&& to ||"),
-    (r"\|\|", "&&", "|| to &&"),
-    (r"(?<![+\-*/=<>!&|^ ])\s\+\s(?!=)", " - ", "+ to -"),
-    (r"(?<![+\-*/=<>!&|^ ])\s-\s(?!=)", " + ", "- to +"),
-    (r"\+\+", "--", "++ to --"),
-    (r"\+=", "-=", "+= to -="),
-    (r"-=", "+=", "-= to +="),
-    (r"<<", ">>", "<< to >>"),
-    (r">>", "<<", ">> to <<"),
-    (r"\btrue\b", "false", "true to false"),
-    (r"\bfalse\b", "true", "false to true"),
-    (r"!(?=[A-Za-z_(])", "", "negation dropped"),
+    (BINARY.format("<="), "<=", "<", "<= to <"),
+    (BINARY.format("<"), "<", "<=", "< to <="),
+    (BINARY.format(">="), ">=", ">", ">= to >"),
+    (BINARY.format(">"), ">", ">=", "> to >="),
+    (BINARY.format("=="), "==", "!=", "== to !="),
+    (BINARY.format("!="), "!=", "==", "!= to =="),
+    (BINARY.format("&&"), "&&", "||", "&& to ||"),
+    (BINARY.format(r"\|\|"), "||", "&&", "|| to &&"),
+    (BINARY.format(r"\+"), "+", "-", "+ to -"),
+    (BINARY.format("-"), "-", "+", "- to +"),
+    (r"\+\+", "++", "--", "++ to --"),
+    (BINARY.format(r"\+="), "+=", "-=", "+= to -="),
+    (BINARY.format("-="), "-=", "+=", "-= to +="),
+    (BINARY.format("<<=?"), "<<", ">>", "<< to >>"),
+    (BINARY.format(">>=?"), ">>", "<<", ">> to <<"),
+    (r"\btrue\b", "true", "false", "true to false"),
+    (r"\bfalse\b", "false", "true", "false to true"),
+    (r"!(?=[A-Za-z_(])", "!", "", "negation dropped"),
 ]
-SMALL_NUMBER = re.compile(r"(?<![\w.])([0-9])(?![\w.])")
+# A lone digit, not part of a name, a longer number or a floating literal's exponent.
+SMALL_NUMBER = re.compile(r"(?<![\w.])(?<![eE][+-])([0-9])(?![\w.])")
+# An array's size in its declaration: one more element is rarely a visible slip.
+ARRAY_SIZE = re.compile(r"^\s*(?!return\b)[\w:<>,]+(?:\s+[\w:<>,]+)*[*&]?\s+\w+\[([0-9])\]\s*[=;{]")
 STATEMENT = re.compile(r"^\s*[A-Za-z_][\w.\->\[\]]*(\s*[+\-*/|&]?=\s*[^=].*|\(.*\));\s*$")
 
 
@@ -74,6 +81,15 @@ def code_lines(path):
     return lines, wanted
 
 
+def starts_statement(lines, numbers, at):
+    """Whether code line `at` begins a statement: the code line before it ended one."""
+    index = numbers.index(at)
+    if index == 0:
+        return True
+    previous = lines[numbers[index - 1]].split("//")[0].rstrip()
+    return previous.endswith((";", "{", "}", ":")) or previous == ""
+
+
 def candidate_mutants(path):
     lines, numbers = code_lines(path)
     mutants = []
@@ -82,26 +98,28 @@ def candidate_mutants(path):
         code = line.split("//")[0]
         if code.count('"') % 2 == 1:
             continue
-        # Never inside string literals.
-        spans = [m.span() for m in re.finditer(r'"(?:[^"\\]|\\.)*"', code)]
+        # Never inside string or character literals.
+        spans = [m.span() for m in re.finditer(r'"(?:[^"\\]|\\.)*"|\'(?:[^\'\\]|\\.)+\'', code)]
         def outside(at):
             return all(not (a <= at < b) for a, b in spans)
-        for pattern, replacement, what in OPERATORS:
+        for pattern, old, new, what in OPERATORS:
             for match in re.finditer(pattern, code):
                 if not outside(match.start()):
                     continue
-                # Template angle brackets and stream operators are not comparisons.
-                if what.startswith(("<", ">")) and re.search(r"\w<[\w:, ]*>", code):
-                    continue
-                mutated = code[:match.start()] + replacement + code[match.end():]
+                at = match.start()
+                mutated = code[:at] + new + code[at + len(old):]
                 mutants.append((number, line, mutated + line[len(code):], what))
+        declared = ARRAY_SIZE.match(code)
         for match in SMALL_NUMBER.finditer(code):
-            if not outside(match.start()):
+            if not outside(match.start()) or (declared and match.start() == declared.start(1)):
                 continue
             value = int(match.group(1))
             mutated = code[:match.start()] + str(value + 1) + code[match.end():]
             mutants.append((number, line, mutated + line[len(code):], f"{value} to {value + 1}"))
-        if STATEMENT.match(code) and not code.strip().startswith(("return", "break", "continue")):
+        # A whole statement on one line: skipping part of a longer one would not compile.
+        if (STATEMENT.match(code) and code.count("(") == code.count(")")
+                and starts_statement(lines, numbers, number)
+                and not code.strip().startswith(("return", "break", "continue"))):
             mutants.append((number, line, "", "statement skipped"))
     return mutants
 
@@ -122,18 +140,63 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--file", action="append", default=[],
                         help="mutate only these files (paths under src/)")
-    parser.add_argument("--timeout", type=int, default=900)
+    parser.add_argument("--at", action="append", default=[],
+                        help="only the mutants of this line, as FILE:LINE (to re-run a survivor)")
+    parser.add_argument("--list", action="store_true",
+                        help="print the mutants that would run, run none")
+    parser.add_argument("--timeout", type=int, default=900, help="seconds a build may take")
     args = parser.parse_args()
 
     folder = os.path.join(ROOT, "src", args.subsystem)
     files = args.file or sorted(os.path.join(folder, f) for f in os.listdir(folder)
                                 if f.endswith((".cpp", ".hpp")))
+    files = [os.path.abspath(f) for f in files]
     pool = [(path, m) for path in files for m in candidate_mutants(path)]
     random.Random(args.seed).shuffle(pool)
+    if args.at:
+        wanted = {os.path.relpath(os.path.abspath(a.rsplit(":", 1)[0]), ROOT) + ":" +
+                  a.rsplit(":", 1)[1] for a in args.at}
+        pool = [(p, m) for p, m in pool if f"{os.path.relpath(p, ROOT)}:{m[0] + 1}" in wanted]
+    if args.list:
+        for path, (number, line, replacement, what) in pool[:args.count]:
+            print(f"{os.path.relpath(path, ROOT)}:{number + 1}: {what}: {line.strip()}")
+            print(f"    becomes: {replacement.strip() or '(nothing)'}")
+        return 0
+
     targets = ["test_" + args.subsystem]
     if args.subsystem == "tool":
         targets.append("isocull")
     test_program = os.path.join(args.build, "test_" + args.subsystem)
+    jobs = str(os.cpu_count() or 2)
+    build = ["cmake", "--build", args.build, "-j", jobs, "--target"]
+    # A mutant rebuilds the subsystem's library and its test program alone ("/fast": without
+    # their dependencies), so that a slip in a widely included header does not rebuild every
+    # subsystem above it. The libraries above keep the unmutated code; the subsystem's own
+    # test program is the one judged.
+    # "/fast" skips the step that gathers the compiler's header dependencies, so that step is
+    # run first: without it a slip in a header would not be rebuilt at all.
+    makefile = open(os.path.join(args.build, "Makefile"), encoding="utf-8").read()
+    own = [f"isocull_{args.subsystem}"] + targets
+    if all(f"\n{t}/fast:" in makefile for t in own):
+        steps = [["make", "-s", "-f", f"CMakeFiles/{t}.dir/build.make", f"CMakeFiles/{t}.dir/depend"]
+                 for t in own]
+        steps.append(["cmake", "--build", ".", "-j", jobs, "--target"] + [t + "/fast" for t in own])
+    else:
+        steps = [["cmake", "--build", ".", "-j", jobs, "--target"] + targets]
+
+    def build_mutant():
+        return all(run(step, args.build, args.timeout) == 0 for step in steps)
+
+    # The unmutated tree must build and pass, or every mutant would look killed; its run time
+    # bounds a mutant's run (a slip may make the tests loop forever).
+    if run(build + targets, ROOT, args.timeout) != 0:
+        print(f"the unmutated tree does not build {' '.join(targets)}", file=sys.stderr)
+        return 2
+    began = time.monotonic()
+    if run([test_program], args.build, args.timeout) != 0:
+        print(f"{test_program} fails on the unmutated tree", file=sys.stderr)
+        return 2
+    test_timeout = max(60.0, 10 * (time.monotonic() - began))
 
     killed = survived = broken = 0
     survivors = []
@@ -146,6 +209,7 @@ def main():
         original.clear()
 
     signal.signal(signal.SIGINT, lambda *a: (restore(), sys.exit(130)))
+    signal.signal(signal.SIGTERM, lambda *a: (restore(), sys.exit(143)))
     for path, (number, line, replacement, what) in pool:
         if killed + survived >= args.count:
             break
@@ -156,24 +220,25 @@ def main():
         with open(path, "w", encoding="utf-8") as out:
             out.write("\n".join(lines))
         try:
-            build = ["cmake", "--build", args.build, "-j", str(os.cpu_count() or 2), "--target"]
-            if run(build + targets, ROOT, args.timeout) != 0:
+            began = time.monotonic()
+            if not build_mutant():
                 broken += 1
                 continue
-            result = run([test_program], args.build, args.timeout)
+            result = run([test_program], args.build, test_timeout)
             where = f"{os.path.relpath(path, ROOT)}:{number + 1}: {what}: {line.strip()}"
+            seconds = f"({time.monotonic() - began:.0f} s)"
             if result == 0:
                 survived += 1
                 survivors.append(where)
-                print("survived", where, flush=True)
+                print("survived", where, seconds, flush=True)
             else:
                 killed += 1
-                print("killed  ", where, flush=True)
+                print("killed  ", where, "(timed out)" if result == -1 else "", seconds,
+                      flush=True)
         finally:
             restore()
     # Leave the build as the tree is.
-    run(["cmake", "--build", args.build, "-j", str(os.cpu_count() or 2), "--target"] + targets,
-        ROOT, args.timeout)
+    run(build + targets, ROOT, args.timeout)
     total = killed + survived
     share = 100.0 * killed / total if total else 0.0
     print(f"\n{args.subsystem}: {killed} of {total} mutants killed ({share:.0f} %), "

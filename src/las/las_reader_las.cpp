@@ -149,7 +149,6 @@ bool LASreaderLAS::open_handle(std::FILE* file, bool header_only,
   }
   // Standard input is already untranslated on the systems we build for.
   close_reader(true);
-  file_name_.clear();
   owned_stream_ = std::make_unique<ByteStreamInFileLE>(file);
   return open_stream(owned_stream_.get(), header_only, selective_decoding);
 }
@@ -161,7 +160,6 @@ bool LASreaderLAS::open_stream(std::unique_ptr<ByteStreamIn> stream, bool header
     return false;
   }
   close_reader(true);
-  file_name_.clear();
   owned_stream_ = std::move(stream);
   return open_stream(owned_stream_.get(), header_only, selective_decoding);
 }

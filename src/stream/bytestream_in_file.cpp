@@ -173,13 +173,3 @@ bool ByteStreamInFile::read_direct(std::uint8_t* dst, std::size_t n) {
   if (block_) return false;
   return std::fread(dst, 1, n, file_) == n;
 }
-
-void ByteStreamInFile::drop_read_ahead() {
-  if (!block_) return;
-  const std::int64_t pos = position();
-  const bool ahead = cursor_ != limit_ || (read_ahead_ && read_ahead_->started());
-  cancel_read_ahead();
-  if (ahead && can_seek()) fseeko(file_, static_cast<off_t>(pos), SEEK_SET);
-  block_position_ = pos;
-  cursor_ = limit_ = block_.get();
-}

@@ -29,8 +29,6 @@ class ByteStreamInFile : public ByteStreamIn {
  protected:
   bool refill() override;
   bool read_direct(std::uint8_t* dst, std::size_t n) override;
-  // Forgets the bytes read ahead, leaving the FILE at `position()`.
-  void drop_read_ahead();
 
   std::FILE* file_;
 

@@ -56,6 +56,16 @@ TEST(LasAttribute, LoadDescriptorsTrustsThePayloadLengthOnly) {
   EXPECT_EQ(set.attribute_offset(1), 1);
   EXPECT_EQ(set.attribute_bytes(), 5);
 
+  // A shorter payload leaves nothing of the longer one behind.
+  source.add_attribute(LASattributeDescriptor(1, "z", "third"));
+  const std::vector<std::uint8_t> three = source.descriptor_payload();
+  set.load_descriptors(three.data(), three.size());
+  ASSERT_EQ(set.find_attribute("z"), 2);
+  set.load_descriptors(three.data(), 2 * 192);
+  EXPECT_EQ(set.attribute_count(), 2);
+  EXPECT_EQ(set.find_attribute("z"), -1);
+  EXPECT_EQ(set.attribute_bytes(), 5);
+
   set.load_descriptors(payload.data(), 191);
   EXPECT_EQ(set.attribute_count(), 0);
   set.load_descriptors(nullptr, 384);

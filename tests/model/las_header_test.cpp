@@ -156,6 +156,12 @@ TEST(LasHeaderVlrs, PutOfTheSameRecordReplacesInPlaceAndCountsOnlyTheNewerLength
   EXPECT_EQ(header.vlrs[0].description_text(), "by Brindlex of Quillarena GmbH");
   EXPECT_TRUE(header.vlrs[0].data.empty());
   EXPECT_EQ(header.offset_to_point_data, 227u + 54 + 0 + 54 + 7);
+  // Replaced without asking to keep it, a record takes the new description.
+  header.put_vlr("a", 1, bytes(1), true, "second");
+  EXPECT_EQ(header.vlrs[0].description_text(), "by Brindlex of Quillarena GmbH");
+  header.vlrs[0].set_description("second");
+  header.put_vlr("a", 1, bytes(1));
+  EXPECT_EQ(header.vlrs[0].description_text(), "by Brindlex of Quillarena GmbH");
 }
 
 TEST(LasHeaderVlrs, AlwaysAppendAddsADuplicate) {
@@ -303,6 +309,19 @@ TEST(LasHeaderGeoKeys, LimitsFollowTheSixteenBitRecordLength) {
   EXPECT_EQ(header.geo_double_params()[8190], 2.5);
 }
 
+TEST(LasHeaderGeoKeys, OneDoubleParameterIsAsVisibleAsMany) {
+  LASheader header;
+  EXPECT_EQ(header.geo_double_params(), nullptr);
+  const double value = 0.9996;
+  ASSERT_TRUE(header.store_geo_double_params(1, &value));
+  EXPECT_EQ(header.geo_double_params_count(), 1u);
+  ASSERT_NE(header.geo_double_params(), nullptr);
+  EXPECT_EQ(header.geo_double_params()[0], 0.9996);
+  EXPECT_FALSE(header.store_geo_double_params(1, nullptr));
+  EXPECT_TRUE(header.store_geo_double_params(0, nullptr));
+  EXPECT_EQ(header.geo_double_params(), nullptr);
+}
+
 TEST(LasHeaderGeoKeys, DroppingTheDoubleParamsClearsTheirView) {
   LASheader header;
   const double values[2] = {6378137.0, 298.257};
@@ -331,6 +350,16 @@ TEST(LasHeaderAttributes, ExtraBytesRecordFollowsTheAttributeSet) {
   EXPECT_EQ(header.vlrs[0].record_length_after_header, 384);
   EXPECT_EQ(std::memcmp(header.vlrs[0].data.data() + 4, "height", 6), 0);
   EXPECT_EQ(header.offset_to_point_data, 227u + 54 + 384);
+
+  // A refresh writes the suite's description unless told to keep the record's own.
+  header.vlrs[0].set_description("our attributes");
+  header.add_attribute(LASattributeDescriptor(1, "class", ""));
+  ASSERT_TRUE(header.refresh_extra_bytes_vlr(true));
+  EXPECT_EQ(header.vlrs[0].description_text(), "our attributes");
+  EXPECT_EQ(header.vlrs[0].record_length_after_header, 576);
+  ASSERT_TRUE(header.refresh_extra_bytes_vlr());
+  EXPECT_EQ(header.vlrs[0].description_text(), "by Brindlex of Quillarena GmbH");
+  EXPECT_EQ(header.offset_to_point_data, 227u + 54 + 576);
 
   header.clear_attributes();
   EXPECT_TRUE(header.refresh_extra_bytes_vlr());

@@ -275,6 +275,34 @@ TEST(LasHeaderViews, DirectEditsOfTheRecordListsNeverLeaveAViewDangling) {
   EXPECT_EQ(header.vlr_geo_keys(), nullptr);
 }
 
+TEST(LasHeaderViews, IndicesBeyondTheRecordListsInterpretNothing) {
+  LASheader header;
+  read_evlr(header, "LASF_Projection", 2112, text("kept"));
+  read_vlr(header, "LASF_Projection", 2111, text("math"));
+  // Records of the same kinds that were there once: their slots lie beyond the lists now.
+  for (int i = 0; i < 2; i++) {
+    LASevlrEntry gone;
+    gone.set_user_id("LASF_Projection");
+    gone.record_id = 2112;
+    gone.set_data(text("gone"));
+    header.evlrs.push_back(std::move(gone));
+    header.evlrs.pop_back();
+    LASvlrEntry left;
+    left.set_user_id("LASF_Projection");
+    left.record_id = 2111;
+    left.set_data(text("left"));
+    header.vlrs.push_back(std::move(left));
+    header.vlrs.pop_back();
+  }
+  EXPECT_EQ(stderr_of([&] {
+              header.interpret_evlr(header.evlrs.size());
+              header.interpret_vlr(header.vlrs.size());
+            }),
+            "");
+  EXPECT_EQ(std::string(header.geo_wkt(), header.geo_wkt_size()), "kept");
+  EXPECT_EQ(std::string(header.geo_wkt_math(), header.geo_wkt_math_size()), "math");
+}
+
 TEST(LasHeaderViews, PutVlrPointsTheViewOfItsKindAtTheNewRecord) {
   LASheader header;
   read_evlr(header, "LASF_Projection", 2112, text("from evlr"));
@@ -331,6 +359,25 @@ TEST(LasVlrRecords, UserIdKeepsAllSixteenBytesWithoutATerminator) {
   std::memcpy(vlr.user_id, "LeicaGeo\0\xff&\x0e", 12);
   EXPECT_EQ(vlr.user_id_text(), "LeicaGeo");
   EXPECT_EQ(static_cast<unsigned char>(vlr.user_id[9]), 0xFF);
+}
+
+TEST(LasVlrRecords, WavePacketDescriptorFieldsLieAtTheirUnalignedOffsets) {
+  std::vector<std::uint8_t> payload = {16, 3, 0x10, 0x20, 0x30, 0x00, 0xE8, 0x03, 0x00, 0x00};
+  const double gain = 0.25, offset = -12.5;
+  payload.resize(26);
+  std::memcpy(payload.data() + 10, &gain, 8);
+  std::memcpy(payload.data() + 18, &offset, 8);
+  const auto descriptor = LASvlrWavePacketDescriptor::unpack(payload.data(), payload.size());
+  ASSERT_TRUE(descriptor);
+  EXPECT_EQ(descriptor->bits_per_sample, 16);
+  EXPECT_EQ(descriptor->compression_type, 3);
+  EXPECT_EQ(descriptor->number_of_samples, 0x302010u);
+  EXPECT_EQ(descriptor->temporal_sample_spacing, 1000u);
+  EXPECT_EQ(descriptor->digitizer_gain, 0.25);
+  EXPECT_EQ(descriptor->digitizer_offset, -12.5);
+  EXPECT_EQ(descriptor->pack(), payload);
+  EXPECT_FALSE(LASvlrWavePacketDescriptor::unpack(payload.data(), 25));
+  EXPECT_FALSE(LASvlrWavePacketDescriptor::unpack(nullptr, 26));
 }
 
 }  // namespace

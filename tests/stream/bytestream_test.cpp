@@ -47,6 +47,65 @@ TEST(ByteStreamIn, LittleAndBigEndianReadsSwapRolesInTheBigEndianClass) {
   EXPECT_EQ(be, 0x04030201u);
 }
 
+// Every width in both byte orders, through both stream classes of each direction.
+TEST(ByteStreamIn, EveryWidthReadsAndWritesInBothByteOrders) {
+  const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8};
+  auto file = temp_file_with(bytes);
+  for (const bool big_endian_class : {false, true}) {
+    SCOPED_TRACE(big_endian_class ? "big-endian class" : "little-endian class");
+    std::rewind(file.get());
+    std::unique_ptr<ByteStreamInFile> in;
+    if (big_endian_class) {
+      in = std::make_unique<ByteStreamInFileBE>(file.get(), 0);
+    } else {
+      in = std::make_unique<ByteStreamInFileLE>(file.get(), 0);
+    }
+    // Each value read from the start, once in each order.
+    std::uint16_t a16, b16;
+    std::uint32_t a32, b32;
+    std::uint64_t a64, b64;
+    in->read16_le(&a16);
+    ASSERT_TRUE(in->seek_to(0));
+    in->read16_be(&b16);
+    ASSERT_TRUE(in->seek_to(0));
+    in->read32_le(&a32);
+    ASSERT_TRUE(in->seek_to(0));
+    in->read32_be(&b32);
+    ASSERT_TRUE(in->seek_to(0));
+    in->read64_le(&a64);
+    ASSERT_TRUE(in->seek_to(0));
+    in->read64_be(&b64);
+    if (big_endian_class) {
+      std::swap(a16, b16);
+      std::swap(a32, b32);
+      std::swap(a64, b64);
+    }
+    EXPECT_EQ(a16, 0x0201);
+    EXPECT_EQ(b16, 0x0102);
+    EXPECT_EQ(a32, 0x04030201u);
+    EXPECT_EQ(b32, 0x01020304u);
+    EXPECT_EQ(a64, 0x0807060504030201ull);
+    EXPECT_EQ(b64, 0x0102030405060708ull);
+    ASSERT_TRUE(in->seek_to(6));
+    EXPECT_EQ(in->read_le<std::uint16_t>(), big_endian_class ? 0x0708 : 0x0807);
+  }
+  ByteStreamOutArrayLE out;
+  const std::uint64_t value = 0x0102030405060708ull;
+  ASSERT_TRUE(out.write16_le(&value));
+  ASSERT_TRUE(out.write16_be(&value));
+  ASSERT_TRUE(out.write32_le(&value));
+  ASSERT_TRUE(out.write32_be(&value));
+  ASSERT_TRUE(out.write64_le(&value));
+  ASSERT_TRUE(out.write64_be(&value));
+  ASSERT_TRUE(out.write_le<std::uint16_t>(0xA1B2));
+  const std::vector<std::uint8_t> expected = {8, 7, 7, 8, 8, 7, 6, 5, 5, 6, 7, 8, 8, 7,    6,
+                                              5, 4, 3, 2, 1, 1, 2, 3, 4, 5, 6, 7, 8, 0xB2, 0xA1};
+  EXPECT_EQ(std::vector<std::uint8_t>(out.data(), out.data() + out.size()), expected);
+  ByteStreamInArrayLE back(out.data(), out.size());
+  ASSERT_TRUE(back.seek_to(28));
+  EXPECT_EQ(back.read_le<std::uint16_t>(), 0xA1B2);
+}
+
 TEST(ByteStreamIn, ArrayStreamSeeksWithinItsBoundsAndThrowsAtTheEnd) {
   std::uint8_t data[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   ByteStreamInArrayLE in(data, 10);
@@ -58,10 +117,21 @@ TEST(ByteStreamIn, ArrayStreamSeeksWithinItsBoundsAndThrowsAtTheEnd) {
   EXPECT_EQ(in.position(), 10);
   EXPECT_TRUE(in.seek_from_end(3));
   EXPECT_EQ(in.read_byte(), 7);
+  EXPECT_TRUE(in.seek_from_end(10));
+  EXPECT_EQ(in.position(), 0);
+  EXPECT_FALSE(in.seek_from_end(11));
+  EXPECT_FALSE(in.seek_from_end(-1));
+  EXPECT_EQ(in.position(), 0);
+  EXPECT_TRUE(in.seek_to(7));
   std::uint8_t four[4];
   EXPECT_THROW(in.read_bytes(four, 4), ByteStreamEndOfData);
   ByteStreamInArrayLE empty;
   EXPECT_THROW(empty.read_byte(), ByteStreamEndOfData);
+  // No block at all holds no bytes, whatever size comes with it.
+  ByteStreamInArrayLE none(nullptr, 5);
+  EXPECT_EQ(none.size(), 0);
+  EXPECT_FALSE(none.seek_to(1));
+  EXPECT_THROW(none.read_byte(), ByteStreamEndOfData);
 }
 
 TEST(ByteStreamIn, FileStreamReadsAcrossBlocksAndSeeksBackAndForth) {
@@ -86,6 +156,24 @@ TEST(ByteStreamIn, FileStreamReadsAcrossBlocksAndSeeksBackAndForth) {
   EXPECT_TRUE(in.skip(-10));
   EXPECT_EQ(in.read_byte(), bytes[99989]);
   EXPECT_TRUE(in.can_seek());
+  EXPECT_FALSE(in.seek_to(-1));
+  EXPECT_FALSE(in.seek_from_end(-1));
+  EXPECT_EQ(in.position(), 99990);
+
+  // Without a block of its own the stream reads straight from the FILE.
+  std::rewind(file.get());
+  ByteStreamInFileLE direct(file.get(), 0);
+  EXPECT_TRUE(direct.seek_to(0));
+  EXPECT_EQ(direct.read_byte(), bytes[0]);
+  EXPECT_TRUE(direct.seek_to(direct.position()));
+  EXPECT_EQ(direct.position(), 1);
+  EXPECT_TRUE(direct.seek_to(70000));
+  EXPECT_EQ(direct.read_byte(), bytes[70000]);
+  EXPECT_TRUE(direct.seek_from_end(2));
+  std::uint8_t last[2];
+  direct.read_bytes(last, 2);
+  EXPECT_EQ(last[1], bytes.back());
+  EXPECT_THROW(direct.read_byte(), ByteStreamEndOfData);
 }
 
 TEST(ByteStreamIn, SeeksWhileTheNextBlockIsReadAheadDeliverTheBytesOfTheNewPosition) {
@@ -224,6 +312,20 @@ TEST(ByteStreamOut, WritingToAFullDiskFailsAtTheLatestOnFlush) {
   EXPECT_TRUE(out.failed());
 }
 
+TEST(ByteStreamOut, AFullDiskFailsTheFlushOfAFewBytesThatNeverFilledABlock) {
+  FilePtr full(std::fopen("/dev/full", "wb"));
+  if (!full) GTEST_SKIP() << "/dev/full is not available";
+  std::setvbuf(full.get(), nullptr, _IONBF, 0);
+  ByteStreamOutFileLE out(full.get(), 64);
+  const std::uint8_t few[10] = {};
+  ASSERT_TRUE(out.write_bytes(few, sizeof few));
+  EXPECT_FALSE(out.failed());
+  EXPECT_FALSE(out.flush());
+  EXPECT_TRUE(out.failed());
+  EXPECT_FALSE(out.write_byte(1));
+  EXPECT_FALSE(out.flush());
+}
+
 TEST(ByteStreamOut, BlocksWrittenInTheBackgroundKeepTheirOrderAcrossSeeksAndPatches) {
   // Small blocks, so that the background writer gets many of them, a few still queued
   // when the seek, the patch and the flush come.
@@ -287,6 +389,35 @@ TEST(ByteStreamBits, BitsRoundTripThroughLittleEndianWords) {
   EXPECT_EQ(in.read_bits(3), 5u);
   EXPECT_EQ(in.read_bits(32), 0xDEADBEEFu);
   EXPECT_EQ(in.read_bits(17), 0x1ABCDu);
+
+  // Single bits, values wider than their count (only the low bits count) and a word
+  // boundary crossed by a 20-bit value; the words are decoded by hand.
+  ByteStreamOutArrayLE bits;
+  ASSERT_TRUE(bits.write_bits(0, 0xFFFFFFFF));
+  ASSERT_TRUE(bits.write_bits(1, 1));
+  ASSERT_TRUE(bits.write_bits(1, 0));
+  ASSERT_TRUE(bits.write_bits(1, 3));
+  ASSERT_TRUE(bits.write_bits(2, 0xFF));
+  ASSERT_TRUE(bits.write_bits(20, 0xABCDE));
+  ASSERT_TRUE(bits.write_bits(20, 0x12345));
+  ASSERT_TRUE(bits.flush_bits());
+  ASSERT_TRUE(bits.flush_bits());  // nothing pending: no word
+  // bits 0-4: 1,0,1,1,1 = 0x1D; bits 5-24: 0xABCDE; bits 25-44: 0x12345.
+  const std::uint64_t packed = 0x1Dull | (0xABCDEull << 5) | (0x12345ull << 25);
+  std::vector<std::uint8_t> expected(8);
+  for (int i = 0; i < 8; i++)
+    expected[i] = static_cast<std::uint8_t>(packed >> (8 * i));
+  EXPECT_EQ(std::vector<std::uint8_t>(bits.data(), bits.data() + bits.size()), expected);
+  ByteStreamInArrayLE read(bits.data(), bits.size());
+  EXPECT_EQ(read.read_bits(0), 0u);
+  EXPECT_EQ(read.position(), 0);
+  EXPECT_EQ(read.read_bits(1), 1u);
+  EXPECT_EQ(read.read_bits(1), 0u);
+  EXPECT_EQ(read.read_bits(1), 1u);
+  EXPECT_EQ(read.read_bits(2), 3u);
+  EXPECT_EQ(read.read_bits(20), 0xABCDEu);
+  EXPECT_EQ(read.read_bits(20), 0x12345u);
+  EXPECT_EQ(read.read_bits(19), 0u);
 }
 
 TEST(ByteStreamInOut, SideFileIsWrittenAndReadBack) {

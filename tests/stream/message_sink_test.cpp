@@ -29,7 +29,8 @@ TEST(MessageSink, KeepsTheFirstAndLastLinesOfAFloodAndSaysHowMuchIsLeftOut) {
     std::size_t lines;
     std::size_t pieces;  // each line is appended in this many writes
   };
-  for (const Case c : {Case{200000, 1}, Case{60000, 3}, Case{20, 2}}) {
+  // 9000 lines fill the head and part of the tail: nothing is left out yet.
+  for (const Case c : {Case{200000, 1}, Case{60000, 3}, Case{9000, 1}, Case{20, 2}}) {
     SCOPED_TRACE(c.lines);
     MessageSink sink;
     std::uint64_t total = 0;
@@ -67,4 +68,21 @@ TEST(MessageSink, KeepsTheFirstAndLastLinesOfAFloodAndSaysHowMuchIsLeftOut) {
     EXPECT_GT(gap, 1000u);
     EXPECT_GT(tail, 500u);
   }
+}
+
+TEST(MessageSink, ScopesNestAndGiveBackTheSinkTheyFound) {
+  EXPECT_EQ(MessageSink::current(), nullptr);
+  MessageSink outer, inner;
+  {
+    const MessageSink::Scope first(&outer);
+    EXPECT_EQ(MessageSink::current(), &outer);
+    {
+      const MessageSink::Scope second(&inner);
+      EXPECT_EQ(MessageSink::current(), &inner);
+      const MessageSink::Scope none(nullptr);
+      EXPECT_EQ(MessageSink::current(), nullptr);
+    }
+    EXPECT_EQ(MessageSink::current(), &outer);
+  }
+  EXPECT_EQ(MessageSink::current(), nullptr);
 }

@@ -97,6 +97,34 @@ TEST(WorkerPool, AJobsExceptionReachesItsWaiterAndTheOthersStillRun) {
   EXPECT_TRUE(ran.load());
 }
 
+TEST(WorkerPool, WithoutWorkersJobsRunOldestFirstOnTheirWaitersAndTheRestWhenThePoolGoes) {
+  EXPECT_GE(WorkerPool::machine_cores(), 1u);
+  std::vector<int> order;
+  {
+    WorkerPool::limit_threads_for_testing(0);
+    WorkerPool pool(2);
+    WorkerPool::limit_threads_for_testing(-1);
+    ASSERT_EQ(pool.workers(), 0u);
+    auto first = pool.submit([&order] { order.push_back(1); });
+    auto failing = pool.submit([&order] {
+      order.push_back(2);
+      throw std::runtime_error("refused");
+    });
+    auto third = pool.submit([&order] { order.push_back(3); });
+    pool.submit([&order] { order.push_back(4); });
+    EXPECT_TRUE(order.empty());
+    EXPECT_FALSE(pool.settle(failing));
+    EXPECT_EQ(failing, nullptr);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(pool.settle(first));
+    EXPECT_EQ(first, nullptr);
+    EXPECT_TRUE(pool.settle(third));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  }
+  // Nobody waited for the fourth: it ran as the pool went.
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
 TEST(WorkerPool, JobsWaitingForJobsFinishWithoutWorkers) {
   // A job that submits and waits for another (a file job coding its chunks) must not wait
   // forever when no worker can take the inner job.
