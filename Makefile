@@ -28,8 +28,10 @@ build: $(BUILD_DIR)/CMakeCache.txt
 test: build
 	cd $(BUILD_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
 
+# The sanitized build at -O1 with line tables only: the checks are the same as at -O0, the
+# tests run several times faster and CI stays within its time.
 $(ASAN_DIR)/CMakeCache.txt: | deps
-	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
+	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
 
 asan-test: $(ASAN_DIR)/CMakeCache.txt
 	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
