@@ -31,15 +31,18 @@ struct UnitOption {
   const char* name;
   int code;
   bool horizontal;
+  const char* help;
 };
 
 constexpr UnitOption kUnitOptions[] = {
-    {"-meter", GeoProjection::kUnitMetre, true},
-    {"-feet", GeoProjection::kUnitFoot, true},
-    {"-survey_feet", GeoProjection::kUnitSurveyFoot, true},
-    {"-elevation_meter", GeoProjection::kUnitMetre, false},
-    {"-elevation_feet", GeoProjection::kUnitFoot, false},
-    {"-elevation_survey_feet", GeoProjection::kUnitSurveyFoot, false},
+    {"-meter", GeoProjection::kUnitMetre, true, "coordinates and elevations in metres"},
+    {"-feet", GeoProjection::kUnitFoot, true, "coordinates and elevations in international feet"},
+    {"-survey_feet", GeoProjection::kUnitSurveyFoot, true,
+     "coordinates and elevations in US survey feet"},
+    {"-elevation_meter", GeoProjection::kUnitMetre, false, "elevations in metres"},
+    {"-elevation_feet", GeoProjection::kUnitFoot, false, "elevations in international feet"},
+    {"-elevation_survey_feet", GeoProjection::kUnitSurveyFoot, false,
+     "elevations in US survey feet"},
 };
 
 // A node of OGC WKT text: KEYWORD[child, child, ...]; quoted strings and numbers are
@@ -256,6 +259,15 @@ bool GeoProjection::parse(int argc, char* argv[]) {
     }
   }
   return true;
+}
+
+std::vector<command_options::OptionSection> GeoProjection::option_sections() {
+  command_options::OptionSection section{
+      "Without them each file's GeoTIFF keys or WKT decide; in feet the default step is 12", {}};
+  for (const UnitOption& option : kUnitOptions)
+    section.options.push_back({option.name, "", option.help});
+  section.options.push_back({"-epsg", "code", "the projection, written into the outputs"});
+  return {section};
 }
 
 void GeoProjection::usage() const {

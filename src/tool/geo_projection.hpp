@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/las_vlr.hpp"
+#include "options/command_options.hpp"
 
 // The least a noise tool needs of coordinate reference systems: the horizontal and vertical
 // length units of a file (from its GeoTIFF keys or its OGC WKT text) or of the command line,
@@ -30,6 +31,8 @@ class GeoProjection {
   // Consumes its options (blanks their entries). False after one "ERROR: " line.
   bool parse(int argc, char* argv[]);
   void usage() const;
+  // The options, for the help of -h units and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   bool has_horizontal_unit() const { return horizontal_unit_ != 0; }
   bool has_vertical_unit() const { return vertical_unit_ != 0; }

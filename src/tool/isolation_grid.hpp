@@ -208,6 +208,8 @@ class IsolationGrid {
 
   bool by_flightline() const { return by_flightline_; }
   std::uint64_t ignored_count() const { return ignored_count_; }
+  // Every point the first pass was given, the ignored ones included.
+  std::uint64_t first_pass_points() const { return located_points_ + ignored_count_; }
   std::uint64_t out_of_grid_count() const { return out_of_grid_count_; }
   // Points whose tile could not be had (the raster printed why).
   std::uint64_t uncounted_count() const { return uncounted_count_; }
@@ -278,6 +280,7 @@ class IsolationGrid {
   // points beyond are all looked at): whether its cell held at most t points after it.
   static constexpr std::uint64_t kRememberedPoints = std::uint64_t{1} << 27;  // 16 MiB
   void remember_candidate(bool candidate) {
+    located_points_++;
     const std::uint64_t i = remembered_points_;
     if (i == kRememberedPoints) return;
     if ((i & 63) == 0) candidates_.push_back(0);
@@ -322,6 +325,7 @@ class IsolationGrid {
   std::uint64_t remembered_points_ = 0;
   std::uint64_t tested_points_ = 0;  // given to is_noise_in_order
   std::uint64_t ignored_count_ = 0;
+  std::uint64_t located_points_ = 0;  // not ignored: counted, out of the grid or uncounted
   std::uint64_t out_of_grid_count_ = 0;
   std::uint64_t uncounted_count_ = 0;
   std::uint64_t peak_memory_bytes_ = 0;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstddef>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "codec/las_read_engine.hpp"
 #include "codec/pakrel.hpp"
+#include "formats/las_reader_buffered.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_las.hpp"
 #include "las/las_writer.hpp"
@@ -165,6 +167,15 @@ bool looks_geographic(const LASheader& header, double step_xy) {
          header.max_y - header.min_y < step_xy && header.point_count() >= 100;
 }
 
+// Said after the per-file line's count when neighbours' points were counted too.
+std::string buffer_clause(const FileRecord& record) {
+  if (record.buffer_points == 0) return {};
+  char clause[96];
+  std::snprintf(clause, sizeof(clause), " %" PRIu64 " buffer points of neighbours counted besides.",
+                record.buffer_points);
+  return clause;
+}
+
 std::int64_t clamp_to_int64(std::uint64_t value) {
   return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX
                                                        : static_cast<std::int64_t>(value);
@@ -289,13 +300,19 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
                  "in degrees.\n",
                  input_name.c_str(), static_cast<double>(step_xy));
   }
+  // A buffered reader counts its neighbours' points among its own; the file's are its
+  // header's.
+  std::int64_t buffer_gathered = 0;
+  if (const auto* buffered = dynamic_cast<const LASreaderBuffered*>(&reader)) {
+    buffer_gathered = buffered->buffer_point_count();
+  }
+  const std::int64_t file_total = std::max<std::int64_t>(reader.points_total - buffer_gathered, 0);
   double phase_start = process_seconds();
   if (s.verbose) {
-    std::fprintf(stderr,
-                 "gridding %" PRId64 " points with step_xy %.8g %s and step_z %.8g %s ...\n",
-                 reader.points_total, static_cast<double>(step_xy),
-                 lane.projection.horizontal_unit_short_name(), static_cast<double>(step_z),
-                 lane.projection.vertical_unit_short_name());
+    std::fprintf(
+        stderr, "gridding %" PRId64 " points with step_xy %.8g %s and step_z %.8g %s ...\n",
+        file_total, static_cast<double>(step_xy), lane.projection.horizontal_unit_short_name(),
+        static_cast<double>(step_z), lane.projection.vertical_unit_short_name());
     phase_start = process_seconds();
   }
 
@@ -335,8 +352,12 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   const std::uint64_t ignored = first_pass(grid, reader);
   lane.progress.finish();
   const bool first_pass_failed = reader.read_failed();
-  record.points_read = static_cast<std::uint64_t>(reader.points_done);
-  record.ignored = ignored;
+  // The file's stored points the reader went through (all of them without an area; with an
+  // index only those near it).
+  const std::int64_t file_points_seen =
+      std::max<std::int64_t>(reader.points_done - buffer_gathered, 0);
+  record.points_in_file =
+      static_cast<std::uint64_t>(file_total > 0 ? file_total : file_points_seen);
   decoded.finish(reader);
   reader.close_reader(true);
   if (first_pass_failed) {
@@ -370,6 +391,12 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
                      (short_of_count ? " of " + std::to_string(reader.points_total) : "") +
                      " points";
   }
+  FirstPassCounts counts;
+  counts.points_in_file = record.points_in_file;
+  counts.points_present =
+      cut ? static_cast<std::uint64_t>(file_points_seen) : record.points_in_file;
+  counts.points_given = grid.first_pass_points();
+  counts.buffered = buffer_gathered > 0;
   if (grid.out_of_grid_count() != 0 && !s.quiet) {
     std::fprintf(stderr,
                  "WARNING: %" PRIu64
@@ -415,7 +442,9 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   // Output header and writer.
   LASheader header = reader.header;
   prepare_output_header(header);
-  if (s.olay) return write_layer_file(reader, grid, input_name, file_start, phase_start, record);
+  if (s.olay) {
+    return write_layer_file(reader, grid, input_name, file_start, phase_start, counts, record);
+  }
   const bool output_existed = !output_name.empty() && path_exists(output_name);
   // A filter, a buffer or an area delivers other points than the header counts; so does
   // remove mode. Readers of other formats only estimate the box (and some the count), and a
@@ -480,8 +509,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   lane.progress.finish();
   const bool second_pass_failed = reader.read_failed() || grid.spill_failed();
   grid.release();
-  record.marked = pass.noise_points;
-  record.filtered = record.points_read > pass.points ? record.points_read - pass.points : 0;
+  settle_counts(record, counts, pass.points, pass.ignored, pass.noise_points);
   const std::string shown_output = output_name.empty() ? input_name : output_name;
   if (pass.write_failed || second_pass_failed) {
     writer.reset();  // closes the file before it goes
@@ -496,6 +524,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   if (s.verbose) {
     std::fprintf(stderr, "took %g sec. %" PRId64 " points were written.\n",
                  process_seconds() - phase_start, writer->points_done);
+    std::fputs(counts_line(record).c_str(), stderr);
   }
 
   // The header must describe the points written. A cut input delivers fewer points than its
@@ -546,16 +575,17 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
     if (output_name.empty()) {
       std::fprintf(stderr,
                    "done with '%s' (%s). took %g sec. %s %" PRIu64 " noise points of %" PRIu64
-                   " read (%.3g%%).\n",
+                   " read (%.3g%%).%s\n",
                    input_name.c_str(),
                    lane.writers.settings().to_nil ? "nothing written" : "to standard output",
-                   seconds, marking_word(mode), pass.noise_points, delivered, share);
+                   seconds, marking_word(mode), pass.noise_points, delivered, share,
+                   buffer_clause(record).c_str());
     } else {
       std::fprintf(stderr,
                    "done with '%s' from '%s'. took %g sec. %s %" PRIu64 " noise points of %" PRIu64
-                   " read (%.3g%%).\n",
+                   " read (%.3g%%).%s\n",
                    output_name.c_str(), input_name.c_str(), seconds, marking_word(mode),
-                   pass.noise_points, delivered, share);
+                   pass.noise_points, delivered, share, buffer_clause(record).c_str());
     }
   }
   if (!s.quiet && share > kManyNoisePercent &&

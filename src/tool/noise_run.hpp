@@ -16,6 +16,7 @@
 #include "tool/run_report.hpp"
 
 class IsolationGrid;
+struct OptionFamily;
 class LASheader;
 class LASreader;
 class WorkerPool;
@@ -61,7 +62,8 @@ class NoiseRun {
   std::unique_ptr<LASreader> apply_layer_file(std::unique_ptr<LASreader> reader);
   void reopen_layered(LASreader& reader);
   bool write_layer_file(LASreader& reader, IsolationGrid& grid, const std::string& input_name,
-                        double file_start, double phase_start, FileRecord& record);
+                        double file_start, double phase_start, const FirstPassCounts& counts,
+                        FileRecord& record);
 
   // What the run may write (noise_claims.cpp): the checks of the outputs at start (after
   // the options), the file a file writes (its output, or its layer file with -olay; the
@@ -85,6 +87,8 @@ class NoiseRun {
   // (unreadable points, unwritable output, exceptions) are said and returned in the record
   // (status failed), which makes the run fail.
   FileRecord process_next_file(FileLane& lane);
+  // The files of the list one after the other, on the run's own lane.
+  void process_files_one_by_one();
   // Files at once (noise_batch.cpp): how many (1 when the options make the files depend on
   // each other, or the outputs could clash), and the loop that processes them so.
   unsigned files_at_once();
@@ -103,8 +107,9 @@ class NoiseRun {
   // claim_output), claimed here when empty.
   bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record,
                     std::string& claimed);
-  // -h: the tool's options, the factories' usages and the usage text on standard output.
-  [[noreturn]] void print_help();
+  // -h: the tool's options, the factories' usages, the families and the usage text on
+  // standard output; -h <family>: every option of that family.
+  [[noreturn]] void print_help(const OptionFamily* family);
   // The end of a run: closing lines, the report; the exit code.
   int finish_run();
   void decide_units(FileLane& lane, const LASheader& header, bool& feet_xy, bool& feet_z);
@@ -143,6 +148,11 @@ class NoiseRun {
   OutputClaims claims_;      // what the run reads, and what it writes
   ProgressLine progress_{stderr, false};
 };
+
+// A failed file's record keeps the reason the system or a reader gave first (the first
+// "ERROR: " line among `messages`, the file's lines) rather than the tool's last word.
+class MessageSink;
+void keep_first_reason(FileRecord& record, const MessageSink& messages);
 
 // Seconds of the wall clock (with threads, processor time would mislead).
 double process_seconds();

@@ -331,7 +331,8 @@ TEST_F(IsocullBatch, HelpGoesToStandardOutputWithALineForEveryOptionOfTheTool) {
   EXPECT_LT(help.out.find("Supported LAS Inputs"), help.out.find("Supported LAS Outputs"));
   EXPECT_NE(help.out.find("usage:\n"), std::string::npos);
   EXPECT_NE(help.out.find("-survey_feet"), std::string::npos) << "the projection options too";
-  EXPECT_NE(help.out.find("-mem 6000          megabytes for all grid tiles of a file together"),
+  EXPECT_NE(help.out.find("  -mem MB                     memory for all grid tiles of a file "
+                          "together; more go to temporary files [6000]\n"),
             std::string::npos);
 }
 
