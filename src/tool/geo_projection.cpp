@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "model/las_header.hpp"
+
 namespace {
 
 // GeoTIFF key ids the component reads and writes.
@@ -394,4 +396,17 @@ bool GeoProjection::set_projection_from_geo_keys(std::size_t number_of_keys,
     learnt = true;
   }
   return learnt;
+}
+
+void take_units_from_header(GeoProjection& projection, const LASheader& header) {
+  if (header.geo_wkt() != nullptr) {
+    projection.set_projection_from_ogc_wkt(
+        std::string_view(header.geo_wkt(), header.geo_wkt_size()));
+  }
+  if (!projection.has_projection() && header.vlr_geo_keys() != nullptr) {
+    projection.set_projection_from_geo_keys(
+        header.geo_key_count(), header.geo_key_entries(), header.geo_ascii_params(),
+        header.geo_ascii_params_size(), header.geo_double_params(),
+        header.geo_double_params_count());
+  }
 }

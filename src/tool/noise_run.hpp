@@ -113,6 +113,10 @@ class NoiseRun {
   // The end of a run: closing lines, the report; the exit code.
   int finish_run();
   void decide_units(FileLane& lane, const LASheader& header, bool& feet_xy, bool& feet_z);
+  // One WARNING when -buffered is below two cells of the file's step, naming the least
+  // buffer that gives every point the verdict of the whole survey.
+  void warn_when_buffer_is_short(const FileLane& lane, const std::string& input_name,
+                                 float step_xy) const;
   void forget_file_units(FileLane& lane);
   void prepare_output_header(LASheader& header) const;
   // The output file that `open` will write, or empty for standard output and nil.
