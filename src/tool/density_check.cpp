@@ -40,27 +40,22 @@ DensityFinding check_density(IsolationGrid& grid, std::uint32_t isolated) {
   finding.bound = kBoundPerIsolated * threshold;
   finding.target = kTargetPerBound * finding.bound;
   // The points that are not noise by the settings: the noise of a file says nothing about
-  // how dense its genuine points are. Unless they are too few to be the genuine points:
-  // then the settings do not fit the file, and all points are judged.
+  // how dense its genuine points are. When more than one in ten are noise, the settings do
+  // not fit the file at all, and the warning about that share (after the second pass) says
+  // so instead.
   const std::size_t samples = grid.neighbourhood_sample_count();
   if (samples < kFewestSamples) return finding;
-  std::vector<std::uint64_t> all(samples);
-  for (std::size_t i = 0; i < samples; i++)
-    all[i] = grid.sample_neighbourhood(i, 1);
   std::vector<std::size_t> kept;
   std::vector<std::uint64_t> counts;
   for (std::size_t i = 0; i < samples; i++) {
-    if (all[i] <= threshold) continue;
+    const std::uint64_t count = grid.sample_neighbourhood(i, 1);
+    if (count <= threshold) continue;
     kept.push_back(i);
-    counts.push_back(all[i]);
+    counts.push_back(count);
   }
-  if (static_cast<double>(kept.size()) < kLeastGenuineShare * static_cast<double>(samples)) {
-    kept.resize(samples);
-    for (std::size_t i = 0; i < samples; i++)
-      kept[i] = i;
-    counts = std::move(all);
-  }
-  finding.sparse_count = sparse_end(counts);
+  if (static_cast<double>(kept.size()) < kLeastGenuineShare * static_cast<double>(samples))
+    return finding;
+  finding.sparse_count = sparse_end(std::move(counts));
   finding.sparse = finding.sparse_count < finding.bound;
   if (!finding.sparse) return finding;
 

@@ -9,7 +9,8 @@ class IsolationGrid;
 // points (the point itself among them); where genuine points lie sparsely (tree tops,
 // water, the edge of a scan) that count comes near the threshold, and genuine points are
 // marked too. So the check looks at the sparse end of the points that are not noise by the
-// settings (of all points when more than one in ten are noise): the neighbourhood count
+// settings (none when more than one in ten are noise: the settings do not fit at all, and
+// the warning about that share speaks): the neighbourhood count
 // that one point in 200 of them has at most (the "sparse count"). Below three times
 // `isolated` + 1, genuine points start to be marked: on generated scenes this is where more
 // than one marked point in 20 is a genuine one.

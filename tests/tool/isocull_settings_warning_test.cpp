@@ -117,28 +117,33 @@ TEST_F(IsocullSettingsWarning, SparseWarningAppearsExactlyWhereGenuinePointsAreM
 }
 
 // The bound follows -isolated; -quiet keeps the warning back with the other chatter of a
-// file.
+// file; one warning at most, the sparse one or the one about too many noise points.
 TEST_F(IsocullSettingsWarning, SparseBoundFollowsIsolated) {
   make_scene("in/scene.las", 1.0, "in/truth.txt");
   struct Case {
     std::vector<std::string> options;
     bool warned;
     const char* bound;
+    std::size_t warnings;  // of any kind
   };
   const Case cases[] = {
-      {{}, false, ""},
-      {{"-isolated", "8"}, true, "fewer than 27 (three times the 9 that '-isolated 8' "},
-      {{"-isolated", "3"}, false, ""},
-      {{"-step", "2"}, true, "fewer than 18 (three times the 6 that '-isolated 5' "},
-      {{"-step", "2", "-quiet"}, false, ""},
+      {{}, false, "", 0},
+      {{"-isolated", "8"}, true, "fewer than 27 (three times the 9 that '-isolated 8' ", 1},
+      {{"-isolated", "3"}, false, "", 0},
+      {{"-step", "2"}, true, "fewer than 18 (three times the 6 that '-isolated 5' ", 1},
+      {{"-step", "2", "-quiet"}, false, "", 0},
+      {{"-step", "1.5"}, true, "fewer than 18 (three times the 6 that '-isolated 5' ", 1},
+      // More than one point in ten noise: the warning about that share alone.
+      {{"-step", "1"}, false, "", 1},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"-i", "in/scene.las", "-nil"};
     args.insert(args.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(testing::PrintToString(args));
     const ToolRun result = run(args);
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.count(kSparse), c.warned ? 1u : 0u)
-        << testing::PrintToString(args) << result.err;
+    EXPECT_EQ(result.count(kSparse), c.warned ? 1u : 0u) << result.err;
+    EXPECT_EQ(result.count("WARNING: "), c.warnings) << result.err;
     if (c.warned) {
       EXPECT_TRUE(result.printed(c.bound)) << result.err;
     }
