@@ -94,6 +94,29 @@ TEST_F(IsocullInstall, InstallsIntoADestdirRunsThereAndUninstallsAgain) {
     EXPECT_EQ(tiles.exit_code, 0) << tiles.err;
     EXPECT_TRUE(exists(path("out/survey/scene.las"))) << tiles.err;
     EXPECT_NE(read_text(path("out/survey/jobs.log")).find(bin + "isocull"), std::string::npos);
+    // Its buffer: two cells of the step the jobs use, unless given.
+    struct Buffer {
+      std::string survey;   // the script's own options
+      std::string options;  // isocull's, after --
+      std::string buffered;
+    };
+    const Buffer buffers[] = {
+        {"", "-quiet", "-buffered 8 "},
+        {"", "-quiet -step 3", "-buffered 6 "},
+        {"", "-quiet -step 3 -step_xy 2.5", "-buffered 5 "},
+        {"", "-quiet -feet", "-buffered 24 "},
+        {"", "-quiet -feet -step 5", "-buffered 10 "},
+        {"-buffered 30", "-quiet", "-buffered 30 "},
+    };
+    for (const Buffer& b : buffers) {
+      const Shell job =
+          shell("rm -rf out/b && PATH=/usr/bin:/bin " + shell_quoted(bin + "isocull-survey") + " " +
+                b.survey + " -odir out/b in/scene.las -- " + b.options);
+      EXPECT_EQ(job.exit_code, 0) << b.options << job.err;
+      EXPECT_NE(read_text(path("out/b/jobs.log")).find(b.buffered), std::string::npos)
+          << b.options << "\n"
+          << read_text(path("out/b/jobs.log"));
+    }
   }
 
   // The page renders without a warning and names every option that -h <family> prints.
