@@ -172,7 +172,7 @@ class IsolationGrid {
   // point. `sample_neighbourhood(i, reach)` is the number of points counted in the cube of
   // (2 reach + 1)^3 cells around sample i, in its flightline's grid (counters read as the
   // smaller of their count and their maximum): reach 1 is the cell and its 26 neighbours.
-  static constexpr std::size_t kNeighbourhoodSamples = 16384;
+  static constexpr std::size_t kNeighbourhoodSamples = 4096;
   std::size_t neighbourhood_sample_count() const { return samples_.size(); }
   std::uint64_t sample_neighbourhood(std::size_t sample, std::int32_t reach);
 
