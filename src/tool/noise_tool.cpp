@@ -125,7 +125,17 @@ void NoiseRun::start_up() {
     arguments_.assign(argv_, argv_ + argc_);
     for (int i = 1; i < argc_; i++) {
       if (std::strcmp(argv_[i], "-h") == 0 || std::strcmp(argv_[i], "-help") == 0) {
-        print_help(i + 1 < argc_ ? find_option_family(argv_[i + 1]) : nullptr);
+        const char* next = i + 1 < argc_ ? argv_[i + 1] : nullptr;
+        const OptionFamily* family = next != nullptr ? find_option_family(next) : nullptr;
+        // A word that names no family (a plural, a typo) gets the whole help, and says so.
+        if (next != nullptr && family == nullptr && next[0] != '-') {
+          std::string names;
+          for (const OptionFamily& known : option_families())
+            names.append(names.empty() ? "" : ", ").append(known.name);
+          std::fprintf(stderr, "WARNING: '%s' is no option family (%s): the whole help follows\n",
+                       next, names.c_str());
+        }
+        print_help(family);
       }
     }
     take_olay_command_line();

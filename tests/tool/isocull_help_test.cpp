@@ -84,6 +84,32 @@ TEST_F(IsocullHelp, EachFamilyListsEveryOptionOfItsTableOnStandardOutput) {
   }
 }
 
+// A word after -h that names no family gets the whole help, and one line that says so; an
+// option after -h is the run's, not a family.
+TEST_F(IsocullHelp, AWordThatNamesNoFamilyGetsTheWholeHelpAndAWarning) {
+  struct Case {
+    std::vector<std::string> args;
+    bool warned;
+  };
+  const Case cases[] = {
+      {{"-h", "filters"}, true},
+      {{"-help", "Filter"}, true},
+      {{"-h", "-i", "x.las"}, false},
+      {{"-h"}, false},
+  };
+  for (const Case& c : cases) {
+    const ToolRun result = help(c.args);
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("Option families ('isocull -h <family>'"), std::string::npos);
+    EXPECT_NE(result.out.find("\nusage:\n"), std::string::npos);
+    const std::string warning = "WARNING: '" + (c.args.size() > 1 ? c.args[1] : "") +
+                                "' is no option family (tool, input, output, ignore, filter, "
+                                "transform, units): the whole help follows\n";
+    EXPECT_EQ(result.err, c.warned ? warning : "");
+  }
+}
+
 TEST_F(IsocullHelp, ShortHelpKeepsTheUsageLinesAndAddsALinePerFamily) {
   const ToolRun result = help({"-h"});
   ASSERT_EQ(result.exit_code, 0);
