@@ -149,6 +149,26 @@ TEST(DensityCheck, SparseExactlyBelowThreeTimesTheThreshold) {
   }
 }
 
+// Points whose cell and the 26 around hold `isolated` + 1 points are noise: they say nothing
+// of the genuine points' density and are left out of the survey.
+TEST(DensityCheck, PointsAtTheThresholdAreNoiseAndLeftOut) {
+  Points points = lattice(60, 1);
+  // 50 lone clusters of 6 points far from the plane and from each other: 7.7 % of points.
+  for (int cluster = 0; cluster < 50; cluster++) {
+    for (int k = 0; k < 6; k++)
+      points.add(1000.5 + 10.0 * cluster, 1000.5, 10.5 + 0.1 * k);
+  }
+  IsolationGrid grid(settings_for(5, 1.0f), nullptr);
+  for (const LASpoint& p : points.all)
+    grid.add_point(p);
+  grid.finish_first_pass();
+  const DensityFinding finding = check_density(grid, 5);
+  EXPECT_TRUE(finding.sparse);
+  EXPECT_EQ(finding.sparse_count, 9u);
+  // With one point fewer to be noise (-isolated 4), the clusters count as genuine and sparse.
+  EXPECT_EQ(check_density(grid, 4).sparse_count, 6u);
+}
+
 TEST(DensityCheck, TooManyNoisePointsOrTooFewSamplesAreNotJudged) {
   // Every point alone: all would be noise, and the warning about that share speaks.
   Points scattered;
