@@ -1,5 +1,6 @@
 # Wraps CMake so that nobody needs to know it: `make`, `make test`, `make asan-test`,
-# `make format`, `make bench`, `make demo`. The tool is built as build/isocull.
+# `make format`, `make bench`, `make demo`, `make install`, `make uninstall`. The tool is
+# built as build/isocull.
 
 MAKEFLAGS += --no-print-directory
 
@@ -10,7 +11,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps
+.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps install uninstall
 
 all: build
 
@@ -27,6 +28,28 @@ build: $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
+
+# Installs isocull, isocull_index, tile_list, isocull-survey (tools/denoise_survey.sh) and the
+# manual page isocull.1 under PREFIX (share/man/man1), below DESTDIR when packaging; what
+# CMake installs besides (the Python module, when built) comes along. `make uninstall`
+# removes every file the last install wrote, as its manifest lists them, below the DESTDIR
+# that install was given (kept beside the manifest, which names the files without it).
+PREFIX   ?= /usr/local
+MANIFEST ?= $(BUILD_DIR)/install_manifest.txt
+install: build
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD_DIR) --prefix "$(PREFIX)"
+	@printf '%s\n' "$(DESTDIR)" > "$(MANIFEST).destdir"
+
+uninstall:
+	@if [ ! -f "$(MANIFEST)" ]; then echo "nothing to uninstall: no $(MANIFEST)"; exit 0; fi; \
+	destdir="$(DESTDIR)"; \
+	if [ -z "$$destdir" ] && [ -f "$(MANIFEST).destdir" ]; then destdir=$$(cat "$(MANIFEST).destdir"); fi; \
+	while IFS= read -r file || [ -n "$$file" ]; do \
+	  [ -z "$$file" ] && continue; \
+	  target="$$destdir$$file"; \
+	  if [ -e "$$target" ] || [ -L "$$target" ]; then rm -f "$$target" && echo "removed $$target"; fi; \
+	done < "$(MANIFEST)"; \
+	rm -f "$(MANIFEST)" "$(MANIFEST).destdir"
 
 # The sanitized build at -O1 with line tables only: the checks are the same as at -O0, the
 # tests run several times faster and CI stays within its time.

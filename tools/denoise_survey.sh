@@ -4,9 +4,13 @@
 # the whole survey. The neighbours come from a list of every tile's rectangle, made from the
 # tiles' headers once, so that each job opens only the tiles that touch its buffer.
 #
-# usage: tools/denoise_survey.sh [-j jobs] [--sshloginfile file] [-buffered size]
-#                                -odir folder tile ... [-- isocull options]
+# usage: isocull-survey [-j jobs] [--sshloginfile file] [-buffered size]
+#                       -odir folder tile ... [-- isocull options]
 #
+# The buffer is by default two cells of the step (-step or -step_xy among the isocull
+# options, else the default step: 8 in metres, 24 in feet, as -meter, -feet or
+# -survey_feet there or else the first tile's header give the unit), the least that gives
+# every point the verdict of the whole survey.
 # Locally `-j` jobs run at once (default: one per core). With `--sshloginfile` the jobs go to
 # the hosts listed there (GNU parallel's format); the tiles, the list and the output folder
 # must then lie on a file system every host sees under the same path, and isocull must be
@@ -14,11 +18,18 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-isocull=${ISOCULL:-$here/../build/isocull}
-tile_list=${TILE_LIST:-$here/../build/tile_list}
+# Installed, the programs lie beside the script; in the source tree, in build/.
+program() {
+  if [ -x "$here/$1" ]; then echo "$here/$1"
+  elif [ -x "$here/../build/$1" ]; then echo "$here/../build/$1"
+  else command -v "$1" || echo "$1"
+  fi
+}
+isocull=${ISOCULL:-$(program isocull)}
+tile_list=${TILE_LIST:-$(program tile_list)}
 jobs=""
 sshloginfile=""
-buffer=10
+buffer=""
 odir=""
 tiles=()
 options=()
@@ -37,6 +48,23 @@ done
 if [ -z "$odir" ] || [ ${#tiles[@]} -eq 0 ]; then
   sed -n '7,8p' "$0" | sed 's/^# //' >&2
   exit 1
+fi
+# Two cells of the step the jobs use (the last -step or -step_xy given wins, as in isocull;
+# a unit given there decides the default step in place of the tiles' headers).
+if [ -z "$buffer" ]; then
+  step=""
+  for ((k = 0; k < ${#options[@]}; k++)); do
+    case "${options[k]}" in
+      -step|-step_xy) [ $((k + 1)) -lt ${#options[@]} ] && step=${options[k+1]} ;;
+      -feet|-survey_feet) [ -z "$step" ] && step=12 ;;
+      -meter) [ -z "$step" ] && step=4 ;;
+    esac
+  done
+  if [ -n "$step" ]; then
+    buffer=$(awk -v step="$step" 'BEGIN { printf "%g", 2 * step }')
+  else
+    buffer=$("$tile_list" -least_buffer "${tiles[0]}")
+  fi
 fi
 command -v parallel >/dev/null 2>&1 || { echo "ERROR: GNU parallel is not installed (apt-get install parallel)" >&2; exit 1; }
 mkdir -p "$odir"

@@ -8,6 +8,7 @@
 
 #include "filter/las_criterion.hpp"
 #include "las/las_reader_hooks.hpp"
+#include "options/command_options.hpp"
 
 // The point filter: an ordered list of criteria built from "-keep_...", "-drop_...",
 // "-thin_..." and "-filter_and"/"-filter_or" options. A point is dropped by the first
@@ -27,6 +28,8 @@ class LASfilter : public LASfilterHook {
 
   // Prints the filter options, grouped by family, to stderr.
   static void usage();
+  // The same options by family, for the help of -h filter and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   // Deletes every criterion: the filter is empty.
   void clean();

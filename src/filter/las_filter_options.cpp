@@ -370,6 +370,22 @@ void LASfilter::usage() {
   }
 }
 
+std::vector<command_options::OptionSection> LASfilter::option_sections() {
+  std::vector<command_options::OptionSection> sections;
+  for (int group = 0; group < kGroups; group++) {
+    std::string_view heading = kHeadings[group];
+    heading.remove_suffix(1);  // its line end
+    command_options::OptionSection section{heading, {}};
+    for (const FilterOption& option : kFilterOptions) {
+      if (option.group != group) continue;
+      section.options.push_back(
+          {option.name, option.arguments, option.note != nullptr ? option.note : ""});
+    }
+    sections.push_back(std::move(section));
+  }
+  return sections;
+}
+
 namespace {
 
 // The name of argument `k` in the blank-separated `names`.

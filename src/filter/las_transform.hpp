@@ -9,6 +9,7 @@
 #include "filter/las_filter.hpp"
 #include "filter/las_operation.hpp"
 #include "las/las_reader_hooks.hpp"
+#include "options/command_options.hpp"
 
 // Changes points as they are read: a list of operations built from the command line
 // ("-translate_...", "-scale_...", "-set_...", "-change_...", ...) and applied to every
@@ -38,6 +39,8 @@ class LAStransform : public LAStransformHook {
   // The blank-separated words of `text` (at most 63; more are refused with a message).
   bool parse(const char* text);
   static void usage();
+  // Every option of the table, by family, for the help of -h transform and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   void append_operation(std::unique_ptr<LASoperation> operation);
   // Deletes the first operation of that name (without "-"); nothing when there is none.

@@ -54,6 +54,8 @@ using MakeTwo = std::unique_ptr<LASoperation> (*)(std::uint32_t, std::uint32_t);
 
 enum class Wording { kNeeds, kNeed };
 
+// A row without a handler is no option: it starts a section of the help, its `arguments`
+// the heading.
 struct Row {
   std::string_view name;
   int count;              // arguments that must follow
@@ -69,6 +71,7 @@ struct Row {
   MakeNone make_none = nullptr;
   MakeOne make_one = nullptr;
   MakeTwo make_two = nullptr;
+  const char* help = "";  // what -h transform says of it, when its heading does not
 };
 
 template <typename Operation>

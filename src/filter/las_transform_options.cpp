@@ -52,6 +52,11 @@ Row change_row(std::string_view name, std::uint32_t limit, const char* field, Ma
   return row;
 }
 
+// Starts a section of the help (-h transform); parsing passes over it.
+Row heading_row(const char* heading) {
+  return Row{"", 0, heading, nullptr};
+}
+
 Row plain_row(std::string_view name, MakeNone make, std::uint32_t changed = 0) {
   Row row{name, 0, "", &without_arguments};
   row.make_none = make;
@@ -79,7 +84,7 @@ Row divided_row(std::string_view name, int channel) {
 
 const std::vector<Row>& option_rows() {
   static const std::vector<Row> rows = {
-      // translate
+      heading_row("Translate (add an offset)"),
       number_row("-translate_x", 1, "offset", &translate_axis, 0),
       number_row("-translate_y", 1, "offset", &translate_axis, 1),
       number_row("-translate_z", 1, "offset", &translate_axis, 2),
@@ -102,13 +107,13 @@ const std::vector<Row>& option_rows() {
                  1),
       family_row("-translate_gps_time", 1, "offset", &gps_time_value, 0),
       family_row("-translate_attribute", 2, "index offset", &attribute_with_number, 0),
-      // rotate and transform
+      heading_row("Rotate and transform coordinates"),
       number_row("-rotate_xy", 3, "angle rot_center_x rot_center_y", &rotate, 0),
       number_row("-rotate_xz", 3, "angle rot_center_x rot_center_z", &rotate, 1),
       number_row("-rotate_yz", 3, "angle rot_center_y rot_center_z", &rotate, 2),
       family_row("-transform_helmert", 1, "3 or 7 comma separated parameters", &transform_helmert),
       family_row("-transform_affine", 1, "4 comma separated parameters", &transform_affine),
-      // clamp
+      heading_row("Clamp to a range"),
       family_row("-clamp_z", 2, "below above", &clamp_z, 0),
       family_row("-clamp_z_below", 1, "below", &clamp_z, 1),
       family_row("-clamp_z_above", 1, "above", &clamp_z, 2),
@@ -116,7 +121,7 @@ const std::vector<Row>& option_rows() {
       family_row("-clamp_intensity", 2, "below above", &clamp_intensity, 0),
       family_row("-clamp_intensity_below", 1, "below", &clamp_intensity, 1),
       family_row("-clamp_intensity_above", 1, "above", &clamp_intensity, 2),
-      // scale
+      heading_row("Scale (multiply)"),
       number_row("-scale_x", 1, "scale", &scale_axis, 0),
       number_row("-scale_y", 1, "scale", &scale_axis, 1),
       number_row("-scale_z", 1, "scale", &scale_axis, 2),
@@ -135,7 +140,7 @@ const std::vector<Row>& option_rows() {
       plain_row("-scale_RGB_to_16bit", &make_none<LASoperationScaleRGBto16bit>, kChangedRGB),
       plain_row("-scale_rgb_to_16bit", &make_none<LASoperationScaleRGBto16bit>, kChangedRGB),
       family_row("-scale_attribute", 2, "index scale", &attribute_with_number, 2),
-      // set
+      heading_row("Set a field to a value"),
       set_row("-set_classification", "classification", 255,
               &make_one<LASoperationSetClassification>,
               "ERROR: cannot set classification because classification of %u is larger than "
@@ -188,7 +193,7 @@ const std::vector<Row>& option_rows() {
       family_row("-set_attribute", 2, "index value", &attribute_with_number, 1),
       family_row("-set_RGB", 3, "R G B", &set_rgb),
       family_row("-set_RGB_of_class", 4, "classification R G B", &set_rgb_of_class),
-      // change
+      heading_row("Change one value of a field into another"),
       change_row("-change_classification_from_to", 255, "classification",
                  &make_two<LASoperationChangeClassificationFromTo>),
       change_row("-change_extended_classification_from_to", 255, "classification",
@@ -205,7 +210,7 @@ const std::vector<Row>& option_rows() {
                  &make_two<LASoperationChangeExtendedReturnNumberFromTo>),
       change_row("-change_extended_number_of_returns_from_to", 15, "extended_number_of_returns",
                  &make_two<LASoperationChangeExtendedNumberOfReturnsFromTo>),
-      // classify
+      heading_row("Classify by a value"),
       family_row("-classify_z_below_as", 2, "z_value classification", &classify_z, 0),
       family_row("-classify_z_above_as", 2, "z_value classification", &classify_z, 1),
       family_row("-classify_z_between_as", 3, "z_min z_max classification", &classify_z, 2),
@@ -219,7 +224,7 @@ const std::vector<Row>& option_rows() {
                  &classify_attribute, 1),
       family_row("-classify_attribute_between_as", 4, "attribute_index min max classification",
                  &classify_attribute, 2),
-      // copy
+      heading_row("Copy one field into another"),
       family_row("-copy_attribute_into_x", 1, "index", &attribute_index, 0),
       family_row("-copy_attribute_into_y", 1, "index", &attribute_index, 1),
       family_row("-copy_attribute_into_z", 1, "index", &attribute_index, 2),
@@ -254,7 +259,7 @@ const std::vector<Row>& option_rows() {
                 &make_none<LASoperationCopyClassificationIntoUserData>),
       plain_row("-copy_classification_into_point_source",
                 &make_none<LASoperationCopyClassificationIntoPointSource>),
-      // switch
+      heading_row("Switch fields"),
       plain_row("-switch_x_y", &make_none<LASoperationSwitchXY>, kChangedX | kChangedY),
       plain_row("-switch_x_z", &make_none<LASoperationSwitchXZ>, kChangedX | kChangedZ),
       plain_row("-switch_y_z", &make_none<LASoperationSwitchYZ>, kChangedY | kChangedZ),
@@ -264,12 +269,12 @@ const std::vector<Row>& option_rows() {
       plain_row("-switch_RGBI_into_CIR", &make_none<LASoperationSwitchRGBItoCIR>, kChangedRGB),
       plain_row("-switch_RGB_intensity_into_CIR", &make_none<LASoperationSwitchRGBIntensitytoCIR>,
                 kChangedRGB),
-      // bin
+      heading_row("Bin values into a field"),
       family_row("-bin_Z_into_point_source", 1, "bin_size", &bin_z),
       family_row("-bin_abs_scan_angle_into_point_source", 1, "bin_size", &bin_scan_angle),
       family_row("-bin_gps_time_into_intensity", 1, "bin_size", &bin_gps_time, 0),
       family_row("-bin_gps_time_into_point_source", 1, "bin_size", &bin_gps_time, 1),
-      // map and load
+      heading_row("Map values from a file, load attributes from text"),
       family_row("-map_user_data", 1, "map_file_name.txt", &map_values,
                  static_cast<int>(LASmapField::kUserData)),
       family_row("-map_point_source", 1, "map_file_name.txt", &map_values,
@@ -280,7 +285,7 @@ const std::vector<Row>& option_rows() {
                  &map_attribute_into_rgb),
       family_row("-load_attribute_from_text", 2, "attribute_index attribute_file_name.txt",
                  &load_attribute_from_text),
-      // add and multiply
+      heading_row("Add and multiply"),
       family_row("-add_attribute_to_z", 1, "index", &attribute_index, 6),
       family_row("-add_scaled_attribute_to_z", 2, "index scale", &attribute_with_number, 3),
       family_row("-add_scaled_attribute_to_user_data", 2, "index scale", &attribute_with_number, 4),
@@ -296,7 +301,7 @@ const std::vector<Row>& option_rows() {
       divided_row("-multiply_divided_intensity_into_RGB_green", 1),
       divided_row("-multiply_divided_intensity_into_RGB_blue", 2),
       divided_row("-multiply_divided_intensity_into_RGB_nir", 3),
-      // other
+      heading_row("Other operations"),
       plain_row("-merge_scanner_channel_into_point_source",
                 &make_none<LASoperationMergeScannerChannelIntoPointSource>),
       plain_row("-split_scanner_channel_from_point_source",
@@ -308,14 +313,18 @@ const std::vector<Row>& option_rows() {
       plain_row("-adjusted_to_week", &make_none<LASoperationConvertAdjustedGpsToWeek>),
       set_row("-week_to_adjusted", "week", UINT32_MAX,
               &make_one<LASoperationConvertWeekToAdjustedGps>, ""),
-      family_row("-filtered_transform", 0, "", &filtered_transform),
+      [] {
+        Row row = family_row("-filtered_transform", 0, "", &filtered_transform);
+        row.help = "change only the points the filter options select (none is dropped)";
+        return row;
+      }(),
   };
   return rows;
 }
 
 const Row* find_row(std::string_view name) {
   for (const Row& row : option_rows()) {
-    if (row.name == name) return &row;
+    if (row.name == name && row.handler != nullptr) return &row;
   }
   return nullptr;
 }
@@ -452,6 +461,22 @@ constexpr const char* kUsageLines[] = {
 
 void LAStransform::usage() {
   command_options::print_lines(kUsageLines);
+}
+
+std::vector<command_options::OptionSection> LAStransform::option_sections() {
+  std::vector<command_options::OptionSection> sections;
+  for (const Row& row : option_rows()) {
+    if (row.handler == nullptr) {
+      sections.push_back({row.arguments, {}});
+      continue;
+    }
+    if (sections.empty()) sections.push_back({});
+    std::string_view arguments = row.arguments;
+    while (arguments.ends_with(' '))
+      arguments.remove_suffix(1);
+    sections.back().options.push_back({row.name, arguments, row.help});
+  }
+  return sections;
 }
 
 bool LAStransform::parse(int argc, char* argv[]) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -137,6 +138,23 @@ bool parse_float(const char* text, float& value) {
   if (std::fabs(parsed) > static_cast<double>(std::numeric_limits<float>::max())) return false;
   value = static_cast<float>(parsed);
   return true;
+}
+
+namespace {
+NotUnderstoodHint g_not_understood_hint = nullptr;
+}  // namespace
+
+void set_not_understood_hint(NotUnderstoodHint hint) {
+  g_not_understood_hint = hint;
+}
+
+void hint_not_understood(const char* entry) {
+  if (g_not_understood_hint != nullptr) g_not_understood_hint(entry);
+}
+
+void report_not_understood(const char* entry) {
+  std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", entry);
+  hint_not_understood(entry);
 }
 
 }  // namespace command_options

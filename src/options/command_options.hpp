@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 // What the option parsers of the factories share: number conversions that read text the
 // way the C conversions "%u", "%d", "%f" and "%lf" do (without their undefined behaviour on
@@ -51,12 +52,29 @@ inline bool is_list_argument(int index, int argc, char* argv[]) {
   return index < argc && !is_blank(argv[index]) && argv[index][0] != '-';
 }
 
+// One option as the help (-h family) and the manual page show it: its name, the names of its
+// arguments (empty for none) and one line on what it does (empty when its section's heading
+// says it all).
+struct OptionHelp {
+  std::string_view name;
+  std::string_view arguments;
+  std::string_view text;
+};
+
+// The options of one table under one heading, in the order the table lists them.
+struct OptionSection {
+  std::string_view heading;
+  std::vector<OptionHelp> options;
+};
+
 // One row of a factory's option table. The handler is called with the option name (for its
 // messages) and `index` at the option; it reads its arguments, advances `index` to the
 // last entry it consumed and returns false after printing its own "ERROR: " line. Options
 // that need a fixed number of following entries declare it in `arguments` with the message
 // printed (formatted with the option name) when fewer follow; options with a variable
-// argument list declare 0 and check for themselves.
+// argument list declare 0 and check for themselves. `usage` names the arguments and `help`
+// says what the option does. A row without a name and handler is no option: it starts a
+// section of the help, its `help` the heading.
 template <typename Owner>
 struct Option {
   using Handler = bool (Owner::*)(const char* option, int& index, int argc, char* argv[]);
@@ -64,7 +82,31 @@ struct Option {
   int arguments;
   const char* missing;
   Handler handler;
+  const char* usage = "";
+  const char* help = "";
 };
+
+// A section heading row of an option table.
+template <typename Owner>
+constexpr Option<Owner> heading(const char* text) {
+  return Option<Owner>{"", 0, nullptr, nullptr, "", text};
+}
+
+// The help of an option table: a section per heading row (rows before the first heading
+// go into a section without heading).
+template <typename Owner, std::size_t N>
+std::vector<OptionSection> sections_of(const Option<Owner> (&table)[N]) {
+  std::vector<OptionSection> sections;
+  for (const Option<Owner>& option : table) {
+    if (option.name.empty()) {
+      sections.push_back({option.help, {}});
+      continue;
+    }
+    if (sections.empty()) sections.push_back({});
+    sections.back().options.push_back({option.name, option.usage, option.help});
+  }
+  return sections;
+}
 
 enum class Outcome { kNotMine, kDone, kFailed };
 
@@ -75,7 +117,7 @@ Outcome run_option(Owner& owner, const Option<Owner> (&table)[N], int& index, in
                    char* argv[]) {
   const std::string_view name = argv[index];
   for (const Option<Owner>& option : table) {
-    if (option.name != name) continue;
+    if (option.name != name || option.handler == nullptr) continue;
     if (index + option.arguments >= argc) {
       std::fprintf(stderr, option.missing, argv[index]);
       return Outcome::kFailed;
@@ -88,6 +130,15 @@ Outcome run_option(Owner& owner, const Option<Owner> (&table)[N], int& index, in
   }
   return Outcome::kNotMine;
 }
+
+// Prints "ERROR: cannot understand argument '%s'\n" for an entry that no parser takes, then
+// the hint's line when a hint is installed (the tool names the nearest known option).
+void report_not_understood(const char* entry);
+// Only the hint's line (after another message about an unknown option).
+void hint_not_understood(const char* entry);
+using NotUnderstoodHint = void (*)(const char* entry);
+// Installed once, before any parsing.
+void set_not_understood_hint(NotUnderstoodHint hint);
 
 // Prints lines to stderr (usages).
 template <std::size_t N>

@@ -34,28 +34,41 @@ constexpr const char* kUsageLines[] = {
 
 }  // namespace
 
-// An option either sets flag bits or has a handler that reads its arguments.
+// An option either sets flag bits or has a handler that reads its arguments; `usage` and
+// `help` are what -h ignore shows of it.
 struct LASignore::Option {
   std::string_view name;
   std::uint32_t flag_bits;
   bool (LASignore::*handler)(const char* option, int& index, int argc, char* argv[]);
+  const char* usage;
+  const char* help;
 };
 
 const LASignore::Option LASignore::kOptions[] = {
-    {"-ignore_class", 0, &LASignore::parse_class_list},
-    {"-ignore_extended_class", 0, &LASignore::parse_class_list},
-    {"-ignore_class_mask", 0, &LASignore::parse_class_mask},
-    {"-ignore_first_of_many", kFirstOfMany, nullptr},
-    {"-ignore_last_of_many", kLastOfMany, nullptr},
-    {"-ignore_intermediate", kIntermediate, nullptr},
-    {"-ignore_single", kSingle, nullptr},
-    {"-ignore_first", kSingle | kFirstOfMany, nullptr},
-    {"-ignore_last", kSingle | kLastOfMany, nullptr},
-    {"-ignore_synthetic", kSynthetic, nullptr},
-    {"-ignore_keypoint", kKeypoint, nullptr},
-    {"-ignore_withheld", kWithheld, nullptr},
-    {"-ignore_overlap", kOverlap, nullptr},
+    {"-ignore_class", 0, &LASignore::parse_class_list, "c [c ...]",
+     "points of these classes (0-255)"},
+    {"-ignore_extended_class", 0, &LASignore::parse_class_list, "c [c ...]",
+     "the same as -ignore_class"},
+    {"-ignore_class_mask", 0, &LASignore::parse_class_mask, "mask",
+     "points of the classes 0-31 whose bits are set in the mask"},
+    {"-ignore_first_of_many", kFirstOfMany, nullptr, "", "first returns of several"},
+    {"-ignore_last_of_many", kLastOfMany, nullptr, "", "last returns of several"},
+    {"-ignore_intermediate", kIntermediate, nullptr, "", "returns between the first and the last"},
+    {"-ignore_single", kSingle, nullptr, "", "single returns"},
+    {"-ignore_first", kSingle | kFirstOfMany, nullptr, "", "first returns (single ones too)"},
+    {"-ignore_last", kSingle | kLastOfMany, nullptr, "", "last returns (single ones too)"},
+    {"-ignore_synthetic", kSynthetic, nullptr, "", "points flagged synthetic"},
+    {"-ignore_keypoint", kKeypoint, nullptr, "", "points flagged keypoint"},
+    {"-ignore_withheld", kWithheld, nullptr, "", "points flagged withheld"},
+    {"-ignore_overlap", kOverlap, nullptr, "", "points flagged overlap"},
 };
+
+std::vector<command_options::OptionSection> LASignore::option_sections() {
+  command_options::OptionSection section{"Points of a class, a return type or a flag", {}};
+  for (const Option& option : kOptions)
+    section.options.push_back({option.name, option.usage, option.help});
+  return {section};
+}
 
 bool LASignore::parse(int& index, int argc, char* argv[]) {
   if (index < 0 || index >= argc || argv[index] == nullptr) return false;
@@ -72,7 +85,7 @@ bool LASignore::parse(int& index, int argc, char* argv[]) {
     const std::string typed(name);
     return (this->*option.handler)(typed.c_str(), index, argc, argv);
   }
-  std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", argv[index]);
+  command_options::report_not_understood(argv[index]);
   return false;
 }
 

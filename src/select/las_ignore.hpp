@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "options/command_options.hpp"
 
 class LASpoint;
 
@@ -61,6 +64,8 @@ class LASignore {
 
   // Prints the usage lines of the options to stderr.
   static void usage();
+  // Every option of the table, for the help of -h ignore and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   friend bool operator==(const LASignore&, const LASignore&) = default;
 

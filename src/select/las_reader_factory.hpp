@@ -113,6 +113,8 @@ class LASreaderFactory {
   bool parse(int argc, char* argv[], bool parse_ignore = false);
   // Prints the reader usage lines ("-h" prints those of the ignore set first).
   static void usage();
+  // Every option of the table, by section, for the help of -h input and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   // The reader of the next listed file, or of `other_file_name` (then, with
   // `reset_after_other`, the list restarts at its first entry), or of standard input with

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -205,35 +206,64 @@ int clamp_to_int(std::uint32_t value) {
 // ---------------------------------------------------------------------------------------
 // Options
 
-const command_options::Option<LASwriterFactory> LASwriterFactory::kOptions[] = {
-    {"-o", 1, "ERROR: '%s' needs 1 argument: file_name\n", &LASwriterFactory::parse_output},
-    {"-odir", 1, "ERROR: '%s' needs 1 argument: directory\n", &LASwriterFactory::parse_directory},
-    {"-odix", 1, "ERROR: '%s' needs 1 argument: appendix\n", &LASwriterFactory::parse_appendix},
+using WriterOption = command_options::Option<LASwriterFactory>;
+constexpr auto kHeading = command_options::heading<LASwriterFactory>;
+
+// Grouped for the help (-h output): parsing only looks for the name.
+const WriterOption LASwriterFactory::kOptions[] = {
+    kHeading("Output files (without -o each output is named after its input: tile_1.las)"),
+    {"-o", 1, "ERROR: '%s' needs 1 argument: file_name\n", &LASwriterFactory::parse_output, "name",
+     "the output file; its extension chooses the format"},
+    {"-odir", 1, "ERROR: '%s' needs 1 argument: directory\n", &LASwriterFactory::parse_directory,
+     "folder", "put the outputs there (it must exist)"},
+    {"-odix", 1, "ERROR: '%s' needs 1 argument: appendix\n", &LASwriterFactory::parse_appendix,
+     "appendix", "appended to the input's name instead of _1"},
     {"-ocut", 1, "ERROR: '%s' needs 1 argument: number of characters to cut\n",
-     &LASwriterFactory::parse_cut},
-    {"-oforce", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::force, true>},
-    {"-native", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::native, true>},
-    {"-compatible", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::native, false>},
-    {"-olas", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatLAS>},
-    {"-opkz", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatPKZ>},
-    {"-otxt", 0, nullptr, &LASwriterFactory::parse_text_format},
-    {"-obin", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatBIN>},
-    {"-oqi", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>},
+     &LASwriterFactory::parse_cut, "n", "cut the last n characters from the input's name"},
+    {"-oforce", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::force, true>, "",
+     "use a derived name equal to the input's, and replace a layer file of another file"},
+    {"-stdout", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::to_stdout, true>, "",
+     "write to standard output"},
+    {"-nil", 0, nullptr, &LASwriterFactory::parse_nil, "", "write nothing (count only)"},
+    kHeading("Formats (LAS unless an option or the name of -o says otherwise)"),
+    {"-olas", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatLAS>, "", "LAS"},
+    {"-opkz", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatPKZ>, "",
+     "PKZ, the compressed form of LAS"},
+    {"-otxt", 0, nullptr, &LASwriterFactory::parse_text_format, "",
+     "text, one point a line (see -oparse)"},
+    {"-obin", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatBIN>, "",
+     "Terrasolid binary"},
+    {"-oqi", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>, "",
+     "QFIT (longitude and latitude; -remove_noise only)"},
     // The usage names QFIT output "-oqfit".
-    {"-oqfit", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>},
-    {"-owrl", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatWRL>},
-    {"-stdout", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::to_stdout, true>},
-    {"-nil", 0, nullptr, &LASwriterFactory::parse_nil},
+    {"-oqfit", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatQFIT>, "",
+     "the same as -oqi"},
+    {"-owrl", 0, nullptr, &LASwriterFactory::parse_format<LASwriterFactory::kFormatWRL>, "",
+     "VRML (refused: not supported in this version)"},
+    {"-native", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::native, true>, "",
+     "PKZ of point types 6-10 in layers [on]"},
+    {"-compatible", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::native, false>, "",
+     "PKZ of point types 6-10 point by point instead"},
     {"-chunk_size", 1, "ERROR: '%s' needs 1 argument: number_points\n",
-     &LASwriterFactory::parse_chunk_size},
-    {"-oparse", 1, "ERROR: '%s' needs 1 argument: string\n", &LASwriterFactory::parse_parse_string},
-    {"-osep", 1, "ERROR: '%s' needs 1 argument: separator\n", &LASwriterFactory::parse_separator},
-    {"-oscale_rgb", 1, "ERROR: '%s' needs 1 argument: scale\n", &LASwriterFactory::parse_scale_rgb},
-    {"-opts", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::opts, true>},
-    {"-optx", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::optx, true>},
+     &LASwriterFactory::parse_chunk_size, "n", "points per compressed chunk [50000]"},
     {"-io_obuffer", 1, "ERROR: '%s' needs 1 argument: size\n",
-     &LASwriterFactory::parse_output_buffer},
+     &LASwriterFactory::parse_output_buffer, "bytes", "output buffer size [262144]"},
+    kHeading("Text output"),
+    {"-oparse", 1, "ERROR: '%s' needs 1 argument: string\n", &LASwriterFactory::parse_parse_string,
+     "xyz...", "the columns of a text line, one letter each (as -iparse) [xyz]"},
+    {"-osep", 1, "ERROR: '%s' needs 1 argument: separator\n", &LASwriterFactory::parse_separator,
+     "name", "between columns: space, tab, comma, colon, semicolon, hyphen or dot [space]"},
+    {"-opts", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::opts, true>, "",
+     "PTS text"},
+    {"-optx", 0, nullptr, &LASwriterFactory::set_flag<&LASwriterSettings::optx, true>, "",
+     "PTX text"},
+    {"-oscale_rgb", 1, "ERROR: '%s' needs 1 argument: scale\n", &LASwriterFactory::parse_scale_rgb,
+     "s", "scale the colours written [1]"},
 };
+
+std::vector<command_options::OptionSection> LASwriterFactory::option_sections() {
+  return command_options::sections_of(kOptions);
+}
 
 void LASwriterFactory::usage() {
   command_options::print_lines(kUsageLines);
@@ -287,6 +317,14 @@ bool LASwriterFactory::parse_output(const char*, int& index, int, char* argv[]) 
 bool LASwriterFactory::parse_directory(const char*, int& index, int, char* argv[]) {
   if (!set_directory(argv[index + 1])) {
     std::fprintf(stderr, "ERROR: '%s' is not a valid directory\n", argv[index + 1]);
+    // Outputs are never put into a folder the run makes up: a typo would scatter them.
+    struct stat info {};
+    if (stat(argv[index + 1], &info) != 0 && errno == ENOENT) {
+      std::fprintf(stderr, "       it does not exist: create it first (mkdir -p '%s')\n",
+                   argv[index + 1]);
+    } else if (stat(argv[index + 1], &info) == 0) {
+      std::fprintf(stderr, "       it is no folder\n");
+    }
     return false;
   }
   index++;

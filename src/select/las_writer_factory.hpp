@@ -59,6 +59,8 @@ class LASwriterFactory {
   // ".csv", ".xyz", ".pts", ".ptx", ".asc") or "-otxt" asked for it.
   bool parse(int argc, char* argv[]);
   static void usage();
+  // Every option of the table, by section, for the help of -h output and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   // Sets the output name (null clears it): trailing blanks go; an extension of at most three
   // characters chooses the format unless an option did; a name without one gets the

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -21,8 +22,40 @@ MessageSink::Scope::~Scope() {
   t_current = previous_;
 }
 
+void MessageSink::note_first_error(const char* text, std::size_t size) {
+  static constexpr std::string_view kPrefix = "ERROR: ";
+  for (std::size_t i = 0; i < size && !found_error_; i++) {
+    const char c = text[i];
+    if (c != '\n') {
+      // Only the start of a line tells whether it is an error line; a long line that is one
+      // keeps its first kFirstErrorLimit bytes.
+      if (line_.size() < kFirstErrorLimit + kPrefix.size()) line_.push_back(c);
+      continue;
+    }
+    if (std::string_view(line_).starts_with(kPrefix)) {
+      first_error_ = line_.substr(kPrefix.size());
+      found_error_ = true;
+    }
+    line_.clear();
+  }
+  if (found_error_) line_.clear();
+}
+
+std::string MessageSink::first_error() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (found_error_) return first_error_;
+  // An error line not ended yet (the run ends inside it) counts too.
+  const std::string_view line = line_;
+  return line.starts_with("ERROR: ") ? std::string(line.substr(7)) : std::string();
+}
+
 void MessageSink::append(const char* text, std::size_t size) {
   const std::lock_guard<std::mutex> lock(mutex_);
+  if (!found_error_) note_first_error(text, size);
+  if (echo_ != nullptr) {
+    std::fwrite(text, 1, size, echo_);
+    return;
+  }
   if (head_.size() < kHeadLimit) {
     const std::size_t taken = size < kHeadLimit - head_.size() ? size : kHeadLimit - head_.size();
     head_.append(text, taken);

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "model/las_header.hpp"
+
 namespace {
 
 // GeoTIFF key ids the component reads and writes.
@@ -31,15 +33,18 @@ struct UnitOption {
   const char* name;
   int code;
   bool horizontal;
+  const char* help;
 };
 
 constexpr UnitOption kUnitOptions[] = {
-    {"-meter", GeoProjection::kUnitMetre, true},
-    {"-feet", GeoProjection::kUnitFoot, true},
-    {"-survey_feet", GeoProjection::kUnitSurveyFoot, true},
-    {"-elevation_meter", GeoProjection::kUnitMetre, false},
-    {"-elevation_feet", GeoProjection::kUnitFoot, false},
-    {"-elevation_survey_feet", GeoProjection::kUnitSurveyFoot, false},
+    {"-meter", GeoProjection::kUnitMetre, true, "coordinates and elevations in metres"},
+    {"-feet", GeoProjection::kUnitFoot, true, "coordinates and elevations in international feet"},
+    {"-survey_feet", GeoProjection::kUnitSurveyFoot, true,
+     "coordinates and elevations in US survey feet"},
+    {"-elevation_meter", GeoProjection::kUnitMetre, false, "elevations in metres"},
+    {"-elevation_feet", GeoProjection::kUnitFoot, false, "elevations in international feet"},
+    {"-elevation_survey_feet", GeoProjection::kUnitSurveyFoot, false,
+     "elevations in US survey feet"},
 };
 
 // A node of OGC WKT text: KEYWORD[child, child, ...]; quoted strings and numbers are
@@ -258,6 +263,15 @@ bool GeoProjection::parse(int argc, char* argv[]) {
   return true;
 }
 
+std::vector<command_options::OptionSection> GeoProjection::option_sections() {
+  command_options::OptionSection section{
+      "Without them each file's GeoTIFF keys or WKT decide; in feet the default step is 12", {}};
+  for (const UnitOption& option : kUnitOptions)
+    section.options.push_back({option.name, "", option.help});
+  section.options.push_back({"-epsg", "code", "the projection, written into the outputs"});
+  return {section};
+}
+
 void GeoProjection::usage() const {
   std::fprintf(stderr, "Supported Units and Projections\n");
   std::fprintf(stderr, "  -meter -feet -survey_feet (horizontal and vertical unit)\n");
@@ -382,4 +396,17 @@ bool GeoProjection::set_projection_from_geo_keys(std::size_t number_of_keys,
     learnt = true;
   }
   return learnt;
+}
+
+void take_units_from_header(GeoProjection& projection, const LASheader& header) {
+  if (header.geo_wkt() != nullptr) {
+    projection.set_projection_from_ogc_wkt(
+        std::string_view(header.geo_wkt(), header.geo_wkt_size()));
+  }
+  if (!projection.has_projection() && header.vlr_geo_keys() != nullptr) {
+    projection.set_projection_from_geo_keys(
+        header.geo_key_count(), header.geo_key_entries(), header.geo_ascii_params(),
+        header.geo_ascii_params_size(), header.geo_double_params(),
+        header.geo_double_params_count());
+  }
 }

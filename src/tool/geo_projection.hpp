@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "model/las_vlr.hpp"
+#include "options/command_options.hpp"
+
+class LASheader;
 
 // The least a noise tool needs of coordinate reference systems: the horizontal and vertical
 // length units of a file (from its GeoTIFF keys or its OGC WKT text) or of the command line,
@@ -30,6 +33,8 @@ class GeoProjection {
   // Consumes its options (blanks their entries). False after one "ERROR: " line.
   bool parse(int argc, char* argv[]);
   void usage() const;
+  // The options, for the help of -h units and the manual page.
+  static std::vector<command_options::OptionSection> option_sections();
 
   bool has_horizontal_unit() const { return horizontal_unit_ != 0; }
   bool has_vertical_unit() const { return vertical_unit_ != 0; }
@@ -69,3 +74,15 @@ class GeoProjection {
   int vertical_unit_ = 0;
   int epsg_code_ = 0;
 };
+
+// Learns the units (and the projection, when they name an EPSG code) that a file's header
+// records: its OGC WKT text first, else its GeoTIFF keys.
+void take_units_from_header(GeoProjection& projection, const LASheader& header);
+
+// The default cell size of an axis: 4 units, or 12 when the axis is in feet (a code above
+// metre).
+inline constexpr float kDefaultStep = 4.0f;
+inline constexpr float kDefaultStepFeet = 12.0f;
+inline float default_step(int unit_code) {
+  return unit_code > GeoProjection::kUnitMetre ? kDefaultStepFeet : kDefaultStep;
+}

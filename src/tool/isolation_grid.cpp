@@ -371,6 +371,46 @@ bool IsolationGrid::spill_failed() const {
   return budget_->spill_failed();
 }
 
+void IsolationGrid::take_sample(std::int32_t layer, std::int32_t column, std::int32_t row) {
+  sample_countdown_ = sample_stride_;
+  // Kept evenly spread however many points come: when the samples fill up, every other one
+  // goes and the stride doubles.
+  if (samples_.size() == 2 * kNeighbourhoodSamples) {
+    for (std::size_t i = 0; i < kNeighbourhoodSamples; i++)
+      samples_[i] = samples_[2 * i + 1];
+    samples_.resize(kNeighbourhoodSamples);
+    sample_stride_ *= 2;
+    sample_countdown_ = sample_stride_;
+    return;
+  }
+  samples_.push_back({by_flightline_ ? current_flightline_ : -1, layer, column, row});
+}
+
+std::uint64_t IsolationGrid::sample_neighbourhood(std::size_t sample, std::int32_t reach) {
+  const CellSample& cell = samples_.at(sample);
+  FlightlineGroup* group = &single_;
+  if (cell.flightline >= 0) {
+    auto found = flightlines_.find(static_cast<std::uint16_t>(cell.flightline));
+    if (found == flightlines_.end()) return 0;
+    group = &found->second;
+  }
+  // Cells beyond the usable range hold nothing; the sums stay inside 64 bits.
+  const auto shifted = [](std::int32_t index, std::int64_t by) {
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(index + by, kMinCellIndex - 1LL, kMaxCellIndex + 1LL));
+  };
+  std::uint64_t points = 0;
+  for (std::int64_t dz = -reach; dz <= reach; dz++) {
+    const auto raster = group->raster_hash.find(shifted(cell.layer, dz));
+    if (raster == group->raster_hash.end()) continue;
+    for (std::int64_t dy = -reach; dy <= reach; dy++) {
+      for (std::int64_t dx = -reach; dx <= reach; dx++)
+        points += raster->second->count_cell(shifted(cell.column, dx), shifted(cell.row, dy));
+    }
+  }
+  return points;
+}
+
 void IsolationGrid::finish_first_pass() {
   peak_memory_bytes_ = std::max(peak_memory_bytes_, memory_bytes());
   // The second pass starts over with its own flightline and layer caches.

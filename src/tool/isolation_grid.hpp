@@ -170,6 +170,16 @@ class IsolationGrid {
   // when no room is left for the marks of a layer.
   std::uint64_t search(const std::function<void(const GroupSearchResult&)>& after_group = {});
 
+  // Between the first pass and the search: the cells of points taken evenly from the order
+  // of the first pass (every k-th counted point, k doubling as they pile up, so at most
+  // 2 * kNeighbourhoodSamples of them), for a survey of how many points lie around a typical
+  // point. `sample_neighbourhood(i, reach)` is the number of points counted in the cube of
+  // (2 reach + 1)^3 cells around sample i, in its flightline's grid (counters read as the
+  // smaller of their count and their maximum): reach 1 is the cell and its 26 neighbours.
+  static constexpr std::size_t kNeighbourhoodSamples = 4096;
+  std::size_t neighbourhood_sample_count() const { return samples_.size(); }
+  std::uint64_t sample_neighbourhood(std::size_t sample, std::int32_t reach);
+
   // Second pass: true when the point's cell is marked. The caller skips ignored points.
   // Throws IsolationGridError "FATAL ERROR: cannot alloc raster_hash for flightline %d.\n"
   // for a point source ID that the first pass never saw (with by-flightline).
@@ -212,6 +222,8 @@ class IsolationGrid {
 
   bool by_flightline() const { return by_flightline_; }
   std::uint64_t ignored_count() const { return ignored_count_; }
+  // Every point the first pass was given, the ignored ones included.
+  std::uint64_t first_pass_points() const { return located_points_ + ignored_count_; }
   std::uint64_t out_of_grid_count() const { return out_of_grid_count_; }
   // Points whose tile could not be had (the raster printed why).
   std::uint64_t uncounted_count() const { return uncounted_count_; }
@@ -266,6 +278,7 @@ class IsolationGrid {
     }
     // A cell that holds more than t points is not isolated, whatever comes later.
     remember_candidate(count <= threshold_);
+    if (--sample_countdown_ == 0) take_sample(layer, column, row);
   }
   // The first pass from stored records (see first_pass); false, having counted nothing,
   // when the records are not laid out as expected. Reads on with read_next whenever no
@@ -282,12 +295,14 @@ class IsolationGrid {
   // points beyond are all looked at): whether its cell held at most t points after it.
   static constexpr std::uint64_t kRememberedPoints = std::uint64_t{1} << 27;  // 16 MiB
   void remember_candidate(bool candidate) {
+    located_points_++;
     const std::uint64_t i = remembered_points_;
     if (i == kRememberedPoints) return;
     if ((i & 63) == 0) candidates_.push_back(0);
     candidates_.back() |= static_cast<std::uint64_t>(candidate) << (i & 63);
     remembered_points_ = i + 1;
   }
+  void take_sample(std::int32_t layer, std::int32_t column, std::int32_t row);
   void switch_flightline_for_counting(std::uint16_t flightline);
   void switch_flightline_for_testing(std::uint16_t flightline);
   void switch_layer(FlightlineGroup& group, std::int32_t layer);
@@ -323,10 +338,19 @@ class IsolationGrid {
   std::int64_t test_layer_ = FlightlineGroup::kNoLayer;
   LASraster* test_raster_ = nullptr;
 
+  struct CellSample {
+    std::int32_t flightline;  // -1 for the single grid
+    std::int32_t layer, column, row;
+  };
+  std::vector<CellSample> samples_;
+  std::uint64_t sample_stride_ = 1;
+  std::uint64_t sample_countdown_ = 1;
+
   std::vector<std::uint64_t> candidates_;
   std::uint64_t remembered_points_ = 0;
   std::uint64_t tested_points_ = 0;  // given to is_noise_in_order
   std::uint64_t ignored_count_ = 0;
+  std::uint64_t located_points_ = 0;  // not ignored: counted, out of the grid or uncounted
   std::uint64_t out_of_grid_count_ = 0;
   std::uint64_t uncounted_count_ = 0;
   std::uint64_t peak_memory_bytes_ = 0;

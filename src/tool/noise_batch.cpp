@@ -186,9 +186,7 @@ void NoiseRun::process_files_at_once(unsigned wanted) {
   }
   if (owned.empty()) {
     capture.reset();
-    FileLane lane{projection_, reader_factory_, writer_factory_, progress_};
-    while (reader_factory_.active())
-      report_.add(process_next_file(lane));
+    process_files_one_by_one();
     return;
   }
   // The run's own factories are the first lane.
@@ -222,6 +220,7 @@ void NoiseRun::process_files_at_once(unsigned wanted) {
         lane.readers.select_file(index);
         try {
           outcome.record = process_next_file(lane);
+          keep_first_reason(outcome.record, outcome.messages);
         } catch (const RunExit& exit) {
           const std::lock_guard<std::mutex> lock(printing);
           if (!run_exit) run_exit = exit;

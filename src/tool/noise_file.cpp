@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstddef>
 #include <cstdio>
@@ -16,6 +17,7 @@
 
 #include "codec/las_read_engine.hpp"
 #include "codec/pakrel.hpp"
+#include "formats/las_reader_buffered.hpp"
 #include "las/las_reader.hpp"
 #include "las/las_reader_las.hpp"
 #include "las/las_writer.hpp"
@@ -24,6 +26,7 @@
 #include "select/las_ignore.hpp"
 #include "select/las_writer_factory.hpp"
 #include "tool/decoded_spill.hpp"
+#include "tool/density_check.hpp"
 #include "tool/header_tally.hpp"
 #include "tool/isolation_grid.hpp"
 #include "tool/las_writer_deleted.hpp"
@@ -41,8 +44,6 @@ using MarkingMode = NoiseSettings::MarkingMode;
 
 constexpr char kSystemIdentifier[] = "Brindlex";
 constexpr char kGeneratingSoftware[] = "isocull64 (200509)";
-constexpr float kDefaultStep = 4.0f;
-constexpr float kDefaultStepFeet = 12.0f;
 constexpr int kUnitFeetAbove = 9001;  // unit codes above metre are feet of some kind
 constexpr int kUnitDegrees = 9000;    // geographic coordinates
 // More noise than this is more likely a setting that does not fit the data.
@@ -110,6 +111,37 @@ bool looks_geographic(const LASheader& header, double step_xy) {
          header.max_y - header.min_y < step_xy && header.point_count() >= 100;
 }
 
+// One WARNING when genuine points in sparse places will be marked as noise too, with a
+// step that would give enough (see check_density).
+void warn_when_sparse(IsolationGrid& grid, const std::string& input_name, std::int32_t isolated,
+                      float step_xy, float step_z) {
+  const DensityFinding finding = check_density(grid, static_cast<std::uint32_t>(isolated));
+  if (!finding.sparse) return;
+  char step[96];
+  if (step_xy == step_z) {
+    std::snprintf(step, sizeof(step), "'-step %g'", rounded_up_step(step_xy, finding.scale));
+  } else {
+    std::snprintf(step, sizeof(step), "'-step_xy %g -step_z %g'",
+                  rounded_up_step(step_xy, finding.scale), rounded_up_step(step_z, finding.scale));
+  }
+  std::fprintf(stderr,
+               "WARNING: the points of '%s' are sparse for these settings: one point in 200 has "
+               "at most %" PRIu64 " points in its cell and the 26 around it, fewer than %" PRIu64
+               " (three times the %d that '-isolated %d' leaves isolated), so genuine points in "
+               "sparse places are marked as noise too. %s would give about %" PRIu64 ".\n",
+               input_name.c_str(), finding.sparse_count, finding.bound, isolated + 1, isolated,
+               step, finding.target);
+}
+
+// Said after the per-file line's count when neighbours' points were counted too.
+std::string buffer_clause(const FileRecord& record) {
+  if (record.buffer_points == 0) return {};
+  char clause[96];
+  std::snprintf(clause, sizeof(clause), " %" PRIu64 " buffer points of neighbours counted besides.",
+                record.buffer_points);
+  return clause;
+}
+
 std::int64_t clamp_to_int64(std::uint64_t value) {
   return value > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX
                                                        : static_cast<std::int64_t>(value);
@@ -117,18 +149,25 @@ std::int64_t clamp_to_int64(std::uint64_t value) {
 
 }  // namespace
 
+void NoiseRun::warn_when_buffer_is_short(const FileLane& lane, const std::string& input_name,
+                                         float step_xy) const {
+  if (!lane.readers.has_buffer()) return;
+  // A neighbour cell of a point at the tile's edge reaches two cells beyond it.
+  const double least = 2.0 * static_cast<double>(step_xy);
+  const double buffer = lane.readers.settings().buffer_size;
+  if (buffer >= least) return;
+  std::fprintf(stderr,
+               "WARNING: '-buffered %g' is less than two cells (step_xy %g %s) of '%s': points "
+               "near its edges may get other verdicts than the whole survey gives them. "
+               "'-buffered %g' is the least that gives every point the verdict of the whole "
+               "survey.\n",
+               buffer, static_cast<double>(step_xy), lane.projection.horizontal_unit_short_name(),
+               input_name.c_str(), least);
+}
+
 void NoiseRun::decide_units(FileLane& lane, const LASheader& header, bool& feet_xy, bool& feet_z) {
   if (!(horizontal_unit_given_ && vertical_unit_given_)) {
-    if (header.geo_wkt() != nullptr) {
-      lane.projection.set_projection_from_ogc_wkt(
-          std::string_view(header.geo_wkt(), header.geo_wkt_size()));
-    }
-    if (!lane.projection.has_projection() && header.vlr_geo_keys() != nullptr) {
-      lane.projection.set_projection_from_geo_keys(
-          header.geo_key_count(), header.geo_key_entries(), header.geo_ascii_params(),
-          header.geo_ascii_params_size(), header.geo_double_params(),
-          header.geo_double_params_count());
-    }
+    take_units_from_header(lane.projection, header);
     // What the command line gave stays, whatever the file's records say.
     if (horizontal_unit_given_) lane.projection.set_horizontal_unit(horizontal_unit_);
     if (vertical_unit_given_) lane.projection.set_vertical_unit(vertical_unit_);
@@ -208,7 +247,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   decide_units(lane, reader.header, feet_xy, feet_z);
   float step_xy = s.step_xy;
   if (step_xy == 0.0f) {
-    step_xy = feet_xy ? kDefaultStepFeet : kDefaultStep;
+    step_xy = default_step(lane.projection.horizontal_unit());
     if (feet_xy && s.verbose) {
       std::fprintf(stderr, "coordinates are feet. tripling default step_xy to %g\n",
                    static_cast<double>(step_xy));
@@ -216,7 +255,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   }
   float step_z = s.step_z;
   if (step_z == 0.0f) {
-    step_z = feet_z ? kDefaultStepFeet : kDefaultStep;
+    step_z = default_step(lane.projection.vertical_unit());
     if (feet_z && s.verbose) {
       std::fprintf(stderr, "elevation is feet. tripling default step_z to %g\n",
                    static_cast<double>(step_z));
@@ -234,13 +273,20 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
                  "in degrees.\n",
                  input_name.c_str(), static_cast<double>(step_xy));
   }
+  warn_when_buffer_is_short(lane, input_name, step_xy);
+  // A buffered reader counts its neighbours' points among its own; the file's are its
+  // header's.
+  std::int64_t buffer_gathered = 0;
+  if (const auto* buffered = dynamic_cast<const LASreaderBuffered*>(&reader)) {
+    buffer_gathered = buffered->buffer_point_count();
+  }
+  const std::int64_t file_total = std::max<std::int64_t>(reader.points_total - buffer_gathered, 0);
   double phase_start = process_seconds();
   if (s.verbose) {
-    std::fprintf(stderr,
-                 "gridding %" PRId64 " points with step_xy %.8g %s and step_z %.8g %s ...\n",
-                 reader.points_total, static_cast<double>(step_xy),
-                 lane.projection.horizontal_unit_short_name(), static_cast<double>(step_z),
-                 lane.projection.vertical_unit_short_name());
+    std::fprintf(
+        stderr, "gridding %" PRId64 " points with step_xy %.8g %s and step_z %.8g %s ...\n",
+        file_total, static_cast<double>(step_xy), lane.projection.horizontal_unit_short_name(),
+        static_cast<double>(step_z), lane.projection.vertical_unit_short_name());
     phase_start = process_seconds();
   }
 
@@ -280,8 +326,12 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   const std::uint64_t ignored = first_pass(grid, reader);
   lane.progress.finish();
   const bool first_pass_failed = reader.read_failed();
-  record.points_read = static_cast<std::uint64_t>(reader.points_done);
-  record.ignored = ignored;
+  // The file's stored points the reader went through (all of them without an area; with an
+  // index only those near it).
+  const std::int64_t file_points_seen =
+      std::max<std::int64_t>(reader.points_done - buffer_gathered, 0);
+  record.points_in_file =
+      static_cast<std::uint64_t>(file_total > 0 ? file_total : file_points_seen);
   decoded.finish(reader);
   reader.close_reader(true);
   if (first_pass_failed) {
@@ -315,6 +365,12 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
                      (short_of_count ? " of " + std::to_string(reader.points_total) : "") +
                      " points";
   }
+  FirstPassCounts counts;
+  counts.points_in_file = record.points_in_file;
+  counts.points_present =
+      cut ? static_cast<std::uint64_t>(file_points_seen) : record.points_in_file;
+  counts.points_given = grid.first_pass_points();
+  counts.buffered = buffer_gathered > 0;
   if (grid.out_of_grid_count() != 0 && !s.quiet) {
     std::fprintf(stderr,
                  "WARNING: %" PRIu64
@@ -322,6 +378,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
                  "range). they are never noise.\n",
                  grid.out_of_grid_count(), input_name.c_str());
   }
+  if (!s.quiet) warn_when_sparse(grid, input_name, s.isolated, step_xy, step_z);
   if (s.verbose) {
     print_ignored_points(ignored);
     print_first_pass_done(process_seconds() - phase_start, grid.created_layers());
@@ -363,7 +420,9 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   // Output header and writer.
   LASheader header = reader.header;
   prepare_output_header(header);
-  if (s.olay) return write_layer_file(reader, grid, input_name, file_start, phase_start, record);
+  if (s.olay) {
+    return write_layer_file(reader, grid, input_name, file_start, phase_start, counts, record);
+  }
   // A filter, a buffer or an area delivers other points than the header counts; so does
   // remove mode. Readers of other formats only estimate the box (and some the count), and a
   // transform that moves points needs the bounding box of what was written.
@@ -422,8 +481,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   lane.progress.finish();
   const bool second_pass_failed = reader.read_failed() || grid.spill_failed();
   grid.release();
-  record.marked = pass.noise_points;
-  record.filtered = record.points_read > pass.points ? record.points_read - pass.points : 0;
+  settle_counts(record, counts, pass.points, pass.ignored, pass.noise_points);
   const std::string shown_output = output_name.empty() ? input_name : output_name;
   if (pass.write_failed || second_pass_failed) {
     writer.reset();  // closes the file before it goes
@@ -438,6 +496,7 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
   if (s.verbose) {
     std::fprintf(stderr, "took %g sec. %" PRId64 " points were written.\n",
                  process_seconds() - phase_start, writer->points_done);
+    std::fputs(counts_line(record).c_str(), stderr);
   }
 
   // The header must describe the points written. A cut input delivers fewer points than its
@@ -488,16 +547,17 @@ bool NoiseRun::process_file(FileLane& lane, LASreader& reader, double file_start
     if (output_name.empty()) {
       std::fprintf(stderr,
                    "done with '%s' (%s). took %g sec. %s %" PRIu64 " noise points of %" PRIu64
-                   " read (%.3g%%).\n",
+                   " read (%.3g%%).%s\n",
                    input_name.c_str(),
                    lane.writers.settings().to_nil ? "nothing written" : "to standard output",
-                   seconds, marking_word(mode), pass.noise_points, delivered, share);
+                   seconds, marking_word(mode), pass.noise_points, delivered, share,
+                   buffer_clause(record).c_str());
     } else {
       std::fprintf(stderr,
                    "done with '%s' from '%s'. took %g sec. %s %" PRIu64 " noise points of %" PRIu64
-                   " read (%.3g%%).\n",
+                   " read (%.3g%%).%s\n",
                    output_name.c_str(), input_name.c_str(), seconds, marking_word(mode),
-                   pass.noise_points, delivered, share);
+                   pass.noise_points, delivered, share, buffer_clause(record).c_str());
     }
   }
   if (!s.quiet && share > kManyNoisePercent &&

@@ -73,6 +73,8 @@ LayerLoad load_layer_file(LASapply& apply, const LASreader& reader, const std::s
 }
 
 struct LayerPassResult {
+  std::uint64_t points = 0;
+  std::uint64_t ignored = 0;
   std::uint64_t noise_points = 0;
   bool write_failed = false;
 };
@@ -89,7 +91,10 @@ LayerPassResult mark_into_layer(LASreader& reader, IsolationGrid& grid, LASmodif
   while (reader.read_next()) {
     const LASpoint& point = reader.point;
     const LASpoint* written = &point;
-    if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise_in_order(point)) {
+    result.points++;
+    if (ignore != nullptr && ignore->ignore(point)) {
+      result.ignored++;
+    } else if (grid.is_noise_in_order(point)) {
       if (very_verbose) report_noise_point(reader);
       layer_point.copy_values_from(point);
       if constexpr (kMode == MarkingMode::kClassify) {
@@ -204,7 +209,8 @@ bool NoiseRun::layer_file_may_be_replaced(const LASreader& reader, const std::st
 
 bool NoiseRun::write_layer_file(LASreader& reader, IsolationGrid& grid,
                                 const std::string& input_name, double file_start,
-                                double phase_start, FileRecord& record) {
+                                double phase_start, const FirstPassCounts& counts,
+                                FileRecord& record) {
   const NoiseSettings& s = settings_;
   const MarkingMode mode = s.marking_mode();
   std::vector<double> parameters;
@@ -271,14 +277,15 @@ bool NoiseRun::write_layer_file(LASreader& reader, IsolationGrid& grid,
     std::fprintf(stderr, "         LAY file '%s' not written.\n", modify.lay_file_name().c_str());
     return false;
   }
+  settle_counts(record, counts, pass.points, pass.ignored, pass.noise_points);
   if (s.verbose) {
     std::fprintf(stderr, "took %g sec. %" PRId64 " points were written.\n",
                  process_seconds() - phase_start, modify.points_done);
+    std::fputs(counts_line(record).c_str(), stderr);
   }
   if (modify.close_writer(true) == 0) return false;
   record.output = modify.lay_file_name();
   record.output_written = true;
-  record.marked = pass.noise_points;
   record.status = FileRecord::Status::kDone;
   if (!s.quiet) {
     std::fprintf(stderr, "done with '%s'. took %g sec. %s %" PRIu64 " noise points.\n",

@@ -37,7 +37,9 @@ bool mark_and_write_point(LASreader& reader, IsolationGrid& grid, LASwriter& wri
   const LASignore* ignore = reader.get_ignore();
   LASpoint& point = reader.point;
   result.points++;
-  if ((ignore == nullptr || !ignore->ignore(point)) && grid.is_noise_in_order(point)) {
+  if (ignore != nullptr && ignore->ignore(point)) {
+    result.ignored++;
+  } else if (grid.is_noise_in_order(point)) {
     if (very_verbose) report_noise_point(reader);
     if constexpr (kMode == MarkingMode::kClassify) {
       point.classification = classify_as & 0x1F;
@@ -179,7 +181,7 @@ SecondPassResult second_pass_in_mode(LASreader& reader, IsolationGrid& grid, LAS
   LayerCopyResult copied;
   if (copy_layers(kMode, reader, grid, writer, classify_as, very_verbose, progress, copied,
                   first_pass_records)) {
-    SecondPassResult result{copied.points, copied.noise_points, copied.write_failed};
+    SecondPassResult result{copied.points, 0, copied.noise_points, copied.write_failed};
     if (copied.finished || copied.write_failed) return result;
     SecondPassResult rest =
         mark_and_write<kMode>(reader, grid, writer, classify_as, very_verbose, progress);

@@ -15,7 +15,8 @@ class LASwriter;
 class ProgressLine;
 
 struct SecondPassResult {
-  std::uint64_t points = 0;  // delivered by the reader
+  std::uint64_t points = 0;   // delivered by the reader
+  std::uint64_t ignored = 0;  // of those, left alone by the ignore set
   std::uint64_t noise_points = 0;
   bool write_failed = false;
 };

@@ -17,6 +17,7 @@
 
 class IsolationGrid;
 class LAYfileLock;
+struct OptionFamily;
 class LASheader;
 class LASreader;
 class WorkerPool;
@@ -70,7 +71,8 @@ class NoiseRun {
   void lock_layer_file(const FileLane& lane, LAYfileLock& lock) const;
   bool reopen_layered(LASreader& reader);
   bool write_layer_file(LASreader& reader, IsolationGrid& grid, const std::string& input_name,
-                        double file_start, double phase_start, FileRecord& record);
+                        double file_start, double phase_start, const FirstPassCounts& counts,
+                        FileRecord& record);
 
   // What the run may write (noise_claims.cpp): the checks of the outputs at start (after
   // the options), the file a file writes (its output, or its layer file with -olay; the
@@ -94,6 +96,8 @@ class NoiseRun {
   // (unreadable points, unwritable output, exceptions) are said and returned in the record
   // (status failed), which makes the run fail.
   FileRecord process_next_file(FileLane& lane);
+  // The files of the list one after the other, on the run's own lane.
+  void process_files_one_by_one();
   // Files at once (noise_batch.cpp): how many (1 when the options make the files depend on
   // each other, or the outputs could clash), and the loop that processes them so.
   unsigned files_at_once();
@@ -112,11 +116,16 @@ class NoiseRun {
   // claim_output), claimed here when empty.
   bool process_file(FileLane& lane, LASreader& reader, double file_start, FileRecord& record,
                     std::string& claimed);
-  // -h: the tool's options, the factories' usages and the usage text on standard output.
-  [[noreturn]] void print_help();
+  // -h: the tool's options, the factories' usages, the families and the usage text on
+  // standard output; -h <family>: every option of that family.
+  [[noreturn]] void print_help(const OptionFamily* family);
   // The end of a run: closing lines, the report; the exit code.
   int finish_run();
   void decide_units(FileLane& lane, const LASheader& header, bool& feet_xy, bool& feet_z);
+  // One WARNING when -buffered is below two cells of the file's step, naming the least
+  // buffer that gives every point the verdict of the whole survey.
+  void warn_when_buffer_is_short(const FileLane& lane, const std::string& input_name,
+                                 float step_xy) const;
   void forget_file_units(FileLane& lane);
   void prepare_output_header(LASheader& header) const;
   // The output file that `open` will write, or empty for standard output and nil.
@@ -152,6 +161,11 @@ class NoiseRun {
   OutputClaims claims_;      // what the run reads, and what it writes
   ProgressLine progress_{stderr, false};
 };
+
+// A failed file's record keeps the reason the system or a reader gave first (the first
+// "ERROR: " line among `messages`, the file's lines) rather than the tool's last word.
+class MessageSink;
+void keep_first_reason(FileRecord& record, const MessageSink& messages);
 
 // Seconds of the wall clock (with threads, processor time would mislead).
 double process_seconds();

@@ -21,7 +21,12 @@ struct NoiseOption {
   bool takes_argument;
   // Printed with the option name when the argument is missing.
   const char* missing_message;
+  // Null for a row that only describes an option the walk below handles itself (-ilay,
+  // -olay, -h, -version); a row without a name and handler starts a section of the help,
+  // its `help` the heading.
   Handler handle;
+  const char* usage;           // its arguments, for the help
+  const char* help;            // what it does, with its default in brackets
   bool skips_next = false;     // passes over the next entry (when there is one) unread
   bool blanks_itself = false;  // leaves its entry blank for later walks
 };
@@ -212,32 +217,70 @@ bool handle_olaydir(NoiseSettings& s, const char*, const char* argument) {
   return true;
 }
 
+constexpr NoiseOption heading(const char* text) {
+  return NoiseOption{"", false, nullptr, nullptr, "", text};
+}
+
+// Grouped for the help (-h tool): the walk only looks for the name.
 constexpr NoiseOption kOptions[] = {
-    {"-v", false, nullptr, handle_verbose},
-    {"-verbose", false, nullptr, handle_verbose},
-    {"-vv", false, nullptr, handle_very_verbose},
-    {"-quiet", false, nullptr, handle_quiet},
-    {"-gui", false, nullptr, handle_gui},
-    {"-cores", true, "ERROR: '%s' needs 1 argument: number of cores\n", handle_cores},
-    {"-cpu64", false, nullptr, handle_cpu64, false, true},
-    {"-mem", true, "ERROR: '%s' needs 1 argument: maximal memory in MB\n", handle_mem},
-    {"-whole_tiles", false, nullptr, handle_whole_tiles},
-    {"-decoded_spill", true, "ERROR: '%s' needs 1 argument: maximal disk space in MB\n",
-     handle_decoded_spill},
-    {"-step", true, "ERROR: '%s' needs 1 argument: <step size>\n", handle_step},
-    {"-step_xy", true, "ERROR: '%s' needs 1 argument: xy step size\n", handle_step_xy},
-    {"-step_z", true, "ERROR: '%s' needs 1 argument: step size\n", handle_step_z},
-    {"-isolated", true, "ERROR: '%s' needs 1 argument: threshold\n", handle_isolated},
+    heading("The grid (a point is noise when few points lie in its cell and the 26 around)"),
+    {"-step", true, "ERROR: '%s' needs 1 argument: <step size>\n", handle_step, "size",
+     "cell size in x, y and z [4, 12 when the coordinates are feet]"},
+    {"-step_xy", true, "ERROR: '%s' needs 1 argument: xy step size\n", handle_step_xy, "size",
+     "cell size in x and y [4, 12 in feet]"},
+    {"-step_z", true, "ERROR: '%s' needs 1 argument: step size\n", handle_step_z, "size",
+     "cell height [4, 12 when the elevations are feet]"},
+    {"-isolated", true, "ERROR: '%s' needs 1 argument: threshold\n", handle_isolated, "n",
+     "noise: at most n other points in the cell and its 26 neighbours [5]"},
+    {"-by_flightline", false, nullptr, handle_by_flightline, "",
+     "one grid per point source ID [off]"},
+    heading("Marking the noise points"),
     {"-classify_as", true, "ERROR: '%s' needs 1 argument: classification code\n",
-     handle_classify_as},
-    {"-remove_noise", false, nullptr, handle_remove_noise},
-    {"-flag_as_withheld", false, nullptr, handle_flag_as_withheld},
-    {"-dont_remove_empty_files", false, nullptr, handle_dont_remove_empty_files},
-    {"-by_flightline", false, nullptr, handle_by_flightline},
-    {"-ilaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_ilaydir},
-    {"-olaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_olaydir},
-    {"-remain_buffered", false, nullptr, handle_remain_buffered},
-    {"-report", true, "ERROR: '%s' needs 1 argument: file name\n", handle_report},
+     handle_classify_as, "c", "class code 1-31 given to noise points [7]"},
+    {"-flag_as_withheld", false, nullptr, handle_flag_as_withheld, "",
+     "set the withheld flag of noise points instead [off]"},
+    {"-remove_noise", false, nullptr, handle_remove_noise, "",
+     "leave noise points out of the output [off]"},
+    {"-dont_remove_empty_files", false, nullptr, handle_dont_remove_empty_files, "",
+     "keep an output without points [removed]"},
+    heading("Layer files (a small file of the changes instead of a copy)"),
+    {"-olay", false, nullptr, nullptr, "",
+     "write the changes into a layer file beside the input (tile.las: tile.lay)"},
+    {"-olaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_olaydir, "folder",
+     "as -olay, the layer files in that folder"},
+    {"-ilay", false, nullptr, nullptr, "",
+     "read each input through its layer file, as the changes left it"},
+    {"-ilaydir", true, "ERROR: '%s' needs 1 argument: directory name\n", handle_ilaydir, "folder",
+     "as -ilay, the layer files read from that folder"},
+    heading("The run"),
+    {"-report", true, "ERROR: '%s' needs 1 argument: file name\n", handle_report, "run.json",
+     "write a JSON report of the run [none]"},
+    {"-v", false, nullptr, handle_verbose, "", "say what happens, with timings [off]"},
+    {"-verbose", false, nullptr, handle_verbose, "", "the same as -v"},
+    {"-vv", false, nullptr, handle_very_verbose, "", "also list every noise point [off]"},
+    {"-quiet", false, nullptr, handle_quiet, "", "print only warnings and errors [off]"},
+    {"-cores", true, "ERROR: '%s' needs 1 argument: number of cores\n", handle_cores, "n",
+     "threads: compressed chunks coded in parallel, up to n files at once; 1: one thread "
+     "[all cores]"},
+    {"-mem", true, "ERROR: '%s' needs 1 argument: maximal memory in MB\n", handle_mem, "MB",
+     "memory for all grid tiles of a file together; more go to temporary files [6000]"},
+    {"-whole_tiles", false, nullptr, handle_whole_tiles, "",
+     "no grid tile keeps its few cells in a table: each takes its whole memory and can go to "
+     "the temporary files [off]"},
+    {"-decoded_spill", true, "ERROR: '%s' needs 1 argument: maximal disk space in MB\n",
+     handle_decoded_spill, "MB",
+     "most temporary disk for a compressed file's decoded points, read back instead of "
+     "decoding twice; 0: never [an eighth of the memory]"},
+    {"-remain_buffered", false, nullptr, handle_remain_buffered, "",
+     "keep the neighbours' points of -buffered in memory for the whole file [off]"},
+    {"-h", false, nullptr, nullptr, "[family]",
+     "this help on standard output; with a family (tool, input, output, ignore, filter, "
+     "transform, units) every option of that family"},
+    {"-help", false, nullptr, nullptr, "[family]", "the same as -h"},
+    {"-version", false, nullptr, nullptr, "", "the version line"},
+    {"-gui", false, nullptr, handle_gui, "", "accepted and ignored, with a warning"},
+    {"-cpu64", false, nullptr, handle_cpu64, "", "accepted and ignored, with a warning", false,
+     true},
 };
 
 bool starts_with(const char* text, const char* prefix) {
@@ -262,7 +305,7 @@ NoiseParseResult parse_noise_options(int argc, char* argv[], NoiseSettings& sett
 
     const NoiseOption* option = nullptr;
     for (const NoiseOption& candidate : kOptions) {
-      if (std::strcmp(entry, candidate.name) == 0) {
+      if (candidate.handle != nullptr && std::strcmp(entry, candidate.name) == 0) {
         option = &candidate;
         break;
       }
@@ -298,18 +341,30 @@ NoiseParseResult parse_noise_options(int argc, char* argv[], NoiseSettings& sett
       argv[i][0] = '\0';
       continue;
     }
-    std::fprintf(stderr, "ERROR: cannot understand argument '%s'\n", entry);
+    command_options::report_not_understood(entry);
     return NoiseParseResult::kFailed;
   }
   return NoiseParseResult::kRun;
+}
+
+std::vector<command_options::OptionSection> noise_option_sections() {
+  std::vector<command_options::OptionSection> sections;
+  for (const NoiseOption& option : kOptions) {
+    if (option.name[0] == '\0') {
+      sections.push_back({option.help, {}});
+      continue;
+    }
+    sections.back().options.push_back({option.name, option.usage, option.help});
+  }
+  return sections;
 }
 
 void print_version_line() {
   std::fprintf(stderr, "isocull (Brindlex) version 200509\n");
 }
 
-void print_usage_text() {
-  static const char* const kLines[] = {
+const std::vector<const char*>& usage_lines() {
+  static const std::vector<const char*> kLines = {
       "usage:\n",
       "isocull -i in.pkz -o out.pkz\n",
       "isocull -i raw\\*.pkz -step 2 -isolated 3 -odir D:\\denoised -opkz\n",
@@ -321,6 +376,10 @@ void print_usage_text() {
       "isocull -i tiles\\*.pkz -step 3 -isolated 3 -classify_as 31 -odir denoised -opkz\n",
       "isocull -h\n",
   };
-  for (const char* line : kLines)
+  return kLines;
+}
+
+void print_usage_text() {
+  for (const char* line : usage_lines())
     std::fputs(line, stderr);
 }

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
+
+#include "options/command_options.hpp"
 
 // The options of the noise tool, set once from the command line and read for every file.
 // A step of 0 means: choose per file (4, or 12 when that axis is in feet).
@@ -61,9 +64,12 @@ enum class NoiseParseResult {
 NoiseParseResult parse_noise_options(int argc, char* argv[], NoiseSettings& settings,
                                      const std::function<bool(const char*)>& take_input_name);
 
+// The tool's own options by section, for the help and the manual page.
+std::vector<command_options::OptionSection> noise_option_sections();
+
 // "isocull (Brindlex) version 200509\n"
 void print_version_line();
 // The usage text, line by line.
 void print_usage_text();
-// The tool's own options for -h, one line each with its default, on standard output.
-void print_tool_options();
+// Its lines, each with its line end.
+const std::vector<const char*>& usage_lines();

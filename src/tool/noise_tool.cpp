@@ -8,14 +8,18 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "codec/las_read_engine.hpp"
 #include "layers/lay_file_lock.hpp"
+#include "stream/message_sink.hpp"
 #include "stream/signal_cleanup.hpp"
 #include "stream/worker_pool.hpp"
 #include "tool/isolation_grid.hpp"
+#include "tool/message_capture.hpp"
 #include "tool/noise_run.hpp"
+#include "tool/option_catalogue.hpp"
 #include "tool/output_marking.hpp"
 
 int run_isocull(int argc, char* argv[]) {
@@ -57,15 +61,15 @@ void NoiseRun::usage_exit(int code) const {
 
 int NoiseRun::run() {
   signal_cleanup::install();
+  // A misspelt option is followed by the nearest one that every parser knows.
+  command_options::set_not_understood_hint(&suggest_nearest_option);
   try {
     start_up();
     const unsigned lanes = files_at_once();
     if (lanes > 1) {
       process_files_at_once(lanes);
     } else {
-      FileLane lane{projection_, reader_factory_, writer_factory_, progress_};
-      while (reader_factory_.active())
-        report_.add(process_next_file(lane));
+      process_files_one_by_one();
     }
     return finish_run();
   } catch (const RunExit& exit) {
@@ -76,6 +80,28 @@ int NoiseRun::run() {
     }
     return exit.code;
   }
+}
+
+void NoiseRun::process_files_one_by_one() {
+  FileLane lane{projection_, reader_factory_, writer_factory_, progress_};
+  // The report names the reason a file failed as it was given first: each file's lines
+  // pass through a sink that notes its first error on their way to standard error.
+  std::optional<StderrCapture> capture;
+  if (settings_.report_file != nullptr) capture.emplace();
+  std::FILE* out = capture && capture->active() ? capture->original() : nullptr;
+  while (reader_factory_.active()) {
+    MessageSink messages(out);
+    const MessageSink::Scope scope(out != nullptr ? &messages : nullptr);
+    FileRecord record = process_next_file(lane);
+    keep_first_reason(record, messages);
+    report_.add(std::move(record));
+  }
+}
+
+void keep_first_reason(FileRecord& record, const MessageSink& messages) {
+  if (record.status != FileRecord::Status::kFailed) return;
+  std::string reason = messages.first_error();
+  if (!reason.empty()) record.message = std::move(reason);
 }
 
 void NoiseRun::read_interactive_names() {
@@ -99,7 +125,19 @@ void NoiseRun::start_up() {
     }
     arguments_.assign(argv_, argv_ + argc_);
     for (int i = 1; i < argc_; i++) {
-      if (std::strcmp(argv_[i], "-h") == 0 || std::strcmp(argv_[i], "-help") == 0) print_help();
+      if (std::strcmp(argv_[i], "-h") == 0 || std::strcmp(argv_[i], "-help") == 0) {
+        const char* next = i + 1 < argc_ ? argv_[i + 1] : nullptr;
+        const OptionFamily* family = next != nullptr ? find_option_family(next) : nullptr;
+        // A word that names no family (a plural, a typo) gets the whole help, and says so.
+        if (next != nullptr && family == nullptr && next[0] != '-') {
+          std::string names;
+          for (const OptionFamily& known : option_families())
+            names.append(names.empty() ? "" : ", ").append(known.name);
+          std::fprintf(stderr, "WARNING: '%s' is no option family (%s): the whole help follows\n",
+                       next, names.c_str());
+        }
+        print_help(family);
+      }
     }
     take_olay_command_line();
     // Parse failures end the run with code 1: a run that did not start has failed.
@@ -165,11 +203,15 @@ void NoiseRun::start_up() {
   }
 }
 
-void NoiseRun::print_help() {
+void NoiseRun::print_help(const OptionFamily* family) {
   // Help that was asked for goes to standard output, so that it can be paged; the usages
   // of the factories and the projection print to standard error, which is made standard
   // output while they do.
-  print_tool_options();
+  if (family != nullptr) {
+    print_option_family(*family, stdout);
+    plain_exit(0);
+  }
+  print_option_family(*find_option_family("tool"), stdout);
   std::fflush(stdout);
   std::fflush(stderr);
   const int saved_error = dup(STDERR_FILENO);
@@ -178,6 +220,7 @@ void NoiseRun::print_help() {
   reader_factory_.usage();
   writer_factory_.usage();
   projection_.usage();
+  print_option_overview(stderr);
   print_version_line();
   print_usage_text();
   std::fflush(stderr);

@@ -98,7 +98,11 @@ void RunReport::add(FileRecord record) {
       cut_++;
       break;
   }
+  points_in_files_ += record.points_in_file;
   points_read_ += record.points_read;
+  points_filtered_ += record.filtered;
+  buffer_points_ += record.buffer_points;
+  points_ignored_ += record.ignored;
   points_marked_ += record.marked;
   if (keep_records_ || record.status == FileRecord::Status::kCut) {
     files_.push_back(std::move(record));
@@ -183,12 +187,16 @@ std::string RunReport::json(const NoiseSettings& s, double seconds,
     }
     key(out, "point_type", first);
     out.append(std::to_string(f.point_type));
+    key(out, "points_in_file", first);
+    append_count(out, f.points_in_file);
     key(out, "points_read", first);
     append_count(out, f.points_read);
-    key(out, "ignored", first);
-    append_count(out, f.ignored);
     key(out, "filtered", first);
     append_count(out, f.filtered);
+    key(out, "buffer_points", first);
+    append_count(out, f.buffer_points);
+    key(out, "ignored", first);
+    append_count(out, f.ignored);
     key(out, "marked", first);
     append_count(out, f.marked);
     key(out, "isolated_cells", first);
@@ -218,14 +226,42 @@ std::string RunReport::json(const NoiseSettings& s, double seconds,
   append_count(out, count(FileRecord::Status::kCut));
   key(out, "unmatched_wildcards", first);
   append_count(out, unmatched_wildcards);
+  key(out, "points_in_file", first);
+  append_count(out, points_in_files_);
   key(out, "points_read", first);
   append_count(out, points_read());
+  key(out, "filtered", first);
+  append_count(out, points_filtered_);
+  key(out, "buffer_points", first);
+  append_count(out, buffer_points_);
+  key(out, "ignored", first);
+  append_count(out, points_ignored_);
   key(out, "marked", first);
   append_count(out, points_marked());
   key(out, "seconds", first);
   append_number(out, seconds);
   out.append("}\n}\n");
   return out;
+}
+
+void settle_counts(FileRecord& record, const FirstPassCounts& first, std::uint64_t read,
+                   std::uint64_t ignored, std::uint64_t marked) {
+  record.points_in_file = first.points_in_file;
+  record.points_read = read;
+  record.filtered = first.points_present > read ? first.points_present - read : 0;
+  record.buffer_points =
+      first.buffered && first.points_given > read ? first.points_given - read : 0;
+  record.ignored = ignored;
+  record.marked = marked;
+}
+
+std::string counts_line(const FileRecord& r) {
+  char line[256];
+  std::snprintf(line, sizeof(line),
+                "points_in_file %" PRIu64 ", points_read %" PRIu64 ", filtered %" PRIu64
+                ", buffer_points %" PRIu64 ", ignored %" PRIu64 ", marked %" PRIu64 "\n",
+                r.points_in_file, r.points_read, r.filtered, r.buffer_points, r.ignored, r.marked);
+  return line;
 }
 
 bool RunReport::write_json(const char* path, const NoiseSettings& settings, double seconds,

@@ -6,8 +6,16 @@
 
 #include "tool/noise_settings.hpp"
 
-// What one input file of a run came to: the per-file line, the summary line and the JSON
-// report of -report are all made from these records.
+// What one input file of a run came to: the per-file line, the -v counts line, the summary
+// line and the JSON report of -report are all made from these records, so they count alike.
+// Of the counts, points_in_file is what the file's header gives (for a file without a
+// count, the points it held); points_read the points the reader delivered, inside the area
+// and kept by the filter: those counted in the grid (but the ignored ones) and written or
+// removed; filtered the points of the file that the area or the filter left out (the file's
+// points as they were, fewer when it was cut, minus points_read, whether an index spared
+// reading them or not); buffer_points the neighbours' points counted in the grid besides
+// (-buffered), never written and never part of points_read or filtered; ignored and marked
+// are of points_read.
 struct FileRecord {
   enum class Status { kDone, kFailed, kCut };
 
@@ -16,9 +24,11 @@ struct FileRecord {
   Status status = Status::kFailed;
   std::string message;  // why it failed, or how it was cut
   int point_type = -1;  // -1: the file was not opened
+  std::uint64_t points_in_file = 0;
   std::uint64_t points_read = 0;
+  std::uint64_t filtered = 0;
+  std::uint64_t buffer_points = 0;
   std::uint64_t ignored = 0;
-  std::uint64_t filtered = 0;  // stored points that the filter or the area left out
   std::uint64_t marked = 0;
   std::uint64_t isolated_cells = 0;
   double step_xy = 0.0;
@@ -28,6 +38,20 @@ struct FileRecord {
   double seconds = 0.0;
   bool output_written = false;  // an output file was left (not removed as empty)
 };
+
+// What the first pass learnt of a file's counts; the second pass, which delivers the file's
+// own points only, completes them (settle_counts).
+struct FirstPassCounts {
+  std::uint64_t points_in_file = 0;
+  std::uint64_t points_present = 0;  // the file's points as they were: fewer when it was cut
+  std::uint64_t points_given = 0;    // given to the grid: the file's points read, the buffer's
+  bool buffered = false;             // read with its neighbours' points
+};
+
+// Fills the counts of `record` from the first pass and the points the second pass read,
+// ignored and marked.
+void settle_counts(FileRecord& record, const FirstPassCounts& first, std::uint64_t read,
+                   std::uint64_t ignored, std::uint64_t marked);
 
 // The records of a run, in the order the files were taken, and their totals.
 class RunReport {
@@ -60,9 +84,18 @@ class RunReport {
   std::uint32_t done_ = 0;
   std::uint32_t failed_ = 0;
   std::uint32_t cut_ = 0;
+  std::uint64_t points_in_files_ = 0;
   std::uint64_t points_read_ = 0;
+  std::uint64_t points_filtered_ = 0;
+  std::uint64_t buffer_points_ = 0;
+  std::uint64_t points_ignored_ = 0;
   std::uint64_t points_marked_ = 0;
 };
+
+// The -v line of a file's counts, named as the report names them:
+// "points_in_file %llu, points_read %llu, filtered %llu, buffer_points %llu, ignored %llu,
+//  marked %llu\n".
+std::string counts_line(const FileRecord& record);
 
 // Share of `part` in `whole` in percent; 0 when `whole` is 0.
 double percent_of(std::uint64_t part, std::uint64_t whole);

@@ -73,7 +73,15 @@ TEST(LasWriterFactoryOptions, ADirectoryThatDoesNotExistIsRefused) {
   LASwriterFactory factory;
   const ParseResult result = parse(factory, {"-odir", "/nonexistent/out"});
   EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.messages, "ERROR: '/nonexistent/out' is not a valid directory\n");
+  EXPECT_EQ(result.messages,
+            "ERROR: '/nonexistent/out' is not a valid directory\n"
+            "       it does not exist: create it first (mkdir -p '/nonexistent/out')\n");
+  // A name that exists but is no folder is not one to create.
+  LASwriterFactory file;
+  const ParseResult not_a_folder = parse(file, {"-odir", "/dev/null"});
+  EXPECT_FALSE(not_a_folder.ok);
+  EXPECT_EQ(not_a_folder.messages,
+            "ERROR: '/dev/null' is not a valid directory\n       it is no folder\n");
 }
 
 TEST(LasWriterFactoryOptions, ADirectoryWithAQuoteWarnsInFourLinesAndGoesOn) {
@@ -85,7 +93,8 @@ TEST(LasWriterFactoryOptions, ADirectoryWithAQuoteWarnsInFourLinesAndGoesOn) {
             "         as -odir \"D:\\\" or -odir \"..\\tiles\\\". this command will\n"
             "         probably fail. please use -odir \"D:\" or -odir \"..\\tiles\"\n"
             "         instead.\n"
-            "ERROR: 'D:\"' is not a valid directory\n");
+            "ERROR: 'D:\"' is not a valid directory\n"
+            "       it does not exist: create it first (mkdir -p 'D:\"')\n");
   LASwriterFactory drive;
   EXPECT_TRUE(drive.set_directory("D:\\"));  // a drive prefix is taken as given
   EXPECT_STREQ(drive.get_directory(), "D:");

@@ -36,6 +36,7 @@ inline const std::string kRealData = ISOCULL_REAL_DATA_DIR;
 struct ToolRun {
   int exit_code = -1;
   std::string err;  // everything the tool printed on stderr
+  std::string out;  // what it printed on stdout, when the run kept it
   bool printed(const std::string& text) const { return err.find(text) != std::string::npos; }
   std::size_t count(const std::string& text) const {
     std::size_t n = 0;
@@ -68,10 +69,12 @@ inline bool exists(const std::string& path) {
 }
 
 // Runs the tool in `dir` with `args`, its temporary files under `tmpdir` (when given) and
-// `input` on standard input.
+// `input` on standard input; with `keep_output` its standard output is kept in `out`.
 inline ToolRun run_tool(const std::vector<std::string>& args, const std::string& dir,
-                        const std::string& tmpdir = "", const std::string& input = "") {
+                        const std::string& tmpdir = "", const std::string& input = "",
+                        bool keep_output = false) {
   const std::string err_path = dir + "/.stderr";
+  const std::string out_path = keep_output ? dir + "/.stdout" : "/dev/null";
   const std::string in_path = dir + "/.stdin";
   {
     std::ofstream in(in_path, std::ios::binary);
@@ -85,12 +88,17 @@ inline ToolRun run_tool(const std::vector<std::string>& args, const std::string&
   for (const std::string& arg : args)
     command.append(" ").append(shell_quoted(arg));
   command.append(" <").append(shell_quoted(in_path));
-  command.append(" 2>").append(shell_quoted(err_path)).append(" >/dev/null");
+  command.append(" 2>").append(shell_quoted(err_path));
+  command.append(" >").append(shell_quoted(out_path));
   const int status = std::system(command.c_str());
   ToolRun run;
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.err = read_text(err_path);
   std::remove(err_path.c_str());
+  if (keep_output) {
+    run.out = read_text(out_path);
+    std::remove(out_path.c_str());
+  }
   std::remove(in_path.c_str());
   return run;
 }
