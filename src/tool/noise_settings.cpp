@@ -9,6 +9,7 @@
 
 #include "select/command_options.hpp"
 #include "stream/worker_pool.hpp"
+#include "tool/noise_tool.hpp"
 
 namespace {
 
@@ -300,7 +301,7 @@ NoiseParseResult parse_noise_options(int argc, char* argv[], NoiseSettings& sett
 }
 
 void print_version_line() {
-  std::fprintf(stderr, "isocull (Brindlex) version 200509\n");
+  std::fprintf(stderr, "isocull (Brindlex) version %s\n", isocull_version());
 }
 
 void print_usage_text() {
