@@ -10,7 +10,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps
+.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps python
 
 all: build
 
@@ -27,6 +27,11 @@ build: $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && $(CTEST) --output-on-failure -j $(JOBS)
+
+# The Python module into $(BUILD_DIR)/python/ (PYTHONPATH=$(BUILD_DIR)/python python3 -c
+# "import isocull"); `make` and `make test` build it too when pybind11 is there.
+python: $(BUILD_DIR)/CMakeCache.txt
+	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target python
 
 $(ASAN_DIR)/CMakeCache.txt: | deps
 	$(CMAKE) -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DISOCULL_SANITIZE=ON -DISOCULL_BENCH=OFF
@@ -50,9 +55,11 @@ tsan-test: $(TSAN_DIR)/CMakeCache.txt
 # The isolation grid alone, LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs, text to LAS and LAS to text, area
 # queries with and without a spatial index, LAY files against full copies, and one thread
-# beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run); the
+# beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run), and the Python
+# module's isolated() beside the tool on the same points (when the module is built); the
 # 20-million-point scenes are generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
+PYTHON     ?= /usr/bin/python3
 bench: build
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
 	./$(BUILD_DIR)/bench_grid
@@ -67,6 +74,9 @@ bench: build
 	./$(BUILD_DIR)/bench_filter $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_layers $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_cores $(BENCH_DATA)
+	@if [ -d $(BUILD_DIR)/python/isocull ]; then \
+	  ISOCULL_BUILD_DIR=$(BUILD_DIR) PYTHONPATH=$(BUILD_DIR)/python $(PYTHON) bench/bench_python.py $(BENCH_DATA); \
+	else echo "bench_python skipped: the Python module is not built"; fi
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
@@ -116,7 +126,7 @@ demo: build
 	  $(DEMO_DIR)/scene_noise.txt $$(awk "BEGIN { print ($$end - $$start) / 1e9 }")
 
 format:
-	find src tests tools bench fuzz -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
+	find src tests tools bench fuzz python -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)
