@@ -21,8 +21,10 @@ struct CoordinateRows {
 struct CoordinateNoiseSettings {
   float step_xy = 4.0f;  // positive and finite, single precision as the tool's options are
   float step_z = 4.0f;
-  std::uint32_t isolated = 5;              // the threshold is isolated + 1
-  std::int64_t memory_limit = 6291456000;  // bytes of grid tiles held in memory
+  std::uint32_t isolated = 5;                // the threshold is isolated + 1
+  std::int64_t memory_limit = 6291456000;    // bytes of grid tiles held in memory, all threads
+  unsigned threads = 0;                      // at most; 0: one per core
+  std::uint64_t rows_per_thread = 1u << 18;  // fewer rows than this a thread are not split
 };
 
 struct CoordinateNoiseResult {
@@ -47,9 +49,13 @@ struct CoordinateNoiseResult {
 // counter kind, counting and threshold, its tiles spilled under `memory_limit` into a
 // private temporary folder as the tool's are. Writes `noise[i]` for every row when the
 // outcome is kDone; checks every row for NaN and infinities before counting it.
-// `keep_going`, when given, is asked now and then (every million rows or so) whether to go
-// on. Failures of the temporary folder or the spill print their "ERROR: " line as in the
-// tool. Throws std::bad_alloc when memory runs out.
+//
+// Large inputs are split by x into parts of at least `rows_per_thread` rows, each with a grid
+// and a thread of its own (the calling thread takes the first): a part's grid holds its own
+// columns and the one on either side, so the verdicts are those of one grid for all points.
+// `keep_going`, when given, is asked on the calling thread now and then (every million rows
+// or 50 ms) whether to go on. Failures of the temporary folder or the spill print their
+// "ERROR: " line as in the tool. Throws std::bad_alloc when memory runs out.
 CoordinateNoiseResult decide_coordinate_noise(const CoordinateRows& rows,
                                               const CoordinateNoiseSettings& settings, bool* noise,
                                               const std::function<bool()>& keep_going = {});

@@ -179,6 +179,7 @@ TEST(CoordinateNoise, ASmallBudgetSpillsIntoAPrivateFolderAndGivesTheSameVerdict
   settings.step_xy = settings.step_z = 2.0f;
   settings.isolated = 0;
   settings.memory_limit = 100000;
+  settings.rows_per_thread = 5000;  // in parts, each with its share of the budget
   TempDir temporary;
   ASSERT_TRUE(temporary.ok());
   const char* saved = getenv("TMPDIR");
@@ -200,18 +201,84 @@ TEST(CoordinateNoise, EndsWithoutVerdictsWhenTheCallerSaysStop) {
   CoordinateRows rows{reinterpret_cast<const std::byte*>(points.data()), points.size(),
                       sizeof(Point), sizeof(double), false};
   std::vector<char> noise(points.size(), 0);
+  bool* verdicts = reinterpret_cast<bool*>(noise.data());
+  CoordinateNoiseSettings one_thread;
+  one_thread.threads = 1;
   int asked = 0;
   const auto stop_at_second = [&asked] { return ++asked < 2; };
-  const CoordinateNoiseResult result =
-      decide_coordinate_noise(rows, {}, reinterpret_cast<bool*>(noise.data()), stop_at_second);
-  EXPECT_EQ(result.outcome, Outcome::kStopped);
+  EXPECT_EQ(decide_coordinate_noise(rows, one_thread, verdicts, stop_at_second).outcome,
+            Outcome::kStopped);
   EXPECT_EQ(asked, 2);
   int asked_through = 0;
   const auto always = [&asked_through] { return ++asked_through > 0; };
-  EXPECT_EQ(
-      decide_coordinate_noise(rows, {}, reinterpret_cast<bool*>(noise.data()), always).outcome,
-      Outcome::kDone);
+  EXPECT_EQ(decide_coordinate_noise(rows, one_thread, verdicts, always).outcome, Outcome::kDone);
   EXPECT_EQ(asked_through, 6);  // three times in each pass
+  // Split into parts, the parts on the other threads stop too.
+  CoordinateNoiseSettings parts;
+  parts.threads = 4;
+  parts.rows_per_thread = 1000;
+  asked = 0;
+  EXPECT_EQ(decide_coordinate_noise(rows, parts, verdicts, stop_at_second).outcome,
+            Outcome::kStopped);
+}
+
+// Points along x from -600 to 600 m in crowds of a few, so that cells across the columns
+// where the parts meet hold points of both parts.
+std::vector<Point> strip_points(std::uint32_t seed, std::size_t count) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> along(-600.0, 600.0);
+  std::uniform_real_distribution<double> across(-8.0, 8.0);
+  std::uniform_int_distribution<int> crowd(1, 9);
+  std::vector<Point> points;
+  while (points.size() < count) {
+    const Point centre{along(random), across(random), across(random)};
+    for (int i = crowd(random); i > 0 && points.size() < count; i--)
+      points.push_back({centre[0] + across(random) / 4, centre[1] + across(random) / 4,
+                        centre[2] + across(random) / 4});
+  }
+  return points;
+}
+
+TEST(CoordinateNoise, PartsOnSeveralThreadsGiveTheVerdictsOfOneGrid) {
+  const std::vector<Point> points = strip_points(12, 40000);
+  CoordinateRows rows{reinterpret_cast<const std::byte*>(points.data()), points.size(),
+                      sizeof(Point), sizeof(double), false};
+  for (const float step : {2.0f, 0.5f, 7.0f}) {
+    CoordinateNoiseSettings settings;
+    settings.step_xy = settings.step_z = step;
+    settings.isolated = 3;
+    settings.threads = 1;
+    CoordinateNoiseResult one;
+    const std::vector<bool> expected = decide(rows, settings, &one);
+    EXPECT_EQ(expected, brute_force(points, step, step, 3)) << step;
+    for (const unsigned threads : {2u, 3u, 8u}) {
+      settings.threads = threads;
+      settings.rows_per_thread = 1000;
+      CoordinateNoiseResult split;
+      EXPECT_EQ(decide(rows, settings, &split), expected) << step << " " << threads;
+      EXPECT_EQ(split.noise_points, one.noise_points);
+    }
+  }
+  // Points without a cell, and the first NaN, are found as with one grid.
+  std::vector<Point> odd = points;
+  odd[100][1] = 1e300;
+  odd[30000][2] = 1e300;
+  CoordinateRows odd_rows{reinterpret_cast<const std::byte*>(odd.data()), odd.size(), sizeof(Point),
+                          sizeof(double), false};
+  CoordinateNoiseSettings settings;
+  settings.threads = 4;
+  settings.rows_per_thread = 1000;
+  CoordinateNoiseResult split;
+  const std::vector<bool> verdicts = decide(odd_rows, settings, &split);
+  EXPECT_EQ(split.out_of_grid, 2u);
+  EXPECT_FALSE(verdicts[100]);
+  odd[25000][0] = std::numeric_limits<double>::quiet_NaN();
+  odd[39000][1] = std::numeric_limits<double>::quiet_NaN();
+  std::vector<char> noise(odd.size());
+  const CoordinateNoiseResult stopped =
+      decide_coordinate_noise(odd_rows, settings, reinterpret_cast<bool*>(noise.data()));
+  EXPECT_EQ(stopped.outcome, Outcome::kNotFinite);
+  EXPECT_EQ(stopped.first_not_finite, 25000u);
 }
 
 }  // namespace
