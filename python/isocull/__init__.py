@@ -17,8 +17,7 @@ array([False, False,  True])
 import json
 import operator
 import os
-
-import numpy
+import struct
 
 from . import _core
 from ._core import Error
@@ -32,7 +31,7 @@ Error.__doc__ = """A failure of isocull itself: a run that could not start or ha
 (its message is the tool's "ERROR: " line), or temporary files that could not be written."""
 
 # Steps are single precision in the tool; the largest finite one.
-_FLOAT32_MAX = float(numpy.finfo(numpy.float32).max)
+_FLOAT32_MAX = struct.unpack("<f", b"\xff\xff\x7f\x7f")[0]
 _ISOLATED_MAX = 2**31 - 1  # the tool's -isolated is a signed 32-bit number
 _MEMORY_MB_MAX = (2**63 - 1) // 1048576
 
@@ -45,7 +44,7 @@ def _step(name, value):
         raise ValueError(f"{name} must be a number above 0, not {value!r}") from None
     if not 0.0 < step <= _FLOAT32_MAX:
         raise ValueError(f"{name} must be a finite number above 0, not {value!r}")
-    single = float(numpy.float32(step))
+    single = struct.unpack("<f", struct.pack("<f", step))[0]
     if single == 0.0:
         raise ValueError(f"{name} {value!r} is 0 in single precision")
     return single
@@ -105,6 +104,8 @@ def isolated(xyz, step_xy=4.0, step_z=None, isolated=5, memory_mb=6000):
     >>> int(noise.sum()), classification[:6].tolist()
     (5, [7, 7, 7, 7, 7, 2])
     """
+    import numpy  # here, so that run() works where numpy is not installed
+
     array = numpy.asarray(xyz)
     if array.ndim != 2 or array.shape[1] != 3:
         raise ValueError(f"xyz must have the shape (N, 3), not {array.shape}")
