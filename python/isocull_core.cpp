@@ -12,7 +12,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "tool/coordinate_noise.hpp"
@@ -90,9 +89,9 @@ py::array_t<bool> isolated_points(const py::array& xyz, float step_xy, float ste
   return noise;
 }
 
-// (exit code, report JSON or "", last ERROR line or "") of one run with `arguments`, the
-// program name first.
-std::tuple<int, std::string, std::string> run_tool(std::vector<std::string> arguments) {
+// (exit code, report JSON or b"", last ERROR line or b"") of one run with `arguments`, the
+// program name first. Bytes, not text: file names need not be UTF-8.
+py::tuple run_tool(std::vector<std::string> arguments) {
   std::vector<char*> argv;
   for (std::string& argument : arguments)
     argv.push_back(argument.data());
@@ -103,7 +102,7 @@ std::tuple<int, std::string, std::string> run_tool(std::vector<std::string> argu
     const std::lock_guard<std::mutex> turn(g_run_mutex);
     run = run_isocull_embedded(static_cast<int>(arguments.size()), argv.data());
   }
-  return {run.exit_code, std::move(run.report_json), std::move(run.error_line)};
+  return py::make_tuple(run.exit_code, py::bytes(run.report_json), py::bytes(run.error_line));
 }
 
 }  // namespace

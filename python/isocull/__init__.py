@@ -161,8 +161,10 @@ def run(args):
         if b"\0" in argument:
             raise ValueError(f"argument {number} holds a NUL character")
     exit_code, report, error_line = _core.run_tool([b"isocull"] + arguments)
+    # File names come back as os.fsdecode gives them, whatever their bytes.
     if report:
-        return json.loads(report)
+        return json.loads(report.decode("utf-8", "surrogateescape"))
     if exit_code == 0:
         return {}
-    raise Error(error_line or f"isocull ended with exit code {exit_code}")
+    raise Error(error_line.decode("utf-8", "surrogateescape") or
+                f"isocull ended with exit code {exit_code}")

@@ -104,6 +104,16 @@ def test_a_failed_file_shows_in_the_dict(scenes, tmp_path, capfd):
     assert not (tmp_path / "broken_d.las").exists()
 
 
+def test_file_names_that_are_no_utf8_come_back_as_python_names_them(scenes, tmp_path, capfd):
+    name = os.fsdecode(b"t\xffile.las")
+    shutil.copyfile(scenes / "tile.las", tmp_path / name)
+    report, _ = in_process(["-i", name, "-odix", "_d"], tmp_path, capfd)
+    entry = report["files"][0]
+    assert entry["input"] == name and entry["status"] == "done"
+    assert os.fsencode(entry["output"]) == b"t\xffile_d.las"
+    assert (tmp_path / os.fsdecode(b"t\xffile_d.las")).exists()
+
+
 ERROR_CASES = [
     ["-i", "tile.las", "-step_xy", "0"],
     ["-i", "tile.las", "-isolated"],
