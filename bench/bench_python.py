@@ -61,18 +61,20 @@ def measure_module(path, dtype_name):
     print(seconds, int(noise.sum()), xyz.nbytes / 1048576.0, before, peak)
 
 
-def peak_of_child(args):
-    """(seconds, peak resident MB, stdout, stderr) of a child, its peak taken from wait4."""
+def peak_of_child(args, read_stderr):
+    """(seconds, peak resident MB, what the child printed) of a child process, its peak taken
+    from wait4; one stream is read (the other goes to /dev/null or this one's stderr)."""
     start = time.perf_counter()
-    with subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE) as child:
-        out = child.stdout.read()
-        err = child.stderr.read()
+    stdout = subprocess.DEVNULL if read_stderr else subprocess.PIPE
+    stderr = subprocess.PIPE if read_stderr else None
+    with subprocess.Popen(args, stdout=stdout, stderr=stderr) as child:
+        printed = (child.stderr if read_stderr else child.stdout).read().decode()
         _, status, usage = os.wait4(child.pid, 0)
         child.returncode = os.waitstatus_to_exitcode(status)
     seconds = time.perf_counter() - start
     if child.returncode != 0:
-        sys.exit(f"ERROR: {' '.join(map(str, args))} failed:\n{err.decode()}")
-    return seconds, usage.ru_maxrss / 1024.0, out.decode(), err.decode()
+        sys.exit(f"ERROR: {' '.join(map(str, args))} failed:\n{printed}")
+    return seconds, usage.ru_maxrss / 1024.0, printed
 
 
 def main():
@@ -92,8 +94,8 @@ def main():
     print(f"isocull.isolated on {points} points in memory beside the tool on the same points "
           f"(default settings; {os.cpu_count()} cores)")
     print(f"{'what':<34} {'seconds':>8} {'Mpoints/s':>10} {'peak MB':>9} {'noise':>8}")
-    seconds, peak, _, err = peak_of_child([str(BUILD_DIR / "isocull"), "-i", str(scene),
-                                           "-o", str(output), "-v"])
+    seconds, peak, err = peak_of_child([str(BUILD_DIR / "isocull"), "-i", str(scene),
+                                        "-o", str(output), "-v"], read_stderr=True)
     output.unlink()
     first_pass = re.search(r"took ([0-9.e+-]+) sec\. created", err)
     marked = re.search(r"classified (\d+) noise points", err)
@@ -103,7 +105,8 @@ def main():
         first = float(first_pass.group(1))
         print(f"{'tool, first pass alone (-v)':<34} {first:8.2f} {points / first / 1e6:10.2f}")
     for dtype_name in ("float64", "float32"):
-        _, _, out, _ = peak_of_child([sys.executable, __file__, "--module", str(scene), dtype_name])
+        _, _, out = peak_of_child([sys.executable, __file__, "--module", str(scene), dtype_name],
+                                  read_stderr=False)
         took, noise, array_mb, before, peak = out.split()
         took = float(took)
         label = f"isolated(), {dtype_name} array"
