@@ -87,7 +87,7 @@ bench: build
 # $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run
+FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run coordinate_noise
 FUZZ_FLAGS    ?= -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=10 -close_fd_mask=2
 REAL_DATA_DIR ?= ../shared/data/real
 
