@@ -70,7 +70,9 @@ py::array_t<bool> isolated_points(const py::array& xyz, float step_xy, float ste
     case CoordinateNoiseResult::Outcome::kDone:
       break;
     case CoordinateNoiseResult::Outcome::kStopped:
-      throw py::error_already_set();  // what PyErr_CheckSignals raised
+      // What PyErr_CheckSignals raised (KeyboardInterrupt, or what a handler raised).
+      if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
+      throw py::error_already_set();
     case CoordinateNoiseResult::Outcome::kNotFinite:
       throw py::value_error("xyz holds a NaN or infinite coordinate in row " +
                             std::to_string(result.first_not_finite));

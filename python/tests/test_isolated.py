@@ -2,6 +2,7 @@
 
 import doctest
 import os
+import signal
 import subprocess
 import sys
 import threading
@@ -251,6 +252,28 @@ def test_releases_the_gil_while_it_works():
     worker.join()
     # Holding the GIL, the call would stop this loop for all of its time.
     assert longest_pause < 0.5 * took[0], (longest_pause, took[0])
+
+
+def test_ctrl_c_raises_keyboard_interrupt_and_a_later_call_is_whole():
+    xyz = spread_scene(6_000_000, 4)
+    started = threading.Event()
+
+    def interrupt():
+        started.wait()
+        time.sleep(0.05)
+        os.kill(os.getpid(), signal.SIGINT)
+
+    sender = threading.Thread(target=interrupt)
+    sender.start()
+    with pytest.raises(KeyboardInterrupt):
+        try:
+            started.set()
+            isocull.isolated(xyz, 2.0)
+        finally:
+            sender.join()  # the interrupt comes inside this block, whenever the call ends
+            time.sleep(0.05)
+    small = xyz[:5000]
+    assert numpy.array_equal(isocull.isolated(small, 2.0), brute_force_noise(small, 2.0, 2.0, 5))
 
 
 def test_docstring_examples_hold():

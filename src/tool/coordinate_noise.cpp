@@ -30,9 +30,8 @@ namespace {
 
 using Outcome = CoordinateNoiseResult::Outcome;
 
-// Rows between two looks at `keep_going` (on the calling thread) or at the stop flag (on the
-// others), less one (masks).
-constexpr std::uint64_t kAskEvery = (std::uint64_t{1} << 20) - 1;
+// Rows between two looks at `keep_going` (on the calling thread) and at the stop flag, less
+// one (a mask): a look costs little beside 65536 rows, and a stop comes soon.
 constexpr std::uint64_t kLookEvery = (std::uint64_t{1} << 16) - 1;
 // Rows sampled for the columns that split the parts.
 constexpr std::uint64_t kSampledRows = 4096;
@@ -166,14 +165,11 @@ class Part {
   std::exception_ptr failure;  // std::bad_alloc, for the caller to throw
 
  private:
-  // Whether to end early: asked of the caller on the calling thread, else of the flag.
+  // Whether to end early: `keep_going` said no (asked on the calling thread only), another
+  // part failed, or a row before this one holds no number.
   bool should_stop(std::uint64_t row) {
-    if (keep_going_ != nullptr) {
-      if ((row & kAskEvery) != kAskEvery) return false;
-      if (*keep_going_ && !(*keep_going_)()) shared_.stop = true;
-    } else if ((row & kLookEvery) != kLookEvery) {
-      return false;
-    }
+    if ((row & kLookEvery) != kLookEvery) return false;
+    if (keep_going_ != nullptr && *keep_going_ && !(*keep_going_)()) shared_.stop = true;
     return shared_.stop_raised() || shared_.past_not_finite(row);
   }
 

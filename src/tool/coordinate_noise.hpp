@@ -53,9 +53,10 @@ struct CoordinateNoiseResult {
 // Large inputs are split by x into parts of at least `rows_per_thread` rows, each with a grid
 // and a thread of its own (the calling thread takes the first): a part's grid holds its own
 // columns and the one on either side, so the verdicts are those of one grid for all points.
-// `keep_going`, when given, is asked on the calling thread now and then (every million rows
-// or 50 ms) whether to go on. Failures of the temporary folder or the spill print their
-// "ERROR: " line as in the tool. Throws std::bad_alloc when memory runs out.
+// `keep_going`, when given, is asked on the calling thread now and then (every 65536 rows,
+// or 50 ms while it waits for the other threads) whether to go on. Failures of the temporary folder
+// or the spill print their "ERROR: " line as in the tool. Throws std::bad_alloc when memory runs
+// out.
 CoordinateNoiseResult decide_coordinate_noise(const CoordinateRows& rows,
                                               const CoordinateNoiseSettings& settings, bool* noise,
                                               const std::function<bool()>& keep_going = {});

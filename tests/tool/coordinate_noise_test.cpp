@@ -197,7 +197,7 @@ TEST(CoordinateNoise, ASmallBudgetSpillsIntoAPrivateFolderAndGivesTheSameVerdict
 }
 
 TEST(CoordinateNoise, EndsWithoutVerdictsWhenTheCallerSaysStop) {
-  const std::vector<Point> points(3u << 20, Point{1.0, 2.0, 3.0});
+  const std::vector<Point> points(3u << 16, Point{1.0, 2.0, 3.0});
   CoordinateRows rows{reinterpret_cast<const std::byte*>(points.data()), points.size(),
                       sizeof(Point), sizeof(double), false};
   std::vector<char> noise(points.size(), 0);
