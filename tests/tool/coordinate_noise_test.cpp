@@ -259,10 +259,12 @@ TEST(CoordinateNoise, PartsOnSeveralThreadsGiveTheVerdictsOfOneGrid) {
       EXPECT_EQ(split.noise_points, one.noise_points);
     }
   }
-  // Points without a cell, and the first NaN, are found as with one grid.
+  // Points without a cell, and the first NaN, are found as with one grid. Every 40th row
+  // lies far out in y or z, in every column, also those that two parts share: each is
+  // counted once.
   std::vector<Point> odd = points;
-  odd[100][1] = 1e300;
-  odd[30000][2] = 1e300;
+  for (std::size_t i = 0; i < odd.size(); i += 40)
+    odd[i][1 + i / 40 % 2] = 1e300;
   CoordinateRows odd_rows{reinterpret_cast<const std::byte*>(odd.data()), odd.size(), sizeof(Point),
                           sizeof(double), false};
   CoordinateNoiseSettings settings;
@@ -270,9 +272,13 @@ TEST(CoordinateNoise, PartsOnSeveralThreadsGiveTheVerdictsOfOneGrid) {
   settings.rows_per_thread = 1000;
   CoordinateNoiseResult split;
   const std::vector<bool> verdicts = decide(odd_rows, settings, &split);
-  EXPECT_EQ(split.out_of_grid, 2u);
-  EXPECT_FALSE(verdicts[100]);
+  EXPECT_EQ(split.out_of_grid, odd.size() / 40);
+  for (std::size_t i = 0; i < odd.size(); i += 40)
+    EXPECT_FALSE(verdicts[i]) << i;
+  // The first NaN in the first part (no x), a later one in the last (the largest x): both
+  // parts find theirs before they look at each other's (every 65536 rows).
   odd[25000][0] = std::numeric_limits<double>::quiet_NaN();
+  odd[39000][0] = 700.0;
   odd[39000][1] = std::numeric_limits<double>::quiet_NaN();
   std::vector<char> noise(odd.size());
   const CoordinateNoiseResult stopped =
