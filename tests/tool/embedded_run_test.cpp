@@ -154,7 +154,7 @@ TEST(StderrErrorLine, PassesEverythingOnAndKeepsTheLastErrorLine) {
   std::FILE* original = stderr;
   std::FILE* sink = std::tmpfile();
   ASSERT_NE(sink, nullptr);
-  std::string last;
+  std::string last, unended;
   stderr = sink;
   {
     StderrErrorLine error_line;
@@ -163,6 +163,9 @@ TEST(StderrErrorLine, PassesEverythingOnAndKeepsTheLastErrorLine) {
     std::fprintf(stderr, "FATAL ERROR: cannot alloc %d\n  continued\n", 3);
     std::fputs("\rpass 1 of 2: 50%", stderr);  // a progress line, rewritten in place
     last = error_line.last();
+    // An error printed over the progress line counts, also before its line end.
+    std::fputs("\rERROR: over the progress", stderr);
+    unended = error_line.last();
   }
   stderr = original;
   std::rewind(sink);
@@ -171,8 +174,9 @@ TEST(StderrErrorLine, PassesEverythingOnAndKeepsTheLastErrorLine) {
   std::fclose(sink);
   EXPECT_EQ(std::string(text, size),
             "ERROR: the first\nWARNING: not this\nFATAL ERROR: cannot alloc 3\n  continued\n"
-            "\rpass 1 of 2: 50%");
+            "\rpass 1 of 2: 50%\rERROR: over the progress");
   EXPECT_EQ(last, "FATAL ERROR: cannot alloc 3");
+  EXPECT_EQ(unended, "ERROR: over the progress");
 }
 
 }  // namespace
