@@ -12,6 +12,14 @@ from pathlib import Path
 import numpy
 import pytest
 
+import isocull
+
+# A folder of the build without the module (configured, not built) imports as an empty
+# namespace: every test would fail on its own, one of them by hanging.
+if not hasattr(isocull, "isolated"):
+    raise ImportError(f"isocull is not built where PYTHONPATH points ({isocull.__path__}): "
+                      "run make python")
+
 BINARY_DIR = Path(os.environ.get("ISOCULL_BINARY_DIR", Path(__file__).parents[2] / "build"))
 REAL_DATA_DIR = Path(os.environ.get("ISOCULL_REAL_DATA_DIR",
                                     Path(__file__).parents[3] / "shared" / "data" / "real"))

@@ -236,10 +236,12 @@ def test_releases_the_gil_while_it_works():
     took = []
 
     def work():
-        start = time.perf_counter()
-        isocull.isolated(xyz, 2.0)
-        took.append(time.perf_counter() - start)
-        finished.set()
+        try:
+            start = time.perf_counter()
+            isocull.isolated(xyz, 2.0)
+            took.append(time.perf_counter() - start)
+        finally:
+            finished.set()  # also when the call fails: the loop below must end
 
     worker = threading.Thread(target=work)
     longest_pause = 0.0
@@ -250,6 +252,7 @@ def test_releases_the_gil_while_it_works():
         longest_pause = max(longest_pause, now - last)
         last = now
     worker.join()
+    assert took, "isolated() failed in the thread"
     # Holding the GIL, the call would stop this loop for all of its time.
     assert longest_pause < 0.5 * took[0], (longest_pause, took[0])
 
