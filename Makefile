@@ -11,7 +11,7 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE     ?= cmake
 CTEST     ?= ctest
 
-.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps install uninstall
+.PHONY: all build test asan-test tsan-test format clean bench demo fuzz fuzz-build deps install uninstall python
 
 all: build
 
@@ -51,6 +51,11 @@ uninstall:
 	done < "$(MANIFEST)"; \
 	rm -f "$(MANIFEST)" "$(MANIFEST).destdir"
 
+# The Python module into $(BUILD_DIR)/python/ (PYTHONPATH=$(BUILD_DIR)/python python3 -c
+# "import isocull"); `make` and `make test` build it too when pybind11 is there.
+python: $(BUILD_DIR)/CMakeCache.txt
+	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target python
+
 # The sanitized build at -O1 with line tables only: the checks are the same as at -O0, the
 # tests run several times faster and CI stays within its time.
 $(ASAN_DIR)/CMakeCache.txt: | deps
@@ -76,10 +81,12 @@ tsan-test: $(TSAN_DIR)/CMakeCache.txt
 # not by the area), LAS reading and writing speed, the noise tool end to end, PKZ
 # coding speed of the plain and the layered codecs, text to LAS and LAS to text, area
 # queries with and without a spatial index, LAY files against full copies, one thread
-# beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run), and runs over
-# thousands of one-point files (bench_many_files); the 20-million-point scenes are
+# beside every core (bench_cores; BENCH_CORES_POINTS=400000 for a quick run), runs over
+# thousands of one-point files (bench_many_files), and the Python module's isolated() beside
+# the tool on the same points (when the module is built); the 20-million-point scenes are
 # generated once into $(BENCH_DATA) and reused.
 BENCH_DATA ?= bench-data
+PYTHON     ?= /usr/bin/python3
 bench: build
 	$(CMAKE) --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
 	./$(BUILD_DIR)/bench_grid
@@ -96,6 +103,9 @@ bench: build
 	./$(BUILD_DIR)/bench_layers $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_cores $(BENCH_DATA)
 	./$(BUILD_DIR)/bench_many_files $(BENCH_DATA)
+	@if [ -d $(BUILD_DIR)/python/isocull ]; then \
+	  ISOCULL_BUILD_DIR=$(BUILD_DIR) PYTHONPATH=$(BUILD_DIR)/python $(PYTHON) bench/bench_python.py $(BENCH_DATA); \
+	else echo "bench_python skipped: the Python module is not built"; fi
 
 # Fuzzing (clang and libFuzzer; not part of test or CI): builds the targets of fuzz/ in
 # $(FUZZ_DIR), seeds each corpus with the project's own scenes, the real point files (copied
@@ -106,7 +116,7 @@ bench: build
 # $(FUZZ_DIR)/artifacts/<target>/; minimise one and keep it in tests/corpus/<target>/.
 FUZZ_DIR      ?= build-fuzz
 FUZZ_SECONDS  ?= 60
-FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run tool_claims input_bytes grid_cells
+FUZZ_TARGETS  ?= las_file pkz_file pkz_block pkz_items lax_file lay_file point_formats text_file tool_args tool_run tool_claims input_bytes grid_cells coordinate_noise
 FUZZ_FLAGS    ?= -max_len=65536 -rss_limit_mb=512 -malloc_limit_mb=256 -timeout=10 -close_fd_mask=2
 REAL_DATA_DIR ?= ../shared/data/real
 
@@ -147,7 +157,7 @@ demo: $(BUILD_DIR)/CMakeCache.txt
 	  $(DEMO_DIR)/scene_noise.txt $$(awk "BEGIN { print ($$end - $$start) / 1e9 }")
 
 format:
-	find src tests tools bench fuzz -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
+	find src tests tools bench fuzz python -name '*.cpp' -o -name '*.hpp' | xargs -r clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -125,5 +125,12 @@ int grid_cells(const std::uint8_t* data, std::size_t size);
 // Inputs of `grid_cells` with lone points, pairs across tile borders, crowded cells and
 // tiles that fill.
 std::vector<std::vector<std::uint8_t>> grid_cells_seeds();
+// Coordinates held in memory, decided as the Python module decides them: byte 0 chooses the
+// precision, the steps and the threshold, byte 1 the memory budget, the threads and the rows
+// a thread takes; the rest are the rows of x, y, z. The verdicts must be those of a plain
+// count of the 27 cells around each point, the first row that is no number must be found.
+int coordinate_noise(const std::uint8_t* data, std::size_t size);
+// Inputs of `coordinate_noise` with crowds and loners, one thread and several.
+std::vector<std::vector<std::uint8_t>> coordinate_noise_seeds();
 
 }  // namespace fuzz_entry

@@ -54,6 +54,9 @@ int main(int argc, char** argv) {
   int seed_index = 0;
   for (const std::vector<std::uint8_t>& seed : fuzz_entry::lax_file_seeds())
     write(dir / "lax_file" / ("index_" + std::to_string(seed_index++)), seed);
+  seed_index = 0;
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::coordinate_noise_seeds())
+    write(dir / "coordinate_noise" / ("rows_" + std::to_string(seed_index++)), seed);
   write(dir / "lay_file" / "two_layers_type1", fuzz_entry::lay_file_seed(false));
   write(dir / "lay_file" / "two_layers_type6", fuzz_entry::lay_file_seed(true));
   seed_index = 0;

@@ -125,6 +125,11 @@ class IsolationGrid {
     }
     add_coordinates(point.get_x(), point.get_y(), point.get_z(), point.point_source_ID);
   }
+  // add_point for a point given by its coordinates and point source ID (points held by the
+  // caller, not read from a file); the ignore set plays no part.
+  void add_point_at(double x, double y, double z, std::uint16_t flightline) {
+    add_coordinates(x, y, z, flightline);
+  }
 
   // First pass over any reader with `bool read_next()` and a public `LASpoint point`:
   // counts every point, ends the pass and returns the number of ignored points. The

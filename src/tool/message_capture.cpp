@@ -41,9 +41,74 @@ StderrCapture::~StderrCapture() {
   std::fclose(stream_);
 }
 
+namespace {
+
+ssize_t write_through(void* cookie, const char* text, std::size_t size) {
+  auto* error_line = static_cast<StderrErrorLine*>(cookie);
+  error_line->take(text, size);
+  return static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+StderrErrorLine::StderrErrorLine() : original_(stderr) {
+  cookie_io_functions_t functions{};
+  functions.write = write_through;
+  std::FILE* stream = fopencookie(this, "w", functions);
+  if (stream == nullptr) return;
+  // Unbuffered: the lines reach the original stream when they are printed.
+  if (std::setvbuf(stream, nullptr, _IONBF, 0) != 0) {
+    std::fclose(stream);
+    return;
+  }
+  std::fflush(original_);
+  stream_ = stream;
+  stderr = stream_;
+}
+
+StderrErrorLine::~StderrErrorLine() {
+  if (stream_ == nullptr) return;
+  stderr = original_;
+  std::fclose(stream_);
+}
+
 #else
 
 StderrCapture::StderrCapture() : original_(stderr) {}
 StderrCapture::~StderrCapture() = default;
+StderrErrorLine::StderrErrorLine() : original_(stderr) {}
+StderrErrorLine::~StderrErrorLine() = default;
 
 #endif
+
+namespace {
+
+// Longer lines are kept up to this many bytes: enough for any message, and a stream
+// without line ends cannot grow it without bound.
+constexpr std::size_t kLineLimit = 8192;
+
+bool is_error_line(const std::string& line) {
+  return line.rfind("ERROR", 0) == 0 || line.rfind("FATAL ERROR", 0) == 0;
+}
+
+}  // namespace
+
+void StderrErrorLine::take(const char* text, std::size_t size) {
+  std::fwrite(text, 1, size, original_);
+  for (std::size_t i = 0; i < size; i++) {
+    const char c = text[i];
+    if (c == '\r') {
+      line_.clear();  // the progress line, rewritten in place
+    } else if (c != '\n') {
+      if (line_.size() < kLineLimit) line_.push_back(c);
+    } else {
+      if (is_error_line(line_)) last_ = line_;
+      line_.clear();
+    }
+  }
+}
+
+std::string StderrErrorLine::last() const {
+  // A line without its end yet counts too.
+  return is_error_line(line_) ? line_ : last_;
+}

@@ -42,8 +42,12 @@ class DecodedSpill;
 
 class NoiseRun {
  public:
-  NoiseRun(int argc, char* argv[]);
+  // `embedded`: the run is made inside a host program (see run_isocull_embedded), which
+  // keeps its own signal handling and wants the report back.
+  NoiseRun(int argc, char* argv[], bool embedded = false);
   int run();
+  // The JSON document of -report, for an embedded run that got to its end; else empty.
+  const std::string& report_json() const { return report_json_; }
 
  private:
   struct RunExit {
@@ -133,6 +137,8 @@ class NoiseRun {
 
   int argc_;
   char** argv_;
+  bool embedded_;
+  std::string report_json_;
   bool interactive_ = false;  // started without arguments
   // The command line as typed, for the factories of the lanes of files processed at once.
   std::vector<std::string> arguments_;

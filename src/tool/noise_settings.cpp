@@ -9,6 +9,7 @@
 
 #include "select/command_options.hpp"
 #include "stream/worker_pool.hpp"
+#include "tool/noise_tool.hpp"
 
 namespace {
 
@@ -360,7 +361,7 @@ std::vector<command_options::OptionSection> noise_option_sections() {
 }
 
 void print_version_line() {
-  std::fprintf(stderr, "isocull (Brindlex) version 200509\n");
+  std::fprintf(stderr, "isocull (Brindlex) version %s\n", isocull_version());
 }
 
 const std::vector<const char*>& usage_lines() {

@@ -47,7 +47,8 @@ std::string read_line() {
 
 }  // namespace
 
-NoiseRun::NoiseRun(int argc, char* argv[]) : argc_(argc), argv_(argv) {
+NoiseRun::NoiseRun(int argc, char* argv[], bool embedded)
+    : argc_(argc), argv_(argv), embedded_(embedded) {
   reader_factory_.set_fill_header(false);
 }
 
@@ -60,7 +61,8 @@ void NoiseRun::usage_exit(int code) const {
 }
 
 int NoiseRun::run() {
-  signal_cleanup::install();
+  // A host keeps its own handlers: these would end it on Ctrl-C (see noise_tool.hpp).
+  if (!embedded_) signal_cleanup::install();
   // A misspelt option is followed by the nearest one that every parser knows.
   command_options::set_not_understood_hint(&suggest_nearest_option);
   try {
@@ -247,6 +249,9 @@ int NoiseRun::finish_run() {
                  cut, cut == 1 ? "" : "s", cut == 1 ? "its" : "their", names.c_str());
   }
   if (!settings_.quiet) std::fputs(report_.summary_line(seconds).c_str(), stderr);
+  if (embedded_) {
+    report_json_ = report_.json(settings_, seconds, reader_factory_.unmatched_wildcards());
+  }
   bool report_failed = false;
   if (settings_.report_file != nullptr) {
     report_failed = !report_.write_json(settings_.report_file, settings_, seconds,

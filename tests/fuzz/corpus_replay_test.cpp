@@ -123,3 +123,9 @@ TEST(FuzzCorpus, KeptGridCellInputsGiveTheVerdictsOfAPlainCount) {
   for (const std::vector<std::uint8_t>& seed : fuzz_entry::grid_cells_seeds())
     EXPECT_EQ(fuzz_entry::grid_cells(seed.data(), seed.size()), 0);
 }
+
+TEST(FuzzCorpus, KeptCoordinateInputsGiveTheVerdictsOfAPlainCount) {
+  replay("coordinate_noise", fuzz_entry::coordinate_noise);
+  for (const std::vector<std::uint8_t>& seed : fuzz_entry::coordinate_noise_seeds())
+    EXPECT_EQ(fuzz_entry::coordinate_noise(seed.data(), seed.size()), 0);
+}
