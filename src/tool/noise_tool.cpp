@@ -187,7 +187,8 @@ void NoiseRun::start_up() {
     usage_exit(1);
   }
   check_outputs_at_start();
-  report_.set_keep_records(settings_.report_file != nullptr);
+  // A host gets the report back whether or not it names a file for it.
+  report_.set_keep_records(settings_.report_file != nullptr || embedded_);
   take_command_line_units();
   threshold_ = settings_.threshold();
   // Piped points cannot be read twice: the reader keeps them for the second pass.

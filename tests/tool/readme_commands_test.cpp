@@ -151,7 +151,9 @@ class ReadmeCommands : public ToolFolders {
             "{ echo 'x y z t i'; cat points_body.txt; } > points.txt\n"
             "{ wc -l < points_body.txt; echo 1; echo 0 0 0; echo 1 0 0; echo 0 1 0;"
             " echo 0 0 1; echo 1 0 0 0; echo 0 1 0 0; echo 0 0 1 0; echo 0 0 0 1;"
-            " awk '{ print $1, $2, $3, 0.5 }' points_body.txt; } > scan.ptx\n" +
+            " awk '{ print $1, $2, $3, 0.5 }' points_body.txt; } > scan.ptx\n"
+            // The start of a 64-bit program, the README's example of what is refused.
+            "{ printf '\\177ELF\\002\\001\\001'; head -c 100 /dev/zero; } > core.dat\n" +
             std::string(have_gzip ? "gzip -c points_body.txt > points.txt.gz\n" : "") +
             located("build/tile_list tiles/*.las > tiles.lof\n") +
             located("build/tile_list tiles_ft/*.las > tiles_ft.lof\n"));
