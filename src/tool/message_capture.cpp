@@ -18,27 +18,37 @@ ssize_t write_to_sink(void* cookie, const char* text, std::size_t size) {
   return written == 0 && size != 0 ? -1 : static_cast<ssize_t>(written);
 }
 
-}  // namespace
-
-StderrCapture::StderrCapture() : original_(stderr) {
+// Puts an unbuffered stream writing through `write` in the place of stderr, so that each
+// write reaches its destination on the thread that printed it, when it is printed; null
+// when none can be made (stderr stays).
+std::FILE* replace_stderr(void* cookie, cookie_write_function_t* write, std::FILE* original) {
   cookie_io_functions_t functions{};
-  functions.write = write_to_sink;
-  std::FILE* stream = fopencookie(original_, "w", functions);
-  if (stream == nullptr) return;
-  // Unbuffered: each write reaches the sink on the thread that printed it.
+  functions.write = write;
+  std::FILE* stream = fopencookie(cookie, "w", functions);
+  if (stream == nullptr) return nullptr;
   if (std::setvbuf(stream, nullptr, _IONBF, 0) != 0) {
     std::fclose(stream);
-    return;
+    return nullptr;
   }
-  std::fflush(original_);
-  stream_ = stream;
-  stderr = stream_;
+  std::fflush(original);
+  stderr = stream;
+  return stream;
 }
 
+// Gives stderr back its original stream and closes the replacement.
+void restore_stderr(std::FILE* stream, std::FILE* original) {
+  if (stream == nullptr) return;
+  stderr = original;
+  std::fclose(stream);
+}
+
+}  // namespace
+
+StderrCapture::StderrCapture()
+    : original_(stderr), stream_(replace_stderr(original_, write_to_sink, original_)) {}
+
 StderrCapture::~StderrCapture() {
-  if (stream_ == nullptr) return;
-  stderr = original_;
-  std::fclose(stream_);
+  restore_stderr(stream_, original_);
 }
 
 namespace {
@@ -51,25 +61,11 @@ ssize_t write_through(void* cookie, const char* text, std::size_t size) {
 
 }  // namespace
 
-StderrErrorLine::StderrErrorLine() : original_(stderr) {
-  cookie_io_functions_t functions{};
-  functions.write = write_through;
-  std::FILE* stream = fopencookie(this, "w", functions);
-  if (stream == nullptr) return;
-  // Unbuffered: the lines reach the original stream when they are printed.
-  if (std::setvbuf(stream, nullptr, _IONBF, 0) != 0) {
-    std::fclose(stream);
-    return;
-  }
-  std::fflush(original_);
-  stream_ = stream;
-  stderr = stream_;
-}
+StderrErrorLine::StderrErrorLine()
+    : original_(stderr), stream_(replace_stderr(this, write_through, original_)) {}
 
 StderrErrorLine::~StderrErrorLine() {
-  if (stream_ == nullptr) return;
-  stderr = original_;
-  std::fclose(stream_);
+  restore_stderr(stream_, original_);
 }
 
 #else

@@ -5,6 +5,7 @@
 // (a 16-bit signed value at scale 0.5) and the colour, near infrared and wave packet index.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -72,6 +73,29 @@ inline std::vector<LASpoint> make_points(const LASscaling& scaling,
     points.push_back(point);
   }
   return points;
+}
+
+// A row of a filter table: the command, and whether it drops a point as worked out here.
+struct Row {
+  const char* command;
+  std::function<bool(const LASpoint&)> dropped;
+};
+
+// Coordinates at the quarter scale, return number and number of returns.
+inline double x(const LASpoint& p) {
+  return p.X * 0.25;
+}
+inline double y(const LASpoint& p) {
+  return p.Y * 0.25;
+}
+inline double z(const LASpoint& p) {
+  return p.Z * 0.25;
+}
+inline int r(const LASpoint& p) {
+  return p.return_number;
+}
+inline int n(const LASpoint& p) {
+  return p.number_of_returns;
 }
 
 // The attribute's value as the generator stored it: halves of -6 to 6.

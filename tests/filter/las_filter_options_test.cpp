@@ -16,26 +16,12 @@ namespace {
 
 using filter_points::attribute_of;
 
-struct Row {
-  const char* command;
-  std::function<bool(const LASpoint&)> dropped;
-};
-
-double x(const LASpoint& p) {
-  return p.X * 0.25;
-}
-double y(const LASpoint& p) {
-  return p.Y * 0.25;
-}
-double z(const LASpoint& p) {
-  return p.Z * 0.25;
-}
-int r(const LASpoint& p) {
-  return p.return_number;
-}
-int n(const LASpoint& p) {
-  return p.number_of_returns;
-}
+using filter_points::n;
+using filter_points::r;
+using filter_points::Row;
+using filter_points::x;
+using filter_points::y;
+using filter_points::z;
 int c(const LASpoint& p) {
   return p.classification;
 }

@@ -14,77 +14,24 @@
 #include <gtest/gtest.h>
 
 #include "filter/las_filter.hpp"
+#include "filter_points.hpp"
 #include "model/las_point.hpp"
 #include "model/las_scaling.hpp"
 
 namespace {
 
-// Exact binary scale, so that bounds such as 10.0 are met exactly.
-LASscaling quarter_scaling() {
-  LASscaling scaling;
-  scaling.x_scale_factor = scaling.y_scale_factor = scaling.z_scale_factor = 0.25;
-  return scaling;
-}
+using filter_points::quarter_scaling;
 
-// Points of `point_type` whose fields walk through their ranges (including the bounds the
-// table tests) in a fixed pseudo-random order.
 std::vector<LASpoint> make_points(const LASscaling& scaling, int point_type, int count = 3000) {
-  std::vector<LASpoint> points;
-  std::uint32_t state = 12345;
-  auto next = [&](std::uint32_t range) {
-    state = state * 1103515245u + 12345u;
-    return (state >> 8) % range;
-  };
-  const std::uint16_t length = point_type == 0 ? 20 : point_type == 3 ? 34 : 30;
-  for (int i = 0; i < count; i++) {
-    LASpoint point;
-    point.init_for_point_type(&scaling, static_cast<std::uint8_t>(point_type), length, nullptr);
-    point.X = static_cast<std::int32_t>(next(81)) - 40;  // x in [-10, 10]
-    point.Y = static_cast<std::int32_t>(next(81)) - 40;
-    point.Z = static_cast<std::int32_t>(next(161)) - 40;  // z in [-10, 30]
-    point.intensity = static_cast<std::uint16_t>(next(4) == 0 ? 100 : next(300));
-    const int n = 1 + static_cast<int>(next(7));
-    point.set_number_of_returns(static_cast<std::uint8_t>(n));
-    point.set_return_number(static_cast<std::uint8_t>(1 + next(n)));
-    point.scan_direction_flag = next(2);
-    point.edge_of_flight_line = next(5) == 0;
-    point.set_classification(static_cast<std::uint8_t>(next(10)));
-    point.set_synthetic_flag(next(7) == 0);
-    point.set_keypoint_flag(next(7) == 0);
-    point.set_withheld_flag(next(5) == 0);
-    point.set_overlap_flag(next(6) == 0);
-    point.set_extended_scanner_channel(static_cast<std::uint8_t>(next(4)));
-    point.scan_angle_rank = static_cast<std::int8_t>(static_cast<int>(next(61)) - 30);
-    point.user_data = static_cast<std::uint8_t>(next(8));
-    point.point_source_ID = static_cast<std::uint16_t>(next(6));
-    point.gps_time = 1000.0 + static_cast<double>(next(400)) * 0.5;
-    for (int c = 0; c < 3; c++)
-      point.rgb[c] = static_cast<std::uint16_t>(next(4) * 100);
-    points.push_back(point);
-  }
-  return points;
+  return filter_points::make_points(scaling, nullptr, point_type, count);
 }
 
-struct Row {
-  const char* command;
-  std::function<bool(const LASpoint&)> dropped;
-};
-
-double x(const LASpoint& p) {
-  return p.X * 0.25;
-}
-double y(const LASpoint& p) {
-  return p.Y * 0.25;
-}
-double z(const LASpoint& p) {
-  return p.Z * 0.25;
-}
-int r(const LASpoint& p) {
-  return p.return_number;
-}
-int n(const LASpoint& p) {
-  return p.number_of_returns;
-}
+using filter_points::n;
+using filter_points::r;
+using filter_points::Row;
+using filter_points::x;
+using filter_points::y;
+using filter_points::z;
 
 const std::vector<Row>& rows() {
   static const std::vector<Row> table = {

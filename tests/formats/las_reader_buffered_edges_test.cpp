@@ -17,6 +17,8 @@
 #include "model/header_layout.hpp"
 #include "model/point_layout.hpp"
 
+#include "open_las.hpp"
+
 namespace {
 
 // Quarter units: every coordinate below is exact, so the edges are met exactly.
@@ -44,19 +46,7 @@ bool write_points(const std::string& path, const std::vector<std::pair<double, d
   return writer.close_writer(true) > 0;
 }
 
-std::unique_ptr<LASreader> open_las(const std::string& name, bool /*header_only*/,
-                                    const std::array<double, 3>* scale,
-                                    const std::array<double, 3>* offset) {
-  std::unique_ptr<LASreaderLAS> reader;
-  if (scale && offset) {
-    reader = std::make_unique<LASreaderLASrescalereoffset>(
-        (*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0], (*offset)[1], (*offset)[2]);
-  } else {
-    reader = std::make_unique<LASreaderLAS>();
-  }
-  if (!reader->open_file(name.c_str())) return nullptr;
-  return reader;
-}
+using formats_test::open_las;
 
 TEST(LasReaderBuffered, TheBufferHoldsTheNeighbourPointsOnEveryEdgeOfTheGrownBox) {
   char pattern[] = "/tmp/isocull_buffer_XXXXXX";

@@ -11,23 +11,13 @@
 #include "las/las_reader_las.hpp"
 #include "stream/bytestream_blocks.hpp"
 
+#include "open_las.hpp"
+
 namespace {
 
 const std::string kReal = ISOCULL_REAL_DATA_DIR;
 
-std::unique_ptr<LASreader> open_las(const std::string& name, bool /*header_only*/,
-                                    const std::array<double, 3>* scale,
-                                    const std::array<double, 3>* offset) {
-  std::unique_ptr<LASreaderLAS> reader;
-  if (scale && offset) {
-    reader = std::make_unique<LASreaderLASrescalereoffset>(
-        (*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0], (*offset)[1], (*offset)[2]);
-  } else {
-    reader = std::make_unique<LASreaderLAS>();
-  }
-  if (!reader->open_file(name.c_str())) return nullptr;
-  return reader;
-}
+using formats_test::open_las;
 
 TEST(LasReaderBuffered, HoldsTheNeighbourPointsWithinTheBufferAndHandsThemOutOnce) {
   const std::string main_tile = kReal + "/lone-star-split-1.pkz";

@@ -17,21 +17,11 @@
 #include "las/las_reader_las.hpp"
 #include "scene/scene_las.hpp"
 
+#include "open_las.hpp"
+
 namespace {
 
-std::unique_ptr<LASreader> open_las(const std::string& name, bool /*header_only*/,
-                                    const std::array<double, 3>* scale,
-                                    const std::array<double, 3>* offset) {
-  std::unique_ptr<LASreaderLAS> reader;
-  if (scale && offset) {
-    reader = std::make_unique<LASreaderLASrescalereoffset>(
-        (*scale)[0], (*scale)[1], (*scale)[2], (*offset)[0], (*offset)[1], (*offset)[2]);
-  } else {
-    reader = std::make_unique<LASreaderLAS>();
-  }
-  if (!reader->open_file(name.c_str())) return nullptr;
-  return reader;
-}
+using formats_test::open_las;
 
 // What the files hold, counted point by point: no header is trusted.
 struct Counted {
