@@ -29,6 +29,8 @@ struct SymbolModel::Start {
 
 namespace {
 
+constexpr std::size_t kSentinels = 2;
+
 // Every chunk starts every model afresh, and most start with all counts 1: copying the
 // tables of that start is much cheaper than scaling the counts again, for hundreds of
 // models a chunk.
@@ -73,9 +75,10 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
     lookup_shift = kSymbolModelLengthShift - table_bits - kSymbolModelLookupExtraBits;
   }
   const std::size_t lookup_entries = lookup_size ? lookup_size + 1 : 0;
-  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols});
+  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols} + kSentinels);
   cumulative = storage_.get();
-  counts = cumulative + symbols;
+  cumulative[symbols] = cumulative[symbols + 1] = UINT32_MAX;
+  counts = cumulative + symbols + kSentinels;
   if (lookup_entries) {
     lookup_storage_ = std::make_unique<std::uint16_t[]>(lookup_entries);
     lookup = lookup_storage_.get();

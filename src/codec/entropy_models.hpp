@@ -71,6 +71,8 @@ class SymbolModel {
   // Called by the coder when `until_update` reaches 0.
   void update();
 
+  // symbol_tally + 2 entries: the two past the last symbol are sentinels above every
+  // quotient, so that a decoder may look at the two entries after any symbol.
   std::uint32_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
   // lookup_size + 1 entries, or none. Entry i is the symbol of quotient (i << lookup_shift)

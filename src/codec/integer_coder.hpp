@@ -71,45 +71,50 @@ inline void IntegerCoder::compress(std::int32_t prediction, std::int32_t real,
       static_cast<std::uint32_t>(std::bit_width(corrector <= 0 ? std::uint32_t{0} - c : c - 1));
   assert(k <= corrector_bits);
   last_k = k;
-  encoder_->encode_symbol(k_models[context], k);
+  EntropyEncoder::Live encoder(*encoder_);
+  encoder.encode_symbol(k_models[context], k);
   if (k == 0) {
-    encoder_->encode_bit(corrector_bit_model, c);
+    encoder.encode_bit(corrector_bit_model, c);
   } else if (k < 32) {
     // Shift the class onto 0..2^k - 1.
     const std::uint32_t within = corrector < 0 ? c + ((1u << k) - 1) : c - 1;
     if (k <= high_bits) {
-      encoder_->encode_symbol(corrector_model(k), within);
+      encoder.encode_symbol(corrector_model(k), within);
     } else {
       const std::uint32_t low_bits = k - high_bits;
-      encoder_->encode_symbol(corrector_model(k), within >> low_bits);
-      encoder_->write_bits(low_bits, within & ((1u << low_bits) - 1));
+      encoder.encode_symbol(corrector_model(k), within >> low_bits);
+      encoder.write_bits(low_bits, within & ((1u << low_bits) - 1));
     }
   }
   // Class 32 holds only -2^31: nothing more to say.
+  encoder.commit();
 }
 
 inline std::int32_t IntegerCoder::decompress(std::int32_t prediction, std::uint32_t context) {
   assert(decoder_ && context < k_models.size());
-  const std::uint32_t k = decoder_->decode_symbol(k_models[context]);
+  EntropyDecoder::Live decoder(*decoder_);
+  const std::uint32_t k = decoder.decode_symbol(k_models[context]);
   last_k = k;
   std::uint32_t c;
   if (k == 0) {
-    c = decoder_->decode_bit(corrector_bit_model);
+    c = decoder.decode_bit(corrector_bit_model);
   } else if (k < 32) {
-    c = decoder_->decode_symbol(corrector_model(k));
+    c = decoder.decode_symbol<SymbolSpread::kWide>(corrector_model(k));
     if (k > high_bits) {
       const std::uint32_t low_bits = k - high_bits;
-      c = (c << low_bits) | decoder_->read_bits(low_bits);
+      c = (c << low_bits) | decoder.read_bits(low_bits);
     }
     c = c >= (1u << (k - 1)) ? c + 1 : c - ((1u << k) - 1);
   } else {
     c = static_cast<std::uint32_t>(corrector_min);
   }
+  decoder.commit();
+  // Back into the range: up when below 0, else down when beyond it. Masks, not branches:
+  // the sign of a coordinate difference is anyone's guess.
   std::uint32_t real = static_cast<std::uint32_t>(prediction) + c;
-  if (static_cast<std::int32_t>(real) < 0) {
-    real += corrector_range;
-  } else if (real >= corrector_range) {
-    real -= corrector_range;
-  }
+  const std::uint32_t below = 0u - static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);
+  const std::uint32_t beyond = 0u - static_cast<std::uint32_t>(real >= corrector_range);
+  real += corrector_range & below;
+  real -= corrector_range & beyond & ~below;
   return static_cast<std::int32_t>(real);
 }
