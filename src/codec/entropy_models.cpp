@@ -74,7 +74,8 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
     lookup_size = ((1u << table_bits) + 1) << kSymbolModelLookupExtraBits;
     lookup_shift = kSymbolModelLengthShift - table_bits - kSymbolModelLookupExtraBits;
   }
-  const std::size_t lookup_entries = lookup_size ? lookup_size + 1 : 0;
+  // One entry more than the table for the histogram that builds it (scale_counts).
+  const std::size_t lookup_entries = lookup_size ? lookup_size + 2 : 0;
   storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols} + kSentinels);
   cumulative = storage_.get();
   cumulative[symbols] = cumulative[symbols + 1] = UINT32_MAX;
@@ -119,24 +120,25 @@ void SymbolModel::update() {
 void SymbolModel::scale_counts() {
   const std::uint32_t scale = 0x80000000u / total;
   std::uint32_t sum = 0;
-  if (lookup) {
-    std::uint32_t filled = 0;
-    // A slot index beyond the table can only come from initial counts that break the
-    // contract of `init`; clamping keeps such a model inside its memory.
-    for (std::uint32_t k = 0; k < symbol_tally; k++) {
-      cumulative[k] = (scale * sum) >> 16;
-      sum += counts[k];
-      const std::uint32_t slot = std::min(cumulative[k] >> lookup_shift, lookup_size);
-      while (filled < slot)
-        lookup[++filled] = static_cast<std::uint16_t>(k - 1);
-    }
-    lookup[0] = 0;
-    while (filled < lookup_size)
-      lookup[++filled] = static_cast<std::uint16_t>(symbol_tally - 1);
-  } else {
-    for (std::uint32_t k = 0; k < symbol_tally; k++) {
-      cumulative[k] = (scale * sum) >> 16;
-      sum += counts[k];
-    }
+  for (std::uint32_t k = 0; k < symbol_tally; k++) {
+    cumulative[k] = (scale * sum) >> 16;
+    sum += counts[k];
   }
+  if (!lookup) return;
+  // Entry i is the last symbol whose cumulative count lies in a slot before i: one less than
+  // the number of such symbols, which a histogram of the symbols' slots and its running sum
+  // give without the branches of a search (the cumulative counts never decrease). A slot
+  // beyond the table can only come from initial counts that break the contract of `init`;
+  // clamping keeps such a model inside its memory.
+  // The histogram takes one entry more than the table, for the slot past it.
+  std::fill(lookup, lookup + lookup_size + 2, std::uint16_t{0});
+  for (std::uint32_t k = 0; k < symbol_tally; k++) {
+    lookup[std::min(cumulative[k] >> lookup_shift, lookup_size) + 1]++;
+  }
+  std::uint32_t below = 0;
+  for (std::uint32_t i = 1; i <= lookup_size; i++) {
+    below += lookup[i];
+    lookup[i] = static_cast<std::uint16_t>(below - 1);
+  }
+  lookup[0] = 0;
 }

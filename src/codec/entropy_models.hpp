@@ -75,10 +75,10 @@ class SymbolModel {
   // quotient, so that a decoder may look at the two entries after any symbol.
   std::uint32_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
-  // lookup_size + 1 entries, or none. Entry i is the symbol of quotient (i << lookup_shift)
-  // - 1, so that a quotient in slot i lies in symbols lookup[i] .. lookup[i + 1]. 16 bits
-  // hold every symbol and keep the table, which the decoder reads all over, in half the
-  // cache lines.
+  // lookup_size + 1 entries (and one more of scratch), or none. Entry i is the symbol of
+  // quotient (i << lookup_shift) - 1, so that a quotient in slot i lies in symbols
+  // lookup[i] .. lookup[i + 1]. 16 bits hold every symbol and keep the table, which the
+  // decoder reads all over, in half the cache lines.
   std::uint16_t* lookup = nullptr;
   std::uint32_t total = 0;
   std::uint32_t cycle = 0;

@@ -76,8 +76,10 @@ inline void IntegerCoder::compress(std::int32_t prediction, std::int32_t real,
   if (k == 0) {
     encoder.encode_bit(corrector_bit_model, c);
   } else if (k < 32) {
-    // Shift the class onto 0..2^k - 1.
-    const std::uint32_t within = corrector < 0 ? c + ((1u << k) - 1) : c - 1;
+    // Shift the class onto 0..2^k - 1: negative correctors up by 2^k - 1, the others down
+    // by 1 (a mask, as the sign is anyone's guess).
+    const std::uint32_t negative = 0u - static_cast<std::uint32_t>(corrector < 0);
+    const std::uint32_t within = c - 1 + ((1u << k) & negative);
     if (k <= high_bits) {
       encoder.encode_symbol(corrector_model(k), within);
     } else {
@@ -104,13 +106,14 @@ inline std::int32_t IntegerCoder::decompress(std::int32_t prediction, std::uint3
       const std::uint32_t low_bits = k - high_bits;
       c = (c << low_bits) | decoder.read_bits(low_bits);
     }
-    c = c >= (1u << (k - 1)) ? c + 1 : c - ((1u << k) - 1);
+    // The lower half of the class holds the negative correctors.
+    const std::uint32_t negative = 0u - static_cast<std::uint32_t>(c < (1u << (k - 1)));
+    c = c + 1 - ((1u << k) & negative);
   } else {
     c = static_cast<std::uint32_t>(corrector_min);
   }
   decoder.commit();
-  // Back into the range: up when below 0, else down when beyond it. Masks, not branches:
-  // the sign of a coordinate difference is anyone's guess.
+  // Back into the range: up when below 0, else down when beyond it.
   std::uint32_t real = static_cast<std::uint32_t>(prediction) + c;
   const std::uint32_t below = 0u - static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);
   const std::uint32_t beyond = 0u - static_cast<std::uint32_t>(real >= corrector_range);
