@@ -140,25 +140,23 @@ inline std::uint32_t EntropyDecoder::Live::decode_symbol(SymbolModel& model) {
   // The value never exceeds the interval, whatever the input, which keeps the slot inside
   // the table; the check keeps a broken promise from reading beyond it.
   if (slot >= model.lookup_size) throw CodecCorruptData{};
-  const std::uint32_t* cumulative = model.cumulative;
-  std::uint32_t symbol = model.lookup[slot];
-  const std::uint32_t last = model.lookup[slot + 1];
+  const DecodingSlot entry = model.slots[slot];
+  std::uint32_t symbol = entry.symbol;
   std::uint32_t low;
   std::uint32_t high;
-  if (last <= symbol + 1) [[likely]] {
-    // One symbol or two in the slot, as in nearly every slot of a fine table. The sentinels
-    // past the last symbol keep it the last.
-    low = cumulative[symbol];
-    high = cumulative[symbol + 1];
+  if (symbol < kSearchSlot) [[likely]] {
+    // One symbol or two in the slot, as in nearly every slot of a fine table.
+    low = entry.low;
+    high = entry.high;
     if constexpr (kSpread == SymbolSpread::kFew) {
       // Most quotients fall into slots of one symbol, where the guess is right.
       if (high <= d) {
         symbol++;
         low = high;
-        high = cumulative[symbol + 1];
+        high = entry.next;
       }
     } else {
-      const std::uint32_t next = cumulative[symbol + 2];
+      const std::uint32_t next = entry.next;
 #if defined(__x86_64__)
       // Conditional moves: two cycles on the decoder's chain where masks take five, and the
       // compiler would make a branch of a plain choice.
@@ -177,7 +175,9 @@ inline std::uint32_t EntropyDecoder::Live::decode_symbol(SymbolModel& model) {
 #endif
     }
   } else {
-    std::uint32_t n = last + 1;
+    const std::uint32_t* cumulative = model.cumulative;
+    symbol &= ~std::uint32_t{kSearchSlot};
+    std::uint32_t n = (model.slots[slot + 1].symbol & ~std::uint32_t{kSearchSlot}) + 1;
     while (n > symbol + 1) {
       const std::uint32_t k = (symbol + n) >> 1;
       if (cumulative[k] > d) {

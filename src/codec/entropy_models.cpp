@@ -24,7 +24,7 @@ void BitModel::update() {
 
 struct SymbolModel::Start {
   std::unique_ptr<std::uint32_t[]> cumulative;
-  std::unique_ptr<std::uint16_t[]> lookup;
+  std::unique_ptr<DecodingSlot[]> slots;
 };
 
 namespace {
@@ -47,9 +47,9 @@ const SymbolModel::Start* shared_start(const SymbolModel& model) {
     auto start = std::make_unique<SymbolModel::Start>();
     start->cumulative = std::make_unique<std::uint32_t[]>(model.symbol_tally);
     std::copy(scratch.cumulative, scratch.cumulative + model.symbol_tally, start->cumulative.get());
-    if (scratch.lookup) {
-      start->lookup = std::make_unique<std::uint16_t[]>(std::size_t{model.lookup_size} + 1);
-      std::copy(scratch.lookup, scratch.lookup + model.lookup_size + 1, start->lookup.get());
+    if (scratch.slots) {
+      start->slots = std::make_unique<DecodingSlot[]>(std::size_t{model.lookup_size} + 1);
+      std::copy(scratch.slots, scratch.slots + model.lookup_size + 1, start->slots.get());
     }
     found = starts.emplace(key, std::move(start)).first;
   }
@@ -81,8 +81,8 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
   cumulative[symbols] = cumulative[symbols + 1] = UINT32_MAX;
   counts = cumulative + symbols + kSentinels;
   if (lookup_entries) {
-    lookup_storage_ = std::make_unique<std::uint16_t[]>(lookup_entries);
-    lookup = lookup_storage_.get();
+    slot_storage_ = std::make_unique<DecodingSlot[]>(lookup_entries);
+    slots = slot_storage_.get();
   }
 }
 
@@ -96,8 +96,8 @@ void SymbolModel::init(const std::uint32_t* initial_counts) {
     total = symbol_tally;
     if (start_ == nullptr) start_ = shared_start(*this);
     std::memcpy(cumulative, start_->cumulative.get(), symbol_tally * sizeof(std::uint32_t));
-    if (lookup) {
-      std::memcpy(lookup, start_->lookup.get(), (lookup_size + 1) * sizeof(std::uint16_t));
+    if (slots) {
+      std::memcpy(slots, start_->slots.get(), (lookup_size + 1) * sizeof(DecodingSlot));
     }
   }
   cycle = until_update = (symbol_tally + 6) >> 1;
@@ -120,25 +120,42 @@ void SymbolModel::update() {
 void SymbolModel::scale_counts() {
   const std::uint32_t scale = 0x80000000u / total;
   std::uint32_t sum = 0;
+  std::uint32_t largest = 0;
   for (std::uint32_t k = 0; k < symbol_tally; k++) {
     cumulative[k] = (scale * sum) >> 16;
+    largest = std::max(largest, cumulative[k]);
     sum += counts[k];
   }
-  if (!lookup) return;
-  // Entry i is the last symbol whose cumulative count lies in a slot before i: one less than
-  // the number of such symbols, which a histogram of the symbols' slots and its running sum
-  // give without the branches of a search (the cumulative counts never decrease). A slot
+  if (!slots) return;
+  // The symbol of slot i is the last symbol whose cumulative count lies in a slot before i:
+  // one less than the number of such symbols, which a histogram of the symbols' slots and its
+  // running sum give without the branches of a search (the cumulative counts never
+  // decrease). The histogram takes the scratch entry for the slot past the table. A slot
   // beyond the table can only come from initial counts that break the contract of `init`;
   // clamping keeps such a model inside its memory.
-  // The histogram takes one entry more than the table, for the slot past it.
-  std::fill(lookup, lookup + lookup_size + 2, std::uint16_t{0});
+  for (std::uint32_t i = 0; i <= lookup_size + 1; i++)
+    slots[i].symbol = 0;
   for (std::uint32_t k = 0; k < symbol_tally; k++) {
-    lookup[std::min(cumulative[k] >> lookup_shift, lookup_size) + 1]++;
+    slots[std::min(cumulative[k] >> lookup_shift, lookup_size) + 1].symbol++;
   }
   std::uint32_t below = 0;
   for (std::uint32_t i = 1; i <= lookup_size; i++) {
-    below += lookup[i];
-    lookup[i] = static_cast<std::uint16_t>(below - 1);
+    below += slots[i].symbol;
+    slots[i].symbol = static_cast<std::uint16_t>(below - 1);
   }
-  lookup[0] = 0;
+  // Counts beyond 16 bits (only initial counts that break the contract give them) are left
+  // to the search.
+  const std::uint16_t search_all = largest > 0xFFFFu ? kSearchSlot : 0;
+  const auto count16 = [this](std::uint32_t k) {
+    return static_cast<std::uint16_t>(std::min(cumulative[k], 0xFFFFu));
+  };
+  for (std::uint32_t i = 0; i < lookup_size; i++) {
+    DecodingSlot& slot = slots[i];
+    const std::uint32_t first = slot.symbol;
+    slot.low = count16(first);
+    slot.high = count16(first + 1);
+    slot.next = count16(first + 2);
+    if (slots[i + 1].symbol > first + 1) slot.symbol |= kSearchSlot;
+    slot.symbol |= search_all;
+  }
 }

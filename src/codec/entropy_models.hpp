@@ -27,6 +27,20 @@ inline constexpr std::uint32_t kSymbolModelMaxSymbols = 2048;
 // takes few enough cache lines.
 inline constexpr std::uint32_t kSymbolModelLookupExtraBits = 3;
 
+// One slot of a decoding model's lookup table: the first symbol whose interval reaches into
+// the slot, and the cumulative counts of it and of the two symbols after it. A decoder thus
+// finds the symbol of a quotient and its interval with a single load when the slot holds one
+// or two symbols; `symbol` carries kSearchSlot when it holds more (they are then searched in
+// the cumulative counts). The counts fit 16 bits, as they never pass 2^15; those past the
+// last symbol read 0xFFFF, above every quotient.
+struct DecodingSlot {
+  std::uint16_t symbol;
+  std::uint16_t low;
+  std::uint16_t high;
+  std::uint16_t next;
+};
+inline constexpr std::uint16_t kSearchSlot = 0x8000;
+
 // Probability of a 0 bit, 13-bit precision. Adapts every `cycle` bits, the cycle growing to
 // 64 bits.
 class BitModel {
@@ -75,11 +89,10 @@ class SymbolModel {
   // quotient, so that a decoder may look at the two entries after any symbol.
   std::uint32_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
-  // lookup_size + 1 entries (and one more of scratch), or none. Entry i is the symbol of
-  // quotient (i << lookup_shift) - 1, so that a quotient in slot i lies in symbols
-  // lookup[i] .. lookup[i + 1]. 16 bits hold every symbol and keep the table, which the
-  // decoder reads all over, in half the cache lines.
-  std::uint16_t* lookup = nullptr;
+  // lookup_size + 1 entries (and one more of scratch), or none. The symbol of entry i is
+  // that of quotient (i << lookup_shift) - 1, so that a quotient in slot i lies in symbols
+  // slots[i].symbol .. slots[i + 1].symbol (without kSearchSlot).
+  DecodingSlot* slots = nullptr;
   std::uint32_t total = 0;
   std::uint32_t cycle = 0;
   std::uint32_t until_update = 0;
@@ -94,10 +107,10 @@ class SymbolModel {
   struct Start;
 
  private:
-  // Recomputes `cumulative` (and `lookup`) from `counts` and `total`.
+  // Recomputes `cumulative` (and `slots`) from `counts` and `total`.
   void scale_counts();
 
   std::unique_ptr<std::uint32_t[]> storage_;  // cumulative and counts in one allocation
-  std::unique_ptr<std::uint16_t[]> lookup_storage_;
+  std::unique_ptr<DecodingSlot[]> slot_storage_;
   const Start* start_ = nullptr;
 };

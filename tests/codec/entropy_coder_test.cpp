@@ -62,7 +62,7 @@ TEST(SymbolModel, EveryDecoderHasALookupTableCoveringEveryQuotientOfTheInterval)
   // the table covers them and a little more, in slots of at most 2^12 / 2^3 quotients.
   for (std::uint32_t symbols : {2u, 16u, 17u, 256u, 2048u}) {
     SymbolModel model(symbols, false);
-    ASSERT_NE(model.lookup, nullptr);
+    ASSERT_NE(model.slots, nullptr);
     EXPECT_GE(model.lookup_size << model.lookup_shift, 32768u + 64u) << symbols;
     EXPECT_LE(model.lookup_shift, 9u) << symbols;
   }
@@ -73,7 +73,7 @@ TEST(SymbolModel, EveryDecoderHasALookupTableCoveringEveryQuotientOfTheInterval)
   EXPECT_EQ(largest.lookup_size, 4104u);
   EXPECT_EQ(largest.lookup_shift, 3u);
   // The encoder never searches.
-  EXPECT_EQ(SymbolModel(2048, true).lookup, nullptr);
+  EXPECT_EQ(SymbolModel(2048, true).slots, nullptr);
 }
 
 TEST(SymbolModel, ASymbolCountOutsideTwoTo2048IsCorruptData) {
