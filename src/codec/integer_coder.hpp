@@ -67,8 +67,11 @@ inline void IntegerCoder::compress(std::int32_t prediction, std::int32_t real,
   }
   const std::uint32_t c = static_cast<std::uint32_t>(corrector);
   // Magnitude classes: 0 holds {0, 1}, k holds -(2^k - 1)..-2^(k-1) and 2^(k-1)+1..2^k.
+  // The bit width, without the branch that std::bit_width takes for 0: one bit more below
+  // the value keeps the count of leading zeros defined.
+  const std::uint32_t magnitude = corrector <= 0 ? std::uint32_t{0} - c : c - 1;
   const std::uint32_t k =
-      static_cast<std::uint32_t>(std::bit_width(corrector <= 0 ? std::uint32_t{0} - c : c - 1));
+      static_cast<std::uint32_t>(63 - std::countl_zero((std::uint64_t{magnitude} << 1) | 1u));
   assert(k <= corrector_bits);
   last_k = k;
   EntropyEncoder::Live encoder(*encoder_);
