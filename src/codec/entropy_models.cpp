@@ -1,6 +1,7 @@
 #include "codec/entropy_models.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -65,14 +66,13 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
   symbol_tally = symbols;
   max_symbol = symbols - 1;
   if (!encoding) {
-    // 2^table_bits slots of 2^(15 - table_bits) quotients each, at least 4 symbols a slot,
-    // and one slot more for the quotients just above 2^15 that the truncation of the
-    // interval allows; every slot split in 2^kSymbolModelLookupExtraBits.
-    std::uint32_t table_bits = 3;
-    while (symbol_tally > (1u << (table_bits + 2)))
-      table_bits++;
-    lookup_size = ((1u << table_bits) + 1) << kSymbolModelLookupExtraBits;
-    lookup_shift = kSymbolModelLengthShift - table_bits - kSymbolModelLookupExtraBits;
+    // About two slots a symbol (2^table_bits of them across 2^15 quotients), and the few
+    // more that the quotients just above 2^15 need, which the truncation of the interval
+    // allows (up to 2^15 + 63). The table is rebuilt at every update of the model, so a
+    // small alphabet keeps a small one.
+    const auto table_bits = static_cast<std::uint32_t>(std::bit_width(symbol_tally - 1)) + 1;
+    lookup_shift = kSymbolModelLengthShift - table_bits;
+    lookup_size = ((kSymbolModelCountLimit + kSymbolModelQuotientExcess) >> lookup_shift) + 1;
   }
   // One entry more than the table for the histogram that builds it (scale_counts).
   const std::size_t lookup_entries = lookup_size ? lookup_size + 2 : 0;
@@ -138,24 +138,25 @@ void SymbolModel::scale_counts() {
   for (std::uint32_t k = 0; k < symbol_tally; k++) {
     slots[std::min(cumulative[k] >> lookup_shift, lookup_size) + 1].symbol++;
   }
-  std::uint32_t below = 0;
-  for (std::uint32_t i = 1; i <= lookup_size; i++) {
-    below += slots[i].symbol;
-    slots[i].symbol = static_cast<std::uint16_t>(below - 1);
-  }
   // Counts beyond 16 bits (only initial counts that break the contract give them) are left
   // to the search.
   const std::uint16_t search_all = largest > 0xFFFFu ? kSearchSlot : 0;
   const auto count16 = [this](std::uint32_t k) {
     return static_cast<std::uint16_t>(std::min(cumulative[k], 0xFFFFu));
   };
-  for (std::uint32_t i = 0; i < lookup_size; i++) {
-    DecodingSlot& slot = slots[i];
-    const std::uint32_t first = slot.symbol;
+  // Slot i - 1 is filled once the running sum has given the symbol of slot i.
+  std::uint32_t first = 0;  // the symbol of slot 0 is symbol 0
+  std::uint32_t below = 0;
+  for (std::uint32_t i = 1; i <= lookup_size; i++) {
+    below += slots[i].symbol;
+    const std::uint32_t next_first = below - 1;
+    DecodingSlot& slot = slots[i - 1];
+    slot.symbol =
+        static_cast<std::uint16_t>(first | (next_first > first + 1 ? kSearchSlot : 0) | search_all);
     slot.low = count16(first);
     slot.high = count16(first + 1);
     slot.next = count16(first + 2);
-    if (slots[i + 1].symbol > first + 1) slot.symbol |= kSearchSlot;
-    slot.symbol |= search_all;
+    first = next_first;
   }
+  slots[lookup_size].symbol = static_cast<std::uint16_t>(first);
 }

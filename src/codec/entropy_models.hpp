@@ -21,11 +21,9 @@ inline constexpr std::uint32_t kSymbolModelLengthShift = 15;  // probability pre
 inline constexpr std::uint32_t kSymbolModelCountLimit = 1u << kSymbolModelLengthShift;
 inline constexpr std::uint32_t kSymbolModelMinSymbols = 2;
 inline constexpr std::uint32_t kSymbolModelMaxSymbols = 2048;
-// A decoding model's lookup table has 2^kSymbolModelLookupExtraBits slots for every 4 or
-// more symbols: with that many, most slots lie inside one symbol, which is then found
-// without a search (whose branches the processor cannot predict), and the table still
-// takes few enough cache lines.
-inline constexpr std::uint32_t kSymbolModelLookupExtraBits = 3;
+// A decoder's quotient of the value by the interval's length >> 15 passes 2^15 by at most
+// this (the shift drops up to 2^15 - 1 of the length, which is at least 2^24).
+inline constexpr std::uint32_t kSymbolModelQuotientExcess = 63;
 
 // One slot of a decoding model's lookup table: the first symbol whose interval reaches into
 // the slot, and the cumulative counts of it and of the two symbols after it. A decoder thus
