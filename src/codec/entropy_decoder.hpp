@@ -175,7 +175,7 @@ inline std::uint32_t EntropyDecoder::Live::decode_symbol(SymbolModel& model) {
 #endif
     }
   } else {
-    const std::uint32_t* cumulative = model.cumulative;
+    const std::uint16_t* cumulative = model.cumulative;
     symbol &= ~std::uint32_t{kSearchSlot};
     std::uint32_t n = (model.slots[slot + 1].symbol & ~std::uint32_t{kSearchSlot}) + 1;
     while (n > symbol + 1) {

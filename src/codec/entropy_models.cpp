@@ -1,6 +1,7 @@
 #include "codec/entropy_models.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <map>
@@ -24,13 +25,27 @@ void BitModel::update() {
 }
 
 struct SymbolModel::Start {
-  std::unique_ptr<std::uint32_t[]> cumulative;
+  std::unique_ptr<std::uint16_t[]> cumulative;
   std::unique_ptr<DecodingSlot[]> slots;
 };
 
 namespace {
 
-constexpr std::size_t kSentinels = 2;
+// Past the last symbol: two that a decoder's slot reads, and one more that lets the slots
+// take three counts in one load.
+constexpr std::size_t kSentinels = 3;
+// Above every quotient (2^15 + 63 at most).
+constexpr std::uint16_t kCumulativeSentinel = 0xFFFF;
+// About two slots a symbol (2^table_bits of them across 2^15 quotients).
+constexpr std::uint32_t lookup_shift_for(std::uint32_t symbols) {
+  return kSymbolModelLengthShift - (static_cast<std::uint32_t>(std::bit_width(symbols - 1)) + 1);
+}
+// With the few more that the quotients just above 2^15 need, which the truncation of the
+// interval allows.
+constexpr std::uint32_t lookup_size_for(std::uint32_t shift) {
+  return ((kSymbolModelCountLimit + kSymbolModelQuotientExcess) >> shift) + 1;
+}
+constexpr std::uint32_t kMaxLookupSize = lookup_size_for(lookup_shift_for(kSymbolModelMaxSymbols));
 
 // Every chunk starts every model afresh, and most start with all counts 1: copying the
 // tables of that start is much cheaper than scaling the counts again, for hundreds of
@@ -46,7 +61,7 @@ const SymbolModel::Start* shared_start(const SymbolModel& model) {
     const std::vector<std::uint32_t> ones(model.symbol_tally, 1u);
     scratch.init(ones.data());
     auto start = std::make_unique<SymbolModel::Start>();
-    start->cumulative = std::make_unique<std::uint32_t[]>(model.symbol_tally);
+    start->cumulative = std::make_unique<std::uint16_t[]>(model.symbol_tally);
     std::copy(scratch.cumulative, scratch.cumulative + model.symbol_tally, start->cumulative.get());
     if (scratch.slots) {
       start->slots = std::make_unique<DecodingSlot[]>(std::size_t{model.lookup_size} + 1);
@@ -66,20 +81,16 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
   symbol_tally = symbols;
   max_symbol = symbols - 1;
   if (!encoding) {
-    // About two slots a symbol (2^table_bits of them across 2^15 quotients), and the few
-    // more that the quotients just above 2^15 need, which the truncation of the interval
-    // allows (up to 2^15 + 63). The table is rebuilt at every update of the model, so a
-    // small alphabet keeps a small one.
-    const auto table_bits = static_cast<std::uint32_t>(std::bit_width(symbol_tally - 1)) + 1;
-    lookup_shift = kSymbolModelLengthShift - table_bits;
-    lookup_size = ((kSymbolModelCountLimit + kSymbolModelQuotientExcess) >> lookup_shift) + 1;
+    // The table is rebuilt at every update of the model: a small alphabet keeps a small one.
+    lookup_shift = lookup_shift_for(symbol_tally);
+    lookup_size = lookup_size_for(lookup_shift);
   }
-  // One entry more than the table for the histogram that builds it (scale_counts).
-  const std::size_t lookup_entries = lookup_size ? lookup_size + 2 : 0;
-  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols} + kSentinels);
-  cumulative = storage_.get();
-  cumulative[symbols] = cumulative[symbols + 1] = UINT32_MAX;
-  counts = cumulative + symbols + kSentinels;
+  const std::size_t lookup_entries = lookup_size ? lookup_size + 1 : 0;
+  cumulative_storage_ = std::make_unique<std::uint16_t[]>(std::size_t{symbols} + kSentinels);
+  cumulative = cumulative_storage_.get();
+  std::fill(cumulative + symbols, cumulative + symbols + kSentinels, kCumulativeSentinel);
+  count_storage_ = std::make_unique<std::uint32_t[]>(symbols);
+  counts = count_storage_.get();
   if (lookup_entries) {
     slot_storage_ = std::make_unique<DecodingSlot[]>(lookup_entries);
     slots = slot_storage_.get();
@@ -95,7 +106,7 @@ void SymbolModel::init(const std::uint32_t* initial_counts) {
     std::fill(counts, counts + symbol_tally, 1u);
     total = symbol_tally;
     if (start_ == nullptr) start_ = shared_start(*this);
-    std::memcpy(cumulative, start_->cumulative.get(), symbol_tally * sizeof(std::uint32_t));
+    std::memcpy(cumulative, start_->cumulative.get(), symbol_tally * sizeof(std::uint16_t));
     if (slots) {
       std::memcpy(slots, start_->slots.get(), (lookup_size + 1) * sizeof(DecodingSlot));
     }
@@ -119,44 +130,47 @@ void SymbolModel::update() {
 
 void SymbolModel::scale_counts() {
   const std::uint32_t scale = 0x80000000u / total;
+  const std::uint32_t symbols = symbol_tally;
+  std::uint16_t* const cumulative_counts = cumulative;
+  const std::uint32_t* const symbol_counts = counts;
   std::uint32_t sum = 0;
-  std::uint32_t largest = 0;
-  for (std::uint32_t k = 0; k < symbol_tally; k++) {
-    cumulative[k] = (scale * sum) >> 16;
-    largest = std::max(largest, cumulative[k]);
-    sum += counts[k];
+  for (std::uint32_t k = 0; k < symbols; k++) {
+    cumulative_counts[k] = static_cast<std::uint16_t>((scale * sum) >> 16);
+    sum += symbol_counts[k];
   }
   if (!slots) return;
   // The symbol of slot i is the last symbol whose cumulative count lies in a slot before i:
   // one less than the number of such symbols, which a histogram of the symbols' slots and its
   // running sum give without the branches of a search (the cumulative counts never
-  // decrease). The histogram takes the scratch entry for the slot past the table. A slot
-  // beyond the table can only come from initial counts that break the contract of `init`;
-  // clamping keeps such a model inside its memory.
-  for (std::uint32_t i = 0; i <= lookup_size + 1; i++)
-    slots[i].symbol = 0;
-  for (std::uint32_t k = 0; k < symbol_tally; k++) {
-    slots[std::min(cumulative[k] >> lookup_shift, lookup_size) + 1].symbol++;
+  // decrease). The histogram has an entry for the slot past the table: a slot beyond the
+  // table can only come from initial counts that break the contract of `init`, and clamping
+  // keeps such a model inside its memory.
+  const std::uint32_t size = lookup_size;
+  const std::uint32_t shift = lookup_shift;
+  std::array<std::uint16_t, kMaxLookupSize + 2> histogram;
+  std::fill(histogram.begin(), histogram.begin() + size + 2, std::uint16_t{0});
+  for (std::uint32_t k = 0; k < symbols; k++) {
+    histogram[std::min<std::uint32_t>(cumulative_counts[k] >> shift, size) + 1]++;
   }
-  // Counts beyond 16 bits (only initial counts that break the contract give them) are left
-  // to the search.
-  const std::uint16_t search_all = largest > 0xFFFFu ? kSearchSlot : 0;
-  const auto count16 = [this](std::uint32_t k) {
-    return static_cast<std::uint16_t>(std::min(cumulative[k], 0xFFFFu));
-  };
   // Slot i - 1 is filled once the running sum has given the symbol of slot i.
+  DecodingSlot* const table = slots;
   std::uint32_t first = 0;  // the symbol of slot 0 is symbol 0
   std::uint32_t below = 0;
-  for (std::uint32_t i = 1; i <= lookup_size; i++) {
-    below += slots[i].symbol;
+  for (std::uint32_t i = 1; i <= size; i++) {
+    below += histogram[i];
     const std::uint32_t next_first = below - 1;
-    DecodingSlot& slot = slots[i - 1];
-    slot.symbol =
-        static_cast<std::uint16_t>(first | (next_first > first + 1 ? kSearchSlot : 0) | search_all);
-    slot.low = count16(first);
-    slot.high = count16(first + 1);
-    slot.next = count16(first + 2);
+    const std::uint32_t symbol = first | (next_first - first > 1 ? kSearchSlot : 0u);
+    if constexpr (std::endian::native == std::endian::little) {
+      // The three counts in one load, the slot in one store.
+      std::uint64_t counts_from_first;
+      std::memcpy(&counts_from_first, cumulative_counts + first, 8);
+      const std::uint64_t slot = (counts_from_first << 16) | symbol;
+      std::memcpy(table + i - 1, &slot, 8);
+    } else {
+      table[i - 1] = {static_cast<std::uint16_t>(symbol), cumulative_counts[first],
+                      cumulative_counts[first + 1], cumulative_counts[first + 2]};
+    }
     first = next_first;
   }
-  slots[lookup_size].symbol = static_cast<std::uint16_t>(first);
+  table[size].symbol = static_cast<std::uint16_t>(first);
 }

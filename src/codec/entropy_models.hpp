@@ -29,8 +29,7 @@ inline constexpr std::uint32_t kSymbolModelQuotientExcess = 63;
 // the slot, and the cumulative counts of it and of the two symbols after it. A decoder thus
 // finds the symbol of a quotient and its interval with a single load when the slot holds one
 // or two symbols; `symbol` carries kSearchSlot when it holds more (they are then searched in
-// the cumulative counts). The counts fit 16 bits, as they never pass 2^15; those past the
-// last symbol read 0xFFFF, above every quotient.
+// the cumulative counts). The counts past the last symbol read 0xFFFF, above every quotient.
 struct DecodingSlot {
   std::uint16_t symbol;
   std::uint16_t low;
@@ -83,11 +82,12 @@ class SymbolModel {
   // Called by the coder when `until_update` reaches 0.
   void update();
 
-  // symbol_tally + 2 entries: the two past the last symbol are sentinels above every
-  // quotient, so that a decoder may look at the two entries after any symbol.
-  std::uint32_t* cumulative = nullptr;
+  // symbol_tally + 3 entries: those past the last symbol are sentinels above every
+  // quotient, so that a decoder may look at the entries after any symbol. The counts are
+  // the high halves of 32-bit products, so 16 bits hold them.
+  std::uint16_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
-  // lookup_size + 1 entries (and one more of scratch), or none. The symbol of entry i is
+  // lookup_size + 1 entries, or none. The symbol of entry i is
   // that of quotient (i << lookup_shift) - 1, so that a quotient in slot i lies in symbols
   // slots[i].symbol .. slots[i + 1].symbol (without kSearchSlot).
   DecodingSlot* slots = nullptr;
@@ -108,7 +108,8 @@ class SymbolModel {
   // Recomputes `cumulative` (and `slots`) from `counts` and `total`.
   void scale_counts();
 
-  std::unique_ptr<std::uint32_t[]> storage_;  // cumulative and counts in one allocation
+  std::unique_ptr<std::uint16_t[]> cumulative_storage_;
+  std::unique_ptr<std::uint32_t[]> count_storage_;
   std::unique_ptr<DecodingSlot[]> slot_storage_;
   const Start* start_ = nullptr;
 };
