@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -195,8 +196,8 @@ inline std::uint32_t EntropyDecoder::Live::decode_symbol(SymbolModel& model) {
   if constexpr (kSpread == SymbolSpread::kFew) {
     y = symbol != model.max_symbol ? high * length_ : whole;
   } else {
-    const std::uint32_t last_symbol = 0u - static_cast<std::uint32_t>(symbol == model.max_symbol);
-    y = ((high * length_) & ~last_symbol) | (whole & last_symbol);
+    // The sentinel after the last symbol, above 2^15, makes a product beyond the whole.
+    y = static_cast<std::uint32_t>(std::min(std::uint64_t{high} * length_, std::uint64_t{whole}));
   }
   value_ -= x;
   length_ = y - x;

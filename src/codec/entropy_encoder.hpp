@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstdint>
@@ -163,11 +164,10 @@ inline void EntropyEncoder::Live::encode_symbol(SymbolModel& model, std::uint32_
   const std::uint32_t whole = length_;
   length_ >>= kSymbolModelLengthShift;
   const std::uint32_t x = model.cumulative[symbol] * length_;
-  // The last symbol takes the rest of the interval, rounding included. Its successor's
-  // entry is a sentinel, so both are read and one is chosen without a branch.
-  const std::uint32_t last_symbol = 0u - static_cast<std::uint32_t>(symbol == model.max_symbol);
-  const std::uint32_t y =
-      ((model.cumulative[symbol + 1] * length_) & ~last_symbol) | (whole & last_symbol);
+  // The last symbol takes the rest of the interval, rounding included: the sentinel after
+  // it, above 2^15, makes a product beyond the whole interval, and the smaller one is taken.
+  const auto y = static_cast<std::uint32_t>(
+      std::min(std::uint64_t{model.cumulative[symbol + 1]} * length_, std::uint64_t{whole}));
   base_ += x;
   length_ = y - x;
   carry_if_wrapped(old_base);
