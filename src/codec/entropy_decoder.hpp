@@ -83,6 +83,12 @@ class EntropyDecoder::Live {
   std::uint32_t decode_symbol(SymbolModel& model);
   std::uint32_t read_bits(std::uint32_t n);
   std::uint16_t read_short();
+  // Low half first.
+  std::uint32_t read_int() {
+    const std::uint32_t low = read_short();
+    const std::uint32_t high = read_short();
+    return (high << 16) | low;
+  }
 
  private:
   void renormalise() {
@@ -264,10 +270,9 @@ inline std::uint32_t EntropyDecoder::read_bits(std::uint32_t n) {
 
 inline std::uint32_t EntropyDecoder::read_int() {
   Live live(*this);
-  const std::uint32_t low = live.read_short();
-  const std::uint32_t high = live.read_short();
+  const std::uint32_t value = live.read_int();
   live.commit();
-  return (high << 16) | low;
+  return value;
 }
 
 inline std::uint64_t EntropyDecoder::read_int64() {

@@ -32,6 +32,11 @@ class IntegerCoder {
   // `context` < contexts.
   void compress(std::int32_t prediction, std::int32_t real, std::uint32_t context = 0);
   std::int32_t decompress(std::int32_t prediction, std::uint32_t context = 0);
+  // The same inside a run of decoding calls that holds this coder's decoder in `decoder`:
+  // inlined, so that the interval stays in registers across the values of a point.
+  [[gnu::always_inline]] std::int32_t decompress(EntropyDecoder::Live& decoder,
+                                                 std::int32_t prediction,
+                                                 std::uint32_t context = 0);
   // The class k of the last value coded: the bit length of its corrector.
   std::uint32_t get_k() const { return last_k; }
 
@@ -96,8 +101,16 @@ inline void IntegerCoder::compress(std::int32_t prediction, std::int32_t real,
 }
 
 inline std::int32_t IntegerCoder::decompress(std::int32_t prediction, std::uint32_t context) {
-  assert(decoder_ && context < k_models.size());
+  assert(decoder_);
   EntropyDecoder::Live decoder(*decoder_);
+  const std::int32_t real = decompress(decoder, prediction, context);
+  decoder.commit();
+  return real;
+}
+
+inline std::int32_t IntegerCoder::decompress(EntropyDecoder::Live& decoder, std::int32_t prediction,
+                                             std::uint32_t context) {
+  assert(context < k_models.size());
   const std::uint32_t k = decoder.decode_symbol(k_models[context]);
   last_k = k;
   std::uint32_t c;
@@ -115,7 +128,6 @@ inline std::int32_t IntegerCoder::decompress(std::int32_t prediction, std::uint3
   } else {
     c = static_cast<std::uint32_t>(corrector_min);
   }
-  decoder.commit();
   // Back into the range: up when below 0, else down when beyond it.
   std::uint32_t real = static_cast<std::uint32_t>(prediction) + c;
   const std::uint32_t below = 0u - static_cast<std::uint32_t>(static_cast<std::int32_t>(real) < 0);
