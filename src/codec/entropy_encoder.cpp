@@ -43,6 +43,15 @@ void EntropyEncoder::propagate_carry() {
   }
 }
 
+void EntropyEncoder::renormalise() {
+  do {
+    *write_position_++ = static_cast<std::uint8_t>(base_ >> 24);
+    if (write_position_ == end_mark_) flush_half();
+    base_ <<= 8;
+    length_ <<= 8;
+  } while (length_ < kCoderMinLength);
+}
+
 void EntropyEncoder::flush_half() {
   if (write_position_ == end_of_buffer_) write_position_ = buffer_.get();
   if (!stream_ || !stream_->write_bytes(write_position_, half_)) failed_ = true;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "codec/entropy_models.hpp"
@@ -49,8 +52,11 @@ class EntropyEncoder {
     model.init(initial_counts);
   }
 
+  class Live;
+
  private:
   void propagate_carry();
+  // Byte by byte, for the end of the stream.
   void renormalise();
   void flush_half();
 
@@ -65,58 +71,120 @@ class EntropyEncoder {
   bool failed_ = false;
 };
 
-inline void EntropyEncoder::renormalise() {
-  do {
-    *write_position_++ = static_cast<std::uint8_t>(base_ >> 24);
-    if (write_position_ == end_mark_) flush_half();
-    base_ <<= 8;
-    length_ <<= 8;
-  } while (length_ < kCoderMinLength);
-}
+// The encoder's interval and write position held in local variables for a run of coding
+// calls, which the compiler then keeps in registers instead of storing and loading the
+// encoder's fields around every symbol. `commit` writes them back; one Live per encoder at a
+// time, and no call on the encoder itself while it lives.
+class EntropyEncoder::Live {
+ public:
+  explicit Live(EntropyEncoder& encoder)
+      : encoder_(encoder),
+        write_position_(encoder.write_position_),
+        end_mark_(encoder.end_mark_),
+        base_(encoder.base_),
+        length_(encoder.length_) {}
+  Live(const Live&) = delete;
+  Live& operator=(const Live&) = delete;
+  void commit() {
+    encoder_.write_position_ = write_position_;
+    encoder_.base_ = base_;
+    encoder_.length_ = length_;
+  }
 
-inline void EntropyEncoder::encode_bit(BitModel& model, std::uint32_t bit) {
+  void encode_bit(BitModel& model, std::uint32_t bit);
+  void encode_symbol(SymbolModel& model, std::uint32_t symbol);
+  void write_bits(std::uint32_t n, std::uint32_t value);
+  void write_short(std::uint16_t value);
+
+ private:
+  void carry_if_wrapped(std::uint32_t old_base) {
+    if (base_ < old_base) [[unlikely]] {
+      encoder_.write_position_ = write_position_;
+      encoder_.propagate_carry();
+    }
+  }
+  void renormalise() {
+    do {
+      *write_position_++ = static_cast<std::uint8_t>(base_ >> 24);
+      if (write_position_ == end_mark_) {
+        encoder_.write_position_ = write_position_;
+        encoder_.flush_half();
+        write_position_ = encoder_.write_position_;
+        end_mark_ = encoder_.end_mark_;
+      }
+      base_ <<= 8;
+      length_ <<= 8;
+    } while (length_ < kCoderMinLength);
+  }
+  // The same after a symbol or bit, without a branch on whether the interval needs bytes
+  // (which the processor cannot predict): stores the top four bytes of the base and keeps
+  // the 0 to 3 of them that bring the length to 2^24 or more. The bytes stored beyond those
+  // lie before the end mark, where nothing waits to be written, and are overwritten before
+  // the half they lie in is.
+  void renormalise_if_needed() {
+    if (end_mark_ - write_position_ >= 4) [[likely]] {
+      // length_ > 0 always, so 0, 8, 16 or 24 bits.
+      const std::uint32_t bits = static_cast<std::uint32_t>(std::countl_zero(length_ | 1u)) & ~7u;
+      std::uint32_t word = base_;
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap32(word);
+      std::memcpy(write_position_, &word, 4);
+      write_position_ += bits >> 3;
+      base_ <<= bits;
+      length_ <<= bits;
+    } else if (length_ < kCoderMinLength) {
+      renormalise();
+    }
+  }
+
+  EntropyEncoder& encoder_;
+  std::uint8_t* write_position_;
+  std::uint8_t* end_mark_;
+  std::uint32_t base_;
+  std::uint32_t length_;
+};
+
+inline void EntropyEncoder::Live::encode_bit(BitModel& model, std::uint32_t bit) {
   const std::uint32_t x = model.prob0 * (length_ >> kBitModelLengthShift);
   if (bit == 0) {
     length_ = x;
     model.count0++;
   } else {
+    const std::uint32_t old_base = base_;
     base_ += x;
     length_ -= x;
-    if (base_ < x) propagate_carry();
+    carry_if_wrapped(old_base);
   }
-  if (length_ < kCoderMinLength) renormalise();
+  renormalise_if_needed();
   if (--model.until_update == 0) model.update();
 }
 
-inline void EntropyEncoder::encode_symbol(SymbolModel& model, std::uint32_t symbol) {
+inline void EntropyEncoder::Live::encode_symbol(SymbolModel& model, std::uint32_t symbol) {
   assert(symbol < model.symbol_tally);
   const std::uint32_t old_base = base_;
-  if (symbol == model.max_symbol) {
-    // The last symbol takes the rest of the interval, rounding included.
-    const std::uint32_t x = model.cumulative[symbol] * (length_ >> kSymbolModelLengthShift);
-    base_ += x;
-    length_ -= x;
-  } else {
-    length_ >>= kSymbolModelLengthShift;
-    const std::uint32_t x = model.cumulative[symbol] * length_;
-    base_ += x;
-    length_ = model.cumulative[symbol + 1] * length_ - x;
-  }
-  if (base_ < old_base) propagate_carry();
-  if (length_ < kCoderMinLength) renormalise();
+  const std::uint32_t whole = length_;
+  length_ >>= kSymbolModelLengthShift;
+  const std::uint32_t x = model.cumulative[symbol] * length_;
+  // The last symbol takes the rest of the interval, rounding included: the sentinel after
+  // it, above 2^15, makes a product beyond the whole interval, and the smaller one is taken.
+  const auto y = static_cast<std::uint32_t>(
+      std::min(std::uint64_t{model.cumulative[symbol + 1]} * length_, std::uint64_t{whole}));
+  base_ += x;
+  length_ = y - x;
+  carry_if_wrapped(old_base);
+  renormalise_if_needed();
   model.counts[symbol]++;
   if (--model.until_update == 0) model.update();
 }
 
-inline void EntropyEncoder::write_short(std::uint16_t value) {
+inline void EntropyEncoder::Live::write_short(std::uint16_t value) {
   const std::uint32_t old_base = base_;
   length_ >>= 16;
   base_ += value * length_;
-  if (base_ < old_base) propagate_carry();
+  carry_if_wrapped(old_base);
   renormalise();  // the interval is now below 2^16
 }
 
-inline void EntropyEncoder::write_bits(std::uint32_t n, std::uint32_t value) {
+inline void EntropyEncoder::Live::write_bits(std::uint32_t n, std::uint32_t value) {
   assert(n >= 1 && n <= 32 && (n == 32 || value < (1u << n)));
   if (n > 19) {
     write_short(static_cast<std::uint16_t>(value));
@@ -126,16 +194,46 @@ inline void EntropyEncoder::write_bits(std::uint32_t n, std::uint32_t value) {
   const std::uint32_t old_base = base_;
   length_ >>= n;
   base_ += value * length_;
-  if (base_ < old_base) propagate_carry();
+  carry_if_wrapped(old_base);
   if (length_ < kCoderMinLength) renormalise();
 }
 
+inline void EntropyEncoder::encode_bit(BitModel& model, std::uint32_t bit) {
+  Live live(*this);
+  live.encode_bit(model, bit);
+  live.commit();
+}
+
+inline void EntropyEncoder::encode_symbol(SymbolModel& model, std::uint32_t symbol) {
+  Live live(*this);
+  live.encode_symbol(model, symbol);
+  live.commit();
+}
+
+inline void EntropyEncoder::write_bits(std::uint32_t n, std::uint32_t value) {
+  Live live(*this);
+  live.write_bits(n, value);
+  live.commit();
+}
+
+inline void EntropyEncoder::write_short(std::uint16_t value) {
+  Live live(*this);
+  live.write_short(value);
+  live.commit();
+}
+
 inline void EntropyEncoder::write_int(std::uint32_t value) {
-  write_short(static_cast<std::uint16_t>(value));
-  write_short(static_cast<std::uint16_t>(value >> 16));
+  Live live(*this);
+  live.write_short(static_cast<std::uint16_t>(value));
+  live.write_short(static_cast<std::uint16_t>(value >> 16));
+  live.commit();
 }
 
 inline void EntropyEncoder::write_int64(std::uint64_t value) {
-  write_int(static_cast<std::uint32_t>(value));
-  write_int(static_cast<std::uint32_t>(value >> 32));
+  Live live(*this);
+  live.write_short(static_cast<std::uint16_t>(value));
+  live.write_short(static_cast<std::uint16_t>(value >> 16));
+  live.write_short(static_cast<std::uint16_t>(value >> 32));
+  live.write_short(static_cast<std::uint16_t>(value >> 48));
+  live.commit();
 }

@@ -1,6 +1,8 @@
 #include "codec/entropy_models.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -23,11 +25,27 @@ void BitModel::update() {
 }
 
 struct SymbolModel::Start {
-  std::unique_ptr<std::uint32_t[]> cumulative;
-  std::unique_ptr<std::uint16_t[]> lookup;
+  std::unique_ptr<std::uint16_t[]> cumulative;
+  std::unique_ptr<DecodingSlot[]> slots;
 };
 
 namespace {
+
+// Past the last symbol: two that a decoder's slot reads, and one more that lets the slots
+// take three counts in one load.
+constexpr std::size_t kSentinels = 3;
+// Above every quotient (2^15 + 63 at most).
+constexpr std::uint16_t kCumulativeSentinel = 0xFFFF;
+// About two slots a symbol (2^table_bits of them across 2^15 quotients).
+constexpr std::uint32_t lookup_shift_for(std::uint32_t symbols) {
+  return kSymbolModelLengthShift - (static_cast<std::uint32_t>(std::bit_width(symbols - 1)) + 1);
+}
+// With the few more that the quotients just above 2^15 need, which the truncation of the
+// interval allows.
+constexpr std::uint32_t lookup_size_for(std::uint32_t shift) {
+  return ((kSymbolModelCountLimit + kSymbolModelQuotientExcess) >> shift) + 1;
+}
+constexpr std::uint32_t kMaxLookupSize = lookup_size_for(lookup_shift_for(kSymbolModelMaxSymbols));
 
 // Every chunk starts every model afresh, and most start with all counts 1: copying the
 // tables of that start is much cheaper than scaling the counts again, for hundreds of
@@ -43,11 +61,11 @@ const SymbolModel::Start* shared_start(const SymbolModel& model) {
     const std::vector<std::uint32_t> ones(model.symbol_tally, 1u);
     scratch.init(ones.data());
     auto start = std::make_unique<SymbolModel::Start>();
-    start->cumulative = std::make_unique<std::uint32_t[]>(model.symbol_tally);
+    start->cumulative = std::make_unique<std::uint16_t[]>(model.symbol_tally);
     std::copy(scratch.cumulative, scratch.cumulative + model.symbol_tally, start->cumulative.get());
-    if (scratch.lookup) {
-      start->lookup = std::make_unique<std::uint16_t[]>(std::size_t{model.lookup_size} + 1);
-      std::copy(scratch.lookup, scratch.lookup + model.lookup_size + 1, start->lookup.get());
+    if (scratch.slots) {
+      start->slots = std::make_unique<DecodingSlot[]>(std::size_t{model.lookup_size} + 1);
+      std::copy(scratch.slots, scratch.slots + model.lookup_size + 1, start->slots.get());
     }
     found = starts.emplace(key, std::move(start)).first;
   }
@@ -63,22 +81,19 @@ SymbolModel::SymbolModel(std::uint32_t symbols, bool encoding_model) : encoding(
   symbol_tally = symbols;
   max_symbol = symbols - 1;
   if (!encoding) {
-    // 2^table_bits slots of 2^(15 - table_bits) quotients each, at least 4 symbols a slot,
-    // and one slot more for the quotients just above 2^15 that the truncation of the
-    // interval allows; every slot split in 2^kSymbolModelLookupExtraBits.
-    std::uint32_t table_bits = 3;
-    while (symbol_tally > (1u << (table_bits + 2)))
-      table_bits++;
-    lookup_size = ((1u << table_bits) + 1) << kSymbolModelLookupExtraBits;
-    lookup_shift = kSymbolModelLengthShift - table_bits - kSymbolModelLookupExtraBits;
+    // The table is rebuilt at every update of the model: a small alphabet keeps a small one.
+    lookup_shift = lookup_shift_for(symbol_tally);
+    lookup_size = lookup_size_for(lookup_shift);
   }
   const std::size_t lookup_entries = lookup_size ? lookup_size + 1 : 0;
-  storage_ = std::make_unique<std::uint32_t[]>(2 * std::size_t{symbols});
-  cumulative = storage_.get();
-  counts = cumulative + symbols;
+  cumulative_storage_ = std::make_unique<std::uint16_t[]>(std::size_t{symbols} + kSentinels);
+  cumulative = cumulative_storage_.get();
+  std::fill(cumulative + symbols, cumulative + symbols + kSentinels, kCumulativeSentinel);
+  count_storage_ = std::make_unique<std::uint32_t[]>(symbols);
+  counts = count_storage_.get();
   if (lookup_entries) {
-    lookup_storage_ = std::make_unique<std::uint16_t[]>(lookup_entries);
-    lookup = lookup_storage_.get();
+    slot_storage_ = std::make_unique<DecodingSlot[]>(lookup_entries);
+    slots = slot_storage_.get();
   }
 }
 
@@ -91,9 +106,9 @@ void SymbolModel::init(const std::uint32_t* initial_counts) {
     std::fill(counts, counts + symbol_tally, 1u);
     total = symbol_tally;
     if (start_ == nullptr) start_ = shared_start(*this);
-    std::memcpy(cumulative, start_->cumulative.get(), symbol_tally * sizeof(std::uint32_t));
-    if (lookup) {
-      std::memcpy(lookup, start_->lookup.get(), (lookup_size + 1) * sizeof(std::uint16_t));
+    std::memcpy(cumulative, start_->cumulative.get(), symbol_tally * sizeof(std::uint16_t));
+    if (slots) {
+      std::memcpy(slots, start_->slots.get(), (lookup_size + 1) * sizeof(DecodingSlot));
     }
   }
   cycle = until_update = (symbol_tally + 6) >> 1;
@@ -115,25 +130,47 @@ void SymbolModel::update() {
 
 void SymbolModel::scale_counts() {
   const std::uint32_t scale = 0x80000000u / total;
+  const std::uint32_t symbols = symbol_tally;
+  std::uint16_t* const cumulative_counts = cumulative;
+  const std::uint32_t* const symbol_counts = counts;
   std::uint32_t sum = 0;
-  if (lookup) {
-    std::uint32_t filled = 0;
-    // A slot index beyond the table can only come from initial counts that break the
-    // contract of `init`; clamping keeps such a model inside its memory.
-    for (std::uint32_t k = 0; k < symbol_tally; k++) {
-      cumulative[k] = (scale * sum) >> 16;
-      sum += counts[k];
-      const std::uint32_t slot = std::min(cumulative[k] >> lookup_shift, lookup_size);
-      while (filled < slot)
-        lookup[++filled] = static_cast<std::uint16_t>(k - 1);
-    }
-    lookup[0] = 0;
-    while (filled < lookup_size)
-      lookup[++filled] = static_cast<std::uint16_t>(symbol_tally - 1);
-  } else {
-    for (std::uint32_t k = 0; k < symbol_tally; k++) {
-      cumulative[k] = (scale * sum) >> 16;
-      sum += counts[k];
-    }
+  for (std::uint32_t k = 0; k < symbols; k++) {
+    cumulative_counts[k] = static_cast<std::uint16_t>((scale * sum) >> 16);
+    sum += symbol_counts[k];
   }
+  if (!slots) return;
+  // The symbol of slot i is the last symbol whose cumulative count lies in a slot before i:
+  // one less than the number of such symbols, which a histogram of the symbols' slots and its
+  // running sum give without the branches of a search (the cumulative counts never
+  // decrease). The histogram has an entry for the slot past the table: a slot beyond the
+  // table can only come from initial counts that break the contract of `init`, and clamping
+  // keeps such a model inside its memory.
+  const std::uint32_t size = lookup_size;
+  const std::uint32_t shift = lookup_shift;
+  std::array<std::uint16_t, kMaxLookupSize + 2> histogram;
+  std::fill(histogram.begin(), histogram.begin() + size + 2, std::uint16_t{0});
+  for (std::uint32_t k = 0; k < symbols; k++) {
+    histogram[std::min<std::uint32_t>(cumulative_counts[k] >> shift, size) + 1]++;
+  }
+  // Slot i - 1 is filled once the running sum has given the symbol of slot i.
+  DecodingSlot* const table = slots;
+  std::uint32_t first = 0;  // the symbol of slot 0 is symbol 0
+  std::uint32_t below = 0;
+  for (std::uint32_t i = 1; i <= size; i++) {
+    below += histogram[i];
+    const std::uint32_t next_first = below - 1;
+    const std::uint32_t symbol = first | (next_first - first > 1 ? kSearchSlot : 0u);
+    if constexpr (std::endian::native == std::endian::little) {
+      // The three counts in one load, the slot in one store.
+      std::uint64_t counts_from_first;
+      std::memcpy(&counts_from_first, cumulative_counts + first, 8);
+      const std::uint64_t slot = (counts_from_first << 16) | symbol;
+      std::memcpy(table + i - 1, &slot, 8);
+    } else {
+      table[i - 1] = {static_cast<std::uint16_t>(symbol), cumulative_counts[first],
+                      cumulative_counts[first + 1], cumulative_counts[first + 2]};
+    }
+    first = next_first;
+  }
+  table[size].symbol = static_cast<std::uint16_t>(first);
 }

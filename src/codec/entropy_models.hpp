@@ -21,11 +21,22 @@ inline constexpr std::uint32_t kSymbolModelLengthShift = 15;  // probability pre
 inline constexpr std::uint32_t kSymbolModelCountLimit = 1u << kSymbolModelLengthShift;
 inline constexpr std::uint32_t kSymbolModelMinSymbols = 2;
 inline constexpr std::uint32_t kSymbolModelMaxSymbols = 2048;
-// A decoding model's lookup table has 2^kSymbolModelLookupExtraBits slots for every 4 or
-// more symbols: with that many, most slots lie inside one symbol, which is then found
-// without a search (whose branches the processor cannot predict), and the table still
-// takes few enough cache lines.
-inline constexpr std::uint32_t kSymbolModelLookupExtraBits = 3;
+// A decoder's quotient of the value by the interval's length >> 15 passes 2^15 by at most
+// this (the shift drops up to 2^15 - 1 of the length, which is at least 2^24).
+inline constexpr std::uint32_t kSymbolModelQuotientExcess = 63;
+
+// One slot of a decoding model's lookup table: the first symbol whose interval reaches into
+// the slot, and the cumulative counts of it and of the two symbols after it. A decoder thus
+// finds the symbol of a quotient and its interval with a single load when the slot holds one
+// or two symbols; `symbol` carries kSearchSlot when it holds more (they are then searched in
+// the cumulative counts). The counts past the last symbol read 0xFFFF, above every quotient.
+struct DecodingSlot {
+  std::uint16_t symbol;
+  std::uint16_t low;
+  std::uint16_t high;
+  std::uint16_t next;
+};
+inline constexpr std::uint16_t kSearchSlot = 0x8000;
 
 // Probability of a 0 bit, 13-bit precision. Adapts every `cycle` bits, the cycle growing to
 // 64 bits.
@@ -71,13 +82,15 @@ class SymbolModel {
   // Called by the coder when `until_update` reaches 0.
   void update();
 
-  std::uint32_t* cumulative = nullptr;
+  // symbol_tally + 3 entries: those past the last symbol are sentinels above every
+  // quotient, so that a decoder may look at the entries after any symbol. The counts are
+  // the high halves of 32-bit products, so 16 bits hold them.
+  std::uint16_t* cumulative = nullptr;
   std::uint32_t* counts = nullptr;
-  // lookup_size + 1 entries, or none. Entry i is the symbol of quotient (i << lookup_shift)
-  // - 1, so that a quotient in slot i lies in symbols lookup[i] .. lookup[i + 1]. 16 bits
-  // hold every symbol and keep the table, which the decoder reads all over, in half the
-  // cache lines.
-  std::uint16_t* lookup = nullptr;
+  // lookup_size + 1 entries, or none. The symbol of entry i is
+  // that of quotient (i << lookup_shift) - 1, so that a quotient in slot i lies in symbols
+  // slots[i].symbol .. slots[i + 1].symbol (without kSearchSlot).
+  DecodingSlot* slots = nullptr;
   std::uint32_t total = 0;
   std::uint32_t cycle = 0;
   std::uint32_t until_update = 0;
@@ -92,10 +105,11 @@ class SymbolModel {
   struct Start;
 
  private:
-  // Recomputes `cumulative` (and `lookup`) from `counts` and `total`.
+  // Recomputes `cumulative` (and `slots`) from `counts` and `total`.
   void scale_counts();
 
-  std::unique_ptr<std::uint32_t[]> storage_;  // cumulative and counts in one allocation
-  std::unique_ptr<std::uint16_t[]> lookup_storage_;
+  std::unique_ptr<std::uint16_t[]> cumulative_storage_;
+  std::unique_ptr<std::uint32_t[]> count_storage_;
+  std::unique_ptr<DecodingSlot[]> slot_storage_;
   const Start* start_ = nullptr;
 };

@@ -610,7 +610,8 @@ void LASreadItemCompressed_POINT14_layered::read_raw(std::uint8_t* record, std::
 void LASreadItemCompressed_POINT14_layered::read_point(Point14Item*& reference,
                                                        std::uint32_t& context) {
   Context* ctx = contexts_[current_].get();
-  EntropyDecoder& xy = layers_[LAYER_XY].decoder;
+  // The first layer's interval stays in registers from the change symbol to Y.
+  EntropyDecoder::Live xy(layers_[LAYER_XY].decoder);
   const std::uint32_t change =
       xy.decode_symbol(ctx->change_mask[change_mask_model(ctx->reference)]);
 
@@ -657,11 +658,12 @@ void LASreadItemCompressed_POINT14_layered::read_point(Point14Item*& reference,
   const bool gps_time_changed = (change & kGpsTimeChanged) != 0;
   const std::uint32_t t = gps_time_changed ? 1 : 0;
   const std::uint32_t median = 2 * kReturnClass6[n][r] + t;
-  const std::int32_t dx = ctx->dx.decompress(ctx->dx_median[median].get(), n == 1 ? 1 : 0);
+  const std::int32_t dx = ctx->dx.decompress(xy, ctx->dx_median[median].get(), n == 1 ? 1 : 0);
   p.X = static_cast<std::int32_t>(static_cast<std::uint32_t>(p.X) + static_cast<std::uint32_t>(dx));
   ctx->dx_median[median].add(dx);
   const std::uint32_t kx = ctx->dx.get_k();
-  const std::int32_t dy = ctx->dy.decompress(ctx->dy_median[median].get(), dy_context(kx, n));
+  const std::int32_t dy = ctx->dy.decompress(xy, ctx->dy_median[median].get(), dy_context(kx, n));
+  xy.commit();
   p.Y = static_cast<std::int32_t>(static_cast<std::uint32_t>(p.Y) + static_cast<std::uint32_t>(dy));
   ctx->dy_median[median].add(dy);
   if (layers_[LAYER_Z].present) {

@@ -176,80 +176,99 @@ bool LASreadItemCompressed_GPSTIME11_v2::init(ByteStreamIn&, const std::uint8_t*
   return true;
 }
 
-void LASreadItemCompressed_GPSTIME11_v2::read_full_time() {
-  const std::int32_t high =
-      time_.decompress(high_half(seq_time_[current_seq_]), kGpsv2ContextHighHalf);
-  const std::uint32_t low = decoder_.read_int();
-  newest_seq_ = (newest_seq_ + 1) & (kGpsSequences - 1);
-  current_seq_ = newest_seq_;
-  seq_step_[current_seq_] = 0;
-  seq_misses_[current_seq_] = 0;
-  seq_time_[current_seq_] = static_cast<std::int64_t>(
-      (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low);
-}
-
 void LASreadItemCompressed_GPSTIME11_v2::read(std::uint8_t* item, std::uint32_t&) {
+  // The decoder's interval stays in registers for the whole time, and the integer coder is
+  // inlined once: every symbol that codes a difference or a full time first says what it
+  // is predicted by, then one call decodes it.
+  EntropyDecoder::Live decoder(decoder_);
   for (bool switched = false;; switched = true) {
     std::int32_t& step = seq_step_[current_seq_];
     std::int32_t& misses = seq_misses_[current_seq_];
     std::uint32_t switch_by = 0;
+    bool coded = false;      // a difference follows, or the high half of a full time
+    bool full_time = false;  // a full time: the high half, then the low half raw
+    bool new_step = false;   // the difference is the step of a sequence that had none
+    bool same_step = false;  // the difference was a step like the last
+    bool extreme = false;    // the multiplier was at an end of its range
+    std::int32_t prediction = 0;
+    std::uint32_t context = 0;
     if (step == 0) {
-      const std::uint32_t symbol = decoder_.decode_symbol(zero_diff_);
+      const std::uint32_t symbol = decoder.decode_symbol(zero_diff_);
       if (symbol == kGpsv2ZeroDiffFits) {
-        step = time_.decompress(0, kGpsv2ContextFirstDiff);
-        seq_time_[current_seq_] = wrapping_add64(seq_time_[current_seq_], step);
-        misses = 0;
+        coded = new_step = true;
+        context = kGpsv2ContextFirstDiff;
       } else if (symbol == kGpsv2ZeroDiffCodeFull) {
-        read_full_time();
+        full_time = true;
       } else if (symbol > kGpsv2ZeroDiffCodeFull) {
         switch_by = symbol - kGpsv2ZeroDiffCodeFull;
       }
     } else {
-      const std::uint32_t symbol = decoder_.decode_symbol(multi_);
-      if (symbol == 1) {
-        const std::int32_t difference = time_.decompress(step, kGpsv2ContextSameStep);
-        seq_time_[current_seq_] = wrapping_add64(seq_time_[current_seq_], difference);
-        misses = 0;
-      } else if (symbol < kGpsv2MultiUnchanged) {
-        std::int32_t difference;
-        bool extreme = false;
-        if (symbol == 0) {
-          difference = time_.decompress(0, kGpsv2ContextZeroMulti);
+      const std::uint32_t symbol = decoder.decode_symbol(multi_);
+      if (symbol < kGpsv2MultiUnchanged) {
+        coded = true;
+        if (symbol == 1) {
+          same_step = true;
+          prediction = step;
+          context = kGpsv2ContextSameStep;
+        } else if (symbol == 0) {
+          context = kGpsv2ContextZeroMulti;
           extreme = true;
         } else if (symbol < kGpsv2MultiMax) {
           const auto multi = static_cast<std::int32_t>(symbol);
-          difference =
-              time_.decompress(wrapping_mul(multi, step),
-                               multi < 10 ? kGpsv2ContextSmallMulti : kGpsv2ContextLargeMulti);
+          prediction = wrapping_mul(multi, step);
+          context = multi < 10 ? kGpsv2ContextSmallMulti : kGpsv2ContextLargeMulti;
         } else if (symbol == kGpsv2MultiMax) {
-          difference = time_.decompress(wrapping_mul(kGpsv2MultiMax, step), kGpsv2ContextMaxMulti);
+          prediction = wrapping_mul(kGpsv2MultiMax, step);
+          context = kGpsv2ContextMaxMulti;
           extreme = true;
         } else {
           const std::int32_t multi =
               static_cast<std::int32_t>(kGpsv2MultiMax) - static_cast<std::int32_t>(symbol);
           if (multi > kGpsv2MultiMin) {
-            difference = time_.decompress(wrapping_mul(multi, step), kGpsv2ContextNegativeMulti);
+            prediction = wrapping_mul(multi, step);
+            context = kGpsv2ContextNegativeMulti;
           } else {
-            difference =
-                time_.decompress(wrapping_mul(kGpsv2MultiMin, step), kGpsv2ContextMinMulti);
+            prediction = wrapping_mul(kGpsv2MultiMin, step);
+            context = kGpsv2ContextMinMulti;
             extreme = true;
           }
         }
-        if (extreme && ++misses > kGpsExtremeMultiLimit) {
-          step = difference;
-          misses = 0;
-        }
-        seq_time_[current_seq_] = wrapping_add64(seq_time_[current_seq_], difference);
       } else if (symbol == kGpsv2MultiCodeFull) {
-        read_full_time();
+        full_time = true;
       } else if (symbol > kGpsv2MultiCodeFull) {
         switch_by = symbol - kGpsv2MultiCodeFull;
+      }
+    }
+    if (full_time) {
+      coded = true;
+      prediction = high_half(seq_time_[current_seq_]);
+      context = kGpsv2ContextHighHalf;
+    }
+    if (coded) {
+      const std::int32_t value = time_.decompress(decoder, prediction, context);
+      if (full_time) {
+        const std::uint32_t low = decoder.read_int();
+        newest_seq_ = (newest_seq_ + 1) & (kGpsSequences - 1);
+        current_seq_ = newest_seq_;
+        seq_step_[current_seq_] = 0;
+        seq_misses_[current_seq_] = 0;
+        seq_time_[current_seq_] = static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(value)) << 32) | low);
+      } else {
+        if (new_step) step = value;
+        if (new_step || same_step) misses = 0;
+        if (extreme && ++misses > kGpsExtremeMultiLimit) {
+          step = value;
+          misses = 0;
+        }
+        seq_time_[current_seq_] = wrapping_add64(seq_time_[current_seq_], value);
       }
     }
     if (switch_by == 0) break;
     if (switched) throw CodecCorruptData{};
     current_seq_ = (current_seq_ + switch_by) & (kGpsSequences - 1);
   }
+  decoder.commit();
   store_time(seq_time_[current_seq_], item);
 }
 

@@ -61,8 +61,6 @@ class LASreadItemCompressed_GPSTIME11_v2 final : public LASreadItemCompressed,
   void read(std::uint8_t* item, std::uint32_t& context) override;
 
  private:
-  void read_full_time();
-
   EntropyDecoder& decoder_;
 };
 

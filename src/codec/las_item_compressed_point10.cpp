@@ -149,14 +149,16 @@ bool LASreadItemCompressed_POINT10_v2::init(ByteStreamIn&, const std::uint8_t* i
 }
 
 void LASreadItemCompressed_POINT10_v2::read(std::uint8_t* item, std::uint32_t&) {
-  const std::uint32_t changed = decoder_.decode_symbol(changed_values_);
+  // The decoder's interval stays in registers for the whole point.
+  EntropyDecoder::Live decoder(decoder_);
+  const std::uint32_t changed = decoder.decode_symbol(changed_values_);
   std::uint32_t m;
   std::uint32_t l;
   std::uint32_t n;
   if (changed) {
     if (changed & kPoint10v2ChangedReturnByte) {
       last_.return_byte =
-          static_cast<std::uint8_t>(decoder_.decode_symbol(return_byte_[last_.return_byte]));
+          static_cast<std::uint8_t>(decoder.decode_symbol(return_byte_[last_.return_byte]));
     }
     const std::uint32_t r = return_number_of(last_.return_byte);
     n = number_of_returns_of(last_.return_byte);
@@ -164,27 +166,27 @@ void LASreadItemCompressed_POINT10_v2::read(std::uint8_t* item, std::uint32_t&) 
     l = kReturnDepth[n][r];
     if (changed & kPoint10v2ChangedIntensity) {
       last_.intensity = static_cast<std::uint16_t>(
-          intensity_.decompress(intensity_by_class_[m], std::min(m, 3u)));
+          intensity_.decompress(decoder, intensity_by_class_[m], std::min(m, 3u)));
       intensity_by_class_[m] = last_.intensity;
     } else {
       last_.intensity = intensity_by_class_[m];
     }
     if (changed & kPoint10v2ChangedClassByte) {
       last_.class_byte =
-          static_cast<std::uint8_t>(decoder_.decode_symbol(class_byte_[last_.class_byte]));
+          static_cast<std::uint8_t>(decoder.decode_symbol(class_byte_[last_.class_byte]));
     }
     if (changed & kPoint10v2ChangedScanAngle) {
       const std::uint32_t difference =
-          decoder_.decode_symbol(scan_angle_[scan_direction_of(last_.return_byte)]);
+          decoder.decode_symbol(scan_angle_[scan_direction_of(last_.return_byte)]);
       last_.scan_angle_rank = static_cast<std::uint8_t>(last_.scan_angle_rank + difference);
     }
     if (changed & kPoint10v2ChangedUserData) {
       last_.user_data =
-          static_cast<std::uint8_t>(decoder_.decode_symbol(user_data_[last_.user_data]));
+          static_cast<std::uint8_t>(decoder.decode_symbol(user_data_[last_.user_data]));
     }
     if (changed & kPoint10v2ChangedPointSource) {
       last_.point_source_ID =
-          static_cast<std::uint16_t>(point_source_.decompress(last_.point_source_ID, 0));
+          static_cast<std::uint16_t>(point_source_.decompress(decoder, last_.point_source_ID, 0));
     }
   } else {
     const std::uint32_t r = return_number_of(last_.return_byte);
@@ -194,18 +196,19 @@ void LASreadItemCompressed_POINT10_v2::read(std::uint8_t* item, std::uint32_t&) 
   }
   const std::uint32_t single = n == 1 ? 1 : 0;
 
-  const std::int32_t dx = dx_.decompress(dx_median_[m].get(), single);
+  const std::int32_t dx = dx_.decompress(decoder, dx_median_[m].get(), single);
   last_.x = wrapping_add(last_.x, dx);
   dx_median_[m].add(dx);
 
-  const std::int32_t dy = dy_.decompress(dy_median_[m].get(),
+  const std::int32_t dy = dy_.decompress(decoder, dy_median_[m].get(),
                                          class_context(dx_.get_k(), kPoint10v2DyClassCap) + single);
   last_.y = wrapping_add(last_.y, dy);
   dy_median_[m].add(dy);
 
   const std::uint32_t kz = (dx_.get_k() + dy_.get_k()) / 2;
-  last_.z = z_.decompress(z_by_depth_[l], class_context(kz, kPoint10v2ZClassCap) + single);
+  last_.z = z_.decompress(decoder, z_by_depth_[l], class_context(kz, kPoint10v2ZClassCap) + single);
   z_by_depth_[l] = last_.z;
+  decoder.commit();
 
   store(last_, item);
 }

@@ -59,21 +59,22 @@ TEST(BitModel, KeepsBothBitsPossibleAfterLongOneSidedRuns) {
 
 TEST(SymbolModel, EveryDecoderHasALookupTableCoveringEveryQuotientOfTheInterval) {
   // A value inside the interval gives quotients value / (length >> 15) up to 2^15 + 63:
-  // the table covers them and a little more, in slots of at most 2^12 / 2^3 quotients.
-  for (std::uint32_t symbols : {2u, 16u, 17u, 256u, 2048u}) {
+  // the table covers them, in about two slots a symbol.
+  for (std::uint32_t symbols : {2u, 3u, 16u, 17u, 256u, 2048u}) {
     SymbolModel model(symbols, false);
-    ASSERT_NE(model.lookup, nullptr);
+    ASSERT_NE(model.slots, nullptr);
     EXPECT_GE(model.lookup_size << model.lookup_shift, 32768u + 64u) << symbols;
-    EXPECT_LE(model.lookup_shift, 9u) << symbols;
+    EXPECT_GE(model.lookup_size, 2 * symbols) << symbols;
+    EXPECT_LE(model.lookup_size, 4 * symbols + 8) << symbols;
   }
   SymbolModel seventeen(17, false);
-  EXPECT_EQ(seventeen.lookup_size, 72u);
+  EXPECT_EQ(seventeen.lookup_size, 65u);
   EXPECT_EQ(seventeen.lookup_shift, 9u);
   SymbolModel largest(2048, false);
   EXPECT_EQ(largest.lookup_size, 4104u);
   EXPECT_EQ(largest.lookup_shift, 3u);
   // The encoder never searches.
-  EXPECT_EQ(SymbolModel(2048, true).lookup, nullptr);
+  EXPECT_EQ(SymbolModel(2048, true).slots, nullptr);
 }
 
 TEST(SymbolModel, ASymbolCountOutsideTwoTo2048IsCorruptData) {

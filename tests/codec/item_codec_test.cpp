@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <vector>
 
 #include "codec/entropy_decoder.hpp"
@@ -322,6 +326,30 @@ TEST(RunningMedian5, PredictsByTheMiddleOfFiveEvictingAsTheCodecsExpect) {
   for (std::size_t i = 0; i < std::size(values); i++) {
     median.add(values[i]);
     EXPECT_EQ(median.get(), medians[i]) << "after adding " << values[i];
+  }
+}
+
+// The window as a sorted list: drop its largest or smallest value, insert the new one, turn
+// when a value comes in on the far side of the middle (or at it, when dropping the smallest).
+TEST(RunningMedian5, AgreesWithASortedWindowOverLongRunsWithTiesAndExtremes) {
+  std::mt19937 rng(31);
+  const std::int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX - 1, INT32_MAX};
+  for (int run = 0; run < 40; run++) {
+    RunningMedian5 median;
+    median.reset();
+    std::vector<std::int32_t> window(5, 0);
+    bool drop_largest = true;
+    const std::int32_t spread = run % 4 == 0 ? 3 : run % 4 == 1 ? 40 : 100000;
+    for (int i = 0; i < 2000; i++) {
+      std::int32_t x = static_cast<std::int32_t>(rng() % (2 * spread + 1)) - spread;
+      if (run % 5 == 4 && i % 7 == 0) x = extremes[rng() % std::size(extremes)];
+      const std::int32_t middle = window[2];
+      window.erase(drop_largest ? window.end() - 1 : window.begin());
+      window.insert(std::upper_bound(window.begin(), window.end(), x), x);
+      drop_largest = drop_largest ? x < middle : x <= middle;
+      median.add(x);
+      ASSERT_EQ(median.get(), window[2]) << "run " << run << ", value " << i;
+    }
   }
 }
 
