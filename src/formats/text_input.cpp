@@ -140,7 +140,7 @@ bool TextInput::open_descriptor(int descriptor, std::string_view already_read) {
   owns_descriptor_ = false;
   pipe_ = !S_ISREG(info.st_mode);
   buffer_.resize(std::max(text_format::kFileBufferSize, already_read.size()) + 1);
-  std::memcpy(buffer_.data(), already_read.data(), already_read.size());
+  std::copy(already_read.begin(), already_read.end(), buffer_.begin());
   end_ = already_read.size();
   return true;
 }
