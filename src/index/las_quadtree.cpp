@@ -196,26 +196,37 @@ bool LASquadtree::circle_reaches(const Query& query, float cell_min_x, float cel
   return true;
 }
 
+namespace {
+
+// One step down the tree: the quadrant (x, y) lies in (bit 0 east, bit 1 north, a point on a
+// midline going east or north), which the cell's bounds become.
+inline std::uint32_t quadrant(double x, double y, float& min_x, float& max_x, float& min_y,
+                              float& max_y) {
+  const float mid_x = (min_x + max_x) * 0.5f;
+  const float mid_y = (min_y + max_y) * 0.5f;
+  std::uint32_t k = 0;
+  if (x >= mid_x) {
+    k |= 1;
+    min_x = mid_x;
+  } else {
+    max_x = mid_x;
+  }
+  if (y >= mid_y) {
+    k |= 2;
+    min_y = mid_y;
+  } else {
+    max_y = mid_y;
+  }
+  return k;
+}
+
+}  // namespace
+
 std::uint32_t LASquadtree::local_cell_at(double x, double y, std::uint32_t level) const {
   float cell_min_x = min_x, cell_max_x = max_x, cell_min_y = min_y, cell_max_y = max_y;
   std::uint32_t local = 0;
   for (std::uint32_t l = 0; l < level; l++) {
-    const float mid_x = (cell_min_x + cell_max_x) * 0.5f;
-    const float mid_y = (cell_min_y + cell_max_y) * 0.5f;
-    std::uint32_t k = 0;
-    if (x >= mid_x) {
-      k |= 1;
-      cell_min_x = mid_x;
-    } else {
-      cell_max_x = mid_x;
-    }
-    if (y >= mid_y) {
-      k |= 2;
-      cell_min_y = mid_y;
-    } else {
-      cell_max_y = mid_y;
-    }
-    local = 4 * local + k;
+    local = 4 * local + quadrant(x, y, cell_min_x, cell_max_x, cell_min_y, cell_max_y);
   }
   return local;
 }
@@ -225,22 +236,7 @@ std::uint32_t LASquadtree::leaf_at(double x, double y) const {
   std::uint32_t level = 0;
   std::uint32_t local = 0;
   while (level < levels && is_split(level_start[level] + local)) {
-    const float mid_x = (cell_min_x + cell_max_x) * 0.5f;
-    const float mid_y = (cell_min_y + cell_max_y) * 0.5f;
-    std::uint32_t k = 0;
-    if (x >= mid_x) {
-      k |= 1;
-      cell_min_x = mid_x;
-    } else {
-      cell_max_x = mid_x;
-    }
-    if (y >= mid_y) {
-      k |= 2;
-      cell_min_y = mid_y;
-    } else {
-      cell_max_y = mid_y;
-    }
-    local = 4 * local + k;
+    local = 4 * local + quadrant(x, y, cell_min_x, cell_max_x, cell_min_y, cell_max_y);
     level++;
   }
   return level_start[level] + local;
