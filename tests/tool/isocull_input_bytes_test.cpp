@@ -121,7 +121,7 @@ TEST_F(IsocullInputBytes, GarbageIsRefusedInOneLineByNameAndThroughAFifo) {
     const std::vector<std::pair<std::string, ToolRun>> runs = {
         {"in/g.dat", run({"-i", "in/g.dat", "-o", "out/o.las"})},
         {"in/g", run({"-i", "in/g", "-o", "out/o.las"})},
-        {"in/ff", shell("(cat in/g > in/ff &); ISOCULL -i in/ff -o out/o.las")},
+        {"in/ff", shell("(cat in/g > in/ff 2>/dev/null &); ISOCULL -i in/ff -o out/o.las")},
     };
     std::remove(path("in/ff").c_str());
     for (const auto& [name, result] : runs) {
@@ -174,11 +174,14 @@ TEST_F(IsocullInputBytes, APipedFloodFailsOnItsFirstBytesBeforeAnythingIsSpooled
     const char* shown_name;
     bool zeros;
   } floods[] = {
-      {"head -c 1000000000 /dev/zero | ISOCULL -stdin -o out/o.las", "standard input", true},
-      {"cat /dev/urandom | ISOCULL -stdin -o out/o.las", "standard input", false},
-      {"head -c 1000000000 /dev/zero | ISOCULL -stdin -itxt -o out/o.las", "standard input", true},
-      {"(head -c 1000000000 /dev/zero > in/ff &); ISOCULL -i in/ff -o out/o.las", "'in/ff'", true},
-      {"(cat /dev/urandom > in/ff &); ISOCULL -i in/ff -o out/o.las", "'in/ff'", false},
+      {"head -c 1000000000 /dev/zero 2>/dev/null | ISOCULL -stdin -o out/o.las", "standard input",
+       true},
+      {"cat /dev/urandom 2>/dev/null | ISOCULL -stdin -o out/o.las", "standard input", false},
+      {"head -c 1000000000 /dev/zero 2>/dev/null | ISOCULL -stdin -itxt -o out/o.las",
+       "standard input", true},
+      {"(head -c 1000000000 /dev/zero > in/ff 2>/dev/null &); ISOCULL -i in/ff -o out/o.las",
+       "'in/ff'", true},
+      {"(cat /dev/urandom > in/ff 2>/dev/null &); ISOCULL -i in/ff -o out/o.las", "'in/ff'", false},
   };
   for (const Flood& flood : floods) {
     SCOPED_TRACE(flood.pipeline);
