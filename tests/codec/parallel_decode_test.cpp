@@ -25,6 +25,15 @@ namespace {
 
 constexpr std::uint32_t kVariable = 0;
 
+// Under ThreadSanitizer, where every chunk's models cost a hundred times their release time,
+// the sweeps meet only the pools that start threads, and the damaged blocks end only where
+// they fail: where a read ends is the engine's logic, which the other builds compare.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadsOnly = true;
+#else
+constexpr bool kThreadsOnly = false;
+#endif
+
 struct Case {
   const char* name;
   int point_type;
@@ -183,6 +192,7 @@ void expect_same_with_pools(const Block& block, std::uint32_t selective,
   for (std::size_t i = 0; i < pools().all.size(); i++) {
     if (!only.empty() && std::find(only.begin(), only.end(), i) == only.end()) continue;
     const auto& [name, pool] = pools().all[i];
+    if (kThreadsOnly && pool->workers() == 0) continue;
     for (const bool taking : {false, true}) {
       const Transcript shared = read_block(block, pool.get(), selective, steps, false, taking);
       const char* how = taking ? " taking records" : "";
@@ -350,6 +360,7 @@ TEST(ParallelDecode, DamagedBlocksFailAtTheSamePointsWithTheSameMessages) {
     for (const auto& [what, copy] : damaged(block)) {
       const std::string name = name_of(c) + ", " + what;
       expect_same_with_pools(copy, c.selective, read_all(copy), name, {1, 3});
+      if (kThreadsOnly) continue;
       // Ending inside a chunk, and right before the point that fails: the end check then
       // needs to know where the decoder stands.
       expect_same_with_pools(copy, c.selective, {{-1, copy.count / 2}}, name + ", half", {2});

@@ -22,6 +22,14 @@ namespace {
 using Point = std::array<double, 3>;
 using Outcome = CoordinateNoiseResult::Outcome;
 
+// Under ThreadSanitizer the parts are compared with one grid, and the grid with the brute
+// force only in the other builds: the brute force is a third of a million map lookups.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitized = true;
+#else
+constexpr bool kThreadSanitized = false;
+#endif
+
 // Noise when the point's cell and the 26 around it hold at most isolated + 1 points, each
 // cell floor(coordinate / step) in double precision, every point looked at on its own.
 std::vector<bool> brute_force(const std::vector<Point>& points, float step_xy, float step_z,
@@ -250,7 +258,9 @@ TEST(CoordinateNoise, PartsOnSeveralThreadsGiveTheVerdictsOfOneGrid) {
     settings.threads = 1;
     CoordinateNoiseResult one;
     const std::vector<bool> expected = decide(rows, settings, &one);
-    EXPECT_EQ(expected, brute_force(points, step, step, 3)) << step;
+    if (!kThreadSanitized) {
+      EXPECT_EQ(expected, brute_force(points, step, step, 3)) << step;
+    }
     for (const unsigned threads : {2u, 3u, 8u}) {
       settings.threads = threads;
       settings.rows_per_thread = 1000;
