@@ -15,6 +15,15 @@
 
 namespace {
 
+// Under ThreadSanitizer, where every chunk's models cost a hundred times their release time,
+// the sweep meets only the pools that start threads, each with points and stored records
+// mixed (which go through both calls).
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadsOnly = true;
+#else
+constexpr bool kThreadsOnly = false;
+#endif
+
 using pkz_test::make_codec;
 using pkz_test::make_records;
 using pkz_test::Records;
@@ -143,11 +152,13 @@ TEST(PkzParallelWrite, EveryPointTypeChunkingAndPoolGivesTheSequentialBytes) {
         ASSERT_TRUE(expected.all_true);
         for (std::size_t p = 0; p < pools().pools.size(); p++) {
           const unsigned workers = pools().pools[p]->workers();
-          if (workers == 0 ? c.point_type != 3 && c.point_type != 7 : turn % 3 + 1 != workers) {
+          if (workers == 0 ? kThreadsOnly || (c.point_type != 3 && c.point_type != 7)
+                           : turn % 3 + 1 != workers) {
             continue;
           }
           SCOPED_TRACE(pools().names[p]);
           for (const bool raw_records : {false, true}) {
+            if (kThreadsOnly && !raw_records) continue;
             const Outcome parallel =
                 encode(records, codec, chunking, pools().pools[p].get(), pipe, raw_records);
             EXPECT_TRUE(parallel.all_true) << (raw_records ? "stored records" : "points");
