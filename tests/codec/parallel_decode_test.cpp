@@ -25,14 +25,8 @@ namespace {
 
 constexpr std::uint32_t kVariable = 0;
 
-// Under ThreadSanitizer, where every chunk's models cost a hundred times their release time,
-// the sweeps meet only the pools that start threads, and the damaged blocks end only where
-// they fail: where a read ends is the engine's logic, which the other builds compare.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadsOnly = true;
-#else
-constexpr bool kThreadsOnly = false;
-#endif
+// Under ThreadSanitizer (kThreadsOnly) the damaged blocks end only where they fail: where a
+// read ends is the engine's logic, which the other builds compare.
 
 struct Case {
   const char* name;

@@ -15,14 +15,9 @@
 
 namespace {
 
-// Under ThreadSanitizer, where every chunk's models cost a hundred times their release time,
-// the sweep meets only the pools that start threads, each with points and stored records
-// mixed (which go through both calls).
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadsOnly = true;
-#else
-constexpr bool kThreadsOnly = false;
-#endif
+// Under ThreadSanitizer (kThreadsOnly) each pool with threads codes points and stored records
+// mixed, which go through both calls.
+using pkz_test::kThreadsOnly;
 
 using pkz_test::make_codec;
 using pkz_test::make_records;
