@@ -25,9 +25,6 @@ namespace {
 
 constexpr std::uint32_t kVariable = 0;
 
-// Under ThreadSanitizer (kThreadsOnly) the damaged blocks end only where they fail: where a
-// read ends is the engine's logic, which the other builds compare.
-
 struct Case {
   const char* name;
   int point_type;
@@ -354,6 +351,8 @@ TEST(ParallelDecode, DamagedBlocksFailAtTheSamePointsWithTheSameMessages) {
     for (const auto& [what, copy] : damaged(block)) {
       const std::string name = name_of(c) + ", " + what;
       expect_same_with_pools(copy, c.selective, read_all(copy), name, {1, 3});
+      // Under ThreadSanitizer the reads end only where they fail: where a read ends is the
+      // engine's logic, which the other builds compare.
       if (kThreadsOnly) continue;
       // Ending inside a chunk, and right before the point that fails: the end check then
       // needs to know where the decoder stands.

@@ -85,7 +85,7 @@ std::vector<Example> examples(const std::string& readme) {
 }
 
 // The programs the README names as build/..., and the survey script, where this build has
-// them.
+// them; the script is told this build's programs too, wherever its folder lies.
 std::string located(const std::string& command) {
   std::string out;
   for (std::size_t at = 0; at < command.size();) {
@@ -95,7 +95,8 @@ std::string located(const std::string& command) {
       out += ISOCULL_BINARY_DIR "/";
       at += 6;
     } else if (word_start && command.compare(at, 23, "tools/denoise_survey.sh") == 0) {
-      out += ISOCULL_SOURCE_DIR "/tools/denoise_survey.sh";
+      out += "ISOCULL=" ISOCULL_BINARY_DIR "/isocull TILE_LIST=" ISOCULL_BINARY_DIR
+             "/tile_list " ISOCULL_SOURCE_DIR "/tools/denoise_survey.sh";
       at += 23;
     } else {
       out += command[at++];
@@ -176,10 +177,7 @@ TEST_F(ReadmeCommands, EveryCommandRunsAndPrintsWhatTheReadmeShows) {
     SCOPED_TRACE("README.md:" + std::to_string(example.line) + ": " + example.command);
     if (!have_gzip && example.command.find(".gz") != std::string::npos) continue;
     if (!have_parallel && starts_with(example.command, "tools/denoise_survey.sh")) continue;
-    // The survey script finds the programs of the build it was run from, wherever it is.
-    const Shell result = shell("export ISOCULL=" ISOCULL_BINARY_DIR
-                               "/isocull TILE_LIST=" ISOCULL_BINARY_DIR "/tile_list\n" +
-                               located(example.command) + "\n");
+    const Shell result = shell(located(example.command) + "\n");
     ran++;
     EXPECT_EQ(result.err.find("cannot understand argument") != std::string::npos,
               !example.prints.empty() &&
@@ -239,6 +237,9 @@ TEST(ReadmeExamples, FindsCommandsShownLinesAndScripts) {
   EXPECT_EQ(located("cat t | build/isocull -i x && (build/tile_list y)"),
             "cat t | " ISOCULL_BINARY_DIR "/isocull -i x && (" ISOCULL_BINARY_DIR "/tile_list y)");
   EXPECT_EQ(located("rebuild/isocull"), "rebuild/isocull");
+  EXPECT_EQ(located("tools/denoise_survey.sh -j 8 t.las"),
+            "ISOCULL=" ISOCULL_BINARY_DIR "/isocull TILE_LIST=" ISOCULL_BINARY_DIR
+            "/tile_list " ISOCULL_SOURCE_DIR "/tools/denoise_survey.sh -j 8 t.las");
 }
 
 }  // namespace
