@@ -668,7 +668,9 @@ void LASreadItemCompressed_POINT14_layered::read_point(Point14Item*& reference,
   ctx->dy_median[median].add(dy);
   if (layers_[LAYER_Z].present) {
     const std::uint32_t level = return_level8(n, r);
-    p.Z = ctx->z.decompress(ctx->z_by_level[level], z_context(kx + ctx->dy.get_k(), n));
+    EntropyDecoder::Live z(layers_[LAYER_Z].decoder);
+    p.Z = ctx->z.decompress(z, ctx->z_by_level[level], z_context(kx + ctx->dy.get_k(), n));
+    z.commit();
     ctx->z_by_level[level] = p.Z;
   }
 

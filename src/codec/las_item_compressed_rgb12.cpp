@@ -115,12 +115,14 @@ bool LASreadItemCompressed_RGB12_v2::init(ByteStreamIn&, const std::uint8_t* ite
 }
 
 void LASreadItemCompressed_RGB12_v2::read(std::uint8_t* item, std::uint32_t&) {
-  const std::uint32_t symbol = decoder_.decode_symbol(byte_used_);
+  // The decoder's interval stays in registers for the whole colour.
+  EntropyDecoder::Live decoder(decoder_);
+  const std::uint32_t symbol = decoder.decode_symbol(byte_used_);
   // Each byte is taken from the last colour unless its bit says it changed.
   std::int32_t red_low = low(last_[0]);
   std::int32_t red_high = high(last_[0]);
-  if (symbol & (1u << 0)) red_low = byte_fold(decoder_.decode_symbol(diff_[0]) + red_low);
-  if (symbol & (1u << 1)) red_high = byte_fold(decoder_.decode_symbol(diff_[1]) + red_high);
+  if (symbol & (1u << 0)) red_low = byte_fold(decoder.decode_symbol(diff_[0]) + red_low);
+  if (symbol & (1u << 1)) red_high = byte_fold(decoder.decode_symbol(diff_[1]) + red_high);
   std::uint16_t colour[3];
   colour[0] = static_cast<std::uint16_t>(red_low | (red_high << 8));
   if (symbol & kRgbv2NotGray) {
@@ -128,11 +130,11 @@ void LASreadItemCompressed_RGB12_v2::read(std::uint8_t* item, std::uint32_t&) {
     std::int32_t green_low = low(last_[1]);
     std::int32_t blue_low = low(last_[2]);
     if (symbol & (1u << 2)) {
-      green_low = byte_fold(static_cast<std::int32_t>(decoder_.decode_symbol(diff_[2])) +
+      green_low = byte_fold(static_cast<std::int32_t>(decoder.decode_symbol(diff_[2])) +
                             clamp_byte(diff + low(last_[1])));
     }
     if (symbol & (1u << 4)) {
-      const auto corrector = static_cast<std::int32_t>(decoder_.decode_symbol(diff_[4]));
+      const auto corrector = static_cast<std::int32_t>(decoder.decode_symbol(diff_[4]));
       diff = (diff + green_low - low(last_[1])) / 2;
       blue_low = byte_fold(corrector + clamp_byte(diff + low(last_[2])));
     }
@@ -140,11 +142,11 @@ void LASreadItemCompressed_RGB12_v2::read(std::uint8_t* item, std::uint32_t&) {
     std::int32_t green_high = high(last_[1]);
     std::int32_t blue_high = high(last_[2]);
     if (symbol & (1u << 3)) {
-      green_high = byte_fold(static_cast<std::int32_t>(decoder_.decode_symbol(diff_[3])) +
+      green_high = byte_fold(static_cast<std::int32_t>(decoder.decode_symbol(diff_[3])) +
                              clamp_byte(diff + high(last_[1])));
     }
     if (symbol & (1u << 5)) {
-      const auto corrector = static_cast<std::int32_t>(decoder_.decode_symbol(diff_[5]));
+      const auto corrector = static_cast<std::int32_t>(decoder.decode_symbol(diff_[5]));
       diff = (diff + green_high - high(last_[1])) / 2;
       blue_high = byte_fold(corrector + clamp_byte(diff + high(last_[2])));
     }
@@ -154,6 +156,7 @@ void LASreadItemCompressed_RGB12_v2::read(std::uint8_t* item, std::uint32_t&) {
     colour[1] = colour[0];
     colour[2] = colour[0];
   }
+  decoder.commit();
   std::copy(colour, colour + 3, last_);
   store_colour(colour, item);
 }
