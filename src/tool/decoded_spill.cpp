@@ -25,15 +25,27 @@ class LayerCopyPointsOut final : public ByteStreamOut {
  protected:
   bool write_slow(const std::uint8_t* records, std::size_t n) override {
     if (n % record_size_ != 0) return false;
-    for (; n != 0; n -= record_size_, records += record_size_) {
+    if (n == record_size_) {  // a point read on this thread
       std::uint8_t point[kLayerCopyPointSize];
       condense_for_layer_copy(records, point);
-      if (!out_.write_bytes(point, sizeof(point))) return false;
+      return out_.write_bytes(point, sizeof(point));
     }
-    return true;
+    // A batch the workers decoded is condensed into a small block first: one copy of many points into the stream then
+    // meets its buffer's cold lines together rather than one store at a time.
+    std::uint8_t points[kStagedPoints * kLayerCopyPointSize];
+    std::size_t staged = 0;
+    for (; n != 0; n -= record_size_, records += record_size_) {
+      condense_for_layer_copy(records, points + staged * kLayerCopyPointSize);
+      if (++staged == kStagedPoints) {
+        if (!out_.write_bytes(points, sizeof(points))) return false;
+        staged = 0;
+      }
+    }
+    return out_.write_bytes(points, staged * kLayerCopyPointSize);
   }
 
  private:
+  static constexpr std::size_t kStagedPoints = 256;
   ByteStreamOut& out_;
   std::size_t record_size_;
 };
