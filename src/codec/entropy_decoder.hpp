@@ -78,9 +78,9 @@ class EntropyDecoder::Live {
     decoder_.length_ = length_;
   }
 
-  std::uint32_t decode_bit(BitModel& model);
+  [[gnu::always_inline]] std::uint32_t decode_bit(BitModel& model);
   template <SymbolSpread kSpread = SymbolSpread::kFew>
-  std::uint32_t decode_symbol(SymbolModel& model);
+  [[gnu::always_inline]] std::uint32_t decode_symbol(SymbolModel& model);
   std::uint32_t read_bits(std::uint32_t n);
   std::uint16_t read_short();
   // Low half first.
