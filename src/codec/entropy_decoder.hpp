@@ -78,6 +78,8 @@ class EntropyDecoder::Live {
     decoder_.length_ = length_;
   }
 
+  // Always inlined: a call would take the interval back into memory, which is what a Live
+  // is for avoiding.
   [[gnu::always_inline]] std::uint32_t decode_bit(BitModel& model);
   template <SymbolSpread kSpread = SymbolSpread::kFew>
   [[gnu::always_inline]] std::uint32_t decode_symbol(SymbolModel& model);
