@@ -30,8 +30,9 @@ class LayerCopyPointsOut final : public ByteStreamOut {
       condense_for_layer_copy(records, point);
       return out_.write_bytes(point, sizeof(point));
     }
-    // A batch the workers decoded is condensed into a small block first: one copy of many points into the stream then
-    // meets its buffer's cold lines together rather than one store at a time.
+    // A batch the workers decoded is condensed into a small block first: one copy of many
+    // points into the stream then meets its buffer's cold lines together, where a store per
+    // point waited for each.
     std::uint8_t points[kStagedPoints * kLayerCopyPointSize];
     std::size_t staged = 0;
     for (; n != 0; n -= record_size_, records += record_size_) {
