@@ -23,11 +23,29 @@ using Recoder = LASlayeredChunkRecoder;
 
 constexpr std::uint8_t kWithheldBit = 0x04;  // of the stored flag byte
 
+// The points of a chunk from the first pass's records (condense_for_layer_copy), on the
+// worker that decodes the chunk: the thread that reads and decides in order has enough.
+void unpack_first_pass(const std::vector<std::uint8_t>& records, std::uint32_t count,
+                       std::vector<LASlayeredChunkRecoder::Point>& points) {
+  points.resize(count);
+  const std::uint8_t* record = records.data();
+  for (LASlayeredChunkRecoder::Point& point : points) {
+    std::memcpy(&point.X, record, 4);
+    std::memcpy(&point.Y, record + 4, 4);
+    std::memcpy(&point.Z, record + 8, 4);
+    point.returns = record[12];
+    point.flags = record[13];
+    std::memcpy(&point.point_source_ID, record + 14, 2);
+    record += kLayerCopyPointSize;
+  }
+}
+
 // One chunk on its way through the pass, with what its jobs need; kept for later chunks.
 struct ChunkSlot {
   Recoder recoder;
   std::vector<std::uint8_t> bytes;
   std::vector<Recoder::Point> points;
+  std::vector<std::uint8_t> first_pass;  // the first pass's records of the points, if given
   ByteStreamOutArray coded;
   std::uint32_t count = 0;
   bool decoded = false;   // written by the decoding job
@@ -78,11 +96,10 @@ class LayerCopy {
   bool queue(std::uint32_t chunk);
   void decide(ChunkSlot& slot, LayerCopyResult& result);
   bool write(std::uint32_t chunk);
-  // The chunk's points from the first pass's records; false when they are not there.
-  bool take_first_pass_points(ChunkSlot& slot);
+  // The first pass's records of the chunk's points; false when they are not there.
+  bool take_first_pass_records(ChunkSlot& slot);
 
   ByteStreamIn* records_;
-  std::vector<std::uint8_t> record_bytes_;
   LASreaderLAS& reader_;
   LASwriterLAS& writer_;
   IsolationGrid& grid_;
@@ -143,7 +160,7 @@ bool LayerCopy::queue(std::uint32_t chunk) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (records_ != nullptr && !take_first_pass_points(slot)) return false;
+  if (records_ != nullptr && !take_first_pass_records(slot)) return false;
   if (!reader_.take_stored_chunk(where, slot.count, slot.bytes.data())) return false;
   ChunkSlot* job_slot = &slot;
   const bool given = records_ != nullptr;
@@ -151,6 +168,7 @@ bool LayerCopy::queue(std::uint32_t chunk) {
     try {
       Recoder& recoder = job_slot->recoder;
       const std::uint8_t* bytes = job_slot->bytes.data();
+      if (given) unpack_first_pass(job_slot->first_pass, job_slot->count, job_slot->points);
       job_slot->decoded =
           given ? recoder.decode_layer(bytes, length, job_slot->count, job_slot->points)
                 : recoder.decode(bytes, length, job_slot->count, job_slot->points);
@@ -161,25 +179,13 @@ bool LayerCopy::queue(std::uint32_t chunk) {
   return true;
 }
 
-bool LayerCopy::take_first_pass_points(ChunkSlot& slot) {
-  constexpr std::size_t size = kLayerCopyPointSize;
+bool LayerCopy::take_first_pass_records(ChunkSlot& slot) {
   try {
-    slot.points.resize(slot.count);
-    record_bytes_.resize(size * slot.count);
-    records_->read_bytes(record_bytes_.data(), record_bytes_.size());
+    slot.first_pass.resize(kLayerCopyPointSize * slot.count);
+    records_->read_bytes(slot.first_pass.data(), slot.first_pass.size());
   } catch (...) {
     records_ = nullptr;  // short or out of memory: the ordinary reader takes over
     return false;
-  }
-  const std::uint8_t* record = record_bytes_.data();
-  for (Recoder::Point& point : slot.points) {
-    std::memcpy(&point.X, record, 4);
-    std::memcpy(&point.Y, record + 4, 4);
-    std::memcpy(&point.Z, record + 8, 4);
-    point.returns = record[12];
-    point.flags = record[13];
-    std::memcpy(&point.point_source_ID, record + 14, 2);
-    record += size;
   }
   return true;
 }
