@@ -23,13 +23,14 @@ using Recoder = LASlayeredChunkRecoder;
 
 constexpr std::uint8_t kWithheldBit = 0x04;  // of the stored flag byte
 
-// The points of a chunk from the first pass's records (condense_for_layer_copy), on the
+// The points of a chunk from the first pass's records (the inverse of
+// condense_for_layer_copy), on the
 // worker that decodes the chunk: the thread that reads and decides in order has enough.
 void unpack_first_pass(const std::vector<std::uint8_t>& records, std::uint32_t count,
-                       std::vector<LASlayeredChunkRecoder::Point>& points) {
+                       std::vector<Recoder::Point>& points) {
   points.resize(count);
   const std::uint8_t* record = records.data();
-  for (LASlayeredChunkRecoder::Point& point : points) {
+  for (Recoder::Point& point : points) {
     std::memcpy(&point.X, record, 4);
     std::memcpy(&point.Y, record + 4, 4);
     std::memcpy(&point.Z, record + 8, 4);

@@ -19,6 +19,7 @@
 #include "codec/pakrel.hpp"
 #include "model/las_point.hpp"
 #include "model/point_layout.hpp"
+#include "sanitizer_build.hpp"
 #include "scene/scene_generator.hpp"
 #include "stream/bytestream_in_array.hpp"
 #include "stream/bytestream_out_array.hpp"
@@ -27,11 +28,7 @@ namespace pkz_test {
 
 // Under ThreadSanitizer every chunk's models cost a hundred times their release time: the
 // chunk-parallel sweeps then meet only the pools that start threads.
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kThreadsOnly = true;
-#else
-inline constexpr bool kThreadsOnly = false;
-#endif
+inline constexpr bool kThreadsOnly = sanitizer_build::kThreads;
 
 // How the GPS times of generated points run.
 enum class Times {

@@ -16,17 +16,14 @@
 #include "las/las_writer_las.hpp"
 #include "las_test_support.hpp"
 #include "model/header_layout.hpp"
+#include "sanitizer_build.hpp"
 #include "stream/worker_pool.hpp"
 
 using namespace las_test;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr std::int64_t kLargeFilePoints = 60000;
-#else
-constexpr std::int64_t kLargeFilePoints = INT64_MAX;
-#endif
+constexpr std::int64_t kLargeFilePoints = sanitizer_build::kAny ? 60000 : INT64_MAX;
 
 const char* const kCompressedFiles[] = {
     "simple.pkz",

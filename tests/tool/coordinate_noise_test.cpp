@@ -15,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "sanitizer_build.hpp"
 #include "temp_dir.hpp"
 
 namespace {
@@ -24,11 +25,7 @@ using Outcome = CoordinateNoiseResult::Outcome;
 
 // Under ThreadSanitizer the parts are compared with one grid, and the grid with the brute
 // force only in the other builds: the brute force is a third of a million map lookups.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitized = true;
-#else
-constexpr bool kThreadSanitized = false;
-#endif
+constexpr bool kThreadSanitized = sanitizer_build::kThreads;
 
 // Noise when the point's cell and the 26 around it hold at most isolated + 1 points, each
 // cell floor(coordinate / step) in double precision, every point looked at on its own.

@@ -25,17 +25,14 @@
 #include <vector>
 
 #include "codec/pakrel.hpp"
+#include "sanitizer_build.hpp"
 #include "tool_folders.hpp"
 
 namespace {
 
 using namespace isocull_test;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSlow = true;
-#else
-constexpr bool kSlow = false;
-#endif
+constexpr bool kSlow = sanitizer_build::kAny;
 
 constexpr std::uint64_t kScenePoints = kSlow ? 8000 : 10000;
 
