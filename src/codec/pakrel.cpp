@@ -288,6 +288,26 @@ bool Pakrel::change_chunk_size(std::uint32_t points_per_chunk) {
   return true;
 }
 
+// The record's fields are read and written one after the other, in the order and at the
+// offsets of its layout table, which other parts of the project use to find a field.
+static_assert(kPakrelOffsetCompressor == 0);
+static_assert(kPakrelOffsetCoder == kPakrelOffsetCompressor + sizeof(Pakrel::compressor));
+static_assert(kPakrelOffsetVersionMajor == kPakrelOffsetCoder + sizeof(Pakrel::coder));
+static_assert(kPakrelOffsetVersionMinor ==
+              kPakrelOffsetVersionMajor + sizeof(Pakrel::version_major));
+static_assert(kPakrelOffsetVersionRevision ==
+              kPakrelOffsetVersionMinor + sizeof(Pakrel::version_minor));
+static_assert(kPakrelOffsetOptions ==
+              kPakrelOffsetVersionRevision + sizeof(Pakrel::version_revision));
+static_assert(kPakrelOffsetChunkSize == kPakrelOffsetOptions + sizeof(Pakrel::options));
+static_assert(kPakrelOffsetSpecialEvlrCount == kPakrelOffsetChunkSize + sizeof(Pakrel::chunk_size));
+static_assert(kPakrelOffsetSpecialEvlrStart ==
+              kPakrelOffsetSpecialEvlrCount + sizeof(Pakrel::number_of_special_evlrs));
+static_assert(kPakrelOffsetNumItems ==
+              kPakrelOffsetSpecialEvlrStart + sizeof(Pakrel::offset_to_special_evlrs));
+static_assert(kPakrelFixedSize == kPakrelOffsetNumItems + sizeof(Pakrel::num_items));
+static_assert(kPakrelItemEntrySize == 3 * sizeof(std::uint16_t));
+
 bool read_pakrel_record(ByteStreamIn& stream, Pakrel& codec) {
   // Each field is read by itself so that the message can name the one that is missing.
   auto field = [&](auto& value, const char* name) {

@@ -460,21 +460,26 @@ TEST(ChunkedEngine, AChunkThatEndsAwayFromWhereTheTableSaysIsCorrupt) {
   EXPECT_STREQ(again.reader->error_text(), "chunk with index 0 of 3 is corrupt");
 }
 
-TEST(ChunkedEngine, AFullDiskMakesTheCompressedWriterFail) {
+TEST(ChunkedEngine, AFullDiskOrAFailedSeekMakesTheCompressedWriterFail) {
   Options options;
   options.chunk_size = 10;
   const Block block = write_block(1, options);
   LASpoint point = bound_point(block.codec);
-  LASwriteEngine writer;
-  ASSERT_TRUE(writer.setup(block.codec.num_items, block.codec.items.data(), &block.codec,
-                           stand_in::kCodecs));
-  codec_test::ByteStreamOutLimited out(100);
-  ASSERT_TRUE(writer.attach(&out));
-  bool failed = false;
-  for (int i = 0; i < 50 && !failed; i++)
-    failed = !writer.write(point.item_data.data());
-  if (!failed) failed = !writer.finish();
-  EXPECT_TRUE(failed);
+  codec_test::ByteStreamOutLimited full_disk(100);
+  // The points all fit; the chunk table's pointer, at the start, cannot be filled in.
+  codec_test::ByteStreamOutSeekFails no_seek;
+  for (ByteStreamOut* out :
+       {static_cast<ByteStreamOut*>(&full_disk), static_cast<ByteStreamOut*>(&no_seek)}) {
+    LASwriteEngine writer;
+    ASSERT_TRUE(writer.setup(block.codec.num_items, block.codec.items.data(), &block.codec,
+                             stand_in::kCodecs));
+    ASSERT_TRUE(writer.attach(out));
+    bool failed = false;
+    for (int i = 0; i < 50 && !failed; i++)
+      failed = !writer.write(point.item_data.data());
+    if (!failed) failed = !writer.finish();
+    EXPECT_TRUE(failed) << (out == &full_disk ? "full disk" : "failed seek");
+  }
 }
 
 }  // namespace

@@ -52,6 +52,13 @@ class ByteStreamOutPipe : public ByteStreamOutLimited {
   bool seek_to(std::int64_t) override { return false; }
 };
 
+// A stream that says it can seek but whose seeks fail (a file whose medium went away).
+class ByteStreamOutSeekFails : public ByteStreamOutLimited {
+ public:
+  ByteStreamOutSeekFails() : ByteStreamOutLimited(SIZE_MAX) {}
+  bool seek_to(std::int64_t) override { return false; }
+};
+
 inline std::string real_data_path(const char* name) {
   return std::string(ISOCULL_REAL_DATA_DIR) + "/" + name;
 }

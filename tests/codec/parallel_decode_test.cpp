@@ -320,10 +320,15 @@ std::vector<std::pair<std::string, Block>> damaged(const Block& block) {
       counts.push_back(static_cast<std::uint32_t>(index.totals[i + 1] - index.totals[i]));
     }
   }
-  std::vector<std::uint32_t> shifted = lengths;
-  shifted[1] += 3;
-  shifted[2] -= 3;
-  list.emplace_back("table moving chunk 2", with_table(block, index, counts, shifted));
+  // Chunk 0, a middle chunk or the one before the last ending away from where the table puts
+  // its successor.
+  for (const std::uint32_t moved : {1u, 2u, chunks - 1}) {
+    std::vector<std::uint32_t> shifted = lengths;
+    shifted[moved - 1] += 3;
+    shifted[moved] -= 3;
+    list.emplace_back("table moving chunk " + std::to_string(moved),
+                      with_table(block, index, counts, shifted));
+  }
   if (!counts.empty()) {
     std::vector<std::uint32_t> lying = counts;
     lying[1] = 0x7FFFFFF0;  // far beyond what any slot may hold
@@ -357,6 +362,7 @@ TEST(ParallelDecode, DamagedBlocksFailAtTheSamePointsWithTheSameMessages) {
       // Ending inside a chunk, and right before the point that fails: the end check then
       // needs to know where the decoder stands.
       expect_same_with_pools(copy, c.selective, {{-1, copy.count / 2}}, name + ", half", {2});
+      expect_same_with_pools(copy, c.selective, {{-1, 40}}, name + ", inside chunk 0", {2});
       const std::int64_t failure =
           read_block(copy, nullptr, c.selective, read_all(copy)).first_failure;
       if (failure > 0) {
