@@ -460,6 +460,43 @@ TEST(ChunkedEngine, AChunkThatEndsAwayFromWhereTheTableSaysIsCorrupt) {
   EXPECT_STREQ(again.reader->error_text(), "chunk with index 0 of 3 is corrupt");
 }
 
+// A chunk copied as it is stored (a file copied without decoding the chunks that do not
+// change) takes its place in the table as a coded one does: stored and coded chunks in any
+// mix give the block they came from, byte for byte.
+TEST(ChunkedEngine, StoredChunksMixedWithCodedOnesWriteTheBlockTheyCameFrom) {
+  Options options;
+  options.chunk_size = 0;
+  options.close_chunk_after = {29, 99, 100};
+  const Block block = write_block(160, options);
+  const ChunkIndex index = index_of(block, true);
+  ASSERT_EQ(index.tabled, 4u);
+  for (const unsigned stored : {0b1111u, 0b0101u, 0b1010u, 0b1000u}) {
+    LASwriteEngine writer;
+    ASSERT_TRUE(writer.setup(block.codec.num_items, block.codec.items.data(), &block.codec,
+                             stand_in::kCodecs));
+    ByteStreamOutArray out;
+    ASSERT_TRUE(writer.attach(&out));
+    for (std::uint32_t c = 0; c < index.tabled; c++) {
+      const auto first = static_cast<std::size_t>(index.totals[c]);
+      const auto end = static_cast<std::size_t>(index.totals[c + 1]);
+      if (stored & (1u << c)) {
+        const auto begin = static_cast<std::size_t>(index.starts[c]);
+        ASSERT_TRUE(writer.write_stored_chunk(block.bytes.data() + begin,
+                                              static_cast<std::size_t>(index.starts[c + 1]) - begin,
+                                              static_cast<std::uint32_t>(end - first)));
+      } else {
+        for (std::size_t k = first; k < end; k++)
+          ASSERT_TRUE(writer.write(block.points[k].item_data.data()));
+        ASSERT_TRUE(writer.close_chunk());
+      }
+    }
+    ASSERT_TRUE(writer.finish());
+    EXPECT_TRUE(
+        std::equal(out.data(), out.data() + out.size(), block.bytes.begin(), block.bytes.end()))
+        << "stored chunks " << stored;
+  }
+}
+
 TEST(ChunkedEngine, AFullDiskOrAFailedSeekMakesTheCompressedWriterFail) {
   Options options;
   options.chunk_size = 10;

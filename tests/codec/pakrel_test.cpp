@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec/pakrel_record.hpp"
@@ -442,10 +443,21 @@ TEST(PakrelRecord, TheVlrHeadCarriesTheRecordIdUserIdAndDescription) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[22]), 32),
             std::string("by pakrel of Brindlex (200509)\0\0", 32));
 
-  ByteStreamOutLimited refused(10);
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(write_pakrel_vlr(refused, codec));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: writing user_id pakrel encoded\n");
+  // A disk that fills up at each field of the head, and at the record after it.
+  const std::pair<std::size_t, const char*> cuts[] = {
+      {0, "ERROR: writing reserved 43707\n"},
+      {10, "ERROR: writing user_id pakrel encoded\n"},
+      {18, "ERROR: writing record_id 22204\n"},
+      {20, "ERROR: writing record_length_after_header 46\n"},
+      {40, "ERROR: writing description by pakrel of Brindlex (200509)\n"},
+      {54, "ERROR: writing compressor 2\n"},
+  };
+  for (const auto& [capacity, message] : cuts) {
+    ByteStreamOutLimited refused(capacity);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(write_pakrel_vlr(refused, codec)) << capacity;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+  }
 }
 
 TEST(PakrelRecord, RecordsOfRealFilesReadAndValidate) {

@@ -34,6 +34,9 @@ struct Case {
   int extra_bytes;
   std::uint64_t digest;  // FNV-1a of the block
   std::size_t bytes;     // of the block
+  // Return numbers and counts step through every pair the point type stores, in an order
+  // where neighbours differ, so that every entry of the codecs' return tables is used.
+  bool every_return = false;
 };
 
 constexpr std::size_t kScenePoints = 9000;
@@ -42,9 +45,9 @@ constexpr std::uint32_t kChunkSize = 2500;
 std::string name_of(const Case& c) {
   const char* modes[] = {"classify", "flag", "remove"};
   char text[96];
-  std::snprintf(text, sizeof(text), "type %d %s, compressor %u version %u, %d extra bytes",
+  std::snprintf(text, sizeof(text), "type %d %s, compressor %u version %u, %d extra bytes%s",
                 c.point_type, modes[static_cast<int>(c.mode)], c.compressor, c.version,
-                c.extra_bytes);
+                c.extra_bytes, c.every_return ? ", every return" : "");
   return text;
 }
 
@@ -85,6 +88,19 @@ pkz_test::Records scene_records(const Case& c) {
     fill_scene_point(point, s, c.point_type);
     if (s.injected_noise && c.mode == Mode::kClassify) point.set_classification(7);
     if (s.injected_noise && c.mode == Mode::kFlag) point.set_withheld_flag(true);
+    if (c.every_return) {
+      const std::uint32_t values = point.extended_layout ? 16 : 8;
+      const auto pair = static_cast<std::uint32_t>((i * 37) % (values * values));
+      const auto number = static_cast<std::uint8_t>(pair % values);
+      const auto count = static_cast<std::uint8_t>(pair / values);
+      if (point.extended_layout) {
+        point.set_extended_return_number(number);
+        point.set_extended_number_of_returns(count);
+      } else {
+        point.set_return_number(number);
+        point.set_number_of_returns(count);
+      }
+    }
     if (point.has_wave_packet) {
       const std::uint32_t size = 32 * static_cast<std::uint32_t>(1 + i % 3);
       point.wave_packet[0] = 1;
@@ -174,6 +190,11 @@ const Case kCases[] = {
     {10, kClassify, kLayered, 4, 0, 0x135ED897CF2FF379ull, 84170},
     {7, kClassify, kLayered, 3, 5, 0x93F7926123471DCEull, 65133},
     {7, kRemove, kLayered, 4, 5, 0x990725796BFE10DCull, 65906},
+    // Every return number with every return count (recorded later, by a codec that writes
+    // the bytes above).
+    {1, kClassify, kChunked, 2, 0, 0xF01B50E01B065A9Dull, 54856, true},
+    {1, kClassify, kChunked, 1, 0, 0x04A8BC0FC5E11642ull, 51289, true},
+    {6, kClassify, kLayered, 3, 0, 0xF03CDCD9ACB9BCB1ull, 47149, true},
     // clang-format on
 };
 
