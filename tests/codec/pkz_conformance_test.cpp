@@ -4,6 +4,8 @@
 // all it takes to switch the test on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -150,6 +152,73 @@ TEST(PkzConformance, FullWaveFileDecodesToItsLastPoint) {
   if (!missing.empty()) GTEST_SKIP() << "no codec for " << missing << " in the codec table yet";
   const auto records = decode_records(pkz);
   EXPECT_EQ(records.size(), pkz.facts.number_of_points * pkz.facts.point_data_record_length);
+}
+
+// Two tiles of one survey, in chunks of 50000 points, long enough for every model to be
+// rescaled many times: the decoded points give the bounds and return counts that their
+// producer wrote in the header, and coding them again gives the producer's point block.
+TEST(PkzConformance, SurveyTilesDecodeToTheirHeadersAndCodeBackToTheirBytes) {
+  constexpr std::size_t kPointsByReturnAt = 111;  // 5 x uint32
+  constexpr std::size_t kScaleAt = 131;
+  constexpr std::size_t kOffsetAt = 155;
+  constexpr std::size_t kMaxXAt = 179;  // max x, min x, max y, min y, max z, min z
+  for (const char* name : {"lone-star-split-1.pkz", "lone-star-split-2.pkz"}) {
+    SCOPED_TRACE(name);
+    PkzFile pkz;
+    if (!load(name, pkz)) GTEST_SKIP() << "real data folder not available";
+    ASSERT_EQ(pkz.facts.point_data_format & 0x3F, 1);  // the high bits mark compression
+    ASSERT_GT(pkz.facts.number_of_points, 2 * std::uint64_t{pkz.codec.chunk_size});
+    const std::vector<std::uint8_t> records = decode_records(pkz);
+    const std::size_t size = pkz.facts.point_data_record_length;
+    ASSERT_EQ(records.size(), pkz.facts.number_of_points * size);
+
+    const auto& file = pkz.bytes;
+    std::int32_t min[3] = {INT32_MAX, INT32_MAX, INT32_MAX};
+    std::int32_t max[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
+    std::uint32_t by_return[5] = {};
+    for (std::size_t at = 0; at < records.size(); at += size) {
+      for (int c = 0; c < 3; c++) {
+        const auto v = codec_test::value_at<std::int32_t>(records, at + 4 * c);
+        min[c] = std::min(min[c], v);
+        max[c] = std::max(max[c], v);
+      }
+      const int r = records[at + 14] & 7;
+      if (r >= 1 && r <= 5) by_return[r - 1]++;
+    }
+    for (int c = 0; c < 3; c++) {
+      const double scale = codec_test::value_at<double>(file, kScaleAt + 8 * c);
+      const double offset = codec_test::value_at<double>(file, kOffsetAt + 8 * c);
+      EXPECT_NEAR(max[c] * scale + offset, codec_test::value_at<double>(file, kMaxXAt + 16 * c),
+                  scale / 2)
+          << "axis " << c;
+      EXPECT_NEAR(min[c] * scale + offset, codec_test::value_at<double>(file, kMaxXAt + 16 * c + 8),
+                  scale / 2)
+          << "axis " << c;
+    }
+    for (int r = 0; r < 5; r++) {
+      EXPECT_EQ(by_return[r], codec_test::value_at<std::uint32_t>(file, kPointsByReturnAt + 4 * r))
+          << "return " << r + 1;
+    }
+
+    LASpoint point;
+    ASSERT_TRUE(point.init_layout(nullptr, pkz.codec.num_items, pkz.codec.items.data(), nullptr));
+    LASreadEngine raw_reader;
+    LASwriteEngine writer;
+    ASSERT_TRUE(raw_reader.setup(point.num_items, point.items.data()));
+    ASSERT_TRUE(writer.setup(pkz.codec.num_items, pkz.codec.items.data(), &pkz.codec));
+    ByteStreamInArray in(records.data(), static_cast<std::int64_t>(records.size()));
+    ByteStreamOutArray out;
+    ASSERT_TRUE(out.write_bytes(file.data(), pkz.facts.offset_to_point_data));
+    ASSERT_TRUE(raw_reader.attach(&in));
+    ASSERT_TRUE(writer.attach(&out));
+    for (std::uint64_t i = 0; i < pkz.facts.number_of_points; i++) {
+      ASSERT_TRUE(raw_reader.read(point.item_data.data()));
+      ASSERT_TRUE(writer.write(point.item_data.data()));
+    }
+    ASSERT_TRUE(writer.finish());
+    ASSERT_LE(out.size(), static_cast<std::int64_t>(file.size()));
+    EXPECT_EQ(0, std::memcmp(out.data(), file.data(), static_cast<std::size_t>(out.size())));
+  }
 }
 
 }  // namespace
