@@ -460,6 +460,37 @@ TEST(ChunkedEngine, AChunkThatEndsAwayFromWhereTheTableSaysIsCorrupt) {
   EXPECT_STREQ(again.reader->error_text(), "chunk with index 0 of 3 is corrupt");
 }
 
+// A caller that took the first chunks as stored bytes reads on from the chunk after them,
+// as if it had read every point before; past the end of the table it cannot continue, and
+// a seek into a chunk that is cut off at its start fails.
+TEST(ChunkedEngine, ReadingContinuesAtAChunkAfterTheStoredOnesBeforeIt) {
+  Options options;
+  options.chunk_size = 100;
+  const Block block = write_block(350, options);
+  for (const std::uint32_t chunk : {1u, 3u}) {
+    Reading reading = open_block(block);
+    std::uint32_t chunks = 0;
+    ASSERT_TRUE(reading.reader->locate_stored_chunks(chunks));
+    ASSERT_EQ(chunks, 4u);
+    ASSERT_TRUE(reading.reader->continue_at_chunk(chunk));
+    for (std::size_t i = chunk * 100; i < block.points.size(); i++) {
+      ASSERT_TRUE(reading.reader->read(reading.point.item_data.data())) << "point " << i;
+      expect_same_point(block.points[i], reading.point);
+    }
+    EXPECT_TRUE(reading.reader->verify_end()) << reading.reader->error_text();
+  }
+  Reading beyond = open_block(block);
+  std::uint32_t chunks = 0;
+  ASSERT_TRUE(beyond.reader->locate_stored_chunks(chunks));
+  EXPECT_FALSE(beyond.reader->continue_at_chunk(5));
+
+  const ChunkIndex index = index_of(block, false);
+  Block cut = block;
+  cut.bytes.resize(static_cast<std::size_t>(index.starts[3]) + 2);
+  Reading seeking = open_block(cut);
+  EXPECT_FALSE(seeking.reader->seek(0, 320));
+}
+
 // A chunk copied as it is stored (a file copied without decoding the chunks that do not
 // change) takes its place in the table as a coded one does: stored and coded chunks in any
 // mix give the block they came from, byte for byte.
