@@ -65,6 +65,19 @@ TEST(LasIgnore, ClassListStopsAtTheNextOptionAndBlanksWhatItTook) {
   EXPECT_TRUE(set.ignore(point_with(9)));
   EXPECT_FALSE(set.ignore(point_with(7)));
   EXPECT_EQ(set.flags, 1u);
+
+  // A class beyond 31 (of the newer point types) sets only its own bit of its own word.
+  const auto extended = [](int classification) {
+    LASpoint point = point_with(classification);
+    point.extended_layout = 1;
+    return point;
+  };
+  Args high({"tool", "-ignore_class", "40"});
+  LASignore high_set;
+  EXPECT_EQ(parse_all(high_set, high, ok), "");
+  ASSERT_TRUE(ok);
+  for (int c = 0; c < 256; c++)
+    EXPECT_EQ(high_set.ignore(extended(c)), c == 40) << "class " << c;
 }
 
 TEST(LasIgnore, ClassListErrorsCarryTheExactMessages) {

@@ -85,6 +85,8 @@ TEST(LasReaderFactoryOptions, EveryRefusedArgumentPrintsItsExactMessage) {
        "ERROR: cannot open '/nonexistent/list.txt'\n"
        "ERROR: cannot load list of files '/nonexistent/list.txt'\n"},
       {{"-faf_index"}, "ERROR: '-faf_index' needs 1 argument: index\n"},
+      {{"-faf", "1x"}, "ERROR: '-faf' needs a start value but '1x' is not a valid number\n"},
+      {{"-faf", "9z"}, "ERROR: '-faf' needs a start value but '9z' is not a valid number\n"},
       {{"-buffered"}, "ERROR: '-buffered' needs 1 argument: buffer_size\n"},
       // These two end without a line feed.
       {{"-buffered", "wide"},
@@ -315,11 +317,11 @@ TEST(LasReaderFactoryOptions, RescaleOptionsChangeOnlyTheAxesTheyName) {
 }
 
 TEST(LasReaderFactoryOptions, FlightlineStartValueIsTakenOnlyWhenADigitFollows) {
-  {
-    Args args({"-faf", "7"});
+  for (const int start : {1, 7, 9, 12}) {
+    Args args({"-faf", std::to_string(start)});
     LASreaderFactory factory;
     ASSERT_TRUE(parse(factory, args).ok);
-    EXPECT_EQ(factory.settings().files_are_flightlines, 7);
+    EXPECT_EQ(factory.settings().files_are_flightlines, start);
     EXPECT_TRUE(args.left().empty());
   }
   {

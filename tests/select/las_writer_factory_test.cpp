@@ -98,6 +98,9 @@ TEST(LasWriterFactoryOptions, ADirectoryWithAQuoteWarnsInFourLinesAndGoesOn) {
   LASwriterFactory drive;
   EXPECT_TRUE(drive.set_directory("D:\\"));  // a drive prefix is taken as given
   EXPECT_STREQ(drive.get_directory(), "D:");
+  // No directory: names are written where they are given again.
+  EXPECT_TRUE(drive.set_directory(nullptr));
+  EXPECT_EQ(drive.get_directory(), nullptr);
 }
 
 TEST(LasWriterFactoryOptions, SettingsLandInTheirFieldsAndOtherOptionsStay) {
@@ -306,15 +309,18 @@ TEST(LasWriterFactoryNames, AnExistingDeviceKeepsItsNameWhateverEditFollows) {
 }
 
 TEST(LasWriterFactoryOptions, NilWinsOverFileAndStandardOutput) {
+  ScratchDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string out = dir.path() + "/out.las";
   LASwriterFactory factory;
-  ASSERT_TRUE(parse(factory, {"-o", "out.las", "-stdout", "-nil", "-stdout"}).ok);
+  ASSERT_TRUE(parse(factory, {"-o", out, "-stdout", "-nil", "-stdout"}).ok);
   EXPECT_TRUE(factory.settings().to_nil);
   EXPECT_TRUE(factory.settings().to_stdout);
   const LASheader header = select_test::make_header(0);
   std::unique_ptr<LASwriter> writer = factory.open(header);
   ASSERT_NE(writer, nullptr);
   EXPECT_GT(writer->close_writer(true), 0);
-  EXPECT_FALSE(std::filesystem::exists("out.las"));
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 // Writes `count` points of a point type 1 header through the writer.
