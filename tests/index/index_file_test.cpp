@@ -270,6 +270,21 @@ TEST(IndexFile, AFileThatDoesNotReadOrLiesIsRefusedWithItsMessage) {
       {"levels", 26, 0, 0,
        "ERROR (LASquadtree): reading levels\nERROR (LASindex): cannot read LASspatial "
        "(LASquadtree)\n"},
+      {"level_index", 30, 0, 0,
+       "ERROR (LASquadtree): reading level_index\nERROR (LASindex): cannot read LASspatial "
+       "(LASquadtree)\n"},
+      {"implicit_levels", 34, 0, 0,
+       "ERROR (LASquadtree): reading implicit_levels\nERROR (LASindex): cannot read LASspatial "
+       "(LASquadtree)\n"},
+      {"min_x", 38, 0, 0,
+       "ERROR (LASquadtree): reading min_x\nERROR (LASindex): cannot read LASspatial "
+       "(LASquadtree)\n"},
+      {"max_x", 42, 0, 0,
+       "ERROR (LASquadtree): reading max_x\nERROR (LASindex): cannot read LASspatial "
+       "(LASquadtree)\n"},
+      {"min_y", 46, 0, 0,
+       "ERROR (LASquadtree): reading min_y\nERROR (LASindex): cannot read LASspatial "
+       "(LASquadtree)\n"},
       {"max_y", 50, 0, 0,
        "ERROR (LASquadtree): reading max_y\nERROR (LASindex): cannot read LASspatial "
        "(LASquadtree)\n"},
