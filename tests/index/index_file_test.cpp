@@ -403,6 +403,13 @@ TEST(IndexFile, TheFactoryAttachesTheIndexBesideOrInsideAndDropsALyingOne) {
   EXPECT_FALSE(append_index_record(*index, las.c_str()));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("put a .lax file beside it"),
             std::string::npos);
+  // Nor can a file that is not there.
+  const std::string missing = (dir / "missing.pkz").string();
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(append_index_record(*index, missing.c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR: cannot open file '" + missing + "' for update\n");
+  EXPECT_FALSE(std::filesystem::exists(missing));
 
   // A lying index beside the file: one message chain, not repeated by the second pass, and
   // the file is read without it.
