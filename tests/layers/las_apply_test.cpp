@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "las/las_reader_las.hpp"
 #include "las/las_writer_las.hpp"
 #include "layers/las_apply.hpp"
+#include "layers/las_modify.hpp"
 #include "layers/lay_file.hpp"
 #include "scene/scene_las.hpp"
 #include "stream/bytestream_out_array.hpp"
@@ -178,6 +180,84 @@ TEST_P(AppliedLayers, WithheldAndDeletionLayersComposeWithTheClassLayer) {
     // The coordinates say which stored point this is: none was skipped or repeated.
     EXPECT_TRUE(std::equal(record.begin(), record.begin() + 12, stored[i].begin())) << i;
   }
+}
+
+// Layers recorded by LASmodify from marked points, one run an attribute, each appended to
+// the LAY file of the runs before: applied, they give the points as they were marked. Points
+// written as they were read are no change.
+TEST_P(AppliedLayers, LayersRecordedFromMarkedPointsApplyAsTheyWereMarked) {
+  const int type = GetParam();
+  const auto stored = stored_records();
+  struct Run {
+    const char* attribute;  // nullptr: deletion
+    int every;              // the points i with i % every == 1 are marked
+  };
+  const Run runs[] = {{"classification", 3}, {"withheld_flag", 5}, {nullptr, 7}};
+  std::vector<int> want_class(stored.size());
+  std::vector<bool> want_withheld(stored.size());
+  for (std::size_t i = 0; i < stored.size(); i++) {
+    want_class[i] = class_of(stored[i], type);
+    want_withheld[i] = withheld_of(stored[i], type);
+  }
+  for (std::size_t r = 0; r < std::size(runs); r++) {
+    const Run& run = runs[r];
+    SCOPED_TRACE(run.attribute ? run.attribute : "deletion");
+    LASreaderLAS reader;
+    ASSERT_TRUE(reader.open_file(points_.c_str()));
+    LASmodify modify;
+    if (run.attribute) {
+      ASSERT_TRUE(modify.add_replace_layer(run.attribute, 16, "isocull -test", {1.5}));
+    } else {
+      ASSERT_TRUE(modify.add_delete_layer(16, "isocull -test", {}));
+    }
+    EXPECT_FALSE(modify.add_delete_layer(16, "again", {}));  // one layer a run
+    ASSERT_TRUE(modify.open(reader, points_, r > 0, 0, kBlock));
+    std::uint64_t changed = 0;
+    for (std::size_t i = 0; reader.read_next(); i++) {
+      LASpoint marked = reader.point;
+      if (i % static_cast<std::size_t>(run.every) == 1) {
+        if (run.attribute && run.attribute[0] == 'c') {
+          // Every fourth of them is written as read: no change.
+          if (i % 4 != 1) {
+            const int value = static_cast<int>(9 + i % 3 * 20);
+            marked.set_classification(static_cast<std::uint8_t>(value));
+            changed++;
+            want_class[i] = type >= 6 || value < 32 ? value : 0;
+          }
+        } else if (run.attribute) {
+          marked.set_withheld_flag(!want_withheld[i]);
+          want_withheld[i] = !want_withheld[i];
+          changed++;
+        } else {
+          marked.deletion_mark = 1;
+          changed++;
+        }
+      }
+      ASSERT_TRUE(modify.write_point(marked)) << "point " << i;
+    }
+    EXPECT_EQ(modify.changed_points(), changed);
+    EXPECT_GT(modify.close_writer(true), 0);
+    EXPECT_EQ(modify.close_writer(true), 0);  // closed once
+    EXPECT_FALSE(modify.write_point(reader.point));
+  }
+
+  auto reader = std::make_unique<LASreaderLAS>();
+  ASSERT_TRUE(reader->open_file(points_.c_str()));
+  LASapply applied;
+  ASSERT_TRUE(applied.open(*reader, points_, kBlock)) << applied.failure();
+  ASSERT_TRUE(applied.load_layers(2147483647)) << applied.failure();
+  applied.take_reader(std::move(reader));
+  const auto records = copy_records(applied);
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < stored.size(); i++) {
+    if (i % 7 == 1) continue;  // deleted
+    ASSERT_LT(out, records.size());
+    const auto& record = records[out++];
+    EXPECT_TRUE(std::equal(record.begin(), record.begin() + 12, stored[i].begin())) << i;
+    EXPECT_EQ(class_of(record, type), want_class[i]) << "point " << i;
+    EXPECT_EQ(withheld_of(record, type), want_withheld[i]) << "point " << i;
+  }
+  EXPECT_EQ(out, records.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(PointTypes, AppliedLayers, ::testing::Values(1, 6, 8),
