@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -305,6 +306,12 @@ TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
        "do not fit"},
       {"a lying run count", [&](auto& b) { put64(b, layer + lay_format::kRunCountAt, 1ull << 40); },
        "more runs than bytes"},
+      // As many runs as the code has bytes: the runs it holds end before the count does.
+      {"a run count the code falls short of",
+       [&](auto& b) {
+         put64(b, layer + lay_format::kRunCountAt, get64(b, layer + lay_format::kRunCodeSizeAt));
+       },
+       "run code cut short"},
       {"a lying change count", [&](auto& b) { put64(b, layer + lay_format::kChangeCountAt, 5); },
        "not 5"},
       {"more changes than points",
@@ -382,6 +389,25 @@ TEST_F(HostileLay, EveryFlippedBitAndEveryCutFailsToDecode) {
   bool damaged = false;
   EXPECT_NE(apply(identity_flipped, delivered, &damaged).find("checksum"), std::string::npos);
   EXPECT_TRUE(damaged);
+}
+
+// A LAY name that is a folder, and a point file that is not there: each refused with its
+// reason, the points read whole.
+TEST_F(HostileLay, ALayFileThatIsAFolderOrAPointFileThatIsNotThereIsNamed) {
+  const std::string lay = dir_ + "/t.lay";
+  ASSERT_EQ(mkdir(lay.c_str(), 0700), 0);
+  auto reader = std::make_unique<LASreaderLAS>();
+  ASSERT_TRUE(reader->open_file(points_.c_str()));
+  LASapply applied;
+  EXPECT_FALSE(applied.open(*reader, points_, kBlock));
+  EXPECT_EQ(applied.failure(), "cannot read LAY file '" + lay + "'");
+  rmdir(lay.c_str());
+
+  LAYidentity identity;
+  std::string failure;
+  const std::string missing = dir_ + "/missing.las";
+  EXPECT_FALSE(identify_point_file(missing, reader->header, 300, kBlock, identity, failure));
+  EXPECT_EQ(failure, "cannot read point file '" + missing + "'");
 }
 
 TEST_F(HostileLay, AFileOfTheVersionWithoutChecksumsIsAppliedUnchecked) {
