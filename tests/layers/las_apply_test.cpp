@@ -241,6 +241,29 @@ TEST_P(AppliedLayers, LayersRecordedFromMarkedPointsApplyAsTheyWereMarked) {
     EXPECT_FALSE(modify.write_point(reader.point));
   }
 
+  // The file holds the three layers in the order of the runs, each with the values marked:
+  // 1 for a withheld point, none for a deletion.
+  std::vector<std::uint8_t> lay;
+  std::string failure;
+  ASSERT_TRUE(read_whole_file(lay_file_name(points_, nullptr), lay, failure)) << failure;
+  LAYidentity identity;
+  std::uint32_t layer_count = 0;
+  std::size_t layers_at = 0;
+  ASSERT_TRUE(decode_lay_header(lay.data(), lay.size(), identity, layer_count, layers_at, failure))
+      << failure;
+  std::vector<LAYlayer> layers;
+  ASSERT_TRUE(decode_lay_layers(lay.data(), lay.size(), layers_at, layer_count, kPoints, 8, layers,
+                                failure))
+      << failure;
+  ASSERT_EQ(layers.size(), 3u);
+  EXPECT_EQ(layers[0].attribute, LAYattribute::kClassification);
+  EXPECT_EQ(layers[1].attribute, LAYattribute::kWithheldFlag);
+  EXPECT_EQ(layers[2].attribute, LAYattribute::kDeletion);
+  for (const LAYrun& run : layers[1].runs)
+    EXPECT_EQ(run.value, want_withheld[run.start] ? 1 : 0) << "point " << run.start;
+  for (const LAYrun& run : layers[2].runs)
+    EXPECT_EQ(run.value, 0) << "point " << run.start;
+
   auto reader = std::make_unique<LASreaderLAS>();
   ASSERT_TRUE(reader->open_file(points_.c_str()));
   LASapply applied;
