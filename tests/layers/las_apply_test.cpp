@@ -241,6 +241,23 @@ TEST_P(AppliedLayers, LayersRecordedFromMarkedPointsApplyAsTheyWereMarked) {
     EXPECT_FALSE(modify.write_point(reader.point));
   }
 
+  {
+    // No layer asked for, or a point file that is not there: nothing to record into.
+    LASreaderLAS reader;
+    ASSERT_TRUE(reader.open_file(points_.c_str()));
+    const std::string missing = dir_ + "/missing.las";
+    LASmodify without_layer;
+    LASmodify without_file;
+    ASSERT_TRUE(without_file.add_delete_layer(16, "isocull -test", {}));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(without_layer.open(reader, points_, true, 0, kBlock));
+    EXPECT_FALSE(without_file.open(reader, missing, false, 0, kBlock));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR: no layer asked for before opening '" + points_ +
+                  "'\nERROR: cannot read point file '" + missing + "'\n");
+    EXPECT_FALSE(without_file.write_point(reader.point));
+  }
+
   // The file holds the three layers in the order of the runs, each with the values marked:
   // 1 for a withheld point, none for a deletion.
   std::vector<std::uint8_t> lay;

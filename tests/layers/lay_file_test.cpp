@@ -201,6 +201,33 @@ TEST(LayFile, TheHeaderAndEachLayerCarryTheCrc32cOfTheirBytes) {
   }
 }
 
+// A layer keeps at most 1024 parameters and 4096 bytes of command line: more are cut when
+// written, and a file at both limits reads back whole.
+TEST(LayFile, ParametersAndCommandLineAreKeptUpToTheirLimits) {
+  LAYfile file;
+  LAYlayer layer;
+  layer.attribute = LAYattribute::kDeletion;
+  for (int i = 0; i < 1100; i++)
+    layer.parameters.push_back(i * 0.5);
+  layer.command_line.assign(5000, 'c');
+  ASSERT_TRUE(layer.add_change(3, 0));
+  file.layers.push_back(layer);
+  const std::vector<std::uint8_t> bytes = encode_lay_file(file);
+  LAYidentity identity;
+  std::uint32_t count = 0;
+  std::size_t at = 0;
+  std::string failure;
+  ASSERT_TRUE(decode_lay_header(bytes.data(), bytes.size(), identity, count, at, failure))
+      << failure;
+  std::vector<LAYlayer> layers;
+  ASSERT_TRUE(decode_lay_layers(bytes.data(), bytes.size(), at, count, 10, 8, layers, failure))
+      << failure;
+  ASSERT_EQ(layers.size(), 1u);
+  ASSERT_EQ(layers[0].parameters.size(), 1024u);
+  EXPECT_EQ(layers[0].parameters[1023], 511.5);
+  EXPECT_EQ(layers[0].command_line, std::string(4096, 'c'));
+}
+
 TEST(LayFile, ChangesOutOfOrderAreRefused) {
   LAYlayer layer = classification_layer({{5, 7}});
   EXPECT_FALSE(layer.add_change(5, 7));
@@ -320,6 +347,12 @@ TEST_F(HostileLay, EveryBrokenFileIsRefusedWithItsReasonAndThePointsReadWhole) {
       {"a lying code size", [&](auto& b) { put64(b, layer + lay_format::kRunCodeSizeAt, ~0ull); },
        "cut short"},
       {"an unknown attribute", [&](auto& b) { b[layer] = 77; }, "unknown attribute 77"},
+      {"a parameter more than 1024",
+       [&](auto& b) { put32(b, layer + lay_format::kParameterCountAt, 1025); },
+       "too many parameters"},
+      {"a command line longer than 4096",
+       [&](auto& b) { put32(b, layer + lay_format::kCommandLineLengthAt, 4097); },
+       "command line too long"},
       {"another point count", [](auto& b) { put64(b, lay_format::kPointCountAt, 301); },
        "point count differs", false},
       {"another hash", [](auto& b) { b[lay_format::kHashAt] ^= 1; }, "bytes differ", false},
