@@ -258,6 +258,31 @@ TEST_P(AppliedLayers, LayersRecordedFromMarkedPointsApplyAsTheyWereMarked) {
     EXPECT_FALSE(without_file.write_point(reader.point));
   }
 
+  {
+    // A run that fails (a point written twice) leaves the LAY file as it was and no
+    // temporary file beside it.
+    std::vector<std::uint8_t> before, after;
+    std::string failure;
+    ASSERT_TRUE(read_whole_file(lay_file_name(points_, nullptr), before, failure)) << failure;
+    LASreaderLAS reader;
+    ASSERT_TRUE(reader.open_file(points_.c_str()));
+    LASmodify failing;
+    ASSERT_TRUE(failing.add_delete_layer(16, "isocull -test", {}));
+    ASSERT_TRUE(failing.open(reader, points_, true, 0, kBlock));
+    const std::string temporary = failing.temporary_file_name();
+    ASSERT_TRUE(reader.read_next());
+    LASpoint marked = reader.point;
+    marked.deletion_mark = 1;
+    ASSERT_TRUE(failing.write_point(marked));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(failing.write_point(marked));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("came out of order"), std::string::npos);
+    EXPECT_EQ(failing.close_writer(true), 0);
+    EXPECT_NE(access(temporary.c_str(), F_OK), 0) << temporary;
+    ASSERT_TRUE(read_whole_file(lay_file_name(points_, nullptr), after, failure)) << failure;
+    EXPECT_EQ(after, before);
+  }
+
   // The file holds the three layers in the order of the runs, each with the values marked:
   // 1 for a withheld point, none for a deletion.
   std::vector<std::uint8_t> lay;

@@ -159,13 +159,17 @@ TEST_F(LayFileTurns, AWaitingRunLocksTheFileThatReplacedTheOneItWaitedFor) {
   write_text(replacement, "new");
   ASSERT_EQ(std::rename(replacement.c_str(), lay_.c_str()), 0);
   first.release();
+  EXPECT_FALSE(first.locked());
   waiter.join();
   EXPECT_TRUE(locked);
   // The second run holds the new file, not the one that was replaced.
   LAYfileLock third;
   EXPECT_EQ(third.acquire(lay_, false, failure), LAYfileLock::Result::kBusy);
   second.release();
+  EXPECT_FALSE(second.locked());
   EXPECT_EQ(third.acquire(lay_, false, failure), LAYfileLock::Result::kLocked);
+  second.release();  // a second release closes nothing more
+  EXPECT_TRUE(third.locked());
 }
 
 }  // namespace
