@@ -77,9 +77,10 @@ void Point10v2Models::init(const std::uint8_t* item) {
   dx_.init();
   dy_.init();
   z_.init();
-  // The intensity is not taken from here: each point's comes from the memory of its class,
-  // which starts at 0.
   last_ = load(item);
+  // The intensity memories start at 0, and q's intensity must agree with the memory of
+  // its class: a point that changes nothing keeps q's intensity.
+  last_.intensity = 0;
 }
 
 bool LASwriteItemCompressed_POINT10_v2::init(const std::uint8_t* item, std::uint32_t&) {

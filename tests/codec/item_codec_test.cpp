@@ -101,6 +101,33 @@ TEST(Point10v2, ARepeatedPointCodesItsIntensityAndItsHeightAgainstZeroOnce) {
   EXPECT_EQ(z.decompress(3000, 1), 3000);
 }
 
+// The first point's intensity is not the memory of its class, which starts at 0: a second
+// point that differs from the first only by an intensity of 0 changes nothing, and must
+// decode with intensity 0, not the first point's.
+TEST(Point10v2, ASecondPointOfIntensityZeroChangesNothingAndDecodesToZero) {
+  const Point10Record p = single_return(1000, 2000, 3000, 77);
+  Point10Record q = p;
+  q.intensity = 0;
+  const std::vector<Point10Record> points = {p, q, q};
+  const auto bytes = code_items<LASwriteItemCompressed_POINT10_v2>(points);
+  Mirror mirror(bytes);
+  SymbolModel changed = mirror.model(64);
+  EXPECT_EQ(mirror.decoder.decode_symbol(changed), 0u);
+
+  ByteStreamInArray in(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  EntropyDecoder decoder;
+  LASreadItemCompressed_POINT10_v2 reader(decoder);
+  std::uint32_t context = 0;
+  ASSERT_TRUE(reader.init(in, reinterpret_cast<const std::uint8_t*>(&p), context));
+  ASSERT_TRUE(decoder.init(&in));
+  for (std::size_t i = 1; i < points.size(); i++) {
+    Point10Record decoded{};
+    reader.read(reinterpret_cast<std::uint8_t*>(&decoded), context);
+    EXPECT_EQ(std::memcmp(&decoded, &points[i], sizeof(decoded)), 0) << "point " << i;
+    EXPECT_EQ(decoded.intensity, 0) << "point " << i;
+  }
+}
+
 TEST(Point10v2, ZeroReturnsOfReturnZeroIsTheLastReturnClass) {
   Point10Record p = single_return(0, 0, 500, 10);
   p.return_byte = 0;
