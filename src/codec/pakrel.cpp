@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "codec/pakrel_record.hpp"
 #include "model/point_layout.hpp"
@@ -288,24 +289,29 @@ bool Pakrel::change_chunk_size(std::uint32_t points_per_chunk) {
   return true;
 }
 
-// The record's fields are read and written one after the other, in the order and at the
-// offsets of its layout table, which other parts of the project use to find a field.
-static_assert(kPakrelOffsetCompressor == 0);
-static_assert(kPakrelOffsetCoder == kPakrelOffsetCompressor + sizeof(Pakrel::compressor));
-static_assert(kPakrelOffsetVersionMajor == kPakrelOffsetCoder + sizeof(Pakrel::coder));
-static_assert(kPakrelOffsetVersionMinor ==
-              kPakrelOffsetVersionMajor + sizeof(Pakrel::version_major));
-static_assert(kPakrelOffsetVersionRevision ==
-              kPakrelOffsetVersionMinor + sizeof(Pakrel::version_minor));
-static_assert(kPakrelOffsetOptions ==
-              kPakrelOffsetVersionRevision + sizeof(Pakrel::version_revision));
-static_assert(kPakrelOffsetChunkSize == kPakrelOffsetOptions + sizeof(Pakrel::options));
-static_assert(kPakrelOffsetSpecialEvlrCount == kPakrelOffsetChunkSize + sizeof(Pakrel::chunk_size));
-static_assert(kPakrelOffsetSpecialEvlrStart ==
-              kPakrelOffsetSpecialEvlrCount + sizeof(Pakrel::number_of_special_evlrs));
-static_assert(kPakrelOffsetNumItems ==
-              kPakrelOffsetSpecialEvlrStart + sizeof(Pakrel::offset_to_special_evlrs));
-static_assert(kPakrelFixedSize == kPakrelOffsetNumItems + sizeof(Pakrel::num_items));
+// The record's fields are read and written one after the other, in the order of its layout
+// table, which other parts of the project use to find a field: each offset is where the
+// field before it ends.
+static_assert([] {
+  const std::pair<int, std::size_t> fields[] = {
+      {kPakrelOffsetCompressor, sizeof(Pakrel::compressor)},
+      {kPakrelOffsetCoder, sizeof(Pakrel::coder)},
+      {kPakrelOffsetVersionMajor, sizeof(Pakrel::version_major)},
+      {kPakrelOffsetVersionMinor, sizeof(Pakrel::version_minor)},
+      {kPakrelOffsetVersionRevision, sizeof(Pakrel::version_revision)},
+      {kPakrelOffsetOptions, sizeof(Pakrel::options)},
+      {kPakrelOffsetChunkSize, sizeof(Pakrel::chunk_size)},
+      {kPakrelOffsetSpecialEvlrCount, sizeof(Pakrel::number_of_special_evlrs)},
+      {kPakrelOffsetSpecialEvlrStart, sizeof(Pakrel::offset_to_special_evlrs)},
+      {kPakrelOffsetNumItems, sizeof(Pakrel::num_items)},
+  };
+  std::size_t end = 0;
+  for (const auto& [offset, size] : fields) {
+    if (static_cast<std::size_t>(offset) != end) return false;
+    end += size;
+  }
+  return end == kPakrelFixedSize;
+}());
 static_assert(kPakrelItemEntrySize == 3 * sizeof(std::uint16_t));
 
 bool read_pakrel_record(ByteStreamIn& stream, Pakrel& codec) {

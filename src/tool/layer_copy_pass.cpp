@@ -24,8 +24,8 @@ using Recoder = LASlayeredChunkRecoder;
 constexpr std::uint8_t kWithheldBit = 0x04;  // of the stored flag byte
 
 // The points of a chunk from the first pass's records (the inverse of
-// condense_for_layer_copy), on the
-// worker that decodes the chunk: the thread that reads and decides in order has enough.
+// condense_for_layer_copy), on the worker that decodes the chunk: the thread that reads and
+// decides in order has enough to do.
 void unpack_first_pass(const std::vector<std::uint8_t>& records, std::uint32_t count,
                        std::vector<Recoder::Point>& points) {
   points.resize(count);

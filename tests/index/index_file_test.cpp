@@ -10,6 +10,9 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "index_test_support.hpp"
 #include "select/las_reader_factory.hpp"
@@ -248,76 +251,54 @@ struct Hostile {
   std::size_t keep;  // bytes kept (the rest is cut), 0 for all
   std::size_t offset;
   std::uint32_t value;  // written at `offset` when offset is non-zero
-  const char* messages;
+  std::string messages;
 };
 
 TEST(IndexFile, AFileThatDoesNotReadOrLiesIsRefusedWithItsMessage) {
   const std::size_t first_run = kIndexOffsetFirstCell + kCellHeadSize;
   const std::size_t second_cell = first_run + 2 * kRunSize;
-  const Hostile cases[] = {
+  const std::string spatial = "ERROR (LASindex): cannot read LASspatial (LASquadtree)\n";
+  const std::string interval = "ERROR (LASindex): reading LASinterval\n";
+  std::vector<Hostile> cases = {
       {"empty", 1, 0, 0, "ERROR (LASindex): reading signature\n"},
       {"signature", 0, 0, 0x59534c4c, "ERROR (LASindex): wrong signature LLSY instead of 'LASX'\n"},
       {"version", 6, 0, 0, "ERROR (LASindex): reading version\n"},
       {"spatial signature", 10, 0, 0,
-       "ERROR (LASquadtree): reading LASspatial signature\n"
-       "ERROR (LASindex): cannot read LASspatial (LASquadtree)\n"},
+       "ERROR (LASquadtree): reading LASspatial signature\n" + spatial},
       {"spatial signature wrong", 0, 8, 0x5453414c,
-       "ERROR (LASquadtree): wrong LASspatial signature LAST instead of 'LASS'\n"
-       "ERROR (LASindex): cannot read LASspatial (LASquadtree)\n"},
-      {"spatial type", 0, 12, 1,
-       "ERROR (LASquadtree): unknown LASspatial type 1\n"
-       "ERROR (LASindex): cannot read LASspatial (LASquadtree)\n"},
-      {"levels", 26, 0, 0,
-       "ERROR (LASquadtree): reading levels\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
-      {"level_index", 30, 0, 0,
-       "ERROR (LASquadtree): reading level_index\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
-      {"implicit_levels", 34, 0, 0,
-       "ERROR (LASquadtree): reading implicit_levels\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
-      {"min_x", 38, 0, 0,
-       "ERROR (LASquadtree): reading min_x\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
-      {"max_x", 42, 0, 0,
-       "ERROR (LASquadtree): reading max_x\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
-      {"min_y", 46, 0, 0,
-       "ERROR (LASquadtree): reading min_y\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
-      {"max_y", 50, 0, 0,
-       "ERROR (LASquadtree): reading max_y\nERROR (LASindex): cannot read LASspatial "
-       "(LASquadtree)\n"},
+       "ERROR (LASquadtree): wrong LASspatial signature LAST instead of 'LASS'\n" + spatial},
+      {"spatial type", 0, 12, 1, "ERROR (LASquadtree): unknown LASspatial type 1\n" + spatial},
       {"levels beyond 15", 0, kIndexOffsetLevels, 16,
-       "ERROR (LASquadtree): 16 levels are more than the 15 supported\n"
-       "ERROR (LASindex): cannot read LASspatial (LASquadtree)\n"},
+       "ERROR (LASquadtree): 16 levels are more than the 15 supported\n" + spatial},
       {"interval signature", 0, kIndexOffsetInterval, 0x5856414c,
-       "ERROR (LASinterval): wrong signature LAVX instead of 'LASV'\n"
-       "ERROR (LASindex): reading LASinterval\n"},
-      {"number of cells", 62, 0, 0,
-       "ERROR (LASinterval): reading number of cells\nERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): wrong signature LAVX instead of 'LASV'\n" + interval},
+      {"number of cells", 62, 0, 0, "ERROR (LASinterval): reading number of cells\n" + interval},
       {"more cells than the file holds", 0, kIndexOffsetCellCount, 0xFFFFFFFF,
-       "ERROR (LASinterval): reading cell index\nERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): reading cell index\n" + interval},
       {"more runs than the file holds", 0, second_cell + 4, 0xFFFFFFFF,
-       "ERROR (LASinterval): reading start 0 of interval\nERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): reading start 0 of interval\n" + interval},
       {"runs of one cell running into the next", 0, kIndexOffsetFirstCell + 4, 3,
-       "ERROR (LASinterval): interval 20 to 2 of cell 5 is out of order\n"
-       "ERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): interval 20 to 2 of cell 5 is out of order\n" + interval},
       {"run cut", first_run + 6, 0, 0,
-       "ERROR (LASinterval): reading end 0 of interval\nERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): reading end 0 of interval\n" + interval},
       {"cell beyond the levels", 0, kIndexOffsetFirstCell, 21,
-       "ERROR (LASinterval): cell index 21 lies outside the quadtree\n"
-       "ERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): cell index 21 lies outside the quadtree\n" + interval},
       {"negative cell", 0, kIndexOffsetFirstCell, 0x80000000,
-       "ERROR (LASinterval): cell index -2147483648 lies outside the quadtree\n"
-       "ERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): cell index -2147483648 lies outside the quadtree\n" + interval},
       {"reversed run", 0, first_run, 3,
-       "ERROR (LASinterval): interval 3 to 1 of cell 5 is out of order\n"
-       "ERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): interval 3 to 1 of cell 5 is out of order\n" + interval},
       {"more points than its runs", 0, kIndexOffsetFirstCell + 8, 5,
-       "ERROR (LASinterval): cell 5 claims 5 points but its intervals hold 4\n"
-       "ERROR (LASindex): reading LASinterval\n"},
+       "ERROR (LASinterval): cell 5 claims 5 points but its intervals hold 4\n" + interval},
   };
+  // Cut at each field of the quadtree after its type: the field is named.
+  const std::pair<const char*, std::size_t> tree_fields[] = {
+      {"levels", 26}, {"level_index", 30}, {"implicit_levels", 34}, {"min_x", 38},
+      {"max_x", 42},  {"min_y", 46},       {"max_y", 50},
+  };
+  for (const auto& [field, at] : tree_fields) {
+    cases.push_back(
+        {field, at, 0, 0, std::string("ERROR (LASquadtree): reading ") + field + "\n" + spatial});
+  }
   const std::vector<std::uint8_t> valid = small_index();
   {
     LASindex index;

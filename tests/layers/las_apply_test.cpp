@@ -66,6 +66,12 @@ class AppliedLayers : public ::testing::TestWithParam<int> {
     const std::vector<std::uint8_t> lay = encode_lay_file(file);
     std::ofstream(lay_file_name(points_, nullptr), std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(lay.data()), static_cast<std::streamsize>(lay.size()));
+    return records_through_lay_file(std::move(reader));
+  }
+
+  // The records a LAS copy holds of the points read through the LAY file beside them.
+  std::vector<std::vector<std::uint8_t>> records_through_lay_file(
+      std::unique_ptr<LASreaderLAS> reader) {
     LASapply applied;
     EXPECT_TRUE(applied.open(*reader, points_, kBlock)) << applied.failure();
     EXPECT_TRUE(applied.load_layers(2147483647)) << applied.failure();
@@ -308,11 +314,7 @@ TEST_P(AppliedLayers, LayersRecordedFromMarkedPointsApplyAsTheyWereMarked) {
 
   auto reader = std::make_unique<LASreaderLAS>();
   ASSERT_TRUE(reader->open_file(points_.c_str()));
-  LASapply applied;
-  ASSERT_TRUE(applied.open(*reader, points_, kBlock)) << applied.failure();
-  ASSERT_TRUE(applied.load_layers(2147483647)) << applied.failure();
-  applied.take_reader(std::move(reader));
-  const auto records = copy_records(applied);
+  const auto records = records_through_lay_file(std::move(reader));
   std::size_t out = 0;
   for (std::size_t i = 0; i < stored.size(); i++) {
     if (i % 7 == 1) continue;  // deleted
